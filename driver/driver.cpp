@@ -1,0 +1,63 @@
+#include "driver/driver.h"
+
+#include <algorithm>
+#include <cstring>
+#include <span>
+#include <string_view>
+
+#include "driver/layouts.h"
+#include "fileconn/connect.h"
+#include "rtl/io.h"
+#include "rtl/startup.h"
+
+namespace quil {
+namespace {
+
+constexpr std::int32_t kNameLength = 256;
+
+// Asks for a file name until one connects to `unit`. The output question also refuses the very file
+// that is being repaired: connecting it for output would cut the input away at the first record.
+void ask_for_file(const char* question, const char* refusal, std::int32_t unit, std::int32_t mode,
+                  char (&name)[kNameLength]) {
+  std::int32_t error_word = 0;
+  for (;;) {
+    std::memset(name, ' ', sizeof name);
+    write_prompt(kConsoleOut, question, 45);
+    rtl::read<kOneTextLayout>(kConsoleIn, rtl::Handlers{}, std::span<char>(name));
+    connect_wrapper(name, kNameLength, unit, mode, error_word);
+    if (error_word == 0 && unit == kOutputUnit && rtl::units_share_disk_file(kInputUnit, kOutputUnit)) {
+      rtl::release(kOutputUnit);
+      error_word = -1;
+    }
+    if (error_word == 0) return;
+    rtl::write<kTwoTextLayout>(kConsoleOut, refusal, std::string_view(name, kNameLength));
+    error_word = 0;
+  }
+}
+
+}  // namespace
+
+void write_prompt(std::int32_t unit, const char* text, std::int32_t length) {
+  char buffer[80];
+  std::memset(buffer, ' ', sizeof buffer);
+  const std::int32_t n = std::clamp<std::int32_t>(length, 0, 80);
+  std::memcpy(buffer, text, static_cast<std::size_t>(n));
+  rtl::write<kPromptLayout>(unit, std::string_view(buffer, static_cast<std::size_t>(n)));
+}
+
+void driver() {
+  rtl::divide_flaw_check();
+  rtl::write<kBannerLayout>(kConsoleOut);
+
+  char input_name[kNameLength];
+  char output_name[kNameLength];
+  ask_for_file("Give SESAM file to repair (complete name) :  ", " Nonexisting file :", kInputUnit, 1, input_name);
+  ask_for_file("File to print the repaired data           :  ", " Cannot Open  :", kOutputUnit, 0, output_name);
+
+  const std::int32_t lines = repair_pass(kInputUnit, kOutputUnit);
+  rtl::write<kSummaryLayout>(kConsoleOut, lines, " lines with found");
+  rtl::release(kOutputUnit);
+  rtl::stop();
+}
+
+}  // namespace quil

@@ -1,0 +1,35 @@
+#include <cstring>
+#include <span>
+#include <string_view>
+
+#include "driver/driver.h"
+#include "driver/layouts.h"
+#include "rtl/io.h"
+
+namespace quil {
+
+std::int32_t repair_pass(std::int32_t input, std::int32_t output) {
+  char name[8];
+  double values[4] = {};
+  char copy[72];
+  std::uint32_t lines = 0;
+  for (;;) {
+    std::memset(name, ' ', sizeof name);
+    int outcome = rtl::read<kDataReadLayout>(input, rtl::Handlers{true, true}, std::span<char>(name), values[0],
+                                             values[1], values[2], values[3]);
+    if (outcome == -1) break;
+    if (outcome > 0) {
+      // Not a data record: step back and copy the line through as text.
+      rtl::backspace(input);
+      if (rtl::read<kOneTextLayout>(input, rtl::Handlers{true, false}, std::span<char>(copy)) == -1) break;
+      rtl::write<kOneTextLayout>(output, std::string_view(copy, sizeof copy));
+    } else {
+      rtl::write<kDataWriteLayout>(output, std::string_view(name, sizeof name), values[0], values[1], values[2],
+                                   values[3]);
+    }
+    ++lines;
+  }
+  return static_cast<std::int32_t>(lines);
+}
+
+}  // namespace quil

@@ -1,0 +1,197 @@
+#include "rtl/convert/decode.h"
+
+#include <bit>
+#include <charconv>
+#include <cstdint>
+#include <cstring>
+#include <limits>
+
+namespace rtl::convert {
+namespace {
+
+constexpr double kInfinity = std::numeric_limits<double>::infinity();
+
+// What one scan of the field found.
+struct Scan {
+  bool negative = false;
+  bool zero_digit_seen = false;  // a 0 stood in the mantissa
+  // Significant digits, the first kKept of them; later ones only leave a trace in `sticky`.
+  static constexpr int kKept = 780;
+  char digits[kKept + 1];
+  int kept = 0;
+  long significant = 0;  // all significant mantissa digits
+  bool sticky = false;   // a non-zero digit beyond the kept ones
+  bool point = false;
+  long after_point = 0;  // digits, significant or not, after the point
+  bool exponent_begun = false;
+  bool exponent_negative = false;
+  bool exponent_sign_seen = false;
+  long exponent = 0;
+  int exponent_significant = 0;
+};
+
+bool is_leading_space(unsigned char c) { return c == ' ' || (c >= 0x09 && c <= 0x0D); }
+char upper(char c) { return (c >= 'a' && c <= 'z') ? static_cast<char>(c - 32) : c; }
+
+bool matches_word(const char* p, const char* end, const char* word) {
+  std::size_t n = std::strlen(word);
+  if (static_cast<std::size_t>(end - p) != n) return false;
+  for (std::size_t i = 0; i < n; ++i) {
+    if (upper(p[i]) != word[i]) return false;
+  }
+  return true;
+}
+
+double power_of_ten(int e) {
+  static constexpr double kPowers[] = {1e0,  1e1,  1e2,  1e3,  1e4,  1e5,  1e6,  1e7,  1e8,  1e9,  1e10, 1e11,
+                                       1e12, 1e13, 1e14, 1e15, 1e16, 1e17, 1e18, 1e19, 1e20, 1e21, 1e22};
+  return kPowers[e];
+}
+
+Decoded signed_value(const Scan& s, double magnitude, DecodeStatus status) {
+  return {s.negative ? -magnitude : magnitude, status};
+}
+
+// Mantissa digits and a power of ten into the nearest double.
+Decoded round_to_double(const Scan& s, long power) {
+  long p = power + s.significant;  // the value lies in [10^(p-1), 10^p)
+  if (p < -323) return signed_value(s, 0.0, DecodeStatus::converted);
+  if (p > 309) return signed_value(s, kInfinity, DecodeStatus::failed);
+  if (s.significant <= 15 && power >= -22 && power <= 22) {
+    // Exact integer and exact power of ten: one operation gives the correctly rounded result.
+    std::uint64_t m = 0;
+    for (int i = 0; i < s.kept; ++i) m = m * 10 + static_cast<std::uint64_t>(s.digits[i] - '0');
+    double v = static_cast<double>(m);
+    v = power >= 0 ? v * power_of_ten(static_cast<int>(power)) : v / power_of_ten(static_cast<int>(-power));
+    return signed_value(s, v, DecodeStatus::converted);
+  }
+  char text[Scan::kKept + 32];
+  std::memcpy(text, s.digits, static_cast<std::size_t>(s.kept));
+  std::size_t n = static_cast<std::size_t>(s.kept);
+  long shift = power + (s.significant - s.kept);
+  if (s.sticky) {
+    // A non-zero digit below the kept ones can only break a tie; one more digit 1 keeps its effect.
+    text[n++] = '1';
+    --shift;
+  }
+  text[n++] = 'e';
+  auto [end, ec] = std::to_chars(text + n, text + sizeof text, shift);
+  double v = 0.0;
+  auto result = std::from_chars(text, end, v);
+  if (result.ec == std::errc::result_out_of_range) {
+    return p > 0 ? signed_value(s, kInfinity, DecodeStatus::failed) : signed_value(s, 0.0, DecodeStatus::converted);
+  }
+  if (v == kInfinity) return signed_value(s, kInfinity, DecodeStatus::failed);
+  return signed_value(s, v, DecodeStatus::converted);
+}
+
+}  // namespace
+
+Decoded decode_real(const char* field, std::size_t count, int digits, int scale, bool blanks_are_zeros) {
+  const char* p = field;
+  const char* const end = field + count;
+  Scan s;
+  while (p < end && is_leading_space(static_cast<unsigned char>(*p))) ++p;
+  if (p < end && (*p == '+' || *p == '-')) s.negative = *p++ == '-';
+  if (!blanks_are_zeros) {
+    while (p < end && *p == ' ') ++p;
+  }
+  if (p < end && (upper(*p) == 'I' || upper(*p) == 'N')) {
+    // Special words stand alone: nothing, not even a blank, may follow them.
+    if (matches_word(p, end, "INF") || matches_word(p, end, "INFINITY")) {
+      return signed_value(s, kInfinity, DecodeStatus::converted);
+    }
+    if (matches_word(p, end, "NAN")) {
+      return {std::bit_cast<double>(std::uint64_t{0xFFF8000000000000}), DecodeStatus::converted};
+    }
+    return {0.0, DecodeStatus::failed};
+  }
+
+  // Mantissa.
+  bool stopped = false;
+  for (; p < end; ++p) {
+    char c = *p;
+    if (c == ' ') {
+      if (!blanks_are_zeros) continue;
+      c = '0';
+    }
+    if (c >= '0' && c <= '9') {
+      if (s.point) ++s.after_point;
+      if (c == '0' && s.significant == 0) {
+        s.zero_digit_seen = true;
+        continue;
+      }
+      if (s.kept < Scan::kKept) {
+        s.digits[s.kept++] = c;
+      } else if (c != '0') {
+        s.sticky = true;
+      }
+      ++s.significant;
+      continue;
+    }
+    if (c == '.') {
+      if (s.point) {
+        stopped = true;
+        break;
+      }
+      s.point = true;
+      continue;
+    }
+    char u = upper(c);
+    if (u == 'E' || u == 'D' || u == 'Q') {
+      s.exponent_begun = true;
+      ++p;
+      break;
+    }
+    if (c == '+' || c == '-') {
+      s.exponent_begun = true;
+      s.exponent_sign_seen = true;
+      s.exponent_negative = c == '-';
+      ++p;
+      break;
+    }
+    stopped = true;
+    break;
+  }
+
+  // Exponent.
+  if (s.exponent_begun && !stopped) {
+    for (; p < end; ++p) {
+      char c = *p;
+      if (c == ' ') {
+        if (!blanks_are_zeros) continue;
+        c = '0';
+      }
+      if ((c == '+' || c == '-') && !s.exponent_sign_seen && s.exponent_significant == 0) {
+        s.exponent_sign_seen = true;
+        s.exponent_negative = c == '-';
+        continue;
+      }
+      if (c >= '0' && c <= '9') {
+        if (c == '0' && s.exponent_significant == 0) continue;
+        if (s.exponent_significant < 7) s.exponent = s.exponent * 10 + (c - '0');
+        ++s.exponent_significant;
+        continue;
+      }
+      stopped = true;
+      break;
+    }
+  }
+  if (stopped) return {0.0, DecodeStatus::failed};
+
+  if (s.significant == 0) {
+    return {s.negative && s.zero_digit_seen ? -0.0 : 0.0, DecodeStatus::converted};
+  }
+  if (s.exponent_significant > 6) {
+    if (s.exponent_negative) return signed_value(s, 0.0, DecodeStatus::converted);
+    return signed_value(s, kInfinity, DecodeStatus::failed);
+  }
+  long x = s.exponent_negative ? -s.exponent : s.exponent;
+  long f = s.point ? s.after_point : digits;
+  long power = x - f;
+  if (!s.exponent_begun) power -= scale;
+  // The kept digits stand for all significant digits; trailing ones beyond the kept are worth 10^k.
+  return round_to_double(s, power);
+}
+
+}  // namespace rtl::convert

@@ -1,0 +1,370 @@
+// The message catalogue, the failure return, the failure report and its traceback.
+#include "rtl/diagnostics.h"
+
+#include <atomic>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <new>
+
+#include "rtl/io.h"
+#include "rtl/unit_io.h"
+
+namespace rtl {
+
+ExceptionContext* g_exception_context = nullptr;
+
+namespace {
+
+struct Message {
+  std::uint32_t code;
+  const char* text;
+};
+
+constexpr std::uint32_t kSevere = 0xC0000000u;
+constexpr std::uint32_t kError = 0x80000000u;
+
+// Every template ends with CR LF, as the report stream shows it.
+constexpr Message kCatalogue[] = {
+    {kSevere | 9, "permission to access file denied, unit %d, file %s\r\n"},
+    {kSevere | 10, "file already exists, unit %d, file %s\r\n"},
+    {kSevere | 22, "input record too long, unit %d, file %s\r\n"},
+    {kSevere | 23, "BACKSPACE error, unit %d, file %s\r\n"},
+    {kSevere | 24, "end-of-file during read, unit %d, file %s\r\n"},
+    {kSevere | 28, "CLOSE error, unit %d, file %s\r\n"},
+    {kSevere | 29, "file not found, unit %d, file %s\r\n"},
+    {kSevere | 30, "open failure, unit %d, file %s\r\n"},
+    {kSevere | 32, "invalid logical unit number, unit %d, file %s\r\n"},
+    {kSevere | 38, "error during write, unit %d, file %s\r\n"},
+    {kSevere | 39, "error during read, unit %d, file %s\r\n"},
+    {kSevere | 40, "recursive I/O operation, unit %d, file %s\r\n"},
+    {kSevere | 41, "insufficient virtual memory\r\n"},
+    {kSevere | 42, "no such device, unit %d, file %s\r\n"},
+    {kSevere | 43, "file name specification error, unit %d, file %s\r\n"},
+    {kSevere | 45, "keyword value error in OPEN statement, unit %d, file %s\r\n"},
+    {kSevere | 46, "inconsistent OPEN/CLOSE parameters, unit %d, file %s\r\n"},
+    {kSevere | 47, "write to READONLY file, unit %d, file %s\r\n"},
+    {kSevere | 63, "output conversion error, unit %d, file %s\r\n"},
+    {kSevere | 64, "input conversion error, unit %d, file %s\r\n"},
+    {kSevere | 66, "output statement overflows record, unit %d, file %s\r\n"},
+    {kSevere | 67, "input statement requires too much data, unit %d, file %s\r\n"},
+    {kSevere | 157, "Program Exception - access violation\r\n"},
+    {kSevere | 170, "Program Exception - stack overflow\r\n"},
+    {kSevere | 172, "Program Exception - exception code = 0x%lx (%ld)\r\n"},
+    {kError | 200, "program aborting due to %s event\r\n"},
+    {kSevere | 201, "floating-point divide flaw detected, please update the processor\r\n"},
+    {kSevere | 257, "formatted I/O to unit open for unformatted transfers, unit %d, file %s\r\n"},
+    {kSevere | 259, "sequential-access I/O to unit open for direct access, unit %d, file %s\r\n"},
+};
+
+constexpr const char* kSeverityWords[] = {"rtl", "rtl: info", "rtl: warning", "rtl: error", "rtl: severe"};
+
+int severity_index(std::uint32_t code) {
+  std::uint32_t s = code >> 30;
+  return static_cast<int>(s > 1 ? s + 1 : s);
+}
+
+void default_end(int status) { platform::exit_process(status); }
+std::atomic<EndHook> g_end_hook{default_end};
+std::atomic<bool> g_console_event{false};
+std::atomic<bool> g_error_stream_redirected{false};
+
+// Before the first line on standard error, once per process, RTL_UNIT0 may send that stream to a file.
+void redirect_error_stream_once() {
+  if (g_error_stream_redirected.exchange(true)) return;
+  std::string_view name;
+  if (!platform::get_env("RTL_UNIT0", &name) || name.empty()) return;
+  char path[4096];
+  if (name.size() >= sizeof path) return;
+  std::memcpy(path, name.data(), name.size());
+  path[name.size()] = '\0';
+  // A file that cannot be opened leaves standard error as it was, so no later report is lost.
+  platform::redirect_standard_error(path);
+}
+
+// Text mode: every LF reaches the stream as CR LF.
+std::size_t to_text_mode(std::string_view text, char* out, std::size_t capacity) {
+  std::size_t n = 0;
+  for (char c : text) {
+    if (c == '\n') {
+      if (n + 2 > capacity) break;
+      out[n++] = '\r';
+    }
+    if (n + 1 > capacity) break;
+    out[n++] = c;
+  }
+  return n;
+}
+
+// Writes text in text mode to standard error, or appends it to the file at `path`.
+void write_translated(const char* path, std::string_view text) {
+  char stack[4096];
+  char* out = stack;
+  std::size_t capacity = sizeof stack;
+  char* heap = nullptr;
+  if (text.size() * 2 > capacity) {
+    heap = static_cast<char*>(std::malloc(text.size() * 2));
+    if (heap != nullptr) {
+      out = heap;
+      capacity = text.size() * 2;
+    }
+  }
+  std::size_t n = to_text_mode(text, out, capacity);
+  if (path != nullptr) {
+    platform::append_to_file(path, out, n);
+  } else {
+    platform::write_all(platform::standard_handle(platform::StdStream::error), out, n);
+  }
+  std::free(heap);
+}
+
+// The system's text for a saved error, written before the report it explains.
+void write_system_error_line(platform::SysError error) {
+  char line[1100] = "rtl: ";
+  std::size_t n = platform::system_error_text(error, line + 5, sizeof line - 5);
+  if (n == 0) {
+    std::snprintf(line + 5, sizeof line - 5, "FormatMessage failed for sysmem message number %u", error);
+  }
+  redirect_error_stream_once();
+  write_translated(nullptr, line);
+}
+
+constexpr std::size_t kReportBuffer = 16384;
+
+// Formats a template: %d and %i take the number, %s the text, %lx and %ld the number as well.
+std::size_t expand(const char* tmpl, std::int32_t number, std::string_view text, char* out, std::size_t capacity) {
+  std::size_t n = 0;
+  auto put = [&](const char* s, std::size_t len) {
+    std::size_t k = std::min(len, capacity - 1 - n);
+    std::memcpy(out + n, s, k);
+    n += k;
+  };
+  for (const char* p = tmpl; *p != '\0' && n + 1 < capacity; ++p) {
+    if (*p != '%') {
+      out[n++] = *p;
+      continue;
+    }
+    char buf[32];
+    if (p[1] == 'd' || p[1] == 'i') {
+      put(buf, static_cast<std::size_t>(std::snprintf(buf, sizeof buf, "%d", number)));
+      ++p;
+    } else if (p[1] == 's') {
+      put(text.data(), text.size());
+      ++p;
+    } else if (p[1] == 'l' && p[2] == 'x') {
+      put(buf, static_cast<std::size_t>(std::snprintf(buf, sizeof buf, "%x", static_cast<unsigned>(number))));
+      p += 2;
+    } else if (p[1] == 'l' && p[2] == 'd') {
+      put(buf, static_cast<std::size_t>(std::snprintf(buf, sizeof buf, "%d", number)));
+      p += 2;
+    } else {
+      out[n++] = '%';
+    }
+  }
+  out[n] = '\0';
+  return n;
+}
+
+std::size_t append_traceback(char* out, std::size_t used, std::size_t capacity) {
+  void* frames[64];
+  int count = platform::capture_stack(frames, 64);
+  bool verbose = switch_on("RTL_ENABLE_VERBOSE_STACK_TRACE");
+  auto append = [&](const char* fmt, auto... args) {
+    if (used >= capacity) return;
+    int k = std::snprintf(out + used, capacity - used, fmt, args...);
+    if (k > 0) used = std::min(capacity - 1, used + static_cast<std::size_t>(k));
+  };
+  if (verbose) {
+    append("\nTraceback symbolic or hex stack dump follows:\n\n");
+  } else {
+    append("%-19.19s%-10.10s%-19.19s%-12.12s%-19.19s\n", "Image", "PC", "Routine", "Line", "Source");
+  }
+  // The walk starts at the report routine: the capture itself is not a frame of the program.
+  for (int i = 1, shown = 0; i < count && shown < 20; ++i, ++shown) {
+    if (frames[i] == nullptr) break;
+    platform::FrameModule m = platform::frame_module(frames[i]);
+    const char* image = m.known ? m.name : "Unknown";
+    unsigned long pc = static_cast<unsigned long>(m.known ? m.offset : reinterpret_cast<std::uintptr_t>(frames[i])) &
+                       0xFFFFFFFFul;
+    if (verbose) {
+      append("--------- Frame # %d\n", shown);
+      append("Image: %s\nRoutine: Unknown\nSource: Unknown\nLine: Unknown\nPC: %8.8lX\n", image, pc);
+    } else {
+      append("%-17.17s  %8.8lX  %-17.17s  %10.10s  %s\n", image, pc, "Unknown", "Unknown", "Unknown");
+    }
+  }
+  return used;
+}
+
+void write_report(std::string_view report) {
+  std::string_view log;
+  if (platform::get_env("RTL_DIAGNOSTIC_LOG_FILE", &log) && !log.empty()) {
+    char path[4096];
+    if (log.size() < sizeof path) {
+      std::memcpy(path, log.data(), log.size());
+      path[log.size()] = '\0';
+      write_translated(path, report);
+    }
+  }
+  if (switch_on("RTL_DISABLE_DIAGNOSTIC_DISPLAY")) return;
+  redirect_error_stream_once();
+  write_translated(nullptr, report);
+}
+
+}  // namespace
+
+const char* message_template(std::uint32_t code) {
+  for (const Message& m : kCatalogue) {
+    if (m.code == code) return m.text;
+  }
+  return nullptr;
+}
+
+bool switch_on(std::string_view name) {
+  std::string_view value;
+  if (!platform::get_env(name, &value) || value.empty()) return false;
+  char c = value.front();
+  if (c == 't' || c == 'T' || c == 'y' || c == 'Y') return true;
+  bool non_zero = false;
+  for (char d : value) {
+    if (d < '0' || d > '9') return false;
+    non_zero = non_zero || d != '0';
+  }
+  return non_zero;
+}
+
+EndHook set_end_hook(EndHook hook) { return g_end_hook.exchange(hook ? hook : default_end); }
+
+void end_program(int status) {
+  g_end_hook.load()(status);
+  // A hook that returns still must not let the failed statement go on.
+  platform::exit_process(status);
+}
+
+bool console_event_in_progress() { return g_console_event.load(); }
+void mark_console_event_in_progress() { g_console_event.store(true); }
+
+void write_error_stream(std::string_view text) {
+  redirect_error_stream_once();
+  write_translated(nullptr, text);
+}
+
+void issue_report(std::uint32_t code, std::int32_t number_value, std::string_view text_value) {
+  const bool severe = (code >> 30) == 3;
+  const char* tmpl = message_template(code);
+  if (tmpl == nullptr) tmpl = "Message not found\n";
+
+  if (severe && switch_on("RTL_GENERATE_DEBUG_EXCEPTION") && g_exception_context != nullptr &&
+      (code & 0xFFFF) != 169 && !g_exception_context->in_exception) {
+    platform::raise_debug_exception();
+  }
+
+  char* buffer = static_cast<char*>(std::malloc(kReportBuffer));
+  bool full_buffer = buffer != nullptr;
+  char fallback[32];
+  if (buffer == nullptr) {
+    // Without the working buffer the report shrinks to its number.
+    std::snprintf(fallback, sizeof fallback, "%u", code & 0xFFFF);
+    write_report(fallback);
+  } else {
+    char text[8192];
+    expand(tmpl, number_value, text_value, text, sizeof text);
+    int k = std::snprintf(buffer, kReportBuffer, "%s (%u): %s", kSeverityWords[severity_index(code)],
+                          code & 0xFFFF, text);
+    std::size_t used = std::min<std::size_t>(kReportBuffer - 1, static_cast<std::size_t>(k < 0 ? 0 : k));
+    if (severe && full_buffer && g_exception_context != nullptr && !switch_on("RTL_DISABLE_STACK_TRACE")) {
+      used = append_traceback(buffer, used, kReportBuffer);
+    }
+    write_report(std::string_view(buffer, used));
+    std::free(buffer);
+  }
+  if (!severe) return;
+  if (g_exception_context != nullptr && g_exception_context->in_exception) return;
+
+  exit_handler();
+  delete g_exception_context;
+  g_exception_context = nullptr;
+  // Breaking only makes sense with a debugger there; without one the failure keeps its own status.
+  if (switch_on("RTL_IS_DEBUGGER_PRESENT") && platform::debugger_attached()) platform::break_into_debugger();
+  if (switch_on("rtl_dump_flag")) platform::abnormal_termination();
+  end_program(static_cast<int>(code));
+}
+
+int fail(std::uint32_t code, Unit* unit, std::int32_t unit_number, std::string_view file_name, Handlers handlers,
+         Disposal disposal, int handled_value) {
+  const std::uint32_t number = code & 0xFFFF;
+  const bool end_kind = number == 24 || number == 613;
+  const bool record_kind = number == 268 || number == 758;
+  bool handled = false;
+  int outcome = 0;
+  if (handlers.errors && !end_kind && !record_kind) {
+    handled = true;
+    outcome = handled_value;
+  } else if (handlers.end_of_file && (end_kind || number == 27)) {
+    handled = true;
+    outcome = -1;
+  }
+  char name[kMaxNameLength + 1];
+  std::size_t name_length = std::min(file_name.size(), kMaxNameLength);
+  std::memcpy(name, file_name.data(), name_length);
+
+  if (handled) {
+    if (unit != nullptr) unit->saved_error = 0;
+  } else {
+    // The console event handler is ending the program; its report is the one that stands.
+    if (console_event_in_progress()) {
+      for (;;) platform::yield();
+    }
+    if (unit != nullptr && unit->saved_error != 0) {
+      write_system_error_line(unit->saved_error);
+      unit->saved_error = 0;
+    }
+  }
+  if (unit != nullptr) {
+    switch (disposal) {
+      case Disposal::leave:
+        break;
+      case Disposal::end_hold:
+        free_unit(unit);
+        break;
+      case Disposal::discard:
+        free_unit(unit);
+        discard_unit(unit);
+        break;
+      case Disposal::release:
+        release_held_unit(unit, true);
+        free_unit(unit);
+        break;
+    }
+  }
+  if (!handled) {
+    issue_report(code, unit_number, std::string_view(name, name_length));
+    outcome = static_cast<int>(number);
+  }
+  return outcome;
+}
+
+int fail(Failure failure, Unit* unit, Handlers handlers, Disposal disposal) {
+  return fail(condition_code(failure), unit, unit->number, unit->file_name(), handlers, disposal,
+              static_cast<int>(failure));
+}
+
+void report_processor_exception(platform::ExceptionKind kind, long code) {
+  if (switch_on("RTL_IGNORE_EXCEPTIONS")) {
+    platform::pass_exception_on(code);
+    return;
+  }
+  switch (kind) {
+    case platform::ExceptionKind::access_violation:
+      issue_report(condition_code(Failure::access_violation), 0, {});
+      break;
+    case platform::ExceptionKind::stack_overflow:
+      issue_report(condition_code(Failure::stack_overflow), 0, {});
+      break;
+    case platform::ExceptionKind::other:
+      issue_report(condition_code(Failure::exception_code), static_cast<std::int32_t>(code), {});
+      break;
+  }
+}
+
+}  // namespace rtl

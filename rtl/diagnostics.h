@@ -1,0 +1,101 @@
+// Failure numbers, the message catalogue, the failure return and the failure report.
+#pragma once
+
+#include <cstdint>
+#include <string_view>
+
+#include "rtl/platform/platform.h"
+
+namespace rtl {
+
+struct Unit;
+
+// Message numbers of the record layer and the run-time services.
+enum class Failure : std::uint16_t {
+  access_denied = 9,
+  file_exists = 10,
+  record_too_long = 22,
+  backspace_error = 23,
+  end_of_file = 24,
+  close_error = 28,
+  file_not_found = 29,
+  open_failure = 30,
+  bad_unit_number = 32,
+  write_error = 38,
+  read_error = 39,
+  unit_busy = 40,
+  no_memory = 41,
+  no_such_device = 42,
+  bad_file_name = 43,
+  bad_setting = 45,
+  contradictory_settings = 46,
+  write_to_read_only = 47,
+  output_conversion = 63,
+  input_conversion = 64,
+  record_overflow = 66,
+  too_much_data = 67,
+  access_violation = 157,
+  stack_overflow = 170,
+  exception_code = 172,
+  control_event = 200,
+  divide_flaw = 201,
+  unformatted_unit = 257,
+  direct_access_unit = 259,
+  backspace_not_positionable = 264,
+  backspace_not_sequential = 265,
+};
+
+enum class Severity : std::uint32_t { success = 0, info = 1, error = 2, severe = 3 };
+
+constexpr std::uint32_t condition_code(Failure f, Severity s = Severity::severe) {
+  return (static_cast<std::uint32_t>(s) << 30) | static_cast<std::uint32_t>(f);
+}
+
+// The catalogue's template for a condition code, or nullptr when it has none.
+const char* message_template(std::uint32_t code);
+
+// What a statement handles: end of file (END=) and errors (ERR=).
+struct Handlers {
+  bool end_of_file = false;
+  bool errors = false;
+};
+
+enum class Disposal { leave, end_hold, discard, release };
+
+// The failure return. Gives the statement its outcome (-1 for a handled end of file, `handled_value`
+// for a handled error), or reports the failure; a severe report does not return.
+int fail(std::uint32_t code, Unit* unit, std::int32_t unit_number, std::string_view file_name,
+         Handlers handlers, Disposal disposal, int handled_value);
+int fail(Failure failure, Unit* unit, Handlers handlers = {}, Disposal disposal = Disposal::end_hold);
+
+// Builds and writes the report for `code`; values fill the template's %d and %s. Returns unless the
+// code is severe.
+void issue_report(std::uint32_t code, std::int32_t number_value, std::string_view text_value);
+
+// Reports a processor exception that reached the program's outermost frame.
+void report_processor_exception(platform::ExceptionKind kind, long code);
+
+// Writes text to standard error as the report stream does: every LF becomes CR LF.
+void write_error_stream(std::string_view text);
+
+// Whether an environment switch is on: a value beginning T or Y in either case, or digits only and not 0.
+bool switch_on(std::string_view name);
+
+// Replaceable end of the program, so that fatal roads can be tested without dying.
+using EndHook = void (*)(int status);
+EndHook set_end_hook(EndHook hook);
+[[noreturn]] void end_program(int status);
+
+// The exception context record; absent when its memory was not obtained at start-up.
+struct ExceptionContext {
+  const char* current_exception = nullptr;
+  bool in_exception = false;
+  bool debugger = false;
+};
+extern ExceptionContext* g_exception_context;
+
+// Set by the console event handler before it reports: the driver's thread then leaves the end to it.
+bool console_event_in_progress();
+void mark_console_event_in_progress();
+
+}  // namespace rtl

@@ -1,0 +1,63 @@
+// The exit handler and normal termination.
+#include <atomic>
+
+#include "rtl/diagnostics.h"
+#include "rtl/io.h"
+#include "rtl/unit_io.h"
+
+namespace rtl {
+namespace {
+
+std::atomic<bool> g_exit_armed{false};
+std::atomic<bool> g_stop_in_progress{false};
+
+constexpr Layout kStopLayout{"(A)"};
+constexpr Layout kReturnCodeLayout{"(A,A)"};
+
+}  // namespace
+
+void arm_exit_handler() { g_exit_armed.store(true); }
+
+void exit_handler() {
+  if (!g_exit_armed.exchange(false)) return;
+  const std::uint32_t me = platform::thread_token();
+  for_each_unit([me](Unit* unit) {
+    std::uint32_t holder = unit->holder.load();
+    if (holder != 0 && holder != me) return;  // a statement on another thread holds it
+    if (holder == 0 && !hold_unit(unit)) return;
+    if (unit->connected) {
+      int rc = release_held_unit(unit, true);
+      if (rc != 0) {
+        unit->connected = false;
+        fail(condition_code(static_cast<Failure>(rc)), unit, unit->number, unit->file_name(), Handlers{},
+             Disposal::end_hold, rc);
+      }
+    }
+    free_unit(unit);
+    discard_unit(unit);
+  });
+  delete g_exception_context;
+  g_exception_context = nullptr;
+}
+
+void stop(std::string_view text, bool compatible, std::int32_t code, bool has_code) {
+  if (g_stop_in_progress.exchange(true)) end_program(0);
+  if (!text.empty() || compatible) {
+    if (compatible) {
+      if (has_code) {
+        const OutDatum d[] = {out_datum("Return code "), out_datum(text)};
+        write_statement(6, kReturnCodeLayout, d);
+      } else {
+        OutDatum d = out_datum(text.empty() ? std::string_view("Stop - Program terminated.") : text);
+        write_statement(6, kStopLayout, {&d, 1});
+      }
+    } else {
+      OutDatum d = out_datum(text);
+      write_statement(0, kStopLayout, {&d, 1});
+    }
+  }
+  exit_handler();
+  end_program(has_code ? code : 0);
+}
+
+}  // namespace rtl

@@ -1,0 +1,408 @@
+// Connection and release of units: settings, name resolution, devices, the platform open.
+#include <cstdio>
+#include <cstring>
+#include <new>
+#include <string_view>
+
+#include "rtl/io.h"
+#include "rtl/unit_io.h"
+
+namespace rtl {
+namespace {
+
+using platform::OpenRefusal;
+
+// A setting text upper-cased and trimmed of trailing blanks; false when it is longer than any value.
+bool normalise(const char* text, std::size_t length, char (&out)[16], std::string_view* result) {
+  while (length > 0 && text[length - 1] == ' ') --length;
+  if (length >= sizeof out) return false;
+  for (std::size_t i = 0; i < length; ++i) {
+    char c = text[i];
+    out[i] = (c >= 'a' && c <= 'z') ? static_cast<char>(c - 32) : c;
+  }
+  *result = std::string_view(out, length);
+  return true;
+}
+
+// Index of the setting's value in its list, -1 when it is not there.
+template <std::size_t N>
+int setting_index(const char* text, std::size_t length, const std::string_view (&values)[N]) {
+  char buffer[16];
+  std::string_view v;
+  if (!normalise(text, length, buffer, &v)) return -1;
+  for (std::size_t i = 0; i < N; ++i) {
+    if (values[i] == v) return static_cast<int>(i);
+  }
+  return -1;
+}
+
+constexpr std::string_view kStatuses[] = {"OLD", "NEW", "SCRATCH", "UNKNOWN", "REPLACE"};
+constexpr std::string_view kAccesses[] = {"SEQUENTIAL", "DIRECT", "APPEND", "KEYED"};
+constexpr std::string_view kForms[] = {"FORMATTED", "UNFORMATTED", "BINARY"};
+constexpr std::string_view kBlanks[] = {"ZERO", "NULL"};
+constexpr std::string_view kShares[] = {"COMPAT", "DENYNONE", "DENYRD", "DENYRW", "DENYWR"};
+enum Status { kOld, kNew, kScratch, kUnknown, kReplace };
+
+enum class Device { none, console, standard_output, standard_input, standard_error, path };
+struct DeviceName {
+  std::string_view name;
+  Device device;
+  const char* path;
+  bool extension_allowed;
+};
+constexpr DeviceName kDevices[] = {
+    {"CON", Device::console, nullptr, true},
+    {"CONOUT$", Device::standard_output, nullptr, false},
+    {"USER", Device::standard_output, nullptr, false},
+    {"CONIN$", Device::standard_input, nullptr, false},
+    {"ERR", Device::standard_error, nullptr, false},
+    {"NUL", Device::path, "/dev/null", true},
+    {"PRN", Device::path, "/dev/lp0", true},
+    {"LPT1", Device::path, "/dev/lp0", false},
+    {"LPT2", Device::path, "/dev/lp1", false},
+    {"LPT3", Device::path, "/dev/lp2", false},
+    {"LPT4", Device::path, "/dev/lp3", false},
+    {"COM1", Device::path, "/dev/ttyS0", true},
+    {"COM2", Device::path, "/dev/ttyS1", true},
+    {"COM3", Device::path, "/dev/ttyS2", true},
+    {"COM4", Device::path, "/dev/ttyS3", true},
+    {"AUX", Device::path, "/dev/ttyS0", true},
+    {"LINE", Device::path, "/dev/ttyS0", false},
+};
+
+bool equal_ignoring_case(std::string_view a, std::string_view b) {
+  if (a.size() != b.size()) return false;
+  for (std::size_t i = 0; i < a.size(); ++i) {
+    char c = a[i];
+    if (c >= 'a' && c <= 'z') c = static_cast<char>(c - 32);
+    if (c != b[i]) return false;
+  }
+  return true;
+}
+
+const DeviceName* device_for(std::string_view name) {
+  std::string_view stem = name;
+  std::size_t dot = name.rfind('.');
+  bool has_extension = dot != std::string_view::npos && dot + 1 < name.size();
+  if (has_extension) stem = name.substr(0, dot);
+  for (const DeviceName& d : kDevices) {
+    if (equal_ignoring_case(name, d.name)) return &d;
+    if (has_extension && d.extension_allowed && equal_ignoring_case(stem, d.name)) return &d;
+  }
+  return nullptr;
+}
+
+int failure_for(OpenRefusal r) {
+  switch (r) {
+    case OpenRefusal::none:
+      return 0;
+    case OpenRefusal::not_found:
+      return 29;
+    case OpenRefusal::too_many_files:
+      return 30;
+    case OpenRefusal::access_denied:
+      return 9;
+    case OpenRefusal::bad_device:
+      return 42;
+    case OpenRefusal::exists:
+      return 10;
+    case OpenRefusal::bad_name:
+      return 43;
+    case OpenRefusal::other:
+      return 30;
+  }
+  return 30;
+}
+
+void set_name(Unit* unit, std::string_view name) {
+  std::size_t n = name.size() < kMaxNameLength ? name.size() : kMaxNameLength;
+  std::memcpy(unit->name, name.data(), n);
+  unit->name[n] = '\0';
+  unit->name_length = n;
+  unit->has_name = true;
+}
+
+void reset_connection(Unit* unit) {
+  unit->connected = false;
+  unit->has_name = false;
+  unit->name_length = 0;
+  unit->handle = {};
+  unit->standard_stream = false;
+  unit->access = Access::sequential;
+  unit->form = Form::formatted;
+  unit->blank = Blank::null;
+  unit->record_length = 0;
+  unit->read_only = unit->disk = unit->truncate_on_next_write = false;
+  unit->console_switch = unit->buffered = unit->scratch = false;
+  unit->in = InputState{};
+  unit->out = OutputState{};
+}
+
+
+// The connection itself, with the unit held. Returns 0 or a failure number; *tried receives the name
+// that was tried, for the report.
+int connect_held(Unit* unit, const ConnectRequest& req, char (&tried)[kMaxNameLength + 1],
+                 std::size_t* tried_length) {
+  *tried_length = 0;
+  int status = kUnknown;
+  if (req.status && (status = setting_index(req.status, req.status_length, kStatuses)) < 0) return 45;
+  int access = 0;
+  if (req.access && (access = setting_index(req.access, req.access_length, kAccesses)) < 0) return 45;
+  int form = -1;
+  if (req.form && (form = setting_index(req.form, req.form_length, kForms)) < 0) return 45;
+  int blank = 1;
+  if (req.blank && (blank = setting_index(req.blank, req.blank_length, kBlanks)) < 0) return 45;
+  if (req.share && setting_index(req.share, req.share_length, kShares) < 0) return 45;
+  // There is no read-only connection request, so no pair of these settings can contradict another.
+
+  if (unit->connected) {
+    // A unit connected again lets go of its old file first.
+    int rc = release_held_unit(unit, true);
+    if (rc != 0) return rc;
+  }
+  reset_connection(unit);
+  unit->access = access == 1 ? Access::direct : access == 2 ? Access::append : access == 3 ? Access::keyed
+                                                                                         : Access::sequential;
+  if (form < 0) form = unit->access == Access::direct ? 1 : 0;
+  unit->form = form == 0 ? Form::formatted : form == 1 ? Form::unformatted : Form::binary;
+  unit->blank = blank == 0 ? Blank::zero : Blank::null;
+  unit->record_length = req.has_record_length ? req.record_length : 0;
+
+  // Name resolution.
+  std::string_view name;
+  char default_name[32];
+  const Device* std_device = nullptr;
+  static constexpr Device kConin = Device::standard_input, kConout = Device::standard_output,
+                          kErr = Device::standard_error;
+  if (req.name != nullptr) {
+    name = std::string_view(req.name, req.name_length < kMaxNameLength ? req.name_length : kMaxNameLength);
+  } else {
+    char variable[32];
+    std::snprintf(variable, sizeof variable, "RTL_UNIT%d", unit->number);
+    if (!platform::get_env(variable, &name)) {
+      if (unit->number == 5) {
+        name = "CONIN$";
+        std_device = &kConin;
+      } else if (unit->number == 6) {
+        name = "CONOUT$";
+        std_device = &kConout;
+      } else if (unit->number == 0) {
+        name = "ERR";
+        std_device = &kErr;
+      } else {
+        std::snprintf(default_name, sizeof default_name, "unit.%d", unit->number);
+        name = default_name;
+      }
+    }
+    if (name.size() > kMaxNameLength) name = name.substr(0, kMaxNameLength);
+  }
+  while (!name.empty() && name.front() == ' ') name.remove_prefix(1);
+  while (!name.empty() && (name.back() == ' ' || name.back() == '\0')) name.remove_suffix(1);
+  std::memcpy(tried, name.data(), name.size());
+  tried[name.size()] = '\0';
+  *tried_length = name.size();
+
+  Device device = Device::none;
+  const char* device_path = nullptr;
+  if (std_device != nullptr) {
+    device = *std_device;
+  } else if (const DeviceName* d = device_for(name)) {
+    device = d->device;
+    device_path = d->path;
+    if (d->extension_allowed && name.size() > d->name.size()) name = name.substr(0, d->name.size());
+  }
+
+  char resolved[kMaxNameLength + 2];
+  if (device == Device::none && status != kScratch) {
+    std::size_t n = platform::full_path(name, resolved, sizeof resolved);
+    if (n > 0 && n < kMaxNameLength + 1) name = std::string_view(resolved, n);
+  }
+
+  platform::OpenResult opened;
+  if (status == kScratch) {
+    char temp[kMaxNameLength + 1];
+    opened = platform::open_scratch_file(temp, sizeof temp);
+    if (opened.refusal == OpenRefusal::none) set_name(unit, temp);
+    unit->scratch = true;
+  } else if (device == Device::console || device == Device::standard_output ||
+             device == Device::standard_input || device == Device::standard_error) {
+    platform::StdStream s = device == Device::standard_input    ? platform::StdStream::input
+                            : device == Device::standard_error ? platform::StdStream::error
+                                                               : platform::StdStream::output;
+    opened.handle = platform::standard_handle(s);
+    unit->standard_stream = true;
+    unit->console_switch = device == Device::console;
+    set_name(unit, name);
+  } else {
+    if (name.empty()) return 29;
+    char path[kMaxNameLength + 1];
+    const char* open_name = device_path;
+    if (open_name == nullptr) {
+      std::memcpy(path, name.data(), name.size());
+      path[name.size()] = '\0';
+      // Subtle: a NUL inside the name would cut it short on the way to the system; refuse it instead.
+      if (std::memchr(path, '\0', name.size()) != nullptr) return 43;
+      open_name = path;
+    }
+    platform::Creation creation = status == kOld   ? platform::Creation::open_existing
+                                  : status == kNew ? platform::Creation::create_new
+                                  : status == kReplace ? platform::Creation::replace
+                                                       : platform::Creation::open_or_create;
+    opened = platform::open_file(open_name, creation);
+    if (opened.refusal == OpenRefusal::none) set_name(unit, name);
+  }
+  if (opened.refusal != OpenRefusal::none) {
+    int number = failure_for(opened.refusal);
+    // Causes with a message of their own keep no system code; the rest keep it for the report.
+    if (opened.refusal == OpenRefusal::other) unit->saved_error = opened.error;
+    return number;
+  }
+
+  unit->handle = opened.handle;
+  unit->read_only = opened.read_only;
+  unit->disk = platform::is_disk_file(unit->handle);
+  unit->connected = true;
+  arm_exit_handler();
+
+  if (unit->form == Form::formatted) {
+    std::string_view key = unit->file_name();
+    if (device == Device::console || (device == Device::standard_input &&
+                                      platform::is_terminal(platform::standard_handle(platform::StdStream::input)))) {
+      key = "CONOUT$";
+    }
+    link_unit(unit, key);
+  }
+  if (unit->access == Access::append) {
+    platform::seek_end(unit->handle);
+  } else if (unit->disk && !unit->standard_stream) {
+    platform::seek(unit->handle, 0);
+    // A file that is written loses its old contents from the first record on; one that is only read
+    // keeps them.
+    if (unit->access == Access::sequential) unit->truncate_on_next_write = true;
+  }
+  std::string_view buffered;
+  if (unit->disk && !unit->standard_stream && unit->access != Access::direct &&
+      platform::get_env("RTL_BUFFERED", &buffered)) {
+    unit->buffered = switch_on("RTL_BUFFERED");
+  }
+  unit->in.one_byte_reads = unit->handle == platform::standard_handle(platform::StdStream::input) &&
+                            !platform::is_terminal(unit->handle);
+  return 0;
+}
+
+}  // namespace
+
+int connect(std::int32_t number, const ConnectRequest& request) {
+  UnitLookup why;
+  Unit* unit = find_unit(number, true, &why);
+  Handlers handlers{false, request.return_errors};
+  if (unit == nullptr) {
+    Failure f = why == UnitLookup::no_memory ? Failure::no_memory : Failure::bad_unit_number;
+    return fail(condition_code(f), nullptr, number, {}, handlers, Disposal::leave, static_cast<int>(f));
+  }
+  if (!hold_unit(unit)) {
+    return fail(condition_code(Failure::unit_busy), nullptr, number, unit->file_name(), handlers,
+                Disposal::leave, 40);
+  }
+  char tried[kMaxNameLength + 1];
+  std::size_t tried_length = 0;
+  int rc = connect_held(unit, request, tried, &tried_length);
+  if (rc == 0) {
+    free_unit(unit);
+    return 0;
+  }
+  if (unit->connected) release_held_unit(unit, true);
+  return fail(condition_code(static_cast<Failure>(rc)), unit, number, std::string_view(tried, tried_length),
+              handlers, Disposal::discard, rc);
+}
+
+Unit* begin_statement(std::int32_t number, Direction direction, Handlers handlers, int* outcome) {
+  UnitLookup why;
+  Unit* unit = find_unit(number, true, &why);
+  if (unit == nullptr) {
+    Failure f = why == UnitLookup::no_memory ? Failure::no_memory : Failure::bad_unit_number;
+    *outcome = fail(condition_code(f), nullptr, number, {}, handlers, Disposal::leave, static_cast<int>(f));
+    return nullptr;
+  }
+  if (!hold_unit(unit)) {
+    *outcome = fail(condition_code(Failure::unit_busy), nullptr, number, unit->file_name(), handlers,
+                    Disposal::leave, 40);
+    return nullptr;
+  }
+  if (unit->connected) return unit;
+  // The default connection: formatted, sequential, the unit's default name.
+  static const char kUnknown[] = "UNKNOWN", kOld[] = "OLD";
+  ConnectRequest req;
+  req.status = direction == Direction::write ? kUnknown : kOld;
+  req.status_length = std::strlen(req.status);
+  char tried[kMaxNameLength + 1];
+  std::size_t tried_length = 0;
+  int rc = connect_held(unit, req, tried, &tried_length);
+  if (rc == 0) return unit;
+  if (unit->connected) release_held_unit(unit, true);
+  *outcome = fail(condition_code(static_cast<Failure>(rc)), unit, number,
+                  std::string_view(tried, tried_length), handlers, Disposal::discard, rc);
+  return nullptr;
+}
+
+int release_held_unit(Unit* unit, bool return_errors) {
+  (void)return_errors;
+  if (!unit->connected) return 0;
+  unlink_unit(unit);
+  int result = 0;
+  if (!unit->standard_stream) {
+    if (platform::SysError e = flush_block(unit)) {
+      unit->saved_error = e;
+      result = 38;
+    }
+    if (platform::SysError e = platform::close(unit->handle)) {
+      if (result == 0) {
+        unit->saved_error = e;
+        result = 28;
+      }
+    }
+  } else if (platform::SysError e = flush_block(unit)) {
+    unit->saved_error = e;
+    result = 38;
+  }
+  char name[kMaxNameLength + 1];
+  std::memcpy(name, unit->name, unit->name_length + 1);
+  std::size_t name_length = unit->name_length;
+  bool had_name = unit->has_name;
+  reset_connection(unit);
+  if (result != 0 && had_name) {
+    // Keep the name for the report of the failure.
+    std::memcpy(unit->name, name, name_length + 1);
+    unit->name_length = name_length;
+    unit->has_name = true;
+  }
+  return result;
+}
+
+int release(std::int32_t number, bool return_errors) {
+  Unit* unit = find_unit(number, false);
+  if (unit == nullptr || !unit->connected) return 0;
+  if (!hold_unit(unit)) {
+    return fail(condition_code(Failure::unit_busy), nullptr, number, unit->file_name(),
+                Handlers{false, return_errors}, Disposal::leave, 40);
+  }
+  int rc = release_held_unit(unit, return_errors);
+  if (rc == 0) {
+    free_unit(unit);
+    return 0;
+  }
+  return fail(condition_code(static_cast<Failure>(rc)), unit, number, unit->file_name(),
+              Handlers{false, return_errors}, Disposal::end_hold, rc);
+}
+
+bool units_share_disk_file(std::int32_t a, std::int32_t b) {
+  Unit* ua = find_unit(a, false);
+  Unit* ub = find_unit(b, false);
+  if (ua == nullptr || ub == nullptr || !ua->connected || !ub->connected) return false;
+  if (!ua->disk || !ub->disk) return false;
+  platform::FileIdentity ia = platform::identity(ua->handle);
+  platform::FileIdentity ib = platform::identity(ub->handle);
+  return ia.known && ib.known && ia == ib;
+}
+
+}  // namespace rtl

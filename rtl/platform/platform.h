@@ -1,0 +1,130 @@
+// The record layer's only door to the operating system. Nothing here shows an OS type: a handle is an
+// opaque number, a system error is the platform's own code, and every call states its outcome as a value.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <string_view>
+
+namespace rtl::platform {
+
+struct Handle {
+  std::intptr_t value = -1;
+  constexpr bool valid() const { return value >= 0; }
+  friend constexpr bool operator==(Handle, Handle) = default;
+};
+
+enum class StdStream { input, output, error };
+Handle standard_handle(StdStream stream);
+bool is_standard_handle(Handle h);
+// Keeps the three standard handles from being reused by files opened later: a closed one is filled
+// with a placeholder that refuses every transfer.
+void reserve_standard_handles();
+
+// The platform's error code (errno here); 0 means none.
+using SysError = std::uint32_t;
+
+enum class ReadStatus { ok, end_of_data, aborted, failed };
+struct ReadResult {
+  std::size_t bytes = 0;
+  ReadStatus status = ReadStatus::ok;
+  SysError error = 0;
+};
+// One read of at most `size` bytes, retried when interrupted before any byte arrived.
+ReadResult read(Handle h, void* buffer, std::size_t size);
+
+// Writes every byte, looping over short writes and interruptions. Returns 0 or the error that stopped it.
+SysError write_all(Handle h, const void* data, std::size_t size);
+
+// Why an open was refused, in the record layer's terms.
+enum class OpenRefusal { none, not_found, too_many_files, access_denied, bad_device, exists, bad_name, other };
+enum class Creation { open_existing, create_new, open_or_create, replace };
+struct OpenResult {
+  Handle handle;
+  OpenRefusal refusal = OpenRefusal::none;
+  SysError error = 0;
+  bool read_only = false;
+};
+// Opens for reading and writing; after a refusal for lack of access, tries again for reading only.
+OpenResult open_file(const char* name, Creation creation);
+// A new file in the temporary directory that disappears when closed; its name is written to `name`.
+OpenResult open_scratch_file(char* name, std::size_t capacity);
+
+struct FileIdentity {
+  std::uint64_t device = 0;
+  std::uint64_t inode = 0;
+  bool known = false;
+  friend bool operator==(const FileIdentity&, const FileIdentity&) = default;
+};
+FileIdentity identity(Handle h);
+
+bool is_disk_file(Handle h);
+bool is_terminal(Handle h);
+// Current position; -1 when the handle cannot be positioned.
+std::int64_t position(Handle h);
+bool seek(Handle h, std::int64_t offset);
+bool seek_end(Handle h);
+SysError truncate_here(Handle h, std::int64_t length);
+SysError close(Handle h);
+
+// Points standard error at the end of the named file; false, with standard error untouched, when the
+// file cannot be opened.
+bool redirect_standard_error(const char* path);
+// Appends bytes to the named file, creating it; false when it cannot be opened or written.
+bool append_to_file(const char* path, const void* data, std::size_t size);
+
+// The absolute form of `name` in `out`; returns its length, or 0 when it cannot be made or would not fit.
+std::size_t full_path(std::string_view name, char* out, std::size_t capacity);
+
+// An environment variable, its name matched without regard to case; the first match wins.
+bool get_env(std::string_view name, std::string_view* value);
+
+// The platform's text for an error code, ending with a line end; returns its length, 0 if there is none.
+std::size_t system_error_text(SysError code, char* out, std::size_t capacity);
+SysError last_error();
+
+void yield();
+
+[[noreturn]] void exit_process(int status);
+[[noreturn]] void abnormal_termination();
+
+// Stack walking for tracebacks: return addresses, innermost first.
+int capture_stack(void** frames, int max_frames);
+struct FrameModule {
+  char name[64];
+  std::uintptr_t offset;  // the address relative to the module's load address
+  bool known;
+};
+FrameModule frame_module(void* address);
+
+bool debugger_attached();
+void break_into_debugger();
+
+// Floating-point environment: round to nearest, all exceptions masked, flags cleared.
+void set_floating_point_environment();
+
+// Console control events: 0 control-C, 1 control-BREAK, 2 window-CLOSE. Must be called before any other
+// thread starts. The handler runs on a thread of its own; returns false when it cannot be arranged.
+bool install_console_event_handler(void (*handler)(int event));
+
+// Processor exceptions: the handler gets the exception's kind and, for unknown kinds, its code.
+enum class ExceptionKind { access_violation, stack_overflow, other };
+bool install_exception_handler(void (*handler)(ExceptionKind kind, long code));
+// Gives an exception back to the platform's default handling (the process then ends its own way).
+void pass_exception_on(long code);
+[[noreturn]] void raise_debug_exception();
+
+// Who runs: a small number for the calling thread, never 0.
+std::uint32_t thread_token();
+
+// Test seam: replaces the raw system read and write calls. The function returns the byte count or -1
+// with *error set. Passing nullptr restores the real calls.
+using RawWrite = long (*)(std::intptr_t handle, const void* data, std::size_t size, int* error);
+using RawRead = long (*)(std::intptr_t handle, void* data, std::size_t size, int* error);
+void set_raw_write(RawWrite fn);
+void set_raw_read(RawRead fn);
+// Error codes a test seam may hand back, in the platform's numbering.
+int interrupted_code();
+int no_space_code();
+
+}  // namespace rtl::platform

@@ -1,0 +1,457 @@
+// The platform door on POSIX systems.
+#include <dlfcn.h>
+#include <errno.h>
+#include <execinfo.h>
+#include <fcntl.h>
+#include <pthread.h>
+#include <sched.h>
+#include <signal.h>
+#include <stdio.h>
+#include <stdlib.h>
+#include <string.h>
+#include <sys/resource.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <cfenv>
+#include <cstring>
+
+#include "rtl/platform/platform.h"
+
+extern char** environ;
+
+namespace rtl::platform {
+namespace {
+
+long real_write(std::intptr_t fd, const void* data, std::size_t size, int* error) {
+  ssize_t n = ::write(static_cast<int>(fd), data, size);
+  if (n < 0) *error = errno;
+  return n;
+}
+long real_read(std::intptr_t fd, void* data, std::size_t size, int* error) {
+  ssize_t n = ::read(static_cast<int>(fd), data, size);
+  if (n < 0) *error = errno;
+  return n;
+}
+std::atomic<RawWrite> g_write{real_write};
+std::atomic<RawRead> g_read{real_read};
+
+int fd_of(Handle h) { return static_cast<int>(h.value); }
+
+OpenRefusal refusal_for(int err) {
+  switch (err) {
+    case ENOENT:
+    case ENOTDIR:
+      return OpenRefusal::not_found;
+    case EMFILE:
+    case ENFILE:
+      return OpenRefusal::too_many_files;
+    case EACCES:
+    case EPERM:
+    case EROFS:
+    case EISDIR:
+    case ETXTBSY:
+      return OpenRefusal::access_denied;
+    case ENXIO:
+    case ENODEV:
+      return OpenRefusal::bad_device;
+    case EEXIST:
+      return OpenRefusal::exists;
+    case ENAMETOOLONG:
+    case ELOOP:
+    case EINVAL:
+      return OpenRefusal::bad_name;
+    default:
+      return OpenRefusal::other;
+  }
+}
+
+bool lacks_access(int err) { return err == EACCES || err == EPERM || err == EROFS; }
+
+int open_retrying(const char* name, int flags) {
+  int fd;
+  do {
+    fd = ::open(name, flags | O_CLOEXEC, 0666);
+  } while (fd < 0 && errno == EINTR);
+  return fd;
+}
+
+}  // namespace
+
+Handle standard_handle(StdStream stream) {
+  switch (stream) {
+    case StdStream::input:
+      return Handle{0};
+    case StdStream::output:
+      return Handle{1};
+    case StdStream::error:
+      return Handle{2};
+  }
+  return Handle{};
+}
+
+bool is_standard_handle(Handle h) { return h.value >= 0 && h.value <= 2; }
+
+void reserve_standard_handles() {
+  for (int fd = 0; fd <= 2; ++fd) {
+    if (fcntl(fd, F_GETFD) != -1 || errno != EBADF) continue;
+    // /dev/null opened against the stream's direction: reads of output and writes of input fail.
+    int placeholder = ::open("/dev/null", (fd == 0 ? O_WRONLY : O_RDONLY));
+    if (placeholder >= 0 && placeholder != fd) {
+      dup2(placeholder, fd);
+      ::close(placeholder);
+    }
+  }
+}
+
+ReadResult read(Handle h, void* buffer, std::size_t size) {
+  for (;;) {
+    int err = 0;
+    long n = g_read.load(std::memory_order_relaxed)(h.value, buffer, size, &err);
+    if (n > 0) return {static_cast<std::size_t>(n), ReadStatus::ok, 0};
+    if (n == 0) return {0, ReadStatus::end_of_data, 0};
+    if (err == EINTR) continue;
+    return {0, ReadStatus::failed, static_cast<SysError>(err)};
+  }
+}
+
+SysError write_all(Handle h, const void* data, std::size_t size) {
+  const char* p = static_cast<const char*>(data);
+  while (size > 0) {
+    int err = 0;
+    long n = g_write.load(std::memory_order_relaxed)(h.value, p, size, &err);
+    if (n < 0) {
+      if (err == EINTR) continue;
+      return static_cast<SysError>(err);
+    }
+    if (n == 0) return ENOSPC;  // a write that makes no progress would loop for ever
+    p += n;
+    size -= static_cast<std::size_t>(n);
+  }
+  return 0;
+}
+
+OpenResult open_file(const char* name, Creation creation) {
+  int flags = O_RDWR;
+  switch (creation) {
+    case Creation::open_existing:
+      break;
+    case Creation::create_new:
+      flags |= O_CREAT | O_EXCL;
+      break;
+    case Creation::open_or_create:
+      flags |= O_CREAT;
+      break;
+    case Creation::replace:
+      flags |= O_CREAT | O_TRUNC;
+      break;
+  }
+  OpenResult result;
+  int fd = open_retrying(name, flags);
+  if (fd < 0 && lacks_access(errno)) {
+    // Subtle: a read-only retry must not create or cut the file; it exists or the first open said so.
+    fd = open_retrying(name, O_RDONLY);
+    if (fd >= 0) result.read_only = true;
+  }
+  if (fd < 0) {
+    int err = errno;
+    result.refusal = refusal_for(err);
+    result.error = static_cast<SysError>(err);
+    return result;
+  }
+  result.handle = Handle{fd};
+  return result;
+}
+
+OpenResult open_scratch_file(char* name, std::size_t capacity) {
+  const char* dir = getenv("TMPDIR");
+  if (dir == nullptr || *dir == '\0') dir = "/tmp";
+  OpenResult result;
+  int len = snprintf(name, capacity, "%s/RTLXXXXXX", dir);
+  if (len < 0 || static_cast<std::size_t>(len) >= capacity) {
+    result.refusal = OpenRefusal::bad_name;
+    return result;
+  }
+  int fd = mkostemp(name, O_CLOEXEC);
+  if (fd < 0) {
+    result.refusal = refusal_for(errno);
+    result.error = static_cast<SysError>(errno);
+    return result;
+  }
+  ::unlink(name);
+  result.handle = Handle{fd};
+  return result;
+}
+
+FileIdentity identity(Handle h) {
+  struct stat st;
+  if (fstat(fd_of(h), &st) != 0) return {};
+  return {static_cast<std::uint64_t>(st.st_dev), static_cast<std::uint64_t>(st.st_ino), true};
+}
+
+bool is_disk_file(Handle h) {
+  struct stat st;
+  return fstat(fd_of(h), &st) == 0 && S_ISREG(st.st_mode);
+}
+
+bool is_terminal(Handle h) { return isatty(fd_of(h)) == 1; }
+
+std::int64_t position(Handle h) { return lseek(fd_of(h), 0, SEEK_CUR); }
+bool seek(Handle h, std::int64_t offset) { return lseek(fd_of(h), offset, SEEK_SET) == offset; }
+bool seek_end(Handle h) { return lseek(fd_of(h), 0, SEEK_END) >= 0; }
+
+SysError truncate_here(Handle h, std::int64_t length) {
+  int rc;
+  do {
+    rc = ftruncate(fd_of(h), length);
+  } while (rc != 0 && errno == EINTR);
+  return rc == 0 ? 0 : static_cast<SysError>(errno);
+}
+
+SysError close(Handle h) { return ::close(fd_of(h)) == 0 ? 0 : static_cast<SysError>(errno); }
+
+bool redirect_standard_error(const char* path) {
+  int fd = open_retrying(path, O_WRONLY | O_APPEND | O_CREAT);
+  if (fd < 0) return false;
+  bool ok = fd == 2 || dup2(fd, 2) == 2;
+  if (fd != 2) ::close(fd);
+  return ok;
+}
+
+bool append_to_file(const char* path, const void* data, std::size_t size) {
+  int fd = open_retrying(path, O_WRONLY | O_APPEND | O_CREAT);
+  if (fd < 0) return false;
+  bool ok = write_all(Handle{fd}, data, size) == 0;
+  ::close(fd);
+  return ok;
+}
+
+std::size_t full_path(std::string_view name, char* out, std::size_t capacity) {
+  if (name.empty()) return 0;
+  // Lexical: join with the current directory, fold ".", ".." and repeated "/"; links are not resolved.
+  char joined[4096 + 2];
+  std::size_t n = 0;
+  if (name.front() != '/') {
+    if (getcwd(joined, sizeof joined - 1) == nullptr) return 0;
+    n = strlen(joined);
+    joined[n++] = '/';
+  }
+  if (n + name.size() >= sizeof joined) return 0;
+  memcpy(joined + n, name.data(), name.size());
+  n += name.size();
+
+  std::size_t len = 0;
+  std::size_t i = 0;
+  while (i < n) {
+    while (i < n && joined[i] == '/') ++i;
+    std::size_t start = i;
+    while (i < n && joined[i] != '/') ++i;
+    std::string_view part(joined + start, i - start);
+    if (part.empty() || part == ".") continue;
+    if (part == "..") {
+      while (len > 0 && out[len - 1] != '/') --len;
+      if (len > 0) --len;
+      continue;
+    }
+    if (len + 1 + part.size() >= capacity) return 0;
+    out[len++] = '/';
+    memcpy(out + len, part.data(), part.size());
+    len += part.size();
+  }
+  if (len == 0) {
+    if (capacity < 2) return 0;
+    out[len++] = '/';
+  }
+  out[len] = '\0';
+  return len;
+}
+
+bool get_env(std::string_view name, std::string_view* value) {
+  for (char** e = environ; e != nullptr && *e != nullptr; ++e) {
+    const char* entry = *e;
+    const char* eq = strchr(entry, '=');
+    if (eq == nullptr || static_cast<std::size_t>(eq - entry) != name.size()) continue;
+    if (strncasecmp(entry, name.data(), name.size()) != 0) continue;
+    *value = std::string_view(eq + 1);
+    return true;
+  }
+  return false;
+}
+
+std::size_t system_error_text(SysError code, char* out, std::size_t capacity) {
+  if (capacity < 3) return 0;
+  char text[512];
+  const char* s = strerror_r(static_cast<int>(code), text, sizeof text);
+  if (s == nullptr || *s == '\0') return 0;
+  std::size_t n = strnlen(s, capacity - 3);
+  memcpy(out, s, n);
+  out[n++] = '\r';
+  out[n++] = '\n';
+  out[n] = '\0';
+  return n;
+}
+
+SysError last_error() { return static_cast<SysError>(errno); }
+
+void yield() { sched_yield(); }
+
+void exit_process(int status) {
+  fflush(nullptr);
+  _exit(status & 0xFF);
+}
+
+void abnormal_termination() {
+  static const char text[] = "\r\nabnormal program termination\r\n";
+  write_all(Handle{2}, text, sizeof text - 1);
+  fflush(nullptr);
+  _exit(3);
+}
+
+int capture_stack(void** frames, int max_frames) { return backtrace(frames, max_frames); }
+
+FrameModule frame_module(void* address) {
+  FrameModule m{};
+  Dl_info info;
+  if (dladdr(address, &info) == 0 || info.dli_fname == nullptr || *info.dli_fname == '\0') return m;
+  const char* base = strrchr(info.dli_fname, '/');
+  base = base ? base + 1 : info.dli_fname;
+  snprintf(m.name, sizeof m.name, "%s", base);
+  m.offset = reinterpret_cast<std::uintptr_t>(address) - reinterpret_cast<std::uintptr_t>(info.dli_fbase);
+  m.known = true;
+  return m;
+}
+
+bool debugger_attached() {
+  FILE* f = fopen("/proc/self/status", "re");
+  if (f == nullptr) return false;
+  char line[256];
+  bool traced = false;
+  while (fgets(line, sizeof line, f) != nullptr) {
+    if (strncmp(line, "TracerPid:", 10) == 0) {
+      traced = atoi(line + 10) != 0;
+      break;
+    }
+  }
+  fclose(f);
+  return traced;
+}
+
+void break_into_debugger() { raise(SIGTRAP); }
+
+void set_floating_point_environment() {
+  std::fesetround(FE_TONEAREST);
+  std::feclearexcept(FE_ALL_EXCEPT);
+  fedisableexcept(FE_ALL_EXCEPT);
+}
+
+namespace {
+void (*g_console_handler)(int) = nullptr;
+
+void* console_event_thread(void*) {
+  sigset_t set;
+  sigemptyset(&set);
+  sigaddset(&set, SIGINT);
+  sigaddset(&set, SIGQUIT);
+  sigaddset(&set, SIGHUP);
+  for (;;) {
+    int sig = 0;
+    if (sigwait(&set, &sig) != 0) continue;
+    int event = sig == SIGINT ? 0 : sig == SIGQUIT ? 1 : 2;
+    g_console_handler(event);
+  }
+  return nullptr;
+}
+}  // namespace
+
+bool install_console_event_handler(void (*handler)(int event)) {
+  sigset_t set;
+  sigemptyset(&set);
+  sigaddset(&set, SIGINT);
+  sigaddset(&set, SIGQUIT);
+  sigaddset(&set, SIGHUP);
+  // Blocked in this thread before any other starts, so every later thread inherits the mask and only the
+  // waiting thread ever receives these signals.
+  if (pthread_sigmask(SIG_BLOCK, &set, nullptr) != 0) return false;
+  g_console_handler = handler;
+  pthread_attr_t attr;
+  pthread_attr_init(&attr);
+  pthread_attr_setdetachstate(&attr, PTHREAD_CREATE_DETACHED);
+  pthread_t thread;
+  bool ok = pthread_create(&thread, &attr, console_event_thread, nullptr) == 0;
+  pthread_attr_destroy(&attr);
+  if (!ok) pthread_sigmask(SIG_UNBLOCK, &set, nullptr);
+  return ok;
+}
+
+namespace {
+void (*g_exception_handler)(ExceptionKind, long) = nullptr;
+std::uintptr_t g_stack_low = 0;
+std::uintptr_t g_stack_high = 0;
+alignas(16) char g_alt_stack[64 * 1024];
+
+void on_processor_exception(int sig, siginfo_t* info, void*) {
+  ExceptionKind kind = ExceptionKind::other;
+  if (sig == SIGSEGV || sig == SIGBUS) {
+    kind = ExceptionKind::access_violation;
+    auto addr = reinterpret_cast<std::uintptr_t>(info->si_addr);
+    // A fault just below the lowest usable stack page is a stack overflow (the guard region).
+    if (g_stack_low != 0 && addr < g_stack_high && addr + 256 * 1024 >= g_stack_low) {
+      kind = ExceptionKind::stack_overflow;
+    }
+  }
+  g_exception_handler(kind, sig);
+}
+}  // namespace
+
+bool install_exception_handler(void (*handler)(ExceptionKind kind, long code)) {
+  g_exception_handler = handler;
+  pthread_attr_t attr;
+  if (pthread_getattr_np(pthread_self(), &attr) == 0) {
+    void* addr = nullptr;
+    size_t size = 0;
+    if (pthread_attr_getstack(&attr, &addr, &size) == 0) {
+      g_stack_low = reinterpret_cast<std::uintptr_t>(addr);
+      g_stack_high = g_stack_low + size;
+    }
+    pthread_attr_destroy(&attr);
+  }
+  stack_t ss{};
+  ss.ss_sp = g_alt_stack;
+  ss.ss_size = sizeof g_alt_stack;
+  if (sigaltstack(&ss, nullptr) != 0) return false;
+  struct sigaction sa {};
+  sa.sa_sigaction = on_processor_exception;
+  sa.sa_flags = SA_SIGINFO | SA_ONSTACK | SA_NODEFER;
+  sigemptyset(&sa.sa_mask);
+  bool ok = true;
+  for (int sig : {SIGSEGV, SIGBUS, SIGILL, SIGFPE, SIGTRAP}) ok = sigaction(sig, &sa, nullptr) == 0 && ok;
+  return ok;
+}
+
+void pass_exception_on(long code) {
+  struct sigaction sa {};
+  sa.sa_handler = SIG_DFL;
+  sigemptyset(&sa.sa_mask);
+  sigaction(static_cast<int>(code), &sa, nullptr);
+  // Returning from the handler re-runs the faulting instruction, which now meets the default action.
+  if (code == SIGTRAP) raise(SIGTRAP);
+}
+
+void raise_debug_exception() {
+  raise(SIGILL);
+  _exit(SIGILL);
+}
+
+std::uint32_t thread_token() {
+  static std::atomic<std::uint32_t> next{1};
+  thread_local std::uint32_t token = next.fetch_add(1);
+  return token;
+}
+
+void set_raw_write(RawWrite fn) { g_write.store(fn ? fn : real_write); }
+void set_raw_read(RawRead fn) { g_read.store(fn ? fn : real_read); }
+int interrupted_code() { return EINTR; }
+int no_space_code() { return ENOSPC; }
+
+}  // namespace rtl::platform

@@ -1,0 +1,261 @@
+// Read statements: record input, field cutting, item transfer, outcomes, and the step back.
+#include <algorithm>
+#include <cstring>
+#include <new>
+
+#include "rtl/convert/decode.h"
+#include "rtl/io.h"
+#include "rtl/unit_io.h"
+
+namespace rtl {
+namespace {
+
+enum class NextRecord { record, end_of_file, failure };
+
+// Grows the record buffer to twice its size; false when memory runs out.
+bool grow(InputState& in) {
+  try {
+    in.buffer.resize(std::max<std::size_t>(in.buffer.size() * 2, 2));
+  } catch (const std::bad_alloc&) {
+    return false;
+  }
+  return true;
+}
+
+// Takes the next line of the unit as its current record. On failure *failure holds the number.
+NextRecord next_record(Unit* unit, int* failure) {
+  InputState& in = unit->in;
+  if (in.buffer.empty()) {
+    in.buffer_file_offset = platform::position(unit->handle);
+    in.buffer.resize(std::max<std::size_t>(initial_sizes().record_buffer, 2));
+  }
+  in.has_record = false;
+  const char* lf = static_cast<const char*>(
+      std::memchr(in.buffer.data() + in.ahead_begin, '\n', in.ahead_end - in.ahead_begin));
+  if (lf == nullptr) {
+    // Move what is not yet used to the front, then read until a line end arrives.
+    std::size_t waiting = in.ahead_end - in.ahead_begin;
+    if (in.ahead_begin > 0) {
+      std::memmove(in.buffer.data(), in.buffer.data() + in.ahead_begin, waiting);
+      in.buffer_file_offset += static_cast<std::int64_t>(in.ahead_begin);
+      in.ahead_begin = 0;
+      in.ahead_end = waiting;
+    }
+    for (;;) {
+      if (in.ahead_end == in.buffer.size() && !grow(in)) {
+        *failure = static_cast<int>(Failure::record_too_long);
+        return NextRecord::failure;
+      }
+      std::size_t space = in.buffer.size() - in.ahead_end;
+      if (in.one_byte_reads) space = 1;
+      platform::ReadResult r = platform::read(unit->handle, in.buffer.data() + in.ahead_end, space);
+      if (r.status == platform::ReadStatus::aborted) {
+        // Give the console event handler the chance to end the program first.
+        platform::yield();
+      }
+      if (r.status == platform::ReadStatus::aborted || r.status == platform::ReadStatus::failed) {
+        unit->saved_error = r.error;
+        *failure = static_cast<int>(Failure::read_error);
+        return NextRecord::failure;
+      }
+      if (r.status == platform::ReadStatus::end_of_data) {
+        if (in.ahead_end == in.ahead_begin) return NextRecord::end_of_file;
+        // A last line without a line end is a record all the same.
+        if (in.ahead_end == in.buffer.size() && !grow(in)) {
+          *failure = static_cast<int>(Failure::record_too_long);
+          return NextRecord::failure;
+        }
+        in.buffer[in.ahead_end] = '\n';
+        lf = in.buffer.data() + in.ahead_end;
+        ++in.ahead_end;
+        break;
+      }
+      // Subtle: a short read is not the end of a line; pipes and devices deliver lines in pieces.
+      const char* fresh = in.buffer.data() + in.ahead_end;
+      in.ahead_end += r.bytes;
+      lf = static_cast<const char*>(std::memchr(fresh, '\n', r.bytes));
+      if (lf != nullptr) break;
+    }
+  }
+  in.record_lf = static_cast<std::size_t>(lf - in.buffer.data());
+  in.record_lf_offset = in.buffer_file_offset + static_cast<std::int64_t>(in.record_lf);
+  in.record_begin = in.ahead_begin;
+  in.record_end = in.record_lf;
+  if (in.record_end > in.record_begin && in.buffer[in.record_end - 1] == '\r') --in.record_end;
+  in.ahead_begin = in.record_lf + 1;
+  in.field = in.record_begin;
+  in.has_record = true;
+  if (in.record_counter >= 0) ++in.record_counter;
+  if (in.record_end - in.record_begin == 1 && in.buffer[in.record_begin] == 0x1A) return NextRecord::end_of_file;
+  return NextRecord::record;
+}
+
+// Cuts the next field of at most `width` columns; a comma ends a numeric field early. Returns the
+// characters present in the record; *padding receives how many blanks complete the field.
+std::string_view cut_field(InputState& in, std::size_t width, bool numeric, std::size_t* padding) {
+  std::size_t begin = std::min(in.field, in.record_end);
+  std::size_t available = in.record_end - begin;
+  std::size_t take = std::min(width, available);
+  const char* at = in.buffer.data() + begin;
+  if (numeric) {
+    if (const void* comma = std::memchr(at, ',', take)) {
+      std::size_t n = static_cast<std::size_t>(static_cast<const char*>(comma) - at);
+      in.field = begin + n + 1;
+      *padding = 0;
+      return {at, n};
+    }
+  }
+  in.field = in.field + width;
+  *padding = width - take;
+  return {at, take};
+}
+
+int transfer(Unit* unit, const LayoutItem& item, const InDatum& datum, Blank blank) {
+  InputState& in = unit->in;
+  std::size_t padding = 0;
+  if (item.kind == ItemKind::char_field && datum.type == InDatum::Type::text) {
+    std::size_t width = item.width > 0 ? static_cast<std::size_t>(item.width) : datum.length;
+    std::string_view f = cut_field(in, width, false, &padding);
+    std::size_t length = datum.length;
+    if (length >= width) {
+      std::memcpy(datum.text, f.data(), f.size());
+      std::memset(datum.text + f.size(), ' ', length - f.size());
+    } else {
+      // The rightmost `length` columns of the field, blanks supplied beyond the record included.
+      std::size_t skip = width - length;
+      std::size_t from_record = f.size() > skip ? f.size() - skip : 0;
+      std::memcpy(datum.text, f.data() + (f.size() - from_record), from_record);
+      std::memset(datum.text + from_record, ' ', length - from_record);
+    }
+    return 0;
+  }
+  if (item.kind == ItemKind::exp_field && datum.type == InDatum::Type::real) {
+    std::string_view f = cut_field(in, static_cast<std::size_t>(item.width), true, &padding);
+    convert::Decoded d;
+    if (padding == 0) {
+      d = convert::decode_real(f.data(), f.size(), item.digits, 0, blank == Blank::zero);
+    } else {
+      // Only a field that the record ends inside is copied, so that its supplied blanks count.
+      char copy[256];
+      std::memcpy(copy, f.data(), f.size());
+      std::memset(copy + f.size(), ' ', padding);
+      d = convert::decode_real(copy, f.size() + padding, item.digits, 0, blank == Blank::zero);
+    }
+    *datum.real = d.value;
+    return d.status == convert::DecodeStatus::converted ? 0 : static_cast<int>(Failure::input_conversion);
+  }
+  // An item whose type the descriptor cannot take.
+  return static_cast<int>(Failure::input_conversion);
+}
+
+}  // namespace
+
+int read_statement(std::int32_t number, const Layout& layout, Handlers handlers, std::span<const InDatum> items) {
+  int outcome = 0;
+  Unit* unit = begin_statement(number, Direction::read, handlers, &outcome);
+  if (unit == nullptr) return outcome;
+  if (unit->form != Form::formatted) return fail(Failure::unformatted_unit, unit, handlers);
+  if (unit->access == Access::direct) return fail(Failure::direct_access_unit, unit, handlers);
+
+  int failure = 0;
+  switch (next_record(unit, &failure)) {
+    case NextRecord::record:
+      break;
+    case NextRecord::end_of_file:
+      return fail(Failure::end_of_file, unit, handlers);
+    case NextRecord::failure:
+      return fail(static_cast<Failure>(failure), unit, handlers);
+  }
+  std::size_t next = 0;
+  for (const LayoutItem& item : layout) {
+    if (next == items.size()) break;
+    if (!item.is_field()) continue;
+    int rc = transfer(unit, item, items[next++], unit->blank);
+    if (rc != 0) return fail(static_cast<Failure>(rc), unit, handlers);
+  }
+  free_unit(unit);
+  return 0;
+}
+
+int backspace(std::int32_t number, bool handle_errors) {
+  Handlers handlers{false, handle_errors};
+  Unit* unit = find_unit(number, false);
+  if (unit == nullptr || !unit->connected) return 0;
+  if (!hold_unit(unit)) {
+    return fail(condition_code(Failure::unit_busy), nullptr, number, unit->file_name(), handlers,
+                Disposal::leave, 40);
+  }
+  if (platform::SysError e = flush_block(unit)) {
+    unit->saved_error = e;
+    return fail(Failure::write_error, unit, handlers);
+  }
+  auto backspace_failure = [&](Failure handled_as) {
+    return fail(condition_code(Failure::backspace_error), unit, number, unit->file_name(), handlers,
+                Disposal::end_hold, static_cast<int>(handled_as));
+  };
+  if (unit->access != Access::sequential && unit->access != Access::append) {
+    return backspace_failure(Failure::backspace_not_sequential);
+  }
+  if (!unit->disk) return backspace_failure(Failure::backspace_not_positionable);
+
+  InputState& in = unit->in;
+  std::int32_t n = in.record_counter;
+  if (n >= 0 && n <= 1) {
+    free_unit(unit);
+    return 0;
+  }
+  if (n == 2 || in.buffer.empty()) {
+    if (!platform::seek(unit->handle, 0)) return backspace_failure(Failure::backspace_error);
+    in.ahead_begin = in.ahead_end = 0;
+    in.buffer_file_offset = 0;
+    in.has_record = false;
+    in.record_counter = 1;
+    free_unit(unit);
+    return 0;
+  }
+  // The previous line end is normally still in the buffer, before the last record's own LF.
+  const std::int64_t lf_offset = in.record_lf_offset;
+  const std::int64_t lf_index = lf_offset - in.buffer_file_offset;
+  std::size_t prev = 0;
+  bool in_buffer = lf_index >= 0 && lf_index < static_cast<std::int64_t>(in.ahead_end);
+  if (in_buffer) {
+    prev = static_cast<std::size_t>(lf_index);
+    while (prev > 0 && in.buffer[prev - 1] != '\n') --prev;
+    in_buffer = prev > 0 || in.buffer_file_offset == 0;
+  }
+  if (in_buffer) {
+    in.ahead_begin = prev;
+  } else {
+    // Read again the bytes of the file that end just before the record's LF, and find the line end
+    // of the record before it among them.
+    std::size_t want = std::min<std::size_t>(in.buffer.size(), static_cast<std::size_t>(lf_offset));
+    for (;;) {
+      std::int64_t from = lf_offset - static_cast<std::int64_t>(want);
+      if (!platform::seek(unit->handle, from)) return backspace_failure(Failure::backspace_error);
+      std::size_t got = 0;
+      while (got < want) {
+        platform::ReadResult r = platform::read(unit->handle, in.buffer.data() + got, want - got);
+        if (r.status != platform::ReadStatus::ok) return backspace_failure(Failure::backspace_error);
+        got += r.bytes;
+      }
+      std::size_t k = want;
+      while (k > 0 && in.buffer[k - 1] != '\n') --k;
+      if (k > 0 || from == 0) {
+        in.buffer_file_offset = from;
+        in.ahead_begin = k;
+        in.ahead_end = want;
+        break;
+      }
+      // A record longer than the buffer: make room and look further back.
+      if (!grow(in)) return backspace_failure(Failure::backspace_error);
+      want = std::min<std::size_t>(in.buffer.size(), static_cast<std::size_t>(lf_offset));
+    }
+    if (!platform::seek(unit->handle, lf_offset)) return backspace_failure(Failure::backspace_error);
+  }
+  in.has_record = false;
+  if (in.record_counter > 0) --in.record_counter;
+  free_unit(unit);
+  return 0;
+}
+
+}  // namespace rtl

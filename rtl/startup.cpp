@@ -1,0 +1,67 @@
+#include "rtl/startup.h"
+
+#include <atomic>
+#include <new>
+
+#include "rtl/diagnostics.h"
+#include "rtl/io.h"
+#include "rtl/platform/platform.h"
+
+namespace rtl {
+namespace {
+
+std::atomic<bool> g_initialising{false};
+std::atomic<bool> g_initialised{false};
+
+double real_divide(double a, double b) { return a / b; }
+
+void on_exception(platform::ExceptionKind kind, long code) { report_processor_exception(kind, code); }
+
+}  // namespace
+
+void startup_initialise() {
+  g_initialising.store(true);
+  if (!g_initialised.load()) {
+    // Without the record, reports carry no traceback; start-up goes on all the same.
+    g_exception_context = new (std::nothrow) ExceptionContext{};
+    platform::reserve_standard_handles();
+    platform::install_console_event_handler(on_console_event);
+    // RTL_NOERROR_DIALOGS asks that no system error box be shown; this platform shows none.
+    platform::set_floating_point_environment();
+    platform::install_exception_handler(on_exception);
+    g_initialised.store(true);
+  }
+  g_initialising.store(false);
+}
+
+int run_program(void (*driver)()) {
+  startup_initialise();
+  startup_initialise();
+  driver();
+  exit_handler();
+  end_program(0);
+}
+
+void divide_flaw_check(Divide divide) {
+  // The operands come through volatile storage so that the compiler cannot fold the check away.
+  volatile double dividend = 4195835.0;
+  volatile double divisor = 3145727.0;
+  volatile Divide op = divide != nullptr ? divide : real_divide;
+  double quotient = op(dividend, divisor);
+  volatile double product = quotient * divisor;
+  volatile double residue = dividend - product;
+  if (residue == 0.0) return;
+  if (switch_on("RTL_RUN_FLAWED_FDIV")) return;
+  issue_report(condition_code(Failure::divide_flaw), 0, {});
+}
+
+void on_console_event(int event) {
+  static constexpr const char* kNames[] = {"control-C", "control-BREAK", "window-CLOSE"};
+  if (event < 0 || event > 2) return;
+  mark_console_event_in_progress();
+  issue_report(condition_code(Failure::control_event, Severity::error), 0, kNames[event]);
+  exit_handler();
+  end_program(event);
+}
+
+}  // namespace rtl

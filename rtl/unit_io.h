@@ -1,0 +1,37 @@
+// What the record layer's statements share among themselves; not for callers of the layer.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+
+#include "rtl/diagnostics.h"
+#include "rtl/units.h"
+
+namespace rtl {
+
+enum class Direction { read, write };
+
+// Finds the unit, takes its busy mark and, when it is not connected, makes its default connection.
+// Returns nullptr after a failure that the statement handles (the outcome is then in *outcome).
+Unit* begin_statement(std::int32_t number, Direction direction, Handlers handlers, int* outcome);
+
+// Releases a unit that the caller holds. Returns 0 or the failure met (38 or 28).
+int release_held_unit(Unit* unit, bool return_errors);
+
+// Hands bytes to the unit's file: at once, or into its block when the unit is buffered. Returns 0 or
+// the system error.
+platform::SysError deliver(Unit* unit, const char* data, std::size_t size);
+platform::SysError flush_block(Unit* unit);
+
+// Sizes the layer starts with; tests make them tiny to force every growth path.
+struct InitialSizes {
+  std::size_t record_area = kDefaultRecordLength;
+  std::size_t record_buffer = 64 * 1024;
+  std::size_t output_block = 64 * 1024;
+};
+InitialSizes& initial_sizes();
+
+// Arms the exit handler; every connection does it.
+void arm_exit_handler();
+
+}  // namespace rtl

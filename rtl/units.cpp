@@ -1,0 +1,99 @@
+#include "rtl/units.h"
+
+#include <new>
+
+namespace rtl {
+namespace {
+
+constexpr int kSlots = kHighestSlotUnit - kLowestSlotUnit + 1;
+Unit* g_slots[kSlots] = {};
+Unit* g_chains[kHashChains] = {};
+Unit* g_links[kHashChains] = {};
+
+std::uint32_t name_hash(std::string_view key) {
+  std::uint32_t h = 2166136261u;
+  for (char c : key) h = (h ^ static_cast<unsigned char>(c)) * 16777619u;
+  return h;
+}
+
+}  // namespace
+
+Unit* unit_slot(int index) { return g_slots[index]; }
+Unit* unit_chain(int chain) { return g_chains[chain]; }
+
+Unit* find_unit(std::int32_t number, bool create, UnitLookup* why) {
+  if (why) *why = UnitLookup::found;
+  if (number < kLowestSlotUnit) {
+    if (why) *why = UnitLookup::refused_number;
+    return nullptr;
+  }
+  Unit** place;
+  if (number <= kHighestSlotUnit) {
+    place = &g_slots[number - kLowestSlotUnit];
+    if (*place != nullptr || !create) return *place;
+  } else {
+    place = &g_chains[number % kHashChains];
+    for (Unit* u = *place; u != nullptr; u = u->chain_next) {
+      if (u->number == number) return u;
+    }
+    if (!create) return nullptr;
+  }
+  Unit* unit = new (std::nothrow) Unit;
+  if (unit == nullptr) {
+    if (why) *why = UnitLookup::no_memory;
+    return nullptr;
+  }
+  unit->number = number;
+  if (number > kHighestSlotUnit) unit->chain_next = *place;
+  *place = unit;
+  return unit;
+}
+
+void discard_unit(Unit* unit) {
+  if (unit == nullptr || unit->connected) return;
+  if (unit->number <= kHighestSlotUnit) {
+    g_slots[unit->number - kLowestSlotUnit] = nullptr;
+  } else {
+    for (Unit** p = &g_chains[unit->number % kHashChains]; *p != nullptr; p = &(*p)->chain_next) {
+      if (*p == unit) {
+        *p = unit->chain_next;
+        break;
+      }
+    }
+  }
+  delete unit;
+}
+
+bool hold_unit(Unit* unit) {
+  std::uint32_t expected = 0;
+  return unit->holder.compare_exchange_strong(expected, platform::thread_token());
+}
+
+void free_unit(Unit* unit) { unit->holder.store(0); }
+
+void link_unit(Unit* unit, std::string_view key) {
+  unit->link_key = name_hash(key);
+  Unit*& head = g_links[unit->link_key % kHashChains];
+  unit->link_next = head;
+  head = unit;
+}
+
+void unlink_unit(Unit* unit) {
+  for (Unit** p = &g_links[unit->link_key % kHashChains]; *p != nullptr; p = &(*p)->link_next) {
+    if (*p == unit) {
+      *p = unit->link_next;
+      unit->link_next = nullptr;
+      return;
+    }
+  }
+}
+
+Unit* first_linked(std::string_view key) {
+  std::uint32_t h = name_hash(key);
+  for (Unit* u = g_links[h % kHashChains]; u != nullptr; u = u->link_next) {
+    if (u->link_key == h) return u;
+  }
+  return nullptr;
+}
+
+}  // namespace rtl

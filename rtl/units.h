@@ -1,0 +1,117 @@
+// The unit table and the block that every unit carries from first use to termination.
+#pragma once
+
+#include <atomic>
+#include <cstddef>
+#include <cstdint>
+#include <string_view>
+#include <vector>
+
+#include "rtl/platform/platform.h"
+
+namespace rtl {
+
+inline constexpr int kLowestSlotUnit = -5;
+inline constexpr int kHighestSlotUnit = 99;
+inline constexpr int kHashChains = 521;
+inline constexpr std::size_t kMaxNameLength = 256;
+inline constexpr std::size_t kDefaultRecordLength = 132;
+
+enum class Access : std::uint8_t { sequential, direct, append, keyed };
+enum class Form : std::uint8_t { formatted, unformatted, binary };
+enum class Blank : std::uint8_t { null, zero };
+
+// Reading state: the record buffer holds the current record and the read-ahead.
+struct InputState {
+  std::vector<char> buffer;
+  std::int64_t buffer_file_offset = 0;  // file offset of buffer[0]
+  std::size_t ahead_begin = 0, ahead_end = 0;
+  std::size_t record_begin = 0, record_end = 0;
+  std::size_t record_lf = 0;  // where the current record's LF stands
+  std::int64_t record_lf_offset = 0;  // and where it stands in the file
+  bool has_record = false;
+  std::size_t field = 0;  // the next field begins here
+  std::int32_t record_counter = 1;
+  bool one_byte_reads = false;
+};
+
+// Writing state: the record area and, for buffered units, the block of whole records not yet written.
+struct OutputState {
+  std::vector<char> area;  // record being built; two spare bytes beyond for the line end
+  std::size_t column = 1;
+  std::size_t high_water = 0;
+  std::vector<char> block;
+  std::size_t block_used = 0;
+};
+
+struct Unit {
+  std::int32_t number = 0;
+  std::atomic<std::uint32_t> holder{0};  // thread token of the statement that holds the unit, 0 when free
+
+  bool connected = false;
+  char name[kMaxNameLength + 1] = {};
+  std::size_t name_length = 0;
+  bool has_name = false;
+  platform::Handle handle;
+  bool standard_stream = false;
+  Access access = Access::sequential;
+  Form form = Form::formatted;
+  Blank blank = Blank::null;
+  std::int32_t record_length = 0;
+  bool read_only = false;
+  bool disk = false;
+  bool truncate_on_next_write = false;
+  bool console_switch = false;
+  bool buffered = false;
+  bool scratch = false;
+  platform::SysError saved_error = 0;
+
+  InputState in;
+  OutputState out;
+
+  Unit* chain_next = nullptr;  // unit-table hash chain for numbers above the direct slots
+  Unit* link_next = nullptr;   // linked-files chain
+  std::uint32_t link_key = 0;
+
+  std::string_view file_name() const {
+    return has_name ? std::string_view(name, name_length) : std::string_view("\"Unknown\"");
+  }
+};
+
+enum class UnitLookup { found, refused_number, no_memory };
+
+// Finds or makes the block of a unit. Numbers below -5 are refused (failure 32).
+Unit* find_unit(std::int32_t number, bool create, UnitLookup* why = nullptr);
+
+// Visits every unit block in table order: the direct slots ascending, then the hash chains.
+template <typename Fn>
+void for_each_unit(Fn&& fn);
+Unit* unit_slot(int index);  // direct slots 0..104 for units -5..99
+Unit* unit_chain(int chain);
+void discard_unit(Unit* unit);
+
+// The busy mark: a statement holds its unit from start to end. Returns false when another statement
+// holds it already.
+bool hold_unit(Unit* unit);
+void free_unit(Unit* unit);
+
+// Files that are connected formatted, keyed by name, so that units on one file can see each other.
+void link_unit(Unit* unit, std::string_view key);
+void unlink_unit(Unit* unit);
+Unit* first_linked(std::string_view key);
+
+template <typename Fn>
+void for_each_unit(Fn&& fn) {
+  for (int i = 0; i <= kHighestSlotUnit - kLowestSlotUnit; ++i) {
+    if (Unit* u = unit_slot(i)) fn(u);
+  }
+  for (int c = 0; c < kHashChains; ++c) {
+    for (Unit* u = unit_chain(c); u != nullptr;) {
+      Unit* next = u->chain_next;
+      fn(u);
+      u = next;
+    }
+  }
+}
+
+}  // namespace rtl

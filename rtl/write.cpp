@@ -1,0 +1,210 @@
+// Write statements: the layout walk, the record area, record ends and delivery.
+#include <algorithm>
+#include <cstring>
+#include <new>
+
+#include "rtl/convert/encode.h"
+#include "rtl/io.h"
+#include "rtl/unit_io.h"
+
+namespace rtl {
+
+InitialSizes& initial_sizes() {
+  static InitialSizes sizes;
+  return sizes;
+}
+
+platform::SysError flush_block(Unit* unit) {
+  OutputState& out = unit->out;
+  if (out.block_used == 0) return 0;
+  platform::SysError e = platform::write_all(unit->handle, out.block.data(), out.block_used);
+  out.block_used = 0;
+  return e;
+}
+
+platform::SysError deliver(Unit* unit, const char* data, std::size_t size) {
+  OutputState& out = unit->out;
+  platform::SysError e = 0;
+  if (unit->buffered) {
+    if (out.block.empty()) out.block.resize(std::max<std::size_t>(initial_sizes().output_block, 1));
+    // The block only ever holds whole records, so a file cut short by an abrupt end has no torn record.
+    if (out.block_used + size > out.block.size()) e = flush_block(unit);
+    if (e == 0) {
+      if (size > out.block.size()) {
+        e = platform::write_all(unit->handle, data, size);
+      } else {
+        std::memcpy(out.block.data() + out.block_used, data, size);
+        out.block_used += size;
+      }
+    }
+  } else {
+    e = platform::write_all(unit->handle, data, size);
+  }
+  if (e == 0 && unit->truncate_on_next_write) {
+    unit->truncate_on_next_write = false;
+    std::int64_t end = platform::position(unit->handle);
+    if (end < 0) return platform::last_error();
+    e = platform::truncate_here(unit->handle, end + static_cast<std::int64_t>(out.block_used));
+  }
+  return e;
+}
+
+namespace {
+
+// Failure numbers of a write walk; 0 when it went well.
+struct Walk {
+  Unit* unit;
+  int failure = 0;
+
+  OutputState& out() { return unit->out; }
+
+  // Makes the record area reach `last` (1-based column), growing by max(w, 512, an eighth).
+  bool reach(std::size_t last, std::size_t width) {
+    std::vector<char>& area = out().area;
+    std::size_t length = area.size() - 2;
+    if (last <= length) return true;
+    std::size_t grown = length;
+    while (grown < last) grown += std::max({width, std::size_t{512}, grown / 8});
+    try {
+      area.resize(grown + 2, ' ');
+    } catch (const std::bad_alloc&) {
+      failure = static_cast<int>(Failure::record_overflow);
+      return false;
+    }
+    return true;
+  }
+
+  // Columns for a field of width w at the current column, or nullptr after a failure.
+  char* place(std::size_t width) {
+    std::size_t first = out().column;
+    if (!reach(first + width - 1, width)) return nullptr;
+    out().column += width;
+    out().high_water = std::max(out().high_water, first + width - 1);
+    return out().area.data() + first - 1;
+  }
+
+  bool end_record(bool line_end) {
+    OutputState& o = out();
+    std::size_t n = o.high_water;
+    if (line_end) {
+      o.area[n] = '\r';
+      o.area[n + 1] = '\n';
+      n += 2;
+    }
+    platform::SysError e = deliver(unit, o.area.data(), n);
+    // Blank the used columns only: a record never reads a column it did not write.
+    std::memset(o.area.data(), ' ', std::min(o.area.size(), o.high_water + 2));
+    o.column = 1;
+    o.high_water = 0;
+    if (e != 0) {
+      unit->saved_error = e;
+      failure = static_cast<int>(Failure::write_error);
+      return false;
+    }
+    return true;
+  }
+};
+
+void put_integer(char* field, std::size_t width, std::int32_t value) {
+  char digits[12];
+  std::size_t n = 0;
+  std::uint32_t magnitude = value < 0 ? 0u - static_cast<std::uint32_t>(value) : static_cast<std::uint32_t>(value);
+  do {
+    digits[n++] = static_cast<char>('0' + magnitude % 10);
+    magnitude /= 10;
+  } while (magnitude != 0);
+  if (value < 0) digits[n++] = '-';
+  if (n > width) {
+    std::memset(field, '*', width);
+    return;
+  }
+  std::memset(field, ' ', width - n);
+  for (std::size_t i = 0; i < n; ++i) field[width - 1 - i] = digits[i];
+}
+
+void put_text(char* field, std::size_t width, std::string_view text) {
+  if (width > text.size()) {
+    std::memset(field, ' ', width - text.size());
+    std::memcpy(field + width - text.size(), text.data(), text.size());
+  } else {
+    std::memcpy(field, text.data(), width);
+  }
+}
+
+}  // namespace
+
+void write_statement(std::int32_t number, const Layout& layout, std::span<const OutDatum> items) {
+  int outcome = 0;
+  Unit* unit = begin_statement(number, Direction::write, Handlers{}, &outcome);
+  if (unit == nullptr) return;
+  Failure refusal{};
+  if (unit->read_only) {
+    refusal = Failure::write_to_read_only;
+  } else if (unit->form != Form::formatted) {
+    refusal = Failure::unformatted_unit;
+  } else if (unit->access == Access::direct) {
+    refusal = Failure::direct_access_unit;
+  }
+  if (refusal != Failure{}) {
+    fail(refusal, unit);
+    return;
+  }
+
+  OutputState& out = unit->out;
+  if (out.area.empty()) out.area.assign(initial_sizes().record_area + 2, ' ');
+  out.column = 1;
+  out.high_water = 0;
+
+  Walk walk{unit};
+  int scale = 0;
+  bool no_advance = false;
+  std::size_t next = 0;
+  for (const LayoutItem& item : layout) {
+    if (walk.failure != 0) break;
+    if (item.is_field() && next == items.size()) break;
+    switch (item.kind) {
+      case ItemKind::text:
+        if (char* at = walk.place(item.text.size())) std::memcpy(at, item.text.data(), item.text.size());
+        break;
+      case ItemKind::move_right:
+        out.column += static_cast<std::size_t>(item.value);
+        break;
+      case ItemKind::record_end:
+        walk.end_record(true);
+        break;
+      case ItemKind::no_advance:
+        no_advance = true;
+        break;
+      case ItemKind::scale:
+        scale = item.value;
+        break;
+      case ItemKind::char_field: {
+        const OutDatum& d = items[next++];
+        std::size_t width = item.width > 0 ? static_cast<std::size_t>(item.width) : d.text.size();
+        if (width == 0) break;
+        if (char* at = walk.place(width)) put_text(at, width, d.text);
+        break;
+      }
+      case ItemKind::int_field: {
+        const OutDatum& d = items[next++];
+        if (char* at = walk.place(static_cast<std::size_t>(item.width))) put_integer(at, item.width, d.integer);
+        break;
+      }
+      case ItemKind::exp_field: {
+        const OutDatum& d = items[next++];
+        if (char* at = walk.place(static_cast<std::size_t>(item.width))) {
+          convert::encode_exponential(d.real, at, item.width, item.digits, scale);
+        }
+        break;
+      }
+    }
+  }
+  if (walk.failure == 0) walk.end_record(!no_advance);
+  if (walk.failure != 0) {
+    fail(static_cast<Failure>(walk.failure), unit);
+    return;
+  }
+  free_unit(unit);
+}
+
+}  // namespace rtl
