@@ -198,10 +198,6 @@ int connect_held(Unit* unit, const ConnectRequest& req, char (&tried)[kMaxNameLe
   }
   while (!name.empty() && name.front() == ' ') name.remove_prefix(1);
   while (!name.empty() && (name.back() == ' ' || name.back() == '\0')) name.remove_suffix(1);
-  std::memcpy(tried, name.data(), name.size());
-  tried[name.size()] = '\0';
-  *tried_length = name.size();
-
   Device device = Device::none;
   const char* device_path = nullptr;
   if (std_device != nullptr) {
@@ -217,6 +213,9 @@ int connect_held(Unit* unit, const ConnectRequest& req, char (&tried)[kMaxNameLe
     std::size_t n = platform::full_path(name, resolved, sizeof resolved);
     if (n > 0 && n < kMaxNameLength + 1) name = std::string_view(resolved, n);
   }
+  std::memcpy(tried, name.data(), name.size());
+  tried[name.size()] = '\0';
+  *tried_length = name.size();
 
   platform::OpenResult opened;
   if (status == kScratch) {

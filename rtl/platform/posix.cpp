@@ -154,6 +154,15 @@ OpenResult open_file(const char* name, Creation creation) {
     fd = open_retrying(name, O_RDONLY);
     if (fd >= 0) result.read_only = true;
   }
+  if (fd >= 0) {
+    // A directory opens for reading, but it holds no records: refuse it as the system refuses writing it.
+    struct stat st;
+    if (fstat(fd, &st) == 0 && S_ISDIR(st.st_mode)) {
+      ::close(fd);
+      fd = -1;
+      errno = EISDIR;
+    }
+  }
   if (fd < 0) {
     int err = errno;
     result.refusal = refusal_for(err);

@@ -1,0 +1,256 @@
+// Failure reports on standard error, byte for byte, and the exit status that follows them.
+#include <gtest/gtest.h>
+#include <sys/mount.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <regex>
+
+#include "e2e/harness.h"
+
+namespace e2e {
+namespace {
+
+const std::string kEndOfInput = "rtl: severe (24): end-of-file during read, unit 5, file CONIN$\r\r\n";
+const std::string kHeading = "Image              PC        Routine            Line        Source             \r\n";
+const std::string kRecord = "GRID     1.000000000E+00-2.500000000E-01 2.000000000E+02-3.000000000E+00\n";
+
+// Checks the heading and frame lines of a traceback and returns how many frames it shows.
+int traceback_frames(const std::string& text) {
+  EXPECT_EQ(text.substr(0, kHeading.size()), kHeading);
+  static const std::regex frame(R"(.{17}  [0-9A-F]{8}  Unknown              Unknown  Unknown\r\n)");
+  int frames = 0;
+  std::string rest = text.substr(std::min(text.size(), kHeading.size()));
+  while (!rest.empty()) {
+    std::size_t end = rest.find("\r\n");
+    if (end == std::string::npos) {
+      ADD_FAILURE() << "frame line without line end: " << rest;
+      break;
+    }
+    std::string one = rest.substr(0, end + 2);
+    EXPECT_TRUE(std::regex_match(one, frame)) << one;
+    rest.erase(0, end + 2);
+    ++frames;
+  }
+  return frames;
+}
+
+TEST(Failure, EndOfInputAtTheFirstQuestion) {
+  TempDir dir;
+  Result r = run({.cwd = dir.path()});
+  EXPECT_EQ(r.out, banner() + kInputPrompt);
+  ASSERT_EQ(r.err.substr(0, kEndOfInput.size()), kEndOfInput);
+  int frames = traceback_frames(r.err.substr(kEndOfInput.size()));
+  EXPECT_GE(frames, 1);
+  EXPECT_LE(frames, 20);
+  EXPECT_EQ(r.status, 24);
+}
+
+TEST(Failure, EndOfInputAtTheSecondQuestionCreatesNoOutput) {
+  TempDir dir;
+  write_file(dir.file("in.fem"), kRecord);
+  Result r = run({.input = "in.fem\n", .env = {"RTL_DISABLE_STACK_TRACE=yes"}, .cwd = dir.path()});
+  EXPECT_EQ(r.out, banner() + kInputPrompt + kOutputPrompt);
+  EXPECT_EQ(r.err, kEndOfInput);
+  EXPECT_EQ(r.status, 24);
+  EXPECT_EQ(read_file(dir.file("in.fem")), kRecord);
+}
+
+TEST(Failure, SwitchesShapeTheReport) {
+  TempDir dir;
+  struct Case {
+    std::vector<std::string> env;
+    bool traceback;
+  } cases[] = {
+      {{"RTL_DISABLE_STACK_TRACE=yes"}, false},
+      {{"rtl_disable_stack_trace=T"}, false},  // names match without regard to case
+      {{"RTL_DISABLE_STACK_TRACE=007"}, false},
+      {{"RTL_DISABLE_STACK_TRACE=0"}, true},
+      {{"RTL_DISABLE_STACK_TRACE=no"}, true},
+      {{"RTL_DISABLE_STACK_TRACE="}, true},
+      {{"RTL_DISABLE_STACK_TRACE=1x"}, true},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.env[0]);
+    Result r = run({.env = c.env, .cwd = dir.path()});
+    ASSERT_EQ(r.err.substr(0, kEndOfInput.size()), kEndOfInput);
+    EXPECT_EQ(r.err.size() > kEndOfInput.size(), c.traceback);
+    EXPECT_EQ(r.status, 24);
+  }
+}
+
+TEST(Failure, LogFileWithDisplayOff) {
+  TempDir dir;
+  write_file(dir.file("log.txt"), "earlier\r\n");
+  Result r = run({.env = {"RTL_DISABLE_DIAGNOSTIC_DISPLAY=1", "RTL_DIAGNOSTIC_LOG_FILE=" + dir.file("log.txt")},
+                  .cwd = dir.path()});
+  EXPECT_EQ(r.err, "");
+  EXPECT_EQ(r.status, 24);
+  std::string log = read_file(dir.file("log.txt"));
+  ASSERT_EQ(log.substr(0, 9 + kEndOfInput.size()), "earlier\r\n" + kEndOfInput);
+  EXPECT_GE(traceback_frames(log.substr(9 + kEndOfInput.size())), 1);
+}
+
+TEST(Failure, Unit0SendsReportsToAFile) {
+  TempDir dir;
+  write_file(dir.file("errors.txt"), "before\r\n");
+  Result r = run({.env = {"RTL_UNIT0=" + dir.file("errors.txt"), "RTL_DISABLE_STACK_TRACE=1"}, .cwd = dir.path()});
+  EXPECT_EQ(r.err, "");
+  EXPECT_EQ(read_file(dir.file("errors.txt")), "before\r\n" + kEndOfInput);
+  EXPECT_EQ(r.status, 24);
+}
+
+// A file that cannot be opened for RTL_UNIT0 leaves standard error where it was.
+TEST(Failure, Unit0ThatCannotBeOpenedKeepsStandardError) {
+  TempDir dir;
+  Result r = run({.env = {"RTL_UNIT0=" + dir.file("no/such/dir/errors.txt"), "RTL_DISABLE_STACK_TRACE=1"},
+                  .cwd = dir.path()});
+  EXPECT_EQ(r.err, kEndOfInput);
+  EXPECT_EQ(r.status, 24);
+}
+
+TEST(Failure, DumpFlagEndsAbnormally) {
+  TempDir dir;
+  Result r = run({.env = {"rtl_dump_flag=y", "RTL_DISABLE_STACK_TRACE=1"}, .cwd = dir.path()});
+  EXPECT_EQ(r.err, kEndOfInput + "\r\nabnormal program termination\r\n");
+  EXPECT_EQ(r.status, 3);
+}
+
+// Without a debugger attached, asking to break into one must not turn the failure into success.
+TEST(Failure, DebuggerSwitchWithoutDebuggerKeepsTheStatus) {
+  TempDir dir;
+  Result r = run({.env = {"RTL_IS_DEBUGGER_PRESENT=1", "RTL_DISABLE_STACK_TRACE=1"}, .cwd = dir.path()});
+  EXPECT_EQ(r.err, kEndOfInput);
+  EXPECT_EQ(r.status, 24);
+}
+
+TEST(Failure, FullDiskWhileWriting) {
+  TempDir dir;
+  write_file(dir.file("in.fem"), kRecord);
+  Result r = run({.input = "in.fem\n/dev/full\n", .env = {"RTL_DISABLE_STACK_TRACE=1"}, .cwd = dir.path()});
+  EXPECT_EQ(r.out, banner() + kInputPrompt + kOutputPrompt);
+  EXPECT_EQ(r.err, "rtl: No space left on device\r\r\n"
+                   "rtl: severe (38): error during write, unit 90, file /dev/full\r\r\n");
+  EXPECT_EQ(r.status, 38);
+}
+
+// A small file system fills up part way: the records written before the failure stay whole.
+TEST(Failure, FileSystemFillsUpPartWay) {
+  TempDir dir;
+  std::string small = dir.file("small");
+  mkdir(small.c_str(), 0755);
+  if (mount("tmpfs", small.c_str(), "tmpfs", 0, "size=64k") != 0) GTEST_SKIP() << "cannot mount a small tmpfs here";
+  std::string input;
+  for (int i = 0; i < 5000; ++i) input += kRecord;
+  write_file(dir.file("in.fem"), input);
+  Result r = run({.input = "in.fem\nsmall/out.fem\n", .env = {"RTL_DISABLE_STACK_TRACE=1"}, .cwd = dir.path()});
+  std::string out = read_file(small + "/out.fem");
+  umount(small.c_str());
+  EXPECT_EQ(r.status, 38);
+  EXPECT_EQ(r.err, "rtl: No space left on device\r\r\nrtl: severe (38): error during write, unit 90, file " +
+                       small + "/out.fem\r\r\n");
+  EXPECT_GT(out.size(), 0u);
+  EXPECT_EQ(out.size() % 74, 0u);
+}
+
+TEST(Failure, ReadOnlyOutputFile) {
+  if (geteuid() != 0 || access("/usr/bin/setpriv", X_OK) != 0) GTEST_SKIP() << "needs root and setpriv";
+  TempDir dir;
+  chmod(dir.path().c_str(), 0777);
+  write_file(dir.file("in.fem"), kRecord);
+  write_file(dir.file("out.fem"), "keep me\r\n");
+  chmod(dir.file("in.fem").c_str(), 0644);
+  chmod(dir.file("out.fem").c_str(), 0444);
+  Result r = run({.input = "in.fem\nout.fem\n",
+                  .env = {"RTL_DISABLE_STACK_TRACE=1"},
+                  .cwd = dir.path(),
+                  .program = "/usr/bin/setpriv",
+                  .args = {"--clear-groups", "--regid=65534", "--reuid=65534", program_under_test()}});
+  EXPECT_EQ(r.err, "rtl: severe (47): write to READONLY file, unit 90, file " + dir.file("out.fem") + "\r\r\n");
+  EXPECT_EQ(r.status, 47);
+  EXPECT_EQ(read_file(dir.file("out.fem")), "keep me\r\n");
+}
+
+TEST(Failure, Unit5NamingAMissingFile) {
+  TempDir dir;
+  Result r = run({.env = {"RTL_UNIT5=missing.txt", "RTL_DISABLE_STACK_TRACE=1"}, .cwd = dir.path()});
+  EXPECT_EQ(r.out, banner() + kInputPrompt);
+  EXPECT_EQ(r.err, "rtl: severe (29): file not found, unit 5, file " + dir.file("missing.txt") + "\r\r\n");
+  EXPECT_EQ(r.status, 29);
+}
+
+TEST(Failure, Unit5NamingAFileReadsTheAnswersFromIt) {
+  TempDir dir;
+  write_file(dir.file("in.fem"), kRecord);
+  write_file(dir.file("answers.txt"), "in.fem\nout.fem\n");
+  Result r = run({.env = {"RTL_UNIT5=answers.txt"}, .cwd = dir.path()});
+  EXPECT_EQ(r.out, banner() + kInputPrompt + kOutputPrompt + summary(1));
+  EXPECT_EQ(r.err, "");
+  EXPECT_EQ(r.status, 0);
+}
+
+TEST(Failure, ProcessorExceptions) {
+  struct Case {
+    const char* mode;
+    std::string report;
+    int status;
+  } cases[] = {
+      {"segv", "rtl: severe (157): Program Exception - access violation\r\r\n", 157},
+      {"stack", "rtl: severe (170): Program Exception - stack overflow\r\r\n", 170 & 0xFF},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.mode);
+    Result r = run({.program = probe_program(), .args = {c.mode}});
+    ASSERT_EQ(r.err.substr(0, c.report.size()), c.report);
+    EXPECT_GE(traceback_frames(r.err.substr(c.report.size())), 1);
+    EXPECT_EQ(r.status, c.status);
+  }
+}
+
+TEST(Failure, IgnoredExceptionsGoToTheSystem) {
+  Result r = run({.env = {"RTL_IGNORE_EXCEPTIONS=1"}, .program = probe_program(), .args = {"segv"}});
+  EXPECT_EQ(r.err, "");
+  EXPECT_EQ(r.signal, SIGSEGV);
+}
+
+TEST(Failure, DeepStackShowsTwentyFrames) {
+  Result r = run({.program = probe_program(), .args = {"deep"}});
+  ASSERT_EQ(r.err.substr(0, kEndOfInput.size()), kEndOfInput);
+  EXPECT_EQ(traceback_frames(r.err.substr(kEndOfInput.size())), 20);
+}
+
+TEST(Failure, VerboseTraceback) {
+  Result r = run({.env = {"RTL_ENABLE_VERBOSE_STACK_TRACE=1"}});
+  std::string head = kEndOfInput + "\r\nTraceback symbolic or hex stack dump follows:\r\n\r\n--------- Frame # 0\r\n";
+  EXPECT_EQ(r.err.substr(0, head.size()), head);
+}
+
+TEST(Failure, FlawedDivisionEndsBeforeTheBanner) {
+  Result r = run({.env = {"RTL_DISABLE_STACK_TRACE=1"}, .program = probe_program(), .args = {"flawed-fdiv"}});
+  EXPECT_EQ(r.out, "");
+  EXPECT_EQ(r.err, "rtl: severe (201): floating-point divide flaw detected, please update the processor\r\r\n");
+  EXPECT_EQ(r.status, 201);
+
+  r = run({.env = {"RTL_RUN_FLAWED_FDIV=yes", "RTL_DISABLE_STACK_TRACE=1"},
+           .program = probe_program(),
+           .args = {"flawed-fdiv"}});
+  EXPECT_EQ(r.out, banner() + kInputPrompt);
+  EXPECT_EQ(r.status, 24);
+}
+
+TEST(Failure, DriverThatReturnsEndsWithZero) {
+  Result r = run({.program = probe_program(), .args = {"return"}});
+  EXPECT_EQ(r.err, "");
+  EXPECT_EQ(r.status, 0);
+}
+
+TEST(Failure, NormalRunIsSilent) {
+  TempDir dir;
+  write_file(dir.file("in.fem"), kRecord);
+  Result r = run({.input = "in.fem\nout.fem\n", .cwd = dir.path()});
+  EXPECT_EQ(r.err, "");
+  EXPECT_EQ(r.status, 0);
+}
+
+}  // namespace
+}  // namespace e2e

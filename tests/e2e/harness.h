@@ -1,0 +1,72 @@
+// Runs the built program with real pipes, files and environment, and collects what it wrote.
+#pragma once
+
+#include <string>
+#include <vector>
+
+namespace e2e {
+
+struct Result {
+  std::string out;
+  std::string err;
+  int status = -1;  // exit status, or -1 when a signal ended the process
+  int signal = 0;
+};
+
+struct Options {
+  std::string input = {};             // written to standard input, which is then closed
+  std::vector<std::string> env = {};  // NAME=value entries added to a minimal environment
+  std::string cwd = {};
+  std::string program = {};           // empty: the program under test
+  std::vector<std::string> args = {};
+  bool close_stdout = false;
+};
+
+Result run(const Options& options);
+
+// A running child whose streams are read as they come.
+class Child {
+ public:
+  explicit Child(const Options& options);
+  ~Child();
+  // Reads standard output until it holds `text` or the seconds run out; false on time-out.
+  bool wait_for_output(const std::string& text, double seconds = 20);
+  void send(const std::string& input);
+  void signal(int sig);
+  Result finish(double seconds = 60);
+  int pid() const { return pid_; }
+
+ private:
+  void pump(int timeout_ms);
+  int pid_ = -1;
+  int in_ = -1, out_ = -1, err_ = -1;
+  Result result_;
+};
+
+std::string program_under_test();
+std::string probe_program();
+
+class TempDir {
+ public:
+  TempDir();
+  ~TempDir();
+  const std::string& path() const { return path_; }
+  std::string file(const std::string& name) const { return path_ + "/" + name; }
+
+ private:
+  std::string path_;
+};
+
+std::string read_file(const std::string& path);
+bool file_exists(const std::string& path);
+void write_file(const std::string& path, const std::string& data);
+
+// The console texts the dialogue is made of.
+std::string banner();
+extern const std::string kInputPrompt;
+extern const std::string kOutputPrompt;
+std::string refusal(const std::string& message, const std::string& name);  // the failure record
+std::string summary(int lines);
+std::string padded(const std::string& text, std::size_t width);
+
+}  // namespace e2e

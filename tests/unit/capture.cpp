@@ -1,0 +1,85 @@
+#include "capture.h"
+
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <cstring>
+#include <fstream>
+#include <sstream>
+
+#include "rtl/io.h"
+
+namespace test {
+
+std::string temp_path(const std::string& name) {
+  static std::atomic<int> counter{0};
+  const char* dir = getenv("TMPDIR");
+  return std::string(dir && *dir ? dir : "/tmp") + "/quil-unit-" + std::to_string(getpid()) + "-" +
+         std::to_string(counter++) + "-" + name;
+}
+
+void write_file(const std::string& path, const std::string& data) {
+  std::ofstream f(path, std::ios::binary | std::ios::trunc);
+  f << data;
+}
+
+std::string read_file(const std::string& path) {
+  std::ifstream f(path, std::ios::binary);
+  std::ostringstream s;
+  s << f.rdbuf();
+  return s.str();
+}
+
+namespace {
+int connect_named(std::int32_t unit, const std::string& path, const char* status) {
+  rtl::ConnectRequest req;
+  req.name = path.c_str();
+  req.name_length = path.size();
+  req.status = status;
+  req.status_length = std::strlen(status);
+  req.return_errors = true;
+  return rtl::connect(unit, req);
+}
+}  // namespace
+
+std::string written_by(std::int32_t unit, const std::function<void()>& statements) {
+  std::string path = temp_path("out");
+  if (connect_named(unit, path, "REPLACE") != 0) return "<connect failed>";
+  statements();
+  rtl::release(unit);
+  std::string bytes = read_file(path);
+  unlink(path.c_str());
+  return bytes;
+}
+
+void connect_reading(std::int32_t unit, const std::string& content) {
+  std::string path = temp_path("in");
+  write_file(path, content);
+  connect_named(unit, path, "OLD");
+  unlink(path.c_str());
+}
+
+namespace {
+void throwing_end(int status) { throw Ended{status}; }
+}  // namespace
+
+FatalRoad::FatalRoad() : path_(temp_path("stderr")) {
+  rtl::set_end_hook(throwing_end);
+  fflush(stderr);
+  saved_stderr_ = dup(2);
+  int fd = open(path_.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+  dup2(fd, 2);
+  close(fd);
+}
+
+FatalRoad::~FatalRoad() {
+  dup2(saved_stderr_, 2);
+  close(saved_stderr_);
+  rtl::set_end_hook(nullptr);
+  unlink(path_.c_str());
+}
+
+std::string FatalRoad::error_output() const { return read_file(path_); }
+
+}  // namespace test

@@ -1,0 +1,38 @@
+// Helpers for unit tests of the record layer: units on temporary files, captured standard error, and
+// an end-of-program hook that throws instead of ending.
+#pragma once
+
+#include <cstdint>
+#include <functional>
+#include <string>
+
+namespace test {
+
+std::string temp_path(const std::string& name);
+void write_file(const std::string& path, const std::string& data);
+std::string read_file(const std::string& path);
+
+// Connects `unit` to a fresh file, runs the statements, releases the unit and returns the file's bytes.
+std::string written_by(std::int32_t unit, const std::function<void()>& statements);
+
+// Connects `unit` for reading to a file holding `content`.
+void connect_reading(std::int32_t unit, const std::string& content);
+
+// Thrown by the test end hook in place of ending the process.
+struct Ended {
+  int status;
+};
+
+// Installs the throwing end hook and sends standard error to a file for the guard's lifetime.
+class FatalRoad {
+ public:
+  FatalRoad();
+  ~FatalRoad();
+  std::string error_output() const;
+
+ private:
+  int saved_stderr_;
+  std::string path_;
+};
+
+}  // namespace test

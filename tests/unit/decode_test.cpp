@@ -1,0 +1,179 @@
+// Real field decoding: the scan's rules, the range rules, and exact rounding.
+#include <gtest/gtest.h>
+
+#include <bit>
+#include <cmath>
+#include <cstdlib>
+#include <cstring>
+#include <limits>
+#include <random>
+#include <string>
+
+#include "rtl/convert/decode.h"
+
+namespace {
+
+using rtl::convert::decode_real;
+using rtl::convert::DecodeStatus;
+
+constexpr double kInf = std::numeric_limits<double>::infinity();
+
+// The field as the data-record layout cuts it: 16 columns, the text right-aligned.
+std::string column16(const std::string& text) {
+  return text.size() >= 16 ? text : std::string(16 - text.size(), ' ') + text;
+}
+
+struct Row {
+  std::string text;
+  double value;
+  bool converted;
+};
+
+void check(const Row& row, const std::string& f, bool blanks_are_zeros = false) {
+  auto d = decode_real(f.data(), f.size(), 8, 0, blanks_are_zeros);
+  EXPECT_EQ(d.status == DecodeStatus::converted, row.converted) << '"' << f << '"';
+  if (!row.converted && !std::isinf(row.value)) return;
+  if (std::isnan(row.value)) {
+    EXPECT_EQ(std::bit_cast<std::uint64_t>(d.value), 0xFFF8000000000000ull) << f;
+  } else {
+    EXPECT_EQ(std::bit_cast<std::uint64_t>(d.value), std::bit_cast<std::uint64_t>(row.value))
+        << '"' << f << "\" gave " << std::hexfloat << d.value;
+  }
+}
+
+TEST(Decode, E16_8Fields) {
+  const Row rows[] = {
+      {"1.23456789E+05", 123456.789, true},
+      {"-1.23456789E+05", -123456.789, true},
+      {"-1.23456789E-05", -0.0000123456789, true},
+      {"1.0D+05", 100000.0, true},
+      {"1.0d5", 100000.0, true},
+      {"1.0Q5", 100000.0, true},
+      {"1.0e5", 100000.0, true},
+      {"1.0-05", 0.00001, true},  // a sign after the digits begins the exponent
+      {"1.0+5", 100000.0, true},
+      {"123456789", 1.23456789, true},  // no point: the last eight digits are decimals
+      {"12345E2", 0.012345, true},
+      {"12+3", 0.00012, true},
+      {"1.5E", 1.5, true},  // an exponent without digits is 0
+      {"1 .5E 1", 15.0, true},
+      {"", 0.0, true},
+      {"-", 0.0, true},
+      {"-0.0", -0.0, true},
+      {"-000", -0.0, true},
+      {".", 0.0, true},
+      {"E5", 0.0, true},
+      {"+E-3", 0.0, true},
+      {"E", 0.0, true},
+      {"D", 0.0, true},
+      {"Q", 0.0, true},
+      {"1.0E+999", kInf, false},
+      {"1.0E+1234567", kInf, false},
+      {"-1.0E+999", -kInf, false},
+      {"1.0E-999", 0.0, true},
+      {"1.0E-1234567", 0.0, true},
+      {"-1.0E-999", -0.0, true},
+      {"4.9E-324", 0x1p-1074, true},
+      {"2.4E-324", 0.0, true},  // rounds below the smallest subnormal
+      {"2.5E-324", 0x1p-1074, true},
+      {"1.79E+308", 1.79e308, true},
+      {"1.7976931348623157E308", 0x1.fffffffffffffp+1023, true},
+      {"1.7976931348623159E308", kInf, false},  // rounds above the largest double
+      {"1.8E+308", kInf, false},
+      {"2.3E-308", 2.3e-308, true},
+      {"2.2250738585072014E-308", 0x1p-1022, true},
+      {"1.0E-310", 1.0e-310, true},
+      {"1.0E-330", 0.0, true},
+      {"1.0.0", 0.0, false},
+      {"1.0E5.0", 0.0, false},
+      {"1.0E+-5", 0.0, false},
+      {"1.0E5-", 0.0, false},
+      {"GRID", 0.0, false},
+      {"INFINITY", kInf, true},
+      {"-INF", -kInf, true},
+      {"inf", kInf, true},
+      {"NAN", std::numeric_limits<double>::quiet_NaN(), true},
+      {"-nan", std::numeric_limits<double>::quiet_NaN(), true},
+      {"INFIN", 0.0, false},
+      {"NA", 0.0, false},
+      {"1.0,", 0.0, false},
+      {"1_000", 0.0, false},
+      {"1\xff", 0.0, false},
+  };
+  for (const Row& row : rows) check(row, column16(row.text));
+  // More digits than a double holds: the nearest double, ties to even, as the C library reads them.
+  for (const char* text : {"9007199254740993.", "0.30000000000000001665", "123456789012345678901234567890.",
+                           "2.2250738585072011E-308", "4.9406564584124654E-324", "2.4703282292062328E-324"}) {
+    auto d = decode_real(text, std::strlen(text), 8, 0);
+    EXPECT_EQ(std::bit_cast<std::uint64_t>(d.value), std::bit_cast<std::uint64_t>(std::strtod(text, nullptr))) << text;
+  }
+}
+
+TEST(Decode, BlanksAndSpecialWordsAtTheEdges) {
+  const std::string tab = "\t";
+  const Row rows[] = {
+      {"1.0E+05        7", 1.0e57, true},  // blanks inside the exponent are ignored: 057
+      {"        INFINITY", kInf, true},
+      {"NAN             ", 0.0, false},  // nothing may follow a special word, not even a blank
+      {tab + "1.0", 1.0, true},
+      {"\r\n\v\f 1.0", 1.0, true},
+      {"1.0" + tab, 0.0, false},
+      {"1.0" + tab + "     ", 0.0, false},
+      {"1.0\r", 0.0, false},
+  };
+  for (const Row& row : rows) check(row, row.text);
+  check({"", 0.0, true}, "");  // a field of no characters
+}
+
+TEST(Decode, BlanksAsZeros) {
+  const Row rows[] = {
+      {"1       ", 0.1, true},  // seven zeros appended: 10000000 times 10^-8
+      {"1.5     ", 1.5, true},
+      {"1.5E1   ", kInf, false},  // the exponent becomes 1000
+  };
+  for (const Row& row : rows) check(row, row.text, true);
+}
+
+TEST(Decode, ScaleFactorAppliesOnlyWithoutExponent) {
+  EXPECT_EQ(decode_real("1.5", 3, 8, 2).value, 0.015);
+  EXPECT_EQ(decode_real("1.5E0", 5, 8, 2).value, 1.5);
+}
+
+// Canonical texts of up to 16 characters decode as the C library reads them.
+TEST(Decode, AgreesWithTheCLibrary) {
+  std::mt19937_64 rng(7);
+  const long count =
+#if defined(QUIL_SANITIZE)
+      200000;
+#else
+      2000000;
+#endif
+  for (long i = 0; i < count; ++i) {
+    char text[40];
+    int digits = 1 + static_cast<int>(rng() % 12);
+    long long mantissa = static_cast<long long>(rng() % 1000000000000ull);
+    int exponent = static_cast<int>(rng() % 700) - 350;
+    int n = std::snprintf(text, sizeof text, "%s%.*lld.%dE%d", (rng() & 1) ? "-" : "", digits, mantissa,
+                          static_cast<int>(rng() % 10), exponent);
+    if (n > 16) continue;
+    auto d = decode_real(text, static_cast<std::size_t>(n), 8, 0);
+    double expected = std::strtod(text, nullptr);
+    if (std::isinf(expected)) {
+      EXPECT_EQ(d.status, DecodeStatus::failed) << text;
+    } else {
+      ASSERT_EQ(d.status, DecodeStatus::converted) << text;
+      ASSERT_EQ(std::bit_cast<std::uint64_t>(d.value), std::bit_cast<std::uint64_t>(expected)) << text;
+    }
+  }
+}
+
+// Every digit beyond the ones kept still decides a tie.
+TEST(Decode, VeryLongMantissasRoundExactly) {
+  // Half-way between 1 and the next double, then a digit far beyond: rounds up.
+  std::string half = "1.00000000000000011102230246251565404236316680908203125";
+  std::string above = half + std::string(900, '0') + "1";
+  EXPECT_EQ(decode_real(above.data(), above.size(), 0, 0).value, 0x1.0000000000001p+0);
+  EXPECT_EQ(decode_real(half.data(), half.size(), 0, 0).value, 1.0);  // an exact tie goes to even
+}
+
+}  // namespace

@@ -1,0 +1,161 @@
+// Real field encoding: exact digits, field layout, and agreement with an independent reference.
+#include <gtest/gtest.h>
+
+#include <bit>
+#include <cmath>
+#include <cstdio>
+#include <cstring>
+#include <limits>
+#include <random>
+#include <string>
+
+#include "rtl/convert/decode.h"
+#include "rtl/convert/encode.h"
+
+namespace {
+
+using rtl::convert::encode_exponential;
+using rtl::convert::EncodeStatus;
+
+std::string field(double v, int w = 16, int d = 8, int k = 1, int e = 0, bool plus = false) {
+  char buf[64];
+  encode_exponential(v, buf, w, d, k, e, plus);
+  return std::string(buf, static_cast<std::size_t>(w));
+}
+
+constexpr double kNaN = std::numeric_limits<double>::quiet_NaN();
+constexpr double kInf = std::numeric_limits<double>::infinity();
+
+TEST(Encode, E16_8UnderScaleFactorOne) {
+  struct Row {
+    double value;
+    const char* field;
+  } rows[] = {
+      {1.0, "  1.00000000E+00"},
+      {-1.0, " -1.00000000E+00"},
+      {0.0, "  0.00000000E+00"},
+      {-0.0, "  0.00000000E+00"},  // zero never shows a sign
+      {123.456, "  1.23456000E+02"},
+      {-0.001234567891, " -1.23456789E-03"},
+      {0.1, "  1.00000000E-01"},
+      {6.02214076E+23, "  6.02214076E+23"},
+      {-2.5E-05, " -2.50000000E-05"},
+      {9.9999999996, "  1.00000000E+01"},  // the carry grows the exponent
+      {1234567885.0, "  1.23456788E+09"},  // exact tie, to even
+      {1234567895.0, "  1.23456790E+09"},  // exact tie, to even
+      {1.0E+100, "  1.00000000+100"},      // three exponent digits drop the letter
+      {1.0E-300, "  1.00000000-300"},
+      {-1.7976931348623157E+308, " -1.79769313+308"},
+      {0x1p-1074, "  4.94065646-324"},      // the smallest subnormal
+      {0x1p-1022, "  2.22507386-308"},      // the smallest normal
+      {0x1.fffffffffffffp-1023, "  2.22507386-308"},  // the largest subnormal
+      {99999.99995, "  9.99999999E+04"},    // just below the decimal half-way point
+      {1e99, "  1.00000000E+99"},
+      {9.999999995e99, "  1.00000000+100"},
+      {kNaN, " NaN            "},
+      {-kNaN, " NaN            "},
+      {kInf, " Infinity       "},
+      {-kInf, " -Infinity      "},
+  };
+  for (const Row& row : rows) EXPECT_EQ(field(row.value), row.field) << std::hexfloat << row.value;
+}
+
+TEST(Encode, E16_8WithoutScaleFactor) {
+  struct Row {
+    double value;
+    const char* field;
+  } rows[] = {
+      {1.0, "  0.10000000E+01"},  {-1.0, " -0.10000000E+01"},          {123.456, "  0.12345600E+03"},
+      {-0.001234567891, " -0.12345679E-02"}, {1.0E-300, "  0.10000000-299"}, {-1.7976931348623157E+308, " -0.17976931+309"},
+      {0.0, "  0.00000000E+00"},
+  };
+  for (const Row& row : rows) EXPECT_EQ(field(row.value, 16, 8, 0), row.field);
+}
+
+TEST(Encode, NarrowFieldsAndOtherParameters) {
+  struct Row {
+    double value;
+    int w, d, k, e;
+    bool plus;
+    const char* field;
+  } rows[] = {
+      {1.0, 13, 8, 1, 0, false, "*************"},  // needs 14 columns
+      {1.0, 14, 8, 1, 0, false, "1.00000000E+00"},
+      {-1.0, 14, 8, 1, 0, false, "**************"},
+      {-1.0, 14, 8, 0, 0, false, "-.10000000E+01"},  // the sign takes the only free column, not the 0
+      {1.0, 14, 8, 0, 0, false, "0.10000000E+01"},
+      {1.0, 13, 8, 0, 0, false, ".10000000E+01"},
+      {1.0, 16, 8, 1, 0, true, " +1.00000000E+00"},
+      {1.0, 16, 8, 2, 0, false, "  10.0000000E-01"},
+      {1.0, 16, 8, -2, 0, false, "  0.00100000E+01"},
+      {1.0e100, 16, 7, 1, 3, false, "  1.0000000E+100"},
+      {1.0e100, 16, 7, 1, 2, false, "****************"},
+      {kInf, 8, 2, 1, 0, false, "********"},
+      {-kInf, 10, 2, 1, 0, false, " -Infinity"},
+      {kNaN, 3, 1, 1, 0, false, "***"},
+  };
+  for (const Row& row : rows) {
+    EXPECT_EQ(field(row.value, row.w, row.d, row.k, row.e, row.plus), row.field)
+        << row.value << " w=" << row.w << " k=" << row.k;
+  }
+}
+
+// The reference is the C library's own correctly rounded conversion, placed in the field by hand.
+std::string reference_field(double v) {
+  if (v == 0.0) return "  0.00000000E+00";
+  char digits[64];
+  std::snprintf(digits, sizeof digits, "%.8e", std::fabs(v));  // d.dddddddde+XX
+  char mantissa[16];
+  std::memcpy(mantissa, digits, 10);
+  mantissa[10] = '\0';
+  int exponent = std::atoi(std::strchr(digits, 'e') + 1);
+  char out[32];
+  if (std::abs(exponent) >= 100) {
+    std::snprintf(out, sizeof out, "%s%s%+04d", v < 0 ? "-" : "", mantissa, exponent);
+  } else {
+    std::snprintf(out, sizeof out, "%s%sE%+03d", v < 0 ? "-" : "", mantissa, exponent);
+  }
+  std::string s = out;
+  return std::string(16 - s.size(), ' ') + s;
+}
+
+double random_double(std::mt19937_64& rng) {
+  std::uint64_t bits = rng();
+  switch (bits & 7) {
+    case 0:  // subnormals and values next to zero
+      return std::bit_cast<double>(bits & 0x800FFFFFFFFFFFFFull);
+    case 1: {  // values next to a decimal tie at the ninth digit
+      double base = std::ldexp(static_cast<double>(rng() % 1000000000) + 0.5, 0);
+      double scaled = base * std::pow(10.0, static_cast<int>(rng() % 40) - 20);
+      return std::nextafter(scaled, (bits & 8) ? kInf : -kInf);
+    }
+    case 2:  // integers that end in 5 one place below the last kept digit
+      return static_cast<double>((rng() % 100000000) * 10 + 5) * ((bits & 16) ? 1 : 10);
+    default:  // every exponent
+      return std::bit_cast<double>(bits);
+  }
+}
+
+TEST(Encode, AgreesWithReferenceAndReadsBack) {
+#if defined(QUIL_SANITIZE)
+  const long count = 1000000;
+#else
+  const long count = 10000000;
+#endif
+  std::mt19937_64 rng(20261207);
+  long checked = 0;
+  for (long i = 0; i < count; ++i) {
+    double v = random_double(rng);
+    if (!std::isfinite(v)) continue;
+    std::string f = field(v);
+    ASSERT_EQ(f, reference_field(v)) << std::hexfloat << v;
+    // Decoding the field and encoding the result again gives the same field.
+    rtl::convert::Decoded back = rtl::convert::decode_real(f.data(), f.size(), 8, 0);
+    ASSERT_EQ(back.status, rtl::convert::DecodeStatus::converted) << f;
+    ASSERT_EQ(field(back.value), f) << std::hexfloat << v;
+    ++checked;
+  }
+  EXPECT_GT(checked, count * 9 / 10);
+}
+
+}  // namespace

@@ -1,0 +1,211 @@
+// Record reading and the step back, with record buffers small enough to force every growth path.
+#include <gtest/gtest.h>
+
+#include <span>
+#include <string>
+#include <vector>
+
+#include "capture.h"
+#include "rtl/io.h"
+#include "rtl/unit_io.h"
+
+namespace {
+
+constexpr std::int32_t kUnit = 42;
+constexpr rtl::Layout kText{"(A)"};
+constexpr rtl::Layout kData{"(A8,4E16.8)"};
+constexpr rtl::Layout kThreeText{"(A3,A5,A)"};
+constexpr rtl::Handlers kBoth{true, true};
+
+// Reads every record of `content` as 20-character texts until the end of file.
+std::vector<std::string> records(const std::string& content, std::size_t buffer) {
+  rtl::initial_sizes().record_buffer = buffer;
+  test::connect_reading(kUnit, content);
+  std::vector<std::string> out;
+  for (int guard = 0; guard < 100; ++guard) {
+    char text[20];
+    int rc = rtl::read<kText>(kUnit, kBoth, std::span<char>(text));
+    if (rc != 0) break;
+    out.emplace_back(text, sizeof text);
+  }
+  rtl::release(kUnit);
+  rtl::initial_sizes() = {};
+  return out;
+}
+
+std::string blank_padded(std::string s) {
+  s.resize(20, ' ');
+  return s;
+}
+
+TEST(Read, RecordsEndAtLineFeeds) {
+  const std::string long_line(45, 'L');
+  struct Row {
+    const char* what;
+    std::string content;
+    std::vector<std::string> texts;
+  } rows[] = {
+      {"an empty file", "", {}},
+      {"a last line without a line end", "one\ntwo", {"one", "two"}},
+      {"a long last line without a line end", "one\n" + long_line, {"one", long_line.substr(0, 20)}},
+      {"CR LF and LF alike", "a\r\nb\n", {"a", "b"}},
+      {"CR CR LF keeps one CR", "a\r\r\n", {"a\r"}},
+      {"a lone CR is data", "a\rb\n", {"a\rb"}},
+      {"a Ctrl-Z line ends the input", "a\n\x1a\nb\n", {"a"}},
+      {"a Ctrl-Z last line without a line end", "a\n\x1a", {"a"}},
+      {"a Ctrl-Z in a longer line is data", "\x1a\x1a\n", {"\x1a\x1a"}},
+      {"an empty line", "\n", {""}},
+      {"a line longer than the buffer", long_line + "\nz\n", {long_line.substr(0, 20), "z"}},
+      {"NUL bytes are data", std::string("a\0b\n", 4), {std::string("a\0b", 3)}},
+  };
+  for (std::size_t buffer : {2u, 3u, 7u, 64u, 65536u}) {
+    for (const Row& row : rows) {
+      SCOPED_TRACE(testing::Message() << row.what << ", buffer " << buffer);
+      std::vector<std::string> expected;
+      for (const auto& t : row.texts) expected.push_back(blank_padded(t));
+      EXPECT_EQ(records(row.content, buffer), expected);
+    }
+  }
+}
+
+TEST(Read, FieldsAreCutByColumn) {
+  struct Row {
+    const char* what;
+    std::string line;
+    std::string name;
+    double values[4];
+    int outcome;
+  } rows[] = {
+      {"only a name", "NODE", "NODE    ", {0, 0, 0, 0}, 0},
+      {"an empty line", "", "        ", {0, 0, 0, 0}, 0},
+      {"touching fields", "GRID     1.000000000E+00-2.500000000E-01 2.000000000E+02-3.000000000E+00", "GRID    ",
+       {1.0, -0.25, 200.0, -3.0}, 0},
+      {"a comma ends a numeric field early", "GRID    1.0,2.0,3.0,4.0", "GRID    ", {1.0, 2.0, 3.0, 4.0}, 0},
+      {"a comma at the field start gives zero", "GRID    ,,,5.", "GRID    ", {0, 0, 0, 5.0}, 0},
+      {"a comma in the name is an ordinary character", "A,B,C,D 1.0", "A,B,C,D ", {1.0, 0, 0, 0}, 0},
+      {"a word in a real field", "TEXT     some words here", "TEXT    ", {0, 0, 0, 0}, 64},
+      {"columns after 72 are not looked at",
+       "GRID     1.000000000E+00 1.000000000E+00 1.000000000E+00 1.000000000E+00 words", "GRID    ",
+       {1, 1, 1, 1}, 0},
+  };
+  for (const Row& row : rows) {
+    SCOPED_TRACE(row.what);
+    test::connect_reading(kUnit, row.line + "\n");
+    char name[8];
+    double v[4] = {-9, -9, -9, -9};
+    int rc = rtl::read<kData>(kUnit, kBoth, std::span<char>(name), v[0], v[1], v[2], v[3]);
+    EXPECT_EQ(rc, row.outcome);
+    EXPECT_EQ(std::string(name, 8), row.name);
+    if (rc == 0) {
+      for (int i = 0; i < 4; ++i) EXPECT_EQ(v[i], row.values[i]) << i;
+    }
+    rtl::release(kUnit);
+  }
+}
+
+TEST(Read, CharacterFields) {
+  // A3 and A5 cut by column; an A field wider than its item keeps the rightmost characters.
+  static constexpr rtl::Layout kNarrowItem{"(A6)"};
+  test::connect_reading(kUnit, "abcdefghij,kl\nxy\n");
+  char a[3], b[5], c[4];
+  ASSERT_EQ(rtl::read<kThreeText>(kUnit, kBoth, std::span<char>(a), std::span<char>(b), std::span<char>(c)), 0);
+  EXPECT_EQ(std::string(a, 3), "abc");
+  EXPECT_EQ(std::string(b, 5), "defgh");
+  EXPECT_EQ(std::string(c, 4), "ij,k");
+  char d[2];
+  ASSERT_EQ(rtl::read<kNarrowItem>(kUnit, kBoth, std::span<char>(d)), 0);
+  EXPECT_EQ(std::string(d, 2), "  ");  // columns 5 and 6 of "xy" are supplied blanks
+  rtl::release(kUnit);
+}
+
+std::string read_text() {
+  char text[12];
+  int rc = rtl::read<kText>(kUnit, kBoth, std::span<char>(text));
+  if (rc == -1) return "<end>";
+  if (rc != 0) return "<failure>";
+  std::string s(text, sizeof text);
+  return s.substr(0, s.find_last_not_of(' ') + 1);
+}
+
+TEST(Read, StepBack) {
+  const std::string content = "first\nsecond\nthird line\n";
+  struct Row {
+    const char* what;
+    std::vector<const char*> steps;  // "r" reads, "b" steps back
+    std::vector<std::string> texts;
+  } rows[] = {
+      {"before any read", {"b", "r"}, {"first"}},
+      {"after the first record", {"r", "b", "r"}, {"first", "first"}},
+      {"after a later record", {"r", "r", "b", "r", "r"}, {"first", "second", "second", "third line"}},
+      {"twice in a row", {"r", "r", "r", "b", "b", "r"}, {"first", "second", "third line", "second"}},
+      {"after the end of file", {"r", "r", "r", "r", "b", "r", "r"},
+       {"first", "second", "third line", "<end>", "third line", "<end>"}},
+  };
+  for (std::size_t buffer : {2u, 5u, 9u, 65536u}) {
+    for (const Row& row : rows) {
+      SCOPED_TRACE(testing::Message() << row.what << ", buffer " << buffer);
+      rtl::initial_sizes().record_buffer = buffer;
+      test::connect_reading(kUnit, content);
+      std::vector<std::string> got;
+      for (const char* step : row.steps) {
+        if (*step == 'r') {
+          got.push_back(read_text());
+        } else {
+          EXPECT_EQ(rtl::backspace(kUnit, true), 0);
+        }
+      }
+      EXPECT_EQ(got, row.texts);
+      rtl::release(kUnit);
+      rtl::initial_sizes() = {};
+    }
+  }
+}
+
+TEST(Read, StepBackAfterAFailedRecordReturnsItAsText) {
+  test::connect_reading(kUnit, "NODE 1\nTEXT     words\nlast\x1a\n\x1a\nafter\n");
+  char name[8], copy[12];
+  double v[4];
+  auto data = [&] { return rtl::read<kData>(kUnit, kBoth, std::span<char>(name), v[0], v[1], v[2], v[3]); };
+  EXPECT_EQ(data(), 0);
+  EXPECT_EQ(data(), 64);
+  EXPECT_EQ(rtl::backspace(kUnit), 0);
+  EXPECT_EQ(rtl::read<kText>(kUnit, rtl::Handlers{true, false}, std::span<char>(copy)), 0);
+  EXPECT_EQ(std::string(copy, 12), "TEXT     wor");
+  EXPECT_EQ(data(), 0);  // "last^Z" is a record: its field is blank
+  EXPECT_EQ(data(), -1);  // the Ctrl-Z line
+  // After the Ctrl-Z line the step back returns to it, so the end of file comes again.
+  EXPECT_EQ(rtl::backspace(kUnit), 0);
+  EXPECT_EQ(data(), -1);
+  rtl::release(kUnit);
+}
+
+TEST(Read, EndOfFileWithOnlyAnErrorHandlerIsReported) {
+  test::connect_reading(kUnit, "");
+  int status = 0;
+  {
+    test::FatalRoad road;
+    char text[4];
+    try {
+      rtl::read<kText>(kUnit, rtl::Handlers{false, true}, std::span<char>(text));
+    } catch (const test::Ended& e) {
+      status = e.status;
+    }
+    EXPECT_NE(road.error_output().find("rtl: severe (24): end-of-file during read, unit 42, file "),
+              std::string::npos);
+  }
+  EXPECT_EQ(status, static_cast<int>(0xC0000018u));
+}
+
+// The step back needs a file that can be positioned.
+TEST(Read, StepBackOnAStreamIsRefused) {
+  rtl::ConnectRequest req;
+  static const char kNull[] = "NUL";
+  req.name = kNull;
+  req.name_length = 3;
+  req.return_errors = true;
+  ASSERT_EQ(rtl::connect(kUnit, req), 0);
+  EXPECT_EQ(rtl::backspace(kUnit, true), 264);
+  rtl::release(kUnit);
+}
+
+}  // namespace

@@ -1,0 +1,185 @@
+// The unit table, connection settings, name resolution and release.
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cstring>
+#include <string>
+
+#include "capture.h"
+#include "rtl/io.h"
+#include "rtl/units.h"
+
+namespace {
+
+struct Request {
+  const char* name = nullptr;
+  const char* status = nullptr;
+  const char* access = nullptr;
+  const char* form = nullptr;
+  const char* blank = nullptr;
+  const char* share = nullptr;
+};
+
+int connect(std::int32_t unit, const Request& r) {
+  rtl::ConnectRequest req;
+  auto set = [](const char* text, const char** field, std::size_t* length) {
+    if (text == nullptr) return;
+    *field = text;
+    *length = std::strlen(text);
+  };
+  set(r.name, &req.name, &req.name_length);
+  set(r.status, &req.status, &req.status_length);
+  set(r.access, &req.access, &req.access_length);
+  set(r.form, &req.form, &req.form_length);
+  set(r.blank, &req.blank, &req.blank_length);
+  set(r.share, &req.share, &req.share_length);
+  req.return_errors = true;
+  return rtl::connect(unit, req);
+}
+
+TEST(Units, TableHoldsSlotsAndChains) {
+  EXPECT_EQ(rtl::find_unit(-6, true), nullptr);
+  rtl::Unit* low = rtl::find_unit(-5, true);
+  rtl::Unit* high = rtl::find_unit(2147483642, true);
+  rtl::Unit* chained = rtl::find_unit(100 + 521, true);  // shares a chain with 100
+  rtl::Unit* hundred = rtl::find_unit(100, true);
+  ASSERT_NE(low, nullptr);
+  ASSERT_NE(high, nullptr);
+  EXPECT_EQ(rtl::find_unit(621, false), chained);
+  EXPECT_EQ(rtl::find_unit(100, false), hundred);
+  EXPECT_NE(chained, hundred);
+  for (rtl::Unit* u : {low, high, chained, hundred}) rtl::discard_unit(u);
+  EXPECT_EQ(rtl::find_unit(621, false), nullptr);
+  EXPECT_EQ(rtl::find_unit(100, false), nullptr);
+}
+
+TEST(Units, RefusedRequests) {
+  std::string existing = test::temp_path("exists");
+  test::write_file(existing, "x\n");
+  std::string missing = test::temp_path("missing");
+  struct Row {
+    const char* what;
+    std::int32_t unit;
+    Request request;
+    int failure;
+  } rows[] = {
+      {"a unit below -5", -6, {.name = "x"}, 32},
+      {"an unknown status", 43, {.name = "x", .status = "OLDISH"}, 45},
+      {"an unknown access", 43, {.name = "x", .access = "RANDOM"}, 45},
+      {"an unknown form", 43, {.name = "x", .form = "PRINTED"}, 45},
+      {"an unknown blank mode", 43, {.name = "x", .blank = "NONE"}, 45},
+      {"an unknown sharing", 43, {.name = "x", .share = "DENYALL"}, 45},
+      {"an empty name", 43, {.name = "", .status = "UNKNOWN"}, 29},
+      {"a blank name", 43, {.name = "    ", .status = "UNKNOWN"}, 29},
+      {"OLD on a missing file", 43, {.name = missing.c_str(), .status = "OLD"}, 29},
+      {"NEW on an existing file", 43, {.name = existing.c_str(), .status = "new"}, 10},
+      {"a missing directory", 43, {.name = "/no/such/dir/file", .status = "UNKNOWN"}, 29},
+      {"a directory", 43, {.name = "/tmp", .status = "OLD"}, 9},
+      {"a name too long for the system", 43, {.name = nullptr, .status = "UNKNOWN"}, 43},
+  };
+  std::string too_long(300, 'n');
+  rows[12].request.name = too_long.c_str();
+  for (const Row& row : rows) {
+    SCOPED_TRACE(row.what);
+    EXPECT_EQ(connect(row.unit, row.request), row.failure);
+    rtl::Unit* u = rtl::find_unit(row.unit, false);
+    EXPECT_TRUE(u == nullptr || !u->connected);
+  }
+  EXPECT_FALSE(access(missing.c_str(), F_OK) == 0);
+  unlink(existing.c_str());
+}
+
+TEST(Units, SettingsIgnoreCaseAndTrailingBlanks) {
+  std::string path = test::temp_path("settings");
+  EXPECT_EQ(connect(43, {.name = path.c_str(), .status = "unknown", .access = "Sequential  ", .form = "FORMATTED  ",
+                         .blank = "zero", .share = "DenyNone"}),
+            0);
+  rtl::Unit* u = rtl::find_unit(43, false);
+  ASSERT_NE(u, nullptr);
+  EXPECT_EQ(u->blank, rtl::Blank::zero);
+  EXPECT_EQ(u->file_name(), path);
+  rtl::release(43);
+  rtl::release(43);  // a second release does nothing
+  unlink(path.c_str());
+}
+
+TEST(Units, NamesResolveToAbsolutePaths) {
+  std::string dir = test::temp_path("dir");
+  ASSERT_EQ(mkdir(dir.c_str(), 0755), 0);
+  char cwd[4096];
+  ASSERT_NE(getcwd(cwd, sizeof cwd), nullptr);
+  ASSERT_EQ(chdir(dir.c_str()), 0);
+  struct Row {
+    const char* name;
+    std::string resolved;
+  } rows[] = {
+      {"  data.txt  ", dir + "/data.txt"},
+      {"./a/../data.txt", dir + "/data.txt"},
+      {"lpt1.txt", dir + "/lpt1.txt"},  // an extension makes LPT1 an ordinary name
+      {"CONOUT$.x", dir + "/CONOUT$.x"},
+      {"nul", "nul"},
+      {"NUL.txt", "NUL"},  // an extension still names the device for NUL
+      {"con", "con"},
+      {"Con.dat", "Con"},
+  };
+  for (const Row& row : rows) {
+    SCOPED_TRACE(row.name);
+    ASSERT_EQ(connect(44, {.name = row.name, .status = "UNKNOWN"}), 0);
+    EXPECT_EQ(rtl::find_unit(44, false)->file_name(), row.resolved);
+    rtl::release(44);
+  }
+  ASSERT_EQ(chdir(cwd), 0);
+  std::string cleanup = "rm -rf '" + dir + "'";
+  EXPECT_EQ(system(cleanup.c_str()), 0);
+}
+
+TEST(Units, ScratchFileLeavesNothingBehind) {
+  static constexpr rtl::Layout kLine{"(A)"};
+  ASSERT_EQ(connect(45, {.status = "SCRATCH"}), 0);
+  rtl::Unit* u = rtl::find_unit(45, false);
+  std::string name(u->file_name());
+  EXPECT_NE(name.find("/RTL"), std::string::npos);
+  rtl::write<kLine>(45, "scratch record");
+  EXPECT_NE(access(name.c_str(), F_OK), 0);  // deleted from the start, gone when closed
+  rtl::release(45);
+}
+
+TEST(Units, DefaultNamesComeFromTheEnvironment) {
+  static constexpr rtl::Layout kLine{"(A)"};
+  std::string path = test::temp_path("unit46");
+  setenv("rtl_unit46", path.c_str(), 1);  // the variable's name matches without regard to case
+  rtl::write<kLine>(46, "to the named file");
+  rtl::release(46);
+  unsetenv("rtl_unit46");
+  EXPECT_EQ(test::read_file(path), "to the named file\r\n");
+  unlink(path.c_str());
+}
+
+TEST(Units, BusyUnitIsRefused) {
+  rtl::Unit* u = rtl::find_unit(47, true);
+  ASSERT_TRUE(rtl::hold_unit(u));
+  EXPECT_FALSE(rtl::hold_unit(u));
+  EXPECT_EQ(connect(47, {.name = "x"}), 40);
+  rtl::free_unit(u);
+  rtl::discard_unit(u);
+}
+
+TEST(Units, SameFileUnderTwoNames) {
+  std::string path = test::temp_path("same");
+  test::write_file(path, "x\n");
+  std::string other = path + ".link";
+  ASSERT_EQ(link(path.c_str(), other.c_str()), 0);
+  ASSERT_EQ(connect(48, {.name = path.c_str(), .status = "OLD"}), 0);
+  ASSERT_EQ(connect(49, {.name = other.c_str(), .status = "UNKNOWN"}), 0);
+  EXPECT_TRUE(rtl::units_share_disk_file(48, 49));
+  rtl::release(49);
+  ASSERT_EQ(connect(49, {.name = "NUL", .status = "UNKNOWN"}), 0);
+  EXPECT_FALSE(rtl::units_share_disk_file(48, 49));
+  rtl::release(48);
+  rtl::release(49);
+  unlink(path.c_str());
+  unlink(other.c_str());
+}
+
+}  // namespace
