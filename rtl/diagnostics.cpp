@@ -169,28 +169,31 @@ std::size_t append_traceback(char* out, std::size_t used, std::size_t capacity) 
   void* frames[64];
   int count = platform::capture_stack(frames, 64);
   bool verbose = switch_on("RTL_ENABLE_VERBOSE_STACK_TRACE");
-  auto append = [&](const char* fmt, auto... args) {
-    if (used >= capacity) return;
-    int k = std::snprintf(out + used, capacity - used, fmt, args...);
+  auto advance = [&](int k) {
     if (k > 0) used = std::min(capacity - 1, used + static_cast<std::size_t>(k));
   };
   if (verbose) {
-    append("\nTraceback symbolic or hex stack dump follows:\n\n");
+    advance(std::snprintf(out + used, capacity - used, "\nTraceback symbolic or hex stack dump follows:\n\n"));
   } else {
-    append("%-19.19s%-10.10s%-19.19s%-12.12s%-19.19s\n", "Image", "PC", "Routine", "Line", "Source");
+    advance(std::snprintf(out + used, capacity - used, "%-19.19s%-10.10s%-19.19s%-12.12s%-19.19s\n", "Image", "PC",
+                          "Routine", "Line", "Source"));
   }
   // The walk starts at the report routine: the capture itself is not a frame of the program.
-  for (int i = 1, shown = 0; i < count && shown < 20; ++i, ++shown) {
+  for (int i = 1, shown = 0; i < count && shown < 20 && used + 1 < capacity; ++i, ++shown) {
     if (frames[i] == nullptr) break;
     platform::FrameModule m = platform::frame_module(frames[i]);
     const char* image = m.known ? m.name : "Unknown";
-    unsigned long pc = static_cast<unsigned long>(m.known ? m.offset : reinterpret_cast<std::uintptr_t>(frames[i])) &
-                       0xFFFFFFFFul;
+    // Addresses are shown within their module, so that they mean the same in every run.
+    unsigned long pc =
+        static_cast<unsigned long>(m.known ? m.offset : reinterpret_cast<std::uintptr_t>(frames[i])) & 0xFFFFFFFFul;
     if (verbose) {
-      append("--------- Frame # %d\n", shown);
-      append("Image: %s\nRoutine: Unknown\nSource: Unknown\nLine: Unknown\nPC: %8.8lX\n", image, pc);
+      advance(std::snprintf(out + used, capacity - used,
+                            "--------- Frame # %d\nImage: %s\nRoutine: Unknown\nSource: Unknown\nLine: Unknown\n"
+                            "PC: %8.8lX\n",
+                            shown, image, pc));
     } else {
-      append("%-17.17s  %8.8lX  %-17.17s  %10.10s  %s\n", image, pc, "Unknown", "Unknown", "Unknown");
+      advance(std::snprintf(out + used, capacity - used, "%-17.17s  %8.8lX  %-17.17s  %10.10s  %s\n", image, pc,
+                            "Unknown", "Unknown", "Unknown"));
     }
   }
   return used;
@@ -304,9 +307,10 @@ int fail(std::uint32_t code, Unit* unit, std::int32_t unit_number, std::string_v
     handled = true;
     outcome = -1;
   }
+  // The name is copied first: the disposal below may discard the block that holds it.
   char name[kMaxNameLength + 1];
   std::size_t name_length = std::min(file_name.size(), kMaxNameLength);
-  std::memcpy(name, file_name.data(), name_length);
+  if (name_length > 0) std::memcpy(name, file_name.data(), name_length);
 
   if (handled) {
     if (unit != nullptr) unit->saved_error = 0;

@@ -213,7 +213,7 @@ int connect_held(Unit* unit, const ConnectRequest& req, char (&tried)[kMaxNameLe
     std::size_t n = platform::full_path(name, resolved, sizeof resolved);
     if (n > 0 && n < kMaxNameLength + 1) name = std::string_view(resolved, n);
   }
-  std::memcpy(tried, name.data(), name.size());
+  if (!name.empty()) std::memcpy(tried, name.data(), name.size());
   tried[name.size()] = '\0';
   *tried_length = name.size();
 
@@ -284,8 +284,8 @@ int connect_held(Unit* unit, const ConnectRequest& req, char (&tried)[kMaxNameLe
       platform::get_env("RTL_BUFFERED", &buffered)) {
     unit->buffered = switch_on("RTL_BUFFERED");
   }
-  unit->in.one_byte_reads = unit->handle == platform::standard_handle(platform::StdStream::input) &&
-                            !platform::is_terminal(unit->handle);
+  unit->in.one_byte_reads = unit->input_handle() == platform::standard_handle(platform::StdStream::input) &&
+                            !platform::is_terminal(unit->input_handle());
   return 0;
 }
 

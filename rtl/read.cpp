@@ -26,7 +26,7 @@ bool grow(InputState& in) {
 NextRecord next_record(Unit* unit, int* failure) {
   InputState& in = unit->in;
   if (in.buffer.empty()) {
-    in.buffer_file_offset = platform::position(unit->handle);
+    in.buffer_file_offset = platform::position(unit->input_handle());
     in.buffer.resize(std::max<std::size_t>(initial_sizes().record_buffer, 2));
   }
   in.has_record = false;
@@ -48,7 +48,7 @@ NextRecord next_record(Unit* unit, int* failure) {
       }
       std::size_t space = in.buffer.size() - in.ahead_end;
       if (in.one_byte_reads) space = 1;
-      platform::ReadResult r = platform::read(unit->handle, in.buffer.data() + in.ahead_end, space);
+      platform::ReadResult r = platform::read(unit->input_handle(), in.buffer.data() + in.ahead_end, space);
       if (r.status == platform::ReadStatus::aborted) {
         // Give the console event handler the chance to end the program first.
         platform::yield();
@@ -253,6 +253,8 @@ int backspace(std::int32_t number, bool handle_errors) {
     if (!platform::seek(unit->handle, lf_offset)) return backspace_failure(Failure::backspace_error);
   }
   in.has_record = false;
+  // The record before the one stepped over is now the last one read.
+  in.record_lf_offset = in.buffer_file_offset + static_cast<std::int64_t>(in.ahead_begin) - 1;
   if (in.record_counter > 0) --in.record_counter;
   free_unit(unit);
   return 0;

@@ -73,6 +73,11 @@ struct Unit {
   Unit* link_next = nullptr;   // linked-files chain
   std::uint32_t link_key = 0;
 
+  // The device CON reads the standard input and writes the standard output.
+  platform::Handle input_handle() const {
+    return console_switch ? platform::standard_handle(platform::StdStream::input) : handle;
+  }
+
   std::string_view file_name() const {
     return has_name ? std::string_view(name, name_length) : std::string_view("\"Unknown\"");
   }

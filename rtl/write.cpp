@@ -14,10 +14,30 @@ InitialSizes& initial_sizes() {
   return sizes;
 }
 
+namespace {
+
+// Writes whole records. When the system takes only part of them (a full disk), a file of our own is cut
+// back to where the write began, so that it never ends in a torn record.
+platform::SysError write_records(Unit* unit, const char* data, std::size_t size) {
+  std::size_t written = 0;
+  platform::SysError e = platform::write_all(unit->handle, data, size, &written);
+  if (e != 0 && written > 0 && unit->disk && !unit->standard_stream) {
+    std::int64_t end = platform::position(unit->handle);
+    if (end >= static_cast<std::int64_t>(written)) {
+      std::int64_t start = end - static_cast<std::int64_t>(written);
+      platform::truncate_here(unit->handle, start);
+      platform::seek(unit->handle, start);
+    }
+  }
+  return e;
+}
+
+}  // namespace
+
 platform::SysError flush_block(Unit* unit) {
   OutputState& out = unit->out;
   if (out.block_used == 0) return 0;
-  platform::SysError e = platform::write_all(unit->handle, out.block.data(), out.block_used);
+  platform::SysError e = write_records(unit, out.block.data(), out.block_used);
   out.block_used = 0;
   return e;
 }
@@ -31,20 +51,21 @@ platform::SysError deliver(Unit* unit, const char* data, std::size_t size) {
     if (out.block_used + size > out.block.size()) e = flush_block(unit);
     if (e == 0) {
       if (size > out.block.size()) {
-        e = platform::write_all(unit->handle, data, size);
+        e = write_records(unit, data, size);
       } else {
         std::memcpy(out.block.data() + out.block_used, data, size);
         out.block_used += size;
       }
     }
   } else {
-    e = platform::write_all(unit->handle, data, size);
+    e = write_records(unit, data, size);
   }
   if (e == 0 && unit->truncate_on_next_write) {
     unit->truncate_on_next_write = false;
     std::int64_t end = platform::position(unit->handle);
     if (end < 0) return platform::last_error();
-    e = platform::truncate_here(unit->handle, end + static_cast<std::int64_t>(out.block_used));
+    // Buffered records are not in the file yet: cutting at the position never leaves a gap to fill.
+    e = platform::truncate_here(unit->handle, end);
   }
   return e;
 }

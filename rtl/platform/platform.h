@@ -33,8 +33,9 @@ struct ReadResult {
 // One read of at most `size` bytes, retried when interrupted before any byte arrived.
 ReadResult read(Handle h, void* buffer, std::size_t size);
 
-// Writes every byte, looping over short writes and interruptions. Returns 0 or the error that stopped it.
-SysError write_all(Handle h, const void* data, std::size_t size);
+// Writes every byte, looping over short writes and interruptions. Returns 0 or the error that stopped it;
+// *written, when given, receives how many bytes did go out.
+SysError write_all(Handle h, const void* data, std::size_t size, std::size_t* written = nullptr);
 
 // Why an open was refused, in the record layer's terms.
 enum class OpenRefusal { none, not_found, too_many_files, access_denied, bad_device, exists, bad_name, other };

@@ -116,20 +116,27 @@ ReadResult read(Handle h, void* buffer, std::size_t size) {
   }
 }
 
-SysError write_all(Handle h, const void* data, std::size_t size) {
-  const char* p = static_cast<const char*>(data);
+SysError write_all(Handle h, const void* data, std::size_t size, std::size_t* written) {
+  const char* const start = static_cast<const char*>(data);
+  const char* p = start;
+  SysError error = 0;
   while (size > 0) {
     int err = 0;
     long n = g_write.load(std::memory_order_relaxed)(h.value, p, size, &err);
     if (n < 0) {
       if (err == EINTR) continue;
-      return static_cast<SysError>(err);
+      error = static_cast<SysError>(err);
+      break;
     }
-    if (n == 0) return ENOSPC;  // a write that makes no progress would loop for ever
+    if (n == 0) {  // a write that makes no progress would loop for ever
+      error = ENOSPC;
+      break;
+    }
     p += n;
     size -= static_cast<std::size_t>(n);
   }
-  return 0;
+  if (written != nullptr) *written = static_cast<std::size_t>(p - start);
+  return error;
 }
 
 OpenResult open_file(const char* name, Creation creation) {

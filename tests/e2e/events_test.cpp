@@ -19,7 +19,7 @@ TEST(Events, SignalsAtTheFirstQuestion) {
     Child child({.cwd = dir.path()});
     ASSERT_TRUE(child.wait_for_output(kInputPrompt));
     child.signal(c.sig);
-    Result r = child.finish();
+    Result r = child.finish(60, false);
     EXPECT_EQ(r.out, banner() + kInputPrompt);
     EXPECT_EQ(r.err, std::string("rtl: error (200): program aborting due to ") + c.name + " event\r\r\n");
     EXPECT_EQ(r.status, c.status);
@@ -31,7 +31,7 @@ TEST(Events, TerminateKeepsItsDefaultAction) {
   Child child({.cwd = dir.path()});
   ASSERT_TRUE(child.wait_for_output(kInputPrompt));
   child.signal(SIGTERM);
-  Result r = child.finish();
+  Result r = child.finish(60, false);
   EXPECT_EQ(r.err, "");
   EXPECT_EQ(r.signal, SIGTERM);
 }
@@ -51,7 +51,7 @@ TEST(Events, HangUpDuringTheRepairPass) {
     ASSERT_TRUE(child.wait_for_output(kOutputPrompt));
     for (int i = 0; i < 500 && read_file(dir.file("out.fem")).size() < 74 * 1000; ++i) usleep(2000);
     child.signal(SIGHUP);
-    Result r = child.finish();
+    Result r = child.finish(60, false);
     EXPECT_EQ(r.err, "rtl: error (200): program aborting due to window-CLOSE event\r\r\n");
     EXPECT_EQ(r.status, 2);
     std::string written = read_file(dir.file("out.fem"));

@@ -136,8 +136,8 @@ bool Child::wait_for_output(const std::string& text, double seconds) {
 
 void Child::signal(int sig) { kill(pid_, sig); }
 
-Result Child::finish(double seconds) {
-  if (in_ >= 0) {
+Result Child::finish(double seconds, bool close_input) {
+  if (in_ >= 0 && close_input) {
     close(in_);
     in_ = -1;
   }
@@ -156,6 +156,10 @@ Result Child::finish(double seconds) {
     usleep(10000);
   }
   pid_ = -1;
+  if (in_ >= 0) {
+    close(in_);
+    in_ = -1;
+  }
   if (WIFEXITED(status)) {
     result_.status = WEXITSTATUS(status);
   } else if (WIFSIGNALED(status)) {

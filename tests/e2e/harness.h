@@ -33,7 +33,9 @@ class Child {
   bool wait_for_output(const std::string& text, double seconds = 20);
   void send(const std::string& input);
   void signal(int sig);
-  Result finish(double seconds = 60);
+  // Closes standard input (unless told to keep it open, so that only a signal can end the child) and
+  // collects everything until the child has ended.
+  Result finish(double seconds = 60, bool close_input = true);
   int pid() const { return pid_; }
 
  private:

@@ -1,4 +1,5 @@
 // Takes one of the run-time's fatal roads on request, inside the same program entry as QUIL.
+#include <cstdint>
 #include <cstring>
 #include <span>
 
@@ -9,12 +10,13 @@
 namespace {
 
 const char* g_mode = "";
+volatile std::uintptr_t g_unmapped = 16;
 
 double flawed_divide(double a, double b) { return a / b + 1e-9; }
 
 constexpr rtl::Layout kLine{"(A)"};
 
-int recurse_then_read(int depth) {
+__attribute__((noinline)) int recurse_then_read(int depth) {
   if (depth == 0) {
     char name[16];
     rtl::read<kLine>(5, rtl::Handlers{}, std::span<char>(name));
@@ -26,7 +28,7 @@ int recurse_then_read(int depth) {
 
 // Recurses until the stack runs out; the volatile depth keeps the compiler from seeing it as endless.
 volatile int g_limit = 1 << 30;
-int overflow(int depth) {
+__attribute__((noinline)) int overflow(int depth) {
   volatile char pad[4096];
   pad[0] = static_cast<char>(depth);
   if (depth > g_limit) return 0;
@@ -35,8 +37,8 @@ int overflow(int depth) {
 
 void probe() {
   if (std::strcmp(g_mode, "segv") == 0) {
-    volatile int* nowhere = nullptr;
-    *nowhere = 1;
+    // An address in the first page, which nothing maps, reached without a null pointer.
+    *reinterpret_cast<volatile int*>(g_unmapped) = 1;
   } else if (std::strcmp(g_mode, "stack") == 0) {
     overflow(0);
   } else if (std::strcmp(g_mode, "deep") == 0) {

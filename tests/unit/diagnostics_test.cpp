@@ -68,10 +68,10 @@ TEST(FailureReturn, UnhandledReportsAndEnds) {
        static_cast<int>(0xC0000018)},
       {0xC0000040, {true, false}, "rtl: severe (64): input conversion error, unit 9, file f.txt\r\r\n",
        static_cast<int>(0xC0000040)},
-      {0xC0000999, {}, "rtl: severe (2457): Message not found\r\r\n", static_cast<int>(0xC0000999)},
-      {0x80000040, {}, "rtl: error (64): Message not found\r\r\n", -1},
-      {0x40000040, {}, "rtl: info (64): Message not found\r\r\n", -1},
-      {0x00000040, {}, "rtl (64): Message not found\r\r\n", -1},
+      {0xC0000999, {}, "rtl: severe (2457): Message not found\r\n", static_cast<int>(0xC0000999)},
+      {0x80000040, {}, "rtl: error (64): Message not found\r\n", -1},
+      {0x40000040, {}, "rtl: info (64): Message not found\r\n", -1},
+      {0x00000040, {}, "rtl (64): Message not found\r\n", -1},
   };
   for (const Row& row : rows) {
     int status = -1;

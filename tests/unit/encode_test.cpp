@@ -51,7 +51,7 @@ TEST(Encode, E16_8UnderScaleFactorOne) {
       {0x1.fffffffffffffp-1023, "  2.22507386-308"},  // the largest subnormal
       {99999.99995, "  9.99999999E+04"},    // just below the decimal half-way point
       {1e99, "  1.00000000E+99"},
-      {9.999999995e99, "  1.00000000+100"},
+      {9.9999999996e99, "  1.00000000+100"},
       {kNaN, " NaN            "},
       {-kNaN, " NaN            "},
       {kInf, " Infinity       "},

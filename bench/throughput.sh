@@ -1,0 +1,35 @@
+#!/usr/bin/env bash
+# Repairs a generated file of N lines (default 1,000,000) with QUIL, answers piped in, in the default
+# mode and with RTL_BUFFERED on. Prints lines/s, MB/s and peak resident memory, median of RUNS runs.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+lines="${1:-1000000}"
+runs="${RUNS:-3}"
+[ -f build/release/build.ninja ] || cmake --preset release >/dev/null
+cmake --build --preset release --target quil generate_damaged >/dev/null
+work="$(mktemp -d)"
+trap 'rm -rf "$work"' EXIT
+build/release/bench/generate_damaged "$lines" > "$work/in.fem"
+bytes=$(stat -c %s "$work/in.fem")
+
+measure() {
+  local mode="$1" env_value="$2"
+  local secs=() rss=()
+  for ((i = 0; i < runs; i++)); do
+    rm -f "$work/out.fem"
+    printf 'in.fem\nout.fem\n' | (cd "$work" && RTL_BUFFERED="$env_value" /usr/bin/time -f '%e %M' -o "$work/time" \
+      "$OLDPWD/build/release/quil" > /dev/null)
+    read -r s m < "$work/time"
+    secs+=("$s")
+    rss+=("$m")
+  done
+  local s m
+  s=$(printf '%s\n' "${secs[@]}" | sort -g | sed -n "$(((runs + 1) / 2))p")
+  m=$(printf '%s\n' "${rss[@]}" | sort -g | sed -n "$(((runs + 1) / 2))p")
+  awk -v mode="$mode" -v n="$lines" -v b="$bytes" -v s="$s" -v m="$m" 'BEGIN {
+    if (s <= 0) s = 0.005;
+    printf "%-12s %9d lines  %6.3f s  %12.0f lines/s  %8.1f MB/s  peak RSS %6.1f MiB\n",
+           mode, n, s, n / s, b / s / 1e6, m / 1024 }'
+}
+measure default 0
+measure buffered 1

@@ -1,0 +1,26 @@
+#!/usr/bin/env bash
+# Installs what is missing, builds the release and the sanitizer configurations, runs every test in
+# both, then the fuzz targets for a bounded time.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+bash scripts/deps.sh
+fuzz_seconds="${QUIL_FUZZ_SECONDS:-30}"
+
+for preset in release asan; do
+  echo "== $preset: build"
+  cmake --preset "$preset" >/dev/null
+  cmake --build --preset "$preset"
+  echo "== $preset: tests"
+  ctest --preset "$preset" -j "$(nproc)"
+done
+
+echo "== fuzz: ${fuzz_seconds}s per target"
+cmake --preset fuzz >/dev/null
+cmake --build --preset fuzz
+for target in fuzz_decode fuzz_records; do
+  mkdir -p "build/fuzz/corpus-$target"
+  build/fuzz/fuzz/"$target" -max_total_time="$fuzz_seconds" -print_final_stats=0 "build/fuzz/corpus-$target" \
+    > "build/fuzz/$target.log" 2>&1 || { tail -50 "build/fuzz/$target.log"; exit 1; }
+  tail -1 "build/fuzz/$target.log"
+done
+echo "all tests passed"
