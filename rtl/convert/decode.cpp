@@ -85,11 +85,80 @@ Decoded round_to_double(const Scan& s, long power) {
   return signed_value(s, v, DecodeStatus::converted);
 }
 
+// The common shape of a field, taken in one tight pass: blanks, a sign, digits with at most one point,
+// and an exponent of at most six digits after E, D, Q or a sign, up to the field's last column. Any
+// other field, and any value that needs more than one exact operation, is left to the full scan.
+bool quick_decode(const char* p, const char* end, int digits, int scale, Decoded* out) {
+  while (p < end && is_leading_space(static_cast<unsigned char>(*p))) ++p;
+  bool negative = false;
+  if (p < end && (*p == '+' || *p == '-')) negative = *p++ == '-';
+  std::uint64_t m = 0;
+  int significant = 0, after_point = 0, digits_seen = 0;
+  bool point = false;
+  for (; p < end; ++p) {
+    unsigned d = static_cast<unsigned char>(*p) - '0';
+    if (d <= 9) {
+      ++digits_seen;
+      after_point += point;
+      if (m == 0 && d == 0) continue;
+      if (++significant > 15) return false;
+      m = m * 10 + d;
+    } else if (*p == '.' && !point) {
+      point = true;
+    } else {
+      break;
+    }
+  }
+  if (digits_seen == 0) return false;
+  bool has_exponent = false;
+  int exponent = 0;
+  if (p < end) {
+    char c = *p;
+    if (c == 'E' || c == 'e' || c == 'D' || c == 'd' || c == 'Q' || c == 'q') {
+      ++p;
+      if (p < end && (*p == '+' || *p == '-')) c = *p++;
+    } else if (c == '+' || c == '-') {
+      ++p;
+    } else {
+      return false;
+    }
+    has_exponent = true;
+    int exponent_digits = 0;
+    for (; p < end; ++p) {
+      unsigned d = static_cast<unsigned char>(*p) - '0';
+      if (d > 9 || ++exponent_digits > 6) return false;
+      exponent = exponent * 10 + static_cast<int>(d);
+    }
+    if (c == '-') exponent = -exponent;
+  }
+  if (p != end) return false;
+  if (m == 0) {
+    out->value = negative ? -0.0 : 0.0;
+    out->status = DecodeStatus::converted;
+    return true;
+  }
+  int power = exponent - (point ? after_point : digits);
+  if (!has_exponent) power -= scale;
+  double v = static_cast<double>(m);  // exact: at most 15 digits
+  if (power >= 0 && power <= 22) {
+    v *= power_of_ten(power);
+  } else if (power < 0 && power >= -22) {
+    v /= power_of_ten(-power);
+  } else {
+    return false;
+  }
+  out->value = negative ? -v : v;
+  out->status = DecodeStatus::converted;
+  return true;
+}
+
 }  // namespace
 
 Decoded decode_real(const char* field, std::size_t count, int digits, int scale, bool blanks_are_zeros) {
   const char* p = field;
   const char* const end = field + count;
+  Decoded quick;
+  if (!blanks_are_zeros && quick_decode(p, end, digits, scale, &quick)) return quick;
   Scan s;
   while (p < end && is_leading_space(static_cast<unsigned char>(*p))) ++p;
   if (p < end && (*p == '+' || *p == '-')) s.negative = *p++ == '-';

@@ -1,8 +1,11 @@
 #include "rtl/convert/encode.h"
 
+#include <bit>
 #include <charconv>
 #include <cmath>
+#include <cstdint>
 #include <cstring>
+#include <limits>
 
 namespace rtl::convert {
 namespace {
@@ -28,7 +31,8 @@ struct Digits {
   int exponent;
 };
 
-bool significant_digits(double magnitude, int n, Digits* out) {
+// Exact: the standard library's conversion of the exact binary value, ties to even.
+bool exact_digits(double magnitude, int n, Digits* out) {
   char text[64];
   auto [end, ec] = std::to_chars(text, text + sizeof text, magnitude, std::chars_format::scientific, n - 1);
   if (ec != std::errc{}) return false;
@@ -42,6 +46,60 @@ bool significant_digits(double magnitude, int n, Digits* out) {
   std::from_chars(p + (p[1] == '+' ? 2 : 1), end, e10);
   out->exponent = e10 + 1;
   return count == n;
+}
+
+// Quick: the value scaled by an exact power of ten in 64-bit extended precision, one rounding away from
+// the truth. It answers only when that rounding cannot have moved the result across a half-way point
+// between two n-digit results; otherwise the exact conversion decides.
+constexpr bool kExtendedPrecision = std::numeric_limits<long double>::digits >= 64;
+constexpr long double kPowers[] = {1e0L,  1e1L,  1e2L,  1e3L,  1e4L,  1e5L,  1e6L,  1e7L,  1e8L,  1e9L,
+                                   1e10L, 1e11L, 1e12L, 1e13L, 1e14L, 1e15L, 1e16L, 1e17L, 1e18L, 1e19L,
+                                   1e20L, 1e21L, 1e22L, 1e23L, 1e24L, 1e25L, 1e26L, 1e27L};
+
+bool quick_digits(double magnitude, int n, Digits* out) {
+  if (!kExtendedPrecision || n > 15 || !std::isnormal(magnitude)) return false;
+  // magnitude lies in [2^e2, 2^(e2+1)); floor(e2 * log10(2)) estimates its decimal exponent, and the
+  // loop below corrects an estimate that is one off.
+  const int e2 = static_cast<int>((std::bit_cast<std::uint64_t>(magnitude) >> 52) & 0x7FF) - 1023;
+  int e10 = (e2 * 78913) >> 18;
+  const long double low = kPowers[n - 1];
+  const long double high = kPowers[n];
+  long double scaled = 0;
+  for (int attempt = 0; attempt < 2; ++attempt) {
+    int k = e10 - (n - 1);
+    if (k > 27 || k < -27) return false;
+    scaled = k >= 0 ? static_cast<long double>(magnitude) / kPowers[k]
+                    : static_cast<long double>(magnitude) * kPowers[-k];
+    if (scaled >= high) {
+      ++e10;
+    } else if (scaled < low) {
+      --e10;
+    } else {
+      break;
+    }
+  }
+  if (scaled < low || scaled >= high) return false;
+  auto integer = static_cast<std::uint64_t>(scaled);  // scaled is positive: this is its floor
+  long double fraction = scaled - static_cast<long double>(integer);
+  // The scaled value is within 2^-64 of the truth, relative; stay well clear of the half-way point.
+  long double distance = fraction - 0.5L;
+  if (distance < 0) distance = -distance;
+  if (distance < high * 0x1p-58L) return false;
+  if (fraction > 0.5L) ++integer;
+  if (static_cast<long double>(integer) >= high) {  // the rounding carried into a new digit
+    integer /= 10;
+    ++e10;
+  }
+  for (int i = n - 1; i >= 0; --i) {
+    out->digit[i] = static_cast<char>('0' + integer % 10);
+    integer /= 10;
+  }
+  out->exponent = e10 + 1;
+  return true;
+}
+
+bool significant_digits(double magnitude, int n, Digits* out) {
+  return quick_digits(magnitude, n, out) || exact_digits(magnitude, n, out);
 }
 
 int decimal_length(int v) {
