@@ -51,7 +51,8 @@ bool exact_digits(double magnitude, int n, Digits* out) {
 // Quick: the value scaled by an exact power of ten in 64-bit extended precision, one rounding away from
 // the truth. It answers only when that rounding cannot have moved the result across a half-way point
 // between two n-digit results; otherwise the exact conversion decides.
-constexpr bool kExtendedPrecision = std::numeric_limits<long double>::digits >= 64;
+constexpr bool kExtendedPrecision = std::numeric_limits<long double>::digits == 64 && sizeof(long double) >= 10 &&
+                                    std::endian::native == std::endian::little;
 constexpr long double kPowers[] = {1e0L,  1e1L,  1e2L,  1e3L,  1e4L,  1e5L,  1e6L,  1e7L,  1e8L,  1e9L,
                                    1e10L, 1e11L, 1e12L, 1e13L, 1e14L, 1e15L, 1e16L, 1e17L, 1e18L, 1e19L,
                                    1e20L, 1e21L, 1e22L, 1e23L, 1e24L, 1e25L, 1e26L, 1e27L};
@@ -79,13 +80,16 @@ bool quick_digits(double magnitude, int n, Digits* out) {
     }
   }
   if (scaled < low || scaled >= high) return false;
-  auto integer = static_cast<std::uint64_t>(scaled);  // scaled is positive: this is its floor
-  long double fraction = scaled - static_cast<long double>(integer);
+  // Adding 2^63 rounds to a whole number (64 significant bits), whose bits are then the integer itself;
+  // this avoids the slow switch of rounding mode that a plain conversion costs.
+  const long double shifted = scaled + 0x1p63L;
+  std::uint64_t integer;
+  std::memcpy(&integer, &shifted, sizeof integer);
+  integer -= std::uint64_t{1} << 63;
+  long double rest = scaled - (shifted - 0x1p63L);
   // The scaled value is within 2^-64 of the truth, relative; stay well clear of the half-way point.
-  long double distance = fraction - 0.5L;
-  if (distance < 0) distance = -distance;
-  if (distance < high * 0x1p-58L) return false;
-  if (fraction > 0.5L) ++integer;
+  if (rest < 0) rest = -rest;
+  if (rest > 0.5L - high * 0x1p-58L) return false;
   if (static_cast<long double>(integer) >= high) {  // the rounding carried into a new digit
     integer /= 10;
     ++e10;
