@@ -49,6 +49,7 @@ constexpr Message kCatalogue[] = {
     {kSevere | 66, "output statement overflows record, unit %d, file %s\r\n"},
     {kSevere | 67, "input statement requires too much data, unit %d, file %s\r\n"},
     {kSevere | 157, "Program Exception - access violation\r\n"},
+    {kSevere | 169, "Program Exception - noncontinuable exception\r\n"},
     {kSevere | 170, "Program Exception - stack overflow\r\n"},
     {kSevere | 172, "Program Exception - exception code = 0x%lx (%ld)\r\n"},
     {kError | 200, "program aborting due to %s event\r\n"},
@@ -66,8 +67,9 @@ int severity_index(std::uint32_t code) {
 
 void default_end(int status) { platform::exit_process(status); }
 std::atomic<EndHook> g_end_hook{default_end};
-std::atomic<bool> g_console_event{false};
 std::atomic<bool> g_error_stream_redirected{false};
+// A severe failure turned into an exception comes back as this one, not as an unknown processor exception.
+std::atomic<bool> g_debug_exception_raised{false};
 
 // Before the first line on standard error, once per process, RTL_UNIT0 may send that stream to a file.
 void redirect_error_stream_once() {
@@ -244,8 +246,6 @@ void end_program(int status) {
   platform::exit_process(status);
 }
 
-bool console_event_in_progress() { return g_console_event.load(); }
-void mark_console_event_in_progress() { g_console_event.store(true); }
 
 void write_error_stream(std::string_view text) {
   redirect_error_stream_once();
@@ -259,6 +259,7 @@ void issue_report(std::uint32_t code, std::int32_t number_value, std::string_vie
 
   if (severe && switch_on("RTL_GENERATE_DEBUG_EXCEPTION") && g_exception_context != nullptr &&
       (code & 0xFFFF) != 169 && !g_exception_context->in_exception) {
+    g_debug_exception_raised.store(true);
     platform::raise_debug_exception();
   }
 
@@ -316,9 +317,7 @@ int fail(std::uint32_t code, Unit* unit, std::int32_t unit_number, std::string_v
     if (unit != nullptr) unit->saved_error = 0;
   } else {
     // The console event handler is ending the program; its report is the one that stands.
-    if (console_event_in_progress()) {
-      for (;;) platform::yield();
-    }
+    if (console_event_on_other_thread()) wait_for_the_end();
     if (unit != nullptr && unit->saved_error != 0) {
       write_system_error_line(unit->saved_error);
       unit->saved_error = 0;
@@ -354,8 +353,14 @@ int fail(Failure failure, Unit* unit, Handlers handlers, Disposal disposal) {
 }
 
 void report_processor_exception(platform::ExceptionKind kind, long code) {
-  if (switch_on("RTL_IGNORE_EXCEPTIONS")) {
+  // A fault inside the report of a fault goes to the system: a second report could only loop.
+  static std::atomic<bool> reporting{false};
+  if (reporting.exchange(true) || switch_on("RTL_IGNORE_EXCEPTIONS")) {
     platform::pass_exception_on(code);
+    return;
+  }
+  if (g_debug_exception_raised.exchange(false)) {
+    issue_report(condition_code(Failure::noncontinuable_exception), 0, {});
     return;
   }
   switch (kind) {

@@ -35,6 +35,7 @@ enum class Failure : std::uint16_t {
   record_overflow = 66,
   too_much_data = 67,
   access_violation = 157,
+  noncontinuable_exception = 169,
   stack_overflow = 170,
   exception_code = 172,
   control_event = 200,
@@ -93,9 +94,5 @@ struct ExceptionContext {
   bool debugger = false;
 };
 extern ExceptionContext* g_exception_context;
-
-// Set by the console event handler before it reports: the driver's thread then leaves the end to it.
-bool console_event_in_progress();
-void mark_console_event_in_progress();
 
 }  // namespace rtl

@@ -34,11 +34,15 @@ void exit_handler() {
       }
     }
     free_unit(unit);
-    discard_unit(unit);
+    // While a console event ends the program, the driver's thread may still be about to take a unit:
+    // its block must stay where it is.
+    if (!console_event_in_progress()) discard_unit(unit);
   });
   delete g_exception_context;
   g_exception_context = nullptr;
 }
+
+void testing_reset_stop() { g_stop_in_progress.store(false); }
 
 void stop(std::string_view text, bool compatible, std::int32_t code, bool has_code) {
   if (g_stop_in_progress.exchange(true)) end_program(0);

@@ -107,5 +107,7 @@ void exit_handler();
 // Normal termination: the driver's road is an empty text with the switch off and no code.
 [[noreturn]] void stop(std::string_view text = {}, bool compatible = false, std::int32_t code = 0,
                        bool has_code = false);
+// Lets a test take the road of stop() more than once.
+void testing_reset_stop();
 
 }  // namespace rtl

@@ -6,6 +6,7 @@
 #include "rtl/diagnostics.h"
 #include "rtl/io.h"
 #include "rtl/platform/platform.h"
+#include "rtl/units.h"
 
 namespace rtl {
 namespace {
@@ -58,7 +59,7 @@ void divide_flaw_check(Divide divide) {
 void on_console_event(int event) {
   static constexpr const char* kNames[] = {"control-C", "control-BREAK", "window-CLOSE"};
   if (event < 0 || event > 2) return;
-  mark_console_event_in_progress();
+  mark_console_event();
   issue_report(condition_code(Failure::control_event, Severity::error), 0, kNames[event]);
   exit_handler();
   end_program(event);

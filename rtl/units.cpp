@@ -64,9 +64,23 @@ void discard_unit(Unit* unit) {
   delete unit;
 }
 
+std::atomic<std::uint32_t> g_event_thread{0};
+
+void mark_console_event() { g_event_thread.store(platform::thread_token()); }
+bool console_event_in_progress() { return g_event_thread.load() != 0; }
+bool console_event_on_other_thread() {
+  std::uint32_t t = g_event_thread.load();
+  return t != 0 && t != platform::thread_token();
+}
+void wait_for_the_end() {
+  for (;;) platform::yield();
+}
+
 bool hold_unit(Unit* unit) {
   std::uint32_t expected = 0;
-  return unit->holder.compare_exchange_strong(expected, platform::thread_token());
+  if (!unit->holder.compare_exchange_strong(expected, platform::thread_token())) return false;
+  if (console_event_on_other_thread()) wait_for_the_end();
+  return true;
 }
 
 void free_unit(Unit* unit) { unit->holder.store(0); }

@@ -96,9 +96,16 @@ Unit* unit_chain(int chain);
 void discard_unit(Unit* unit);
 
 // The busy mark: a statement holds its unit from start to end. Returns false when another statement
-// holds it already.
+// holds it already. Once a console event is being handled on another thread, a statement that takes
+// its unit waits there for the process to end instead of going on.
 bool hold_unit(Unit* unit);
 void free_unit(Unit* unit);
+
+// Set by the console event handler before it reports and releases the units.
+void mark_console_event();
+bool console_event_on_other_thread();
+bool console_event_in_progress();
+[[noreturn]] void wait_for_the_end();
 
 // Files that are connected formatted, keyed by name, so that units on one file can see each other.
 void link_unit(Unit* unit, std::string_view key);

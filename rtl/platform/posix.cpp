@@ -450,8 +450,8 @@ void pass_exception_on(long code) {
   sa.sa_handler = SIG_DFL;
   sigemptyset(&sa.sa_mask);
   sigaction(static_cast<int>(code), &sa, nullptr);
-  // Returning from the handler re-runs the faulting instruction, which now meets the default action.
-  if (code == SIGTRAP) raise(SIGTRAP);
+  // The default action ends the process now, as the system would have ended it.
+  raise(static_cast<int>(code));
 }
 
 void raise_debug_exception() {

@@ -214,6 +214,15 @@ TEST(Failure, ProcessorExceptions) {
   }
 }
 
+// A severe failure raised as an exception takes the road of processor exceptions.
+TEST(Failure, DebugExceptionInsteadOfTheReport) {
+  Result r = run({.env = {"RTL_GENERATE_DEBUG_EXCEPTION=1"}});
+  const std::string report = "rtl: severe (169): Program Exception - noncontinuable exception\r\r\n";
+  ASSERT_EQ(r.err.substr(0, report.size()), report);
+  EXPECT_GE(traceback_frames(r.err.substr(report.size())), 1);
+  EXPECT_EQ(r.status, 169);
+}
+
 TEST(Failure, IgnoredExceptionsGoToTheSystem) {
   Result r = run({.env = {"RTL_IGNORE_EXCEPTIONS=1"}, .program = probe_program(), .args = {"segv"}});
   EXPECT_EQ(r.err, "");

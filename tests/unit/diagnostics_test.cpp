@@ -151,3 +151,41 @@ TEST(Termination, StopWritesNothingOnTheDriversRoad) {
 }
 
 }  // namespace
+
+namespace {
+
+TEST(Termination, StopOnTheOtherRoads) {
+  std::string console = test::temp_path("console");
+  setenv("RTL_UNIT6", console.c_str(), 1);
+  struct Row {
+    std::string_view text;
+    bool compatible;
+    std::int32_t code;
+    bool has_code;
+    std::string written;
+    int status;
+  } rows[] = {
+      {"", true, 0, false, "Stop - Program terminated.\r\n", 0},
+      {"halted", true, 0, false, "halted\r\n", 0},
+      {"7", true, 7, true, "Return code 7\r\n", 7},
+  };
+  for (const Row& row : rows) {
+    int status = -1;
+    {
+      test::FatalRoad road;
+      try {
+        rtl::stop(row.text, row.compatible, row.code, row.has_code);
+      } catch (const test::Ended& e) {
+        status = e.status;
+      }
+    }
+    EXPECT_EQ(test::read_file(console), row.written);
+    EXPECT_EQ(status, row.status);
+    unlink(console.c_str());
+    // Only the first stop of a process does anything; tests of the others start afresh.
+    rtl::testing_reset_stop();
+  }
+  unsetenv("RTL_UNIT6");
+}
+
+}  // namespace

@@ -209,3 +209,18 @@ TEST(Read, StepBackOnAStreamIsRefused) {
 }
 
 }  // namespace
+
+namespace {
+
+// A file removed while it is connected is still read to its end.
+TEST(Read, FileRemovedWhileConnected) {
+  rtl::initial_sizes().record_buffer = 4;
+  test::connect_reading(kUnit, "first\nsecond\n");  // the file's name is gone already
+  EXPECT_EQ(read_text(), "first");
+  EXPECT_EQ(read_text(), "second");
+  EXPECT_EQ(read_text(), "<end>");
+  rtl::release(kUnit);
+  rtl::initial_sizes() = {};
+}
+
+}  // namespace

@@ -1,0 +1,60 @@
+// The floating-point environment that start-up leaves, and the divide-flaw check.
+#include <gtest/gtest.h>
+
+#include <cfenv>
+#include <cmath>
+#include <limits>
+
+#include "capture.h"
+#include "rtl/convert/decode.h"
+#include "rtl/convert/encode.h"
+#include "rtl/startup.h"
+
+namespace {
+
+// Whatever traps were on before, start-up turns them all off, and the conversions then meet NaN,
+// infinities and subnormals without a trap.
+TEST(Startup, FloatingPointOperationsNeverTrap) {
+  feenableexcept(FE_DIVBYZERO | FE_INVALID | FE_OVERFLOW | FE_UNDERFLOW);
+  rtl::startup_initialise();
+  EXPECT_EQ(fegetexcept(), 0);
+  EXPECT_EQ(fegetround(), FE_TONEAREST);
+  const double specials[] = {std::numeric_limits<double>::quiet_NaN(), std::numeric_limits<double>::infinity(),
+                             -std::numeric_limits<double>::infinity(), 0x1p-1074, -0x1p-1060, 0x1.fffffffffffffp+1023};
+  char field[16];
+  for (double v : specials) rtl::convert::encode_exponential(v, field, 16, 8, 1);
+  for (const char* text : {"1.0E+999", "1.0E-330", "4.9E-324", "NAN", "-INFINITY", "1.8E+308", "0.0"}) {
+    rtl::convert::decode_real(text, std::char_traits<char>::length(text), 8, 0);
+  }
+  volatile double zero = 0.0;
+  volatile double q = 1.0 / zero;
+  volatile double nan = zero / zero;
+  EXPECT_TRUE(std::isinf(q));
+  EXPECT_TRUE(std::isnan(nan));
+}
+
+double flawed(double a, double b) { return a / b * (1 + 0x1p-40); }
+
+TEST(Startup, DivideFlawCheck) {
+  rtl::divide_flaw_check();  // a correct processor passes silently
+  int status = -1;
+  std::string err;
+  {
+    test::FatalRoad road;
+    setenv("RTL_DISABLE_STACK_TRACE", "y", 1);
+    try {
+      rtl::divide_flaw_check(flawed);
+    } catch (const test::Ended& e) {
+      status = e.status;
+    }
+    setenv("RTL_RUN_FLAWED_FDIV", "yes", 1);
+    rtl::divide_flaw_check(flawed);  // the switch lets a flawed processor go on
+    unsetenv("RTL_RUN_FLAWED_FDIV");
+    unsetenv("RTL_DISABLE_STACK_TRACE");
+    err = road.error_output();
+  }
+  EXPECT_EQ(status, static_cast<int>(0xC00000C9u));
+  EXPECT_EQ(err, "rtl: severe (201): floating-point divide flaw detected, please update the processor\r\r\n");
+}
+
+}  // namespace
