@@ -31,7 +31,6 @@ std::string read_file(const std::string& path) {
   return s.str();
 }
 
-namespace {
 int connect_named(std::int32_t unit, const std::string& path, const char* status) {
   rtl::ConnectRequest req;
   req.name = path.c_str();
@@ -41,7 +40,6 @@ int connect_named(std::int32_t unit, const std::string& path, const char* status
   req.return_errors = true;
   return rtl::connect(unit, req);
 }
-}  // namespace
 
 std::string written_by(std::int32_t unit, const std::function<void()>& statements) {
   std::string path = temp_path("out");

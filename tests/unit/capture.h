@@ -12,6 +12,9 @@ std::string temp_path(const std::string& name);
 void write_file(const std::string& path, const std::string& data);
 std::string read_file(const std::string& path);
 
+// Connects `unit` to the named file with the given status; returns the failure number or 0.
+int connect_named(std::int32_t unit, const std::string& path, const char* status = "UNKNOWN");
+
 // Connects `unit` to a fresh file, runs the statements, releases the unit and returns the file's bytes.
 std::string written_by(std::int32_t unit, const std::function<void()>& statements);
 

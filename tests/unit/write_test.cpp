@@ -108,11 +108,7 @@ TEST(Write, FirstRecordCutsTheOldContents) {
     setenv("RTL_BUFFERED", buffered ? "yes" : "no", 1);
     std::string path = test::temp_path("old");
     test::write_file(path, std::string(5000, 'o'));
-    rtl::ConnectRequest req;
-    req.name = path.c_str();
-    req.name_length = path.size();
-    req.return_errors = true;
-    ASSERT_EQ(rtl::connect(kUnit, req), 0);
+    ASSERT_EQ(test::connect_named(kUnit, path), 0);
     rtl::write<kLine>(kUnit, "first");
     rtl::write<kLine>(kUnit, "second");
     rtl::release(kUnit);
@@ -162,11 +158,7 @@ TEST(Write, RefusedWriteIsReportedAndEnds) {
   {
     test::FatalRoad road;
     setenv("RTL_DISABLE_STACK_TRACE", "1", 1);
-    rtl::ConnectRequest req;
-    req.name = path.c_str();
-    req.name_length = path.size();
-    req.return_errors = true;
-    ASSERT_EQ(rtl::connect(kUnit, req), 0);
+    ASSERT_EQ(test::connect_named(kUnit, path), 0);
     rtl::write<kLine>(kUnit, "kept");
     WriteScript::calls = 1;
     WriteScript::fail_on = 3;
