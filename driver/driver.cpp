@@ -15,8 +15,15 @@ namespace {
 
 constexpr std::int32_t kNameLength = 256;
 
-// Asks for a file name until one connects to `unit`. The output question also refuses the very file
-// that is being repaired: connecting it for output would cut the input away at the first record.
+bool file_in_use(std::int32_t unit) {
+  for (std::int32_t other : {kInputUnit, kConsoleIn, kConsoleOut}) {
+    if (rtl::units_share_disk_file(unit, other)) return true;
+  }
+  return false;
+}
+
+// Asks for a file name until one connects to `unit`. The output question also refuses a file that is
+// already in use, above all the one being repaired: writing it would cut it away at the first record.
 void ask_for_file(const char* question, const char* refusal, std::int32_t unit, std::int32_t mode,
                   char (&name)[kNameLength]) {
   std::int32_t error_word = 0;
@@ -25,7 +32,7 @@ void ask_for_file(const char* question, const char* refusal, std::int32_t unit, 
     write_prompt(kConsoleOut, question, 45);
     rtl::read<kOneTextLayout>(kConsoleIn, rtl::Handlers{}, std::span<char>(name));
     connect_wrapper(name, kNameLength, unit, mode, error_word);
-    if (error_word == 0 && unit == kOutputUnit && rtl::units_share_disk_file(kInputUnit, kOutputUnit)) {
+    if (error_word == 0 && unit == kOutputUnit && file_in_use(kOutputUnit)) {
       rtl::release(kOutputUnit);
       error_word = -1;
     }

@@ -150,6 +150,18 @@ TEST(Dialogue, OutputThatIsTheInputFileIsRefused) {
   }
 }
 
+// The same holds for the files that the console units were sent to.
+TEST(Dialogue, OutputThatIsAConsoleFileIsRefused) {
+  TempDir dir;
+  write_file(dir.file("in.fem"), kRecord);
+  const std::string answers = "in.fem\nanswers.txt\nout.fem\n";
+  write_file(dir.file("answers.txt"), answers);
+  Result r = run({.env = {"RTL_UNIT5=answers.txt"}, .cwd = dir.path()});
+  EXPECT_EQ(r.out, dialogue_head() + kOutputPrompt + refusal(" Cannot Open  :", "answers.txt") + kOutputPrompt +
+                       summary(1));
+  EXPECT_EQ(read_file(dir.file("answers.txt")), answers);
+}
+
 TEST(Dialogue, ExistingOutputLosesItsOldContentsOnlyWhenWritten) {
   TempDir dir;
   write_file(dir.file("in.fem"), kRecord + kRecord);
