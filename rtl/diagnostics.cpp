@@ -247,11 +247,6 @@ void end_program(int status) {
 }
 
 
-void write_error_stream(std::string_view text) {
-  redirect_error_stream_once();
-  write_translated(nullptr, text);
-}
-
 void issue_report(std::uint32_t code, std::int32_t number_value, std::string_view text_value) {
   const bool severe = (code >> 30) == 3;
   const char* tmpl = message_template(code);

@@ -76,9 +76,6 @@ void issue_report(std::uint32_t code, std::int32_t number_value, std::string_vie
 // Reports a processor exception that reached the program's outermost frame.
 void report_processor_exception(platform::ExceptionKind kind, long code);
 
-// Writes text to standard error as the report stream does: every LF becomes CR LF.
-void write_error_stream(std::string_view text);
-
 // Whether an environment switch is on: a value beginning T or Y in either case, or digits only and not 0.
 bool switch_on(std::string_view name);
 

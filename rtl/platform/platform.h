@@ -16,7 +16,6 @@ struct Handle {
 
 enum class StdStream { input, output, error };
 Handle standard_handle(StdStream stream);
-bool is_standard_handle(Handle h);
 // Keeps the three standard handles from being reused by files opened later: a closed one is filled
 // with a placeholder that refuses every transfer.
 void reserve_standard_handles();

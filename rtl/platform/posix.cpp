@@ -91,8 +91,6 @@ Handle standard_handle(StdStream stream) {
   return Handle{};
 }
 
-bool is_standard_handle(Handle h) { return h.value >= 0 && h.value <= 2; }
-
 void reserve_standard_handles() {
   for (int fd = 0; fd <= 2; ++fd) {
     if (fcntl(fd, F_GETFD) != -1 || errno != EBADF) continue;

@@ -159,3 +159,25 @@ TEST(Encode, AgreesWithReferenceAndReadsBack) {
 }
 
 }  // namespace
+
+namespace {
+
+#if defined(QUIL_SLOW_TESTS)
+// Every one of the 200,000 doubles on either side of each power of ten from 1e-307 to 1e308, where the
+// carry into a new digit and the exponent's third digit happen.
+TEST(EncodeSlow, SweepAroundPowersOfTen) {
+  for (int e = -307; e <= 308; ++e) {
+    double centre = std::pow(10.0, e);
+    double v = centre;
+    for (int i = 0; i < 100000; ++i) v = std::nextafter(v, 0.0);
+    for (int i = 0; i < 200000; ++i, v = std::nextafter(v, kInf)) {
+      std::string f = field(v);
+      ASSERT_EQ(f, reference_field(v)) << std::hexfloat << v;
+      rtl::convert::Decoded back = rtl::convert::decode_real(f.data(), f.size(), 8, 0);
+      ASSERT_EQ(field(back.value), f) << std::hexfloat << v;
+    }
+  }
+}
+#endif
+
+}  // namespace

@@ -224,3 +224,39 @@ TEST(Read, FileRemovedWhileConnected) {
 }
 
 }  // namespace
+
+namespace {
+
+// The seam around the system's read: interruptions and reads of one byte still give whole records;
+// a refused read is "error during read" for a statement that handles errors.
+struct ReadScript {
+  static inline int calls = 0;
+  static inline bool refuse = false;
+  static long dribble(std::intptr_t fd, void* data, std::size_t size, int* error) {
+    if (++calls % 2 == 1) {
+      *error = rtl::platform::interrupted_code();
+      return -1;
+    }
+    if (refuse) {
+      *error = rtl::platform::no_space_code();
+      return -1;
+    }
+    return ::read(static_cast<int>(fd), data, size > 0 ? 1 : 0);
+  }
+};
+
+TEST(Read, InterruptedAndOneByteReads) {
+  ReadScript::calls = 0;
+  ReadScript::refuse = false;
+  test::connect_reading(kUnit, "first\r\nsecond");
+  rtl::platform::set_raw_read(ReadScript::dribble);
+  EXPECT_EQ(read_text(), "first");
+  EXPECT_EQ(read_text(), "second");
+  EXPECT_EQ(read_text(), "<end>");
+  ReadScript::refuse = true;
+  EXPECT_EQ(read_text(), "<failure>");
+  rtl::platform::set_raw_read(nullptr);
+  rtl::release(kUnit);
+}
+
+}  // namespace
