@@ -145,7 +145,19 @@ bool quick_decode(const char* p, const char* end, int digits, int scale, Decoded
   } else if (power < 0 && power >= -22) {
     v /= power_of_ten(-power);
   } else {
-    return false;
+    // Beyond the exact powers: the library rounds the canonical "digits e power" text.
+    char text[48];
+    char* end = std::to_chars(text, text + 20, m).ptr;
+    *end++ = 'e';
+    end = std::to_chars(end, text + sizeof text, power).ptr;
+    auto result = std::from_chars(text, end, v);
+    const bool too_large = result.ec == std::errc::result_out_of_range ? power + significant > 0 : v == kInfinity;
+    if (too_large) {
+      out->value = negative ? -kInfinity : kInfinity;
+      out->status = DecodeStatus::failed;
+      return true;
+    }
+    if (result.ec == std::errc::result_out_of_range) v = 0.0;
   }
   out->value = negative ? -v : v;
   out->status = DecodeStatus::converted;
