@@ -330,7 +330,7 @@ int fail(std::uint32_t code, Unit* unit, std::int32_t unit_number, std::string_v
         discard_unit(unit);
         break;
       case Disposal::release:
-        release_held_unit(unit, true);
+        release_held_unit(unit);
         free_unit(unit);
         break;
     }

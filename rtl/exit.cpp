@@ -26,7 +26,7 @@ void exit_handler() {
     if (holder != 0 && holder != me) return;  // a statement on another thread holds it
     if (holder == 0 && !hold_unit(unit)) return;
     if (unit->connected) {
-      int rc = release_held_unit(unit, true);
+      int rc = release_held_unit(unit);
       if (rc != 0) {
         unit->connected = false;
         fail(condition_code(static_cast<Failure>(rc)), unit, unit->number, unit->file_name(), Handlers{},

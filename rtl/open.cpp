@@ -157,7 +157,7 @@ int connect_held(Unit* unit, const ConnectRequest& req, char (&tried)[kMaxNameLe
 
   if (unit->connected) {
     // A unit connected again lets go of its old file first.
-    int rc = release_held_unit(unit, true);
+    int rc = release_held_unit(unit);
     if (rc != 0) return rc;
   }
   reset_connection(unit);
@@ -310,7 +310,7 @@ int connect(std::int32_t number, const ConnectRequest& request) {
     free_unit(unit);
     return 0;
   }
-  if (unit->connected) release_held_unit(unit, true);
+  if (unit->connected) release_held_unit(unit);
   return fail(condition_code(static_cast<Failure>(rc)), unit, number, std::string_view(tried, tried_length),
               handlers, Disposal::discard, rc);
 }
@@ -338,14 +338,13 @@ Unit* begin_statement(std::int32_t number, Direction direction, Handlers handler
   std::size_t tried_length = 0;
   int rc = connect_held(unit, req, tried, &tried_length);
   if (rc == 0) return unit;
-  if (unit->connected) release_held_unit(unit, true);
+  if (unit->connected) release_held_unit(unit);
   *outcome = fail(condition_code(static_cast<Failure>(rc)), unit, number,
                   std::string_view(tried, tried_length), handlers, Disposal::discard, rc);
   return nullptr;
 }
 
-int release_held_unit(Unit* unit, bool return_errors) {
-  (void)return_errors;
+int release_held_unit(Unit* unit) {
   if (!unit->connected) return 0;
   unlink_unit(unit);
   int result = 0;
@@ -385,7 +384,7 @@ int release(std::int32_t number, bool return_errors) {
     return fail(condition_code(Failure::unit_busy), nullptr, number, unit->file_name(),
                 Handlers{false, return_errors}, Disposal::leave, 40);
   }
-  int rc = release_held_unit(unit, return_errors);
+  int rc = release_held_unit(unit);
   if (rc == 0) {
     free_unit(unit);
     return 0;

@@ -16,7 +16,7 @@ enum class Direction { read, write };
 Unit* begin_statement(std::int32_t number, Direction direction, Handlers handlers, int* outcome);
 
 // Releases a unit that the caller holds. Returns 0 or the failure met (38 or 28).
-int release_held_unit(Unit* unit, bool return_errors);
+int release_held_unit(Unit* unit);
 
 // Hands bytes to the unit's file: at once, or into its block when the unit is buffered. Returns 0 or
 // the system error.
