@@ -284,8 +284,9 @@ int connect_held(Unit* unit, const ConnectRequest& req, char (&tried)[kMaxNameLe
       platform::get_env("RTL_BUFFERED", &buffered)) {
     unit->buffered = switch_on("RTL_BUFFERED");
   }
-  unit->in.one_byte_reads = unit->input_handle() == platform::standard_handle(platform::StdStream::input) &&
-                            !platform::is_terminal(unit->input_handle());
+  unit->in.terminal = platform::is_terminal(unit->input_handle());
+  unit->in.one_byte_reads =
+      unit->input_handle() == platform::standard_handle(platform::StdStream::input) && !unit->in.terminal;
   return 0;
 }
 

@@ -49,9 +49,12 @@ NextRecord next_record(Unit* unit, int* failure) {
       std::size_t space = in.buffer.size() - in.ahead_end;
       if (in.one_byte_reads) space = 1;
       platform::ReadResult r = platform::read(unit->input_handle(), in.buffer.data() + in.ahead_end, space);
-      if (r.status == platform::ReadStatus::aborted) {
-        // Give the console event handler the chance to end the program first.
+      if (r.status == platform::ReadStatus::aborted ||
+          (r.status != platform::ReadStatus::ok && in.terminal)) {
+        // A console read cut short may be the work of a console event (a closed window hangs up the
+        // terminal): give its handler the chance to end the program first.
         platform::yield();
+        if (console_event_on_other_thread()) wait_for_the_end();
       }
       if (r.status == platform::ReadStatus::aborted || r.status == platform::ReadStatus::failed) {
         unit->saved_error = r.error;

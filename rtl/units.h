@@ -33,6 +33,7 @@ struct InputState {
   std::size_t field = 0;  // the next field begins here
   std::int32_t record_counter = 1;
   bool one_byte_reads = false;
+  bool terminal = false;
 };
 
 // Writing state: the record area and, for buffered units, the block of whole records not yet written.

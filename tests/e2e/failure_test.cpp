@@ -260,12 +260,17 @@ TEST(Failure, DriverThatReturnsEndsWithZero) {
   EXPECT_EQ(r.status, 0);
 }
 
+// Start-up switches change nothing on the console of a normal run.
 TEST(Failure, NormalRunIsSilent) {
   TempDir dir;
   write_file(dir.file("in.fem"), kRecord);
-  Result r = run({.input = "in.fem\nout.fem\n", .cwd = dir.path()});
-  EXPECT_EQ(r.err, "");
-  EXPECT_EQ(r.status, 0);
+  for (const char* env : {"RTL_NOERROR_DIALOGS=0", "RTL_NOERROR_DIALOGS=1", "RTL_RUN_FLAWED_FDIV=yes"}) {
+    SCOPED_TRACE(env);
+    Result r = run({.input = "in.fem\nout.fem\n", .env = {env}, .cwd = dir.path()});
+    EXPECT_EQ(r.out, banner() + kInputPrompt + kOutputPrompt + summary(1));
+    EXPECT_EQ(r.err, "");
+    EXPECT_EQ(r.status, 0);
+  }
 }
 
 }  // namespace
