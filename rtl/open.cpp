@@ -133,7 +133,7 @@ void reset_connection(Unit* unit) {
   unit->blank = Blank::null;
   unit->record_length = 0;
   unit->read_only = unit->disk = unit->truncate_on_next_write = false;
-  unit->console_switch = unit->buffered = unit->scratch = false;
+  unit->console_switch = unit->buffered = false;
   unit->in = InputState{};
   unit->out = OutputState{};
 }
@@ -222,7 +222,6 @@ int connect_held(Unit* unit, const ConnectRequest& req, char (&tried)[kMaxNameLe
     char temp[kMaxNameLength + 1];
     opened = platform::open_scratch_file(temp, sizeof temp);
     if (opened.refusal == OpenRefusal::none) set_name(unit, temp);
-    unit->scratch = true;
   } else if (device == Device::console || device == Device::standard_output ||
              device == Device::standard_input || device == Device::standard_error) {
     platform::StdStream s = device == Device::standard_input    ? platform::StdStream::input

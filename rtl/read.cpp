@@ -29,7 +29,6 @@ NextRecord next_record(Unit* unit, int* failure) {
     in.buffer_file_offset = platform::position(unit->input_handle());
     in.buffer.resize(std::max<std::size_t>(initial_sizes().record_buffer, 2));
   }
-  in.has_record = false;
   const char* lf = static_cast<const char*>(
       std::memchr(in.buffer.data() + in.ahead_begin, '\n', in.ahead_end - in.ahead_begin));
   if (lf == nullptr) {
@@ -87,7 +86,6 @@ NextRecord next_record(Unit* unit, int* failure) {
   if (in.record_end > in.record_begin && in.buffer[in.record_end - 1] == '\r') --in.record_end;
   in.ahead_begin = in.record_lf + 1;
   in.field = in.record_begin;
-  in.has_record = true;
   if (in.record_counter >= 0) ++in.record_counter;
   if (in.record_end - in.record_begin == 1 && in.buffer[in.record_begin] == 0x1A) return NextRecord::end_of_file;
   return NextRecord::record;
@@ -211,7 +209,6 @@ int backspace(std::int32_t number, bool handle_errors) {
     if (!platform::seek(unit->handle, 0)) return backspace_failure(Failure::backspace_error);
     in.ahead_begin = in.ahead_end = 0;
     in.buffer_file_offset = 0;
-    in.has_record = false;
     in.record_counter = 1;
     free_unit(unit);
     return 0;
@@ -255,7 +252,6 @@ int backspace(std::int32_t number, bool handle_errors) {
     }
     if (!platform::seek(unit->handle, lf_offset)) return backspace_failure(Failure::backspace_error);
   }
-  in.has_record = false;
   // The record before the one stepped over is now the last one read.
   in.record_lf_offset = in.buffer_file_offset + static_cast<std::int64_t>(in.ahead_begin) - 1;
   if (in.record_counter > 0) --in.record_counter;

@@ -29,7 +29,6 @@ struct InputState {
   std::size_t record_begin = 0, record_end = 0;
   std::size_t record_lf = 0;  // where the current record's LF stands
   std::int64_t record_lf_offset = 0;  // and where it stands in the file
-  bool has_record = false;
   std::size_t field = 0;  // the next field begins here
   std::int32_t record_counter = 1;
   bool one_byte_reads = false;
@@ -64,7 +63,6 @@ struct Unit {
   bool truncate_on_next_write = false;
   bool console_switch = false;
   bool buffered = false;
-  bool scratch = false;
   platform::SysError saved_error = 0;
 
   InputState in;
