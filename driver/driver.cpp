@@ -15,15 +15,14 @@ namespace {
 
 constexpr std::int32_t kNameLength = 256;
 
-bool file_in_use(std::int32_t unit) {
-  for (std::int32_t other : {kInputUnit, kConsoleIn, kConsoleOut}) {
-    if (rtl::units_share_disk_file(unit, other)) return true;
-  }
-  return false;
+// Whether the output file is one that QUIL reads: writing it would cut it away at the first record. The
+// file behind console output is not among them: sending the repaired records there is a fair request.
+bool file_being_read(std::int32_t unit) {
+  return rtl::writes_file_read_by(unit, kInputUnit) || rtl::writes_file_read_by(unit, kConsoleIn);
 }
 
-// Asks for a file name until one connects to `unit`. The output question also refuses a file that is
-// already in use, above all the one being repaired: writing it would cut it away at the first record.
+// Asks for a file name until one connects to `unit`. The output question also refuses a file that QUIL
+// reads, above all the one being repaired.
 void ask_for_file(const char* question, const char* refusal, std::int32_t unit, std::int32_t mode,
                   char (&name)[kNameLength]) {
   std::int32_t error_word = 0;
@@ -32,7 +31,7 @@ void ask_for_file(const char* question, const char* refusal, std::int32_t unit, 
     write_prompt(kConsoleOut, question, 45);
     rtl::read<kOneTextLayout>(kConsoleIn, rtl::Handlers{}, std::span<char>(name));
     connect_wrapper(name, kNameLength, unit, mode, error_word);
-    if (error_word == 0 && unit == kOutputUnit && file_in_use(kOutputUnit)) {
+    if (error_word == 0 && unit == kOutputUnit && file_being_read(kOutputUnit)) {
       rtl::release(kOutputUnit);
       error_word = -1;
     }

@@ -15,8 +15,10 @@ std::int32_t repair_pass(std::int32_t input, std::int32_t output) {
   std::uint32_t lines = 0;
   for (;;) {
     std::memset(name, ' ', sizeof name);
-    int outcome = rtl::read<kDataReadLayout>(input, rtl::Handlers{true, true}, std::span<char>(name), values[0],
-                                             values[1], values[2], values[3]);
+    // Only a field that does not convert sends a line down the copy path; any other failure of the read
+    // (the system's read, memory) is reported and ends the run, so that nothing is copied twice.
+    int outcome = rtl::read<kDataReadLayout>(input, rtl::Handlers{true, true, rtl::Failure::input_conversion},
+                                             std::span<char>(name), values[0], values[1], values[2], values[3]);
     if (outcome == -1) break;
     if (outcome > 0) {
       // Not a data record: step back and copy the line through as text.

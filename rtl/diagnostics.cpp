@@ -296,7 +296,8 @@ int fail(std::uint32_t code, Unit* unit, std::int32_t unit_number, std::string_v
   const bool record_kind = number == 268 || number == 758;
   bool handled = false;
   int outcome = 0;
-  if (handlers.errors && !end_kind && !record_kind) {
+  const bool covered = handlers.only_error == Failure{} || static_cast<std::uint32_t>(handlers.only_error) == number;
+  if (handlers.errors && covered && !end_kind && !record_kind) {
     handled = true;
     outcome = handled_value;
   } else if (handlers.end_of_file && (end_kind || number == 27)) {

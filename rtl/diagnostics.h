@@ -55,10 +55,12 @@ constexpr std::uint32_t condition_code(Failure f, Severity s = Severity::severe)
 // The catalogue's template for a condition code, or nullptr when it has none.
 const char* message_template(std::uint32_t code);
 
-// What a statement handles: end of file (END=) and errors (ERR=).
+// What a statement handles: end of file (END=) and errors (ERR=); `only_error`, when given, narrows the
+// error handler to that one failure, so that every other failure is reported as if no handler were there.
 struct Handlers {
   bool end_of_file = false;
   bool errors = false;
+  Failure only_error = Failure{};
 };
 
 enum class Disposal { leave, end_hold, discard, release };

@@ -23,7 +23,9 @@ void exit_handler() {
   const std::uint32_t me = platform::thread_token();
   for_each_unit([me](Unit* unit) {
     std::uint32_t holder = unit->holder.load();
-    if (holder != 0 && holder != me) return;  // a statement on another thread holds it
+    // A statement on another thread holds it; once that thread is parked for the end, the unit's whole
+    // records can still be written out.
+    if (holder != 0 && holder != me && !parked_for_the_end(holder)) return;
     if (holder == 0 && !hold_unit(unit)) return;
     if (unit->connected) {
       int rc = release_held_unit(unit);

@@ -41,8 +41,8 @@ int connect(std::int32_t unit, const ConnectRequest& request);
 // a unit that is not connected does nothing.
 int release(std::int32_t unit, bool return_errors = false);
 
-// Whether the two units are connected to one and the same file on disk, however it was named.
-bool units_share_disk_file(std::int32_t a, std::int32_t b);
+// Whether the file on disk that `writer` writes is the one that `reader` reads, however each was named.
+bool writes_file_read_by(std::int32_t writer, std::int32_t reader);
 
 // ---- writing ----------------------------------------------------------------------------------------
 

@@ -81,6 +81,8 @@ bool equal_ignoring_case(std::string_view a, std::string_view b) {
 }
 
 const DeviceName* device_for(std::string_view name) {
+  // A name with a folder part is a file in that folder, whatever its last part spells.
+  if (name.find_first_of("/\\") != std::string_view::npos) return nullptr;
   std::string_view stem = name;
   std::size_t dot = name.rfind('.');
   bool has_extension = dot != std::string_view::npos && dot + 1 < name.size();
@@ -133,11 +135,20 @@ void reset_connection(Unit* unit) {
   unit->blank = Blank::null;
   unit->record_length = 0;
   unit->read_only = unit->disk = unit->truncate_on_next_write = false;
-  unit->console_switch = unit->buffered = false;
+  unit->console_switch = unit->buffered = unit->open_on_first_use = false;
   unit->in = InputState{};
   unit->out = OutputState{};
 }
 
+
+// How the unit's input is read: a block at a time, or one byte at a time from a standard input that is
+// not a terminal, so that no byte after a line is taken from a stream that others read too.
+void note_input_kind(Unit* unit) {
+  const platform::Handle input = unit->input_handle();
+  unit->in.terminal = platform::is_terminal(input);
+  unit->in.one_byte_reads = input == platform::standard_handle(platform::StdStream::input) && !unit->in.terminal;
+  unit->in.positionable = platform::is_disk_file(input);
+}
 
 // The connection itself, with the unit held. Returns 0 or a failure number; *tried receives the name
 // that was tried, for the report.
@@ -242,10 +253,11 @@ int connect_held(Unit* unit, const ConnectRequest& req, char (&tried)[kMaxNameLe
       if (std::memchr(path, '\0', name.size()) != nullptr) return 43;
       open_name = path;
     }
-    platform::Creation creation = status == kOld   ? platform::Creation::open_existing
-                                  : status == kNew ? platform::Creation::create_new
-                                  : status == kReplace ? platform::Creation::replace
-                                                       : platform::Creation::open_or_create;
+    // A device is opened as it is, never created: a missing one is refused like a missing file.
+    platform::Creation creation = status == kOld || device_path != nullptr ? platform::Creation::open_existing
+                                  : status == kNew                       ? platform::Creation::create_new
+                                  : status == kReplace                   ? platform::Creation::replace
+                                                                         : platform::Creation::open_or_create;
     opened = platform::open_file(open_name, creation);
     if (opened.refusal == OpenRefusal::none) set_name(unit, name);
   }
@@ -258,7 +270,8 @@ int connect_held(Unit* unit, const ConnectRequest& req, char (&tried)[kMaxNameLe
 
   unit->handle = opened.handle;
   unit->read_only = opened.read_only;
-  unit->disk = platform::is_disk_file(unit->handle);
+  unit->open_on_first_use = opened.pipe;
+  unit->disk = !opened.pipe && platform::is_disk_file(unit->handle);
   unit->connected = true;
   arm_exit_handler();
 
@@ -283,9 +296,22 @@ int connect_held(Unit* unit, const ConnectRequest& req, char (&tried)[kMaxNameLe
       platform::get_env("RTL_BUFFERED", &buffered)) {
     unit->buffered = switch_on("RTL_BUFFERED");
   }
-  unit->in.terminal = platform::is_terminal(unit->input_handle());
-  unit->in.one_byte_reads =
-      unit->input_handle() == platform::standard_handle(platform::StdStream::input) && !unit->in.terminal;
+  if (!opened.pipe) note_input_kind(unit);
+  return 0;
+}
+
+// Opens a pipe named as a file for the direction of its first transfer. Returns 0 or a failure number.
+int open_pipe_for(Unit* unit, Direction direction) {
+  char path[kMaxNameLength + 1];
+  std::memcpy(path, unit->name, unit->name_length + 1);
+  platform::OpenResult opened = platform::open_pipe(path, direction == Direction::write);
+  if (opened.refusal != OpenRefusal::none) {
+    if (opened.refusal == OpenRefusal::other) unit->saved_error = opened.error;
+    return failure_for(opened.refusal);
+  }
+  unit->handle = opened.handle;
+  unit->open_on_first_use = false;
+  note_input_kind(unit);
   return 0;
 }
 
@@ -328,7 +354,14 @@ Unit* begin_statement(std::int32_t number, Direction direction, Handlers handler
                     Disposal::leave, 40);
     return nullptr;
   }
-  if (unit->connected) return unit;
+  if (unit->connected) {
+    if (!unit->open_on_first_use) return unit;
+    int rc = open_pipe_for(unit, direction);
+    if (rc == 0) return unit;
+    *outcome = fail(condition_code(static_cast<Failure>(rc)), unit, number, unit->file_name(), handlers,
+                    Disposal::end_hold, rc);
+    return nullptr;
+  }
   // The default connection: formatted, sequential, the unit's default name.
   static const char kUnknown[] = "UNKNOWN", kOld[] = "OLD";
   ConnectRequest req;
@@ -348,7 +381,7 @@ int release_held_unit(Unit* unit) {
   if (!unit->connected) return 0;
   unlink_unit(unit);
   int result = 0;
-  if (!unit->standard_stream) {
+  if (!unit->standard_stream && unit->handle.valid()) {
     if (platform::SysError e = flush_block(unit)) {
       unit->saved_error = e;
       result = 38;
@@ -393,14 +426,16 @@ int release(std::int32_t number, bool return_errors) {
               Handlers{false, return_errors}, Disposal::end_hold, rc);
 }
 
-bool units_share_disk_file(std::int32_t a, std::int32_t b) {
-  Unit* ua = find_unit(a, false);
-  Unit* ub = find_unit(b, false);
-  if (ua == nullptr || ub == nullptr || !ua->connected || !ub->connected) return false;
-  if (!ua->disk || !ub->disk) return false;
-  platform::FileIdentity ia = platform::identity(ua->handle);
-  platform::FileIdentity ib = platform::identity(ub->handle);
-  return ia.known && ib.known && ia == ib;
+bool writes_file_read_by(std::int32_t writer, std::int32_t reader) {
+  Unit* w = find_unit(writer, false);
+  Unit* r = find_unit(reader, false);
+  if (w == nullptr || r == nullptr || !w->connected || !r->connected || w->open_on_first_use ||
+      r->open_on_first_use || !w->disk || !r->in.positionable) {
+    return false;
+  }
+  platform::FileIdentity written = platform::identity(w->handle);
+  platform::FileIdentity read = platform::identity(r->input_handle());
+  return written.known && read.known && written == read;
 }
 
 }  // namespace rtl

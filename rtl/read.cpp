@@ -1,7 +1,6 @@
 // Read statements: record input, field cutting, item transfer, outcomes, and the step back.
 #include <algorithm>
 #include <cstring>
-#include <new>
 
 #include "rtl/convert/decode.h"
 #include "rtl/io.h"
@@ -13,21 +12,17 @@ namespace {
 enum class NextRecord { record, end_of_file, failure };
 
 // Grows the record buffer to twice its size; false when memory runs out.
-bool grow(InputState& in) {
-  try {
-    in.buffer.resize(std::max<std::size_t>(in.buffer.size() * 2, 2));
-  } catch (const std::bad_alloc&) {
-    return false;
-  }
-  return true;
-}
+bool grow(InputState& in) { return in.buffer.resize(std::max<std::size_t>(in.buffer.size() * 2, 2)); }
 
 // Takes the next line of the unit as its current record. On failure *failure holds the number.
 NextRecord next_record(Unit* unit, int* failure) {
   InputState& in = unit->in;
   if (in.buffer.empty()) {
+    if (!in.buffer.resize(std::max<std::size_t>(initial_sizes().record_buffer, 2))) {
+      *failure = static_cast<int>(Failure::no_memory);
+      return NextRecord::failure;
+    }
     in.buffer_file_offset = platform::position(unit->input_handle());
-    in.buffer.resize(std::max<std::size_t>(initial_sizes().record_buffer, 2));
   }
   const char* lf = static_cast<const char*>(
       std::memchr(in.buffer.data() + in.ahead_begin, '\n', in.ahead_end - in.ahead_begin));
@@ -47,7 +42,9 @@ NextRecord next_record(Unit* unit, int* failure) {
       }
       std::size_t space = in.buffer.size() - in.ahead_end;
       if (in.one_byte_reads) space = 1;
+      begin_transfer(false);
       platform::ReadResult r = platform::read(unit->input_handle(), in.buffer.data() + in.ahead_end, space);
+      end_transfer();
       if (r.status == platform::ReadStatus::aborted ||
           (r.status != platform::ReadStatus::ok && in.terminal)) {
         // A console read cut short may be the work of a console event (a closed window hangs up the
@@ -197,16 +194,19 @@ int backspace(std::int32_t number, bool handle_errors) {
   if (unit->access != Access::sequential && unit->access != Access::append) {
     return backspace_failure(Failure::backspace_not_sequential);
   }
-  if (!unit->disk) return backspace_failure(Failure::backspace_not_positionable);
-
   InputState& in = unit->in;
+  // Subtle: the device CON reads standard input and writes standard output; the step back concerns
+  // only the stream that the unit reads from.
+  if (!in.positionable) return backspace_failure(Failure::backspace_not_positionable);
+  const platform::Handle file = unit->input_handle();
+
   std::int32_t n = in.record_counter;
   if (n >= 0 && n <= 1) {
     free_unit(unit);
     return 0;
   }
   if (n == 2 || in.buffer.empty()) {
-    if (!platform::seek(unit->handle, 0)) return backspace_failure(Failure::backspace_error);
+    if (!platform::seek(file, 0)) return backspace_failure(Failure::backspace_error);
     in.ahead_begin = in.ahead_end = 0;
     in.buffer_file_offset = 0;
     in.record_counter = 1;
@@ -231,10 +231,10 @@ int backspace(std::int32_t number, bool handle_errors) {
     std::size_t want = std::min<std::size_t>(in.buffer.size(), static_cast<std::size_t>(lf_offset));
     for (;;) {
       std::int64_t from = lf_offset - static_cast<std::int64_t>(want);
-      if (!platform::seek(unit->handle, from)) return backspace_failure(Failure::backspace_error);
+      if (!platform::seek(file, from)) return backspace_failure(Failure::backspace_error);
       std::size_t got = 0;
       while (got < want) {
-        platform::ReadResult r = platform::read(unit->handle, in.buffer.data() + got, want - got);
+        platform::ReadResult r = platform::read(file, in.buffer.data() + got, want - got);
         if (r.status != platform::ReadStatus::ok) return backspace_failure(Failure::backspace_error);
         got += r.bytes;
       }
@@ -250,7 +250,7 @@ int backspace(std::int32_t number, bool handle_errors) {
       if (!grow(in)) return backspace_failure(Failure::backspace_error);
       want = std::min<std::size_t>(in.buffer.size(), static_cast<std::size_t>(lf_offset));
     }
-    if (!platform::seek(unit->handle, lf_offset)) return backspace_failure(Failure::backspace_error);
+    if (!platform::seek(file, lf_offset)) return backspace_failure(Failure::backspace_error);
   }
   // The record before the one stepped over is now the last one read.
   in.record_lf_offset = in.buffer_file_offset + static_cast<std::int64_t>(in.ahead_begin) - 1;

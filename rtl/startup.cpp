@@ -26,6 +26,7 @@ void startup_initialise() {
     // Without the record, reports carry no traceback; start-up goes on all the same.
     g_exception_context = new (std::nothrow) ExceptionContext{};
     platform::reserve_standard_handles();
+    platform::keep_write_failures_as_errors();
     platform::install_console_event_handler(on_console_event);
     // RTL_NOERROR_DIALOGS asks that no system error box be shown; this platform shows none.
     platform::set_floating_point_environment();
@@ -61,6 +62,7 @@ void on_console_event(int event) {
   if (event < 0 || event > 2) return;
   mark_console_event();
   issue_report(condition_code(Failure::control_event, Severity::error), 0, kNames[event]);
+  settle_program_thread();
   exit_handler();
   end_program(event);
 }

@@ -72,8 +72,44 @@ bool console_event_on_other_thread() {
   std::uint32_t t = g_event_thread.load();
   return t != 0 && t != platform::thread_token();
 }
+namespace {
+enum class ProgramThread : int { running, reading, writing, parked };
+std::atomic<ProgramThread> g_program_thread{ProgramThread::running};
+std::atomic<std::uint32_t> g_parked_thread{0};
+}  // namespace
+
 void wait_for_the_end() {
-  for (;;) platform::yield();
+  g_parked_thread.store(platform::thread_token());
+  g_program_thread.store(ProgramThread::parked);
+  for (;;) platform::sleep_milliseconds(50);
+}
+
+void begin_transfer(bool writing) {
+  // Subtle: the state is published before the event mark is looked at, and the event thread marks
+  // before it looks at the state; so either this thread parks here or the event thread waits for the
+  // write to end.
+  g_program_thread.store(writing ? ProgramThread::writing : ProgramThread::reading);
+  if (console_event_on_other_thread()) wait_for_the_end();
+}
+
+void end_transfer() {
+  g_program_thread.store(ProgramThread::running);
+  if (console_event_on_other_thread()) wait_for_the_end();
+}
+
+void settle_program_thread() {
+  // A write to a disk file ends within moments; one to a pipe nobody drains may never end, hence
+  // the bound. A thread that runs between transfers reaches its next bracket at once.
+  for (int waited = 0; waited < 5000; ++waited) {
+    ProgramThread state = g_program_thread.load();
+    if (state == ProgramThread::parked || state == ProgramThread::reading) return;
+    if (state == ProgramThread::running && waited >= 200) return;
+    platform::sleep_milliseconds(1);
+  }
+}
+
+bool parked_for_the_end(std::uint32_t holder) {
+  return holder != 0 && g_program_thread.load() == ProgramThread::parked && g_parked_thread.load() == holder;
 }
 
 bool hold_unit(Unit* unit) {

@@ -5,8 +5,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <string_view>
-#include <vector>
-
+#include "rtl/byte_buffer.h"
 #include "rtl/platform/platform.h"
 
 namespace rtl {
@@ -23,7 +22,7 @@ enum class Blank : std::uint8_t { null, zero };
 
 // Reading state: the record buffer holds the current record and the read-ahead.
 struct InputState {
-  std::vector<char> buffer;
+  ByteBuffer buffer;
   std::int64_t buffer_file_offset = 0;  // file offset of buffer[0]
   std::size_t ahead_begin = 0, ahead_end = 0;
   std::size_t record_begin = 0, record_end = 0;
@@ -33,14 +32,15 @@ struct InputState {
   std::int32_t record_counter = 1;
   bool one_byte_reads = false;
   bool terminal = false;
+  bool positionable = false;  // the file read from is a disk file, so the step back may seek it
 };
 
 // Writing state: the record area and, for buffered units, the block of whole records not yet written.
 struct OutputState {
-  std::vector<char> area;  // record being built; two spare bytes beyond for the line end
+  ByteBuffer area;  // record being built; two spare bytes beyond for the line end
   std::size_t column = 1;
   std::size_t high_water = 0;
-  std::vector<char> block;
+  ByteBuffer block;
   std::size_t block_used = 0;
 };
 
@@ -63,6 +63,9 @@ struct Unit {
   bool truncate_on_next_write = false;
   bool console_switch = false;
   bool buffered = false;
+  // A pipe named as a file is opened only at its first transfer, for that one direction, so that the
+  // program is never the other end of its own pipe.
+  bool open_on_first_use = false;
   platform::SysError saved_error = 0;
 
   InputState in;
@@ -104,7 +107,19 @@ void free_unit(Unit* unit);
 void mark_console_event();
 bool console_event_on_other_thread();
 bool console_event_in_progress();
+// Parks the calling thread until the console event handler ends the process.
 [[noreturn]] void wait_for_the_end();
+
+// The program thread's side of a console event: a transfer is bracketed by these calls, so that the
+// event never ends the process in the middle of a write (a torn record); once the event is being
+// handled, the program thread parks at the next bracket instead of going on.
+void begin_transfer(bool writing);
+void end_transfer();
+// On the event thread, after the event is marked: waits, for a bounded time, until no write is under
+// way and the program thread has parked or waits for input.
+void settle_program_thread();
+// Whether `holder` is a thread parked for the end, whose units the event thread may release.
+bool parked_for_the_end(std::uint32_t holder);
 
 // Files that are connected formatted, keyed by name, so that units on one file can see each other.
 void link_unit(Unit* unit, std::string_view key);

@@ -1,7 +1,6 @@
 // Write statements: the layout walk, the record area, record ends and delivery.
 #include <algorithm>
 #include <cstring>
-#include <new>
 
 #include "rtl/convert/encode.h"
 #include "rtl/io.h"
@@ -16,19 +15,24 @@ InitialSizes& initial_sizes() {
 
 namespace {
 
-// Writes whole records. When the system takes only part of them (a full disk), a file of our own is cut
-// back to where the write began, so that it never ends in a torn record.
+// Writes whole records. When the system takes only part of them (a full disk, a file-size limit), a file
+// of our own is cut back to the end of the last whole record that reached it, so that it never ends in
+// a torn record and keeps every record that was written.
 platform::SysError write_records(Unit* unit, const char* data, std::size_t size) {
   std::size_t written = 0;
+  begin_transfer(true);
   platform::SysError e = platform::write_all(unit->handle, data, size, &written);
   if (e != 0 && written > 0 && unit->disk && !unit->standard_stream) {
+    std::size_t whole = written;
+    while (whole > 0 && data[whole - 1] != '\n') --whole;
     std::int64_t end = platform::position(unit->handle);
-    if (end >= static_cast<std::int64_t>(written)) {
-      std::int64_t start = end - static_cast<std::int64_t>(written);
-      platform::truncate_here(unit->handle, start);
-      platform::seek(unit->handle, start);
+    if (whole < written && end >= static_cast<std::int64_t>(written - whole)) {
+      std::int64_t cut = end - static_cast<std::int64_t>(written - whole);
+      platform::truncate_here(unit->handle, cut);
+      platform::seek(unit->handle, cut);
     }
   }
+  end_transfer();
   return e;
 }
 
@@ -46,7 +50,12 @@ platform::SysError deliver(Unit* unit, const char* data, std::size_t size) {
   OutputState& out = unit->out;
   platform::SysError e = 0;
   if (unit->buffered) {
-    if (out.block.empty()) out.block.resize(std::max<std::size_t>(initial_sizes().output_block, 1));
+    // Without memory for a block the records go out one by one: slower, but nothing is lost.
+    if (out.block.empty() && !out.block.resize(std::max<std::size_t>(initial_sizes().output_block, 1))) {
+      unit->buffered = false;
+    }
+  }
+  if (unit->buffered) {
     // The block only ever holds whole records, so a file cut short by an abrupt end has no torn record.
     if (out.block_used + size > out.block.size()) e = flush_block(unit);
     if (e == 0) {
@@ -81,18 +90,14 @@ struct Walk {
 
   // Makes the record area reach `last` (1-based column), growing by max(w, 512, an eighth).
   bool reach(std::size_t last, std::size_t width) {
-    std::vector<char>& area = out().area;
+    ByteBuffer& area = out().area;
     std::size_t length = area.size() - 2;
     if (last <= length) return true;
     std::size_t grown = length;
     while (grown < last) grown += std::max({width, std::size_t{512}, grown / 8});
-    try {
-      area.resize(grown + 2, ' ');
-    } catch (const std::bad_alloc&) {
-      failure = static_cast<int>(Failure::record_overflow);
-      return false;
-    }
-    return true;
+    if (area.resize(grown + 2, ' ')) return true;
+    failure = static_cast<int>(Failure::record_overflow);
+    return false;
   }
 
   // Columns for a field of width w at the current column, or nullptr after a failure.
@@ -172,7 +177,10 @@ void write_statement(std::int32_t number, const Layout& layout, std::span<const 
   }
 
   OutputState& out = unit->out;
-  if (out.area.empty()) out.area.assign(initial_sizes().record_area + 2, ' ');
+  if (out.area.empty() && !out.area.resize(initial_sizes().record_area + 2, ' ')) {
+    fail(Failure::no_memory, unit);
+    return;
+  }
   out.column = 1;
   out.high_water = 0;
 

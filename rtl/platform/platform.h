@@ -44,9 +44,14 @@ struct OpenResult {
   OpenRefusal refusal = OpenRefusal::none;
   SysError error = 0;
   bool read_only = false;
+  // The name is a pipe: nothing is open yet. Opening it for both directions would make the program the
+  // other end of its own pipe, so it is opened with open_pipe() for the direction of its first use.
+  bool pipe = false;
 };
-// Opens for reading and writing; after a refusal for lack of access, tries again for reading only.
+// Opens for reading and writing; after a refusal for lack of access, tries again for reading only. When
+// that fails too, the first refusal is the one that stands.
 OpenResult open_file(const char* name, Creation creation);
+OpenResult open_pipe(const char* name, bool for_writing);
 // A new file in the temporary directory that disappears when closed; its name is written to `name`.
 OpenResult open_scratch_file(char* name, std::size_t capacity);
 
@@ -84,6 +89,11 @@ std::size_t system_error_text(SysError code, char* out, std::size_t capacity);
 SysError last_error();
 
 void yield();
+void sleep_milliseconds(unsigned milliseconds);
+
+// A write to a pipe whose reader has gone, or beyond the file-size limit, comes back as an error of the
+// write instead of ending the process.
+void keep_write_failures_as_errors();
 
 [[noreturn]] void exit_process(int status);
 [[noreturn]] void abnormal_termination();

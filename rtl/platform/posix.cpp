@@ -11,6 +11,7 @@
 #include <string.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
+#include <time.h>
 #include <unistd.h>
 
 #include <atomic>
@@ -137,8 +138,17 @@ SysError write_all(Handle h, const void* data, std::size_t size, std::size_t* wr
   return error;
 }
 
+namespace {
+OpenResult refused(int err) {
+  OpenResult result;
+  result.refusal = refusal_for(err);
+  result.error = static_cast<SysError>(err);
+  return result;
+}
+}  // namespace
+
 OpenResult open_file(const char* name, Creation creation) {
-  int flags = O_RDWR;
+  int flags = O_RDWR | O_NOCTTY;
   switch (creation) {
     case Creation::open_existing:
       break;
@@ -153,27 +163,33 @@ OpenResult open_file(const char* name, Creation creation) {
       break;
   }
   OpenResult result;
-  int fd = open_retrying(name, flags);
-  if (fd < 0 && lacks_access(errno)) {
-    // Subtle: a read-only retry must not create or cut the file; it exists or the first open said so.
-    fd = open_retrying(name, O_RDONLY);
-    if (fd >= 0) result.read_only = true;
-  }
-  if (fd >= 0) {
-    // A directory opens for reading, but it holds no records: refuse it as the system refuses writing it.
-    struct stat st;
-    if (fstat(fd, &st) == 0 && S_ISDIR(st.st_mode)) {
-      ::close(fd);
-      fd = -1;
-      errno = EISDIR;
-    }
-  }
-  if (fd < 0) {
-    int err = errno;
-    result.refusal = refusal_for(err);
-    result.error = static_cast<SysError>(err);
+  struct stat st;
+  if (creation != Creation::create_new && stat(name, &st) == 0 && S_ISFIFO(st.st_mode)) {
+    result.pipe = true;
     return result;
   }
+  int fd = open_retrying(name, flags);
+  if (fd < 0 && lacks_access(errno)) {
+    const int first = errno;
+    // Subtle: a read-only retry must not create or cut the file; it exists or the first open said so.
+    fd = open_retrying(name, O_RDONLY | O_NOCTTY);
+    if (fd < 0) return refused(first);
+    result.read_only = true;
+  }
+  if (fd < 0) return refused(errno);
+  // A directory opens for reading, but it holds no records: refuse it as the system refuses writing it.
+  if (fstat(fd, &st) == 0 && S_ISDIR(st.st_mode)) {
+    ::close(fd);
+    return refused(EISDIR);
+  }
+  result.handle = Handle{fd};
+  return result;
+}
+
+OpenResult open_pipe(const char* name, bool for_writing) {
+  int fd = open_retrying(name, (for_writing ? O_WRONLY : O_RDONLY) | O_NOCTTY);
+  if (fd < 0) return refused(errno);
+  OpenResult result;
   result.handle = Handle{fd};
   return result;
 }
@@ -309,6 +325,20 @@ std::size_t system_error_text(SysError code, char* out, std::size_t capacity) {
 SysError last_error() { return static_cast<SysError>(errno); }
 
 void yield() { sched_yield(); }
+
+void sleep_milliseconds(unsigned milliseconds) {
+  timespec ts{static_cast<time_t>(milliseconds / 1000), static_cast<long>(milliseconds % 1000) * 1000000L};
+  while (nanosleep(&ts, &ts) != 0 && errno == EINTR) {
+  }
+}
+
+void keep_write_failures_as_errors() {
+  struct sigaction sa {};
+  sa.sa_handler = SIG_IGN;
+  sigemptyset(&sa.sa_mask);
+  sigaction(SIGPIPE, &sa, nullptr);
+  sigaction(SIGXFSZ, &sa, nullptr);
+}
 
 void exit_process(int status) {
   fflush(nullptr);

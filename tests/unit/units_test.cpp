@@ -180,10 +180,10 @@ TEST(Units, SameFileUnderTwoNames) {
   ASSERT_EQ(link(path.c_str(), other.c_str()), 0);
   ASSERT_EQ(connect(48, {.name = path.c_str(), .status = "OLD"}), 0);
   ASSERT_EQ(connect(49, {.name = other.c_str(), .status = "UNKNOWN"}), 0);
-  EXPECT_TRUE(rtl::units_share_disk_file(48, 49));
+  EXPECT_TRUE(rtl::writes_file_read_by(49, 48));
   rtl::release(49);
   ASSERT_EQ(connect(49, {.name = "NUL", .status = "UNKNOWN"}), 0);
-  EXPECT_FALSE(rtl::units_share_disk_file(48, 49));
+  EXPECT_FALSE(rtl::writes_file_read_by(49, 48));
   rtl::release(48);
   rtl::release(49);
   unlink(path.c_str());
