@@ -84,7 +84,16 @@ void wait_for_the_end() {
   for (;;) platform::sleep_milliseconds(50);
 }
 
+namespace {
+bool on_event_thread() {
+  std::uint32_t t = g_event_thread.load();
+  return t != 0 && t == platform::thread_token();
+}
+}  // namespace
+
 void begin_transfer(bool writing) {
+  // The event thread's own writes (the release of the units) leave the program thread's state alone.
+  if (on_event_thread()) return;
   // Subtle: the state is published before the event mark is looked at, and the event thread marks
   // before it looks at the state; so either this thread parks here or the event thread waits for the
   // write to end.
@@ -93,6 +102,7 @@ void begin_transfer(bool writing) {
 }
 
 void end_transfer() {
+  if (on_event_thread()) return;
   g_program_thread.store(ProgramThread::running);
   if (console_event_on_other_thread()) wait_for_the_end();
 }

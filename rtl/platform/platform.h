@@ -136,5 +136,6 @@ void set_raw_read(RawRead fn);
 // Error codes a test seam may hand back, in the platform's numbering.
 int interrupted_code();
 int no_space_code();
+int io_error_code();
 
 }  // namespace rtl::platform

@@ -497,5 +497,6 @@ void set_raw_write(RawWrite fn) { g_write.store(fn ? fn : real_write); }
 void set_raw_read(RawRead fn) { g_read.store(fn ? fn : real_read); }
 int interrupted_code() { return EINTR; }
 int no_space_code() { return ENOSPC; }
+int io_error_code() { return EIO; }
 
 }  // namespace rtl::platform

@@ -56,6 +56,8 @@ Child::Child(const Options& o) {
     sigset_t none;
     sigemptyset(&none);
     sigprocmask(SIG_SETMASK, &none, nullptr);
+    // The harness ignores SIGPIPE, and an ignored signal stays ignored across exec.
+    ::signal(SIGPIPE, SIG_DFL);
     std::vector<char*> av, ev;
     for (auto& a : argv) av.push_back(a.data());
     av.push_back(nullptr);
@@ -70,6 +72,10 @@ Child::Child(const Options& o) {
   in_ = in[1];
   out_ = out[0];
   err_ = err[0];
+  if (o.close_stderr_reader) {
+    close(err_);
+    err_ = -1;
+  }
   ::signal(SIGPIPE, SIG_IGN);
   if (!o.input.empty()) send(o.input);
 }
@@ -135,6 +141,11 @@ bool Child::wait_for_output(const std::string& text, double seconds) {
 }
 
 void Child::signal(int sig) { kill(pid_, sig); }
+
+void Child::close_output() {
+  if (out_ >= 0) close(out_);
+  out_ = -1;
+}
 
 Result Child::finish(double seconds, bool close_input) {
   if (in_ >= 0 && close_input) {

@@ -20,6 +20,7 @@ struct Options {
   std::string program = {};           // empty: the program under test
   std::vector<std::string> args = {};
   bool close_stdout = false;
+  bool close_stderr_reader = false;   // the child's standard error is a pipe nobody reads
 };
 
 Result run(const Options& options);
@@ -33,6 +34,8 @@ class Child {
   bool wait_for_output(const std::string& text, double seconds = 20);
   void send(const std::string& input);
   void signal(int sig);
+  // Stops reading the child's standard output: its next write there finds the pipe without a reader.
+  void close_output();
   // Closes standard input (unless told to keep it open, so that only a signal can end the child) and
   // collects everything until the child has ended.
   Result finish(double seconds = 60, bool close_input = true);

@@ -1,5 +1,9 @@
 // Takes one of the run-time's fatal roads on request, inside the same program entry as QUIL.
+#include <sys/resource.h>
+
 #include <cstdint>
+#include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <span>
 
@@ -10,6 +14,7 @@
 namespace {
 
 const char* g_mode = "";
+long g_argument = 0;
 volatile std::uintptr_t g_unmapped = 16;
 
 double flawed_divide(double a, double b) { return a / b + 1e-9; }
@@ -35,6 +40,35 @@ __attribute__((noinline)) int overflow(int depth) {
   return overflow(depth + 1) + pad[0];
 }
 
+// The seam's read: the g_argument-th read of a file other than the standard streams fails.
+long failing_read(std::intptr_t handle, void* data, std::size_t size, int* error) {
+  static long reads = 0;
+  if (handle > 2 && ++reads == g_argument) {
+    *error = rtl::platform::io_error_code();
+    return -1;
+  }
+  rtl::platform::set_raw_read(nullptr);
+  rtl::platform::ReadResult r = rtl::platform::read(rtl::platform::Handle{handle}, data, size);
+  rtl::platform::set_raw_read(failing_read);
+  if (r.status == rtl::platform::ReadStatus::failed) {
+    *error = static_cast<int>(r.error);
+    return -1;
+  }
+  return static_cast<long>(r.bytes);
+}
+
+// Leaves the process g_argument KiB of address space beyond what it holds now.
+void limit_memory() {
+  long pages = 0;
+  if (FILE* f = std::fopen("/proc/self/statm", "r")) {
+    if (std::fscanf(f, "%ld", &pages) != 1) pages = 0;
+    std::fclose(f);
+  }
+  rlimit limit{};
+  limit.rlim_cur = limit.rlim_max = static_cast<rlim_t>(pages) * 4096 + static_cast<rlim_t>(g_argument) * 1024;
+  setrlimit(RLIMIT_AS, &limit);
+}
+
 void probe() {
   if (std::strcmp(g_mode, "segv") == 0) {
     // An address in the first page, which nothing maps, reached without a null pointer.
@@ -46,6 +80,12 @@ void probe() {
   } else if (std::strcmp(g_mode, "flawed-fdiv") == 0) {
     rtl::divide_flaw_check(flawed_divide);
     quil::driver();
+  } else if (std::strcmp(g_mode, "read-fails") == 0) {
+    rtl::platform::set_raw_read(failing_read);
+    quil::driver();
+  } else if (std::strcmp(g_mode, "memory") == 0) {
+    limit_memory();
+    quil::driver();
   } else if (std::strcmp(g_mode, "return") == 0) {
     return;
   }
@@ -55,5 +95,6 @@ void probe() {
 
 int main(int argc, char** argv) {
   if (argc > 1) g_mode = argv[1];
+  if (argc > 2) g_argument = std::atol(argv[2]);
   rtl::run_program(probe);
 }
