@@ -6,6 +6,7 @@
 #include <cstdlib>
 #include <span>
 
+#include "fuzz/scratch_files.h"
 #include "rtl/io.h"
 #include "rtl/unit_io.h"
 
@@ -17,17 +18,13 @@ constexpr std::int32_t kUnit = 88;
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
   if (size < 1) return 0;
-  static char path[64];
-  if (path[0] == '\0') std::snprintf(path, sizeof path, "/tmp/quil-fuzz-%d", static_cast<int>(getpid()));
-  FILE* f = std::fopen(path, "wb");
-  if (f == nullptr) return 0;
-  std::fwrite(data + 1, 1, size - 1, f);
-  std::fclose(f);
+  static const std::string path = fuzz::scratch_file("records");
+  if (!fuzz::put_file(path, data + 1, size - 1)) return 0;
 
   rtl::initial_sizes().record_buffer = 2 + data[0] % 64;
   rtl::ConnectRequest req;
-  req.name = path;
-  req.name_length = std::char_traits<char>::length(path);
+  req.name = path.c_str();
+  req.name_length = path.size();
   static const char kOld[] = "OLD";
   req.status = kOld;
   req.status_length = 3;

@@ -4,6 +4,8 @@
 #include <unistd.h>
 
 #include <atomic>
+#include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <fstream>
 #include <sstream>
@@ -12,11 +14,30 @@
 
 namespace test {
 
+namespace {
+// Every file a test makes lives in one folder of the process, removed when the process ends, so that
+// a file a test leaves on purpose (or on a failure) is gone all the same. A plain array outlives every
+// destructor that might run before the removal.
+char g_folder[4096];
+
+const char* folder() {
+  static const bool made = [] {
+    const char* dir = getenv("TMPDIR");
+    std::snprintf(g_folder, sizeof g_folder, "%s/quil-unit-XXXXXX", dir && *dir ? dir : "/tmp");
+    if (mkdtemp(g_folder) == nullptr) return false;
+    std::atexit([] {
+      std::string cmd = std::string("rm -rf '") + g_folder + "'";
+      if (std::system(cmd.c_str()) != 0) std::perror("rm");
+    });
+    return true;
+  }();
+  return made ? g_folder : "/tmp";
+}
+}  // namespace
+
 std::string temp_path(const std::string& name) {
   static std::atomic<int> counter{0};
-  const char* dir = getenv("TMPDIR");
-  return std::string(dir && *dir ? dir : "/tmp") + "/quil-unit-" + std::to_string(getpid()) + "-" +
-         std::to_string(counter++) + "-" + name;
+  return std::string(folder()) + "/" + std::to_string(counter++) + "-" + name;
 }
 
 void write_file(const std::string& path, const std::string& data) {
