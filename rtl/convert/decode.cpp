@@ -6,6 +6,8 @@
 #include <cstring>
 #include <limits>
 
+#include "rtl/convert/powers.h"
+
 namespace rtl::convert {
 namespace {
 
@@ -42,10 +44,55 @@ bool matches_word(const char* p, const char* end, const char* word) {
   return true;
 }
 
-double power_of_ten(int e) {
+double exact_power_of_ten(int e) {
   static constexpr double kPowers[] = {1e0,  1e1,  1e2,  1e3,  1e4,  1e5,  1e6,  1e7,  1e8,  1e9,  1e10, 1e11,
                                        1e12, 1e13, 1e14, 1e15, 1e16, 1e17, 1e18, 1e19, 1e20, 1e21, 1e22};
   return kPowers[e];
+}
+
+// The Eisel-Lemire method: w * 10^q as the 192-bit product of w, normalised to 64 bits, with the 128-bit
+// cut of 10^q. The cut power is low by less than one unit of its last bit, so the product is low by less
+// than w < 2^64 units of its own last bit: the rounding to 53 bits is proven unless the bits below them
+// lie within 2^64 units under one half, or are exactly one half. Those cases, and results that are not
+// normal doubles, are left to the exact conversion.
+bool product_to_double(std::uint64_t w, long q, double* out) {
+  if (w == 0 || q < kLowestPower || q > kHighestPower) return false;
+  const int lz = std::countl_zero(w);
+  w <<= lz;
+  const Power& p = power_of_ten(static_cast<int>(q));
+  const U192 z = multiply(w, p.mantissa);
+  // z lies in [2^190, 2^192): its top 53 bits end 139 or 138 bits above its last one.
+  const int below = (z.word[0] >> 63) != 0 ? 139 : 138;
+  const int cut = below - 128;
+  std::uint64_t mantissa = z.word[0] >> cut;
+  const std::uint64_t rest = z.word[0] & ((std::uint64_t{1} << cut) - 1);
+  const std::uint64_t half = std::uint64_t{1} << (cut - 1);
+  if (rest > half || (rest == half && (z.word[1] != 0 || z.word[2] != 0))) {
+    ++mantissa;
+  } else if (rest == half || (rest == half - 1 && z.word[1] == ~std::uint64_t{0})) {
+    return false;  // within reach of one half
+  }
+  int e2 = below + p.exponent - 127 - lz;
+  if (mantissa == std::uint64_t{1} << 53) {
+    mantissa >>= 1;
+    ++e2;
+  }
+  const int biased = e2 + 52 + 1023;
+  if (biased < 1 || biased > 2046) return false;
+  *out = std::bit_cast<double>((static_cast<std::uint64_t>(biased) << 52) | (mantissa & ((std::uint64_t{1} << 52) - 1)));
+  return true;
+}
+
+// Up to 19 significant digits m and a power of ten: one exact operation where both are exact, else the
+// product method; false when neither proves the result.
+bool quick_value(std::uint64_t m, long power, double* out) {
+  if (m <= (std::uint64_t{1} << 53) && power >= -22 && power <= 22) {
+    const double v = static_cast<double>(m);
+    *out = power >= 0 ? v * exact_power_of_ten(static_cast<int>(power))
+                      : v / exact_power_of_ten(static_cast<int>(-power));
+    return true;
+  }
+  return product_to_double(m, power, out);
 }
 
 Decoded signed_value(const Scan& s, double magnitude, DecodeStatus status) {
@@ -57,13 +104,11 @@ Decoded round_to_double(const Scan& s, long power) {
   long p = power + s.significant;  // the value lies in [10^(p-1), 10^p)
   if (p < -323) return signed_value(s, 0.0, DecodeStatus::converted);
   if (p > 309) return signed_value(s, kInfinity, DecodeStatus::failed);
-  if (s.significant <= 15 && power >= -22 && power <= 22) {
-    // Exact integer and exact power of ten: one operation gives the correctly rounded result.
+  if (s.significant <= 19) {
     std::uint64_t m = 0;
     for (int i = 0; i < s.kept; ++i) m = m * 10 + static_cast<std::uint64_t>(s.digits[i] - '0');
-    double v = static_cast<double>(m);
-    v = power >= 0 ? v * power_of_ten(static_cast<int>(power)) : v / power_of_ten(static_cast<int>(-power));
-    return signed_value(s, v, DecodeStatus::converted);
+    double v = 0.0;
+    if (quick_value(m, power, &v)) return signed_value(s, v, DecodeStatus::converted);
   }
   char text[Scan::kKept + 32];
   std::memcpy(text, s.digits, static_cast<std::size_t>(s.kept));
@@ -101,7 +146,7 @@ bool quick_decode(const char* p, const char* end, int digits, int scale, Decoded
       ++digits_seen;
       after_point += point;
       if (m == 0 && d == 0) continue;
-      if (++significant > 15) return false;
+      if (++significant > 19) return false;
       m = m * 10 + d;
     } else if (*p == '.' && !point) {
       point = true;
@@ -139,12 +184,8 @@ bool quick_decode(const char* p, const char* end, int digits, int scale, Decoded
   }
   int power = exponent - (point ? after_point : digits);
   if (!has_exponent) power -= scale;
-  double v = static_cast<double>(m);  // exact: at most 15 digits
-  if (power >= 0 && power <= 22) {
-    v *= power_of_ten(power);
-  } else if (power < 0 && power >= -22) {
-    v /= power_of_ten(-power);
-  } else {
+  double v = 0.0;
+  if (!quick_value(m, power, &v)) {
     // Beyond the exact powers: the library rounds the canonical "digits e power" text.
     char text[48];
     char* end = std::to_chars(text, text + 20, m).ptr;

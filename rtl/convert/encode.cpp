@@ -5,7 +5,9 @@
 #include <cmath>
 #include <cstdint>
 #include <cstring>
-#include <limits>
+#include <memory>
+
+#include "rtl/convert/powers.h"
 
 namespace rtl::convert {
 namespace {
@@ -25,85 +27,138 @@ EncodeStatus put_word(char* field, int width, bool negative, const char* word) {
   return EncodeStatus::converted;
 }
 
-// The n correctly rounded significant digits of |value| and the exponent X of 0.D1D2...Dn.
-struct Digits {
-  char digit[40];
-  int exponent;
-};
-
-// Exact: the standard library's conversion of the exact binary value, ties to even.
-bool exact_digits(double magnitude, int n, Digits* out) {
-  char text[64];
-  auto [end, ec] = std::to_chars(text, text + sizeof text, magnitude, std::chars_format::scientific, n - 1);
+// Exact: the standard library's conversion of the exact binary value, ties to even. Writes the n digits
+// to `digit` and returns the exponent X of 0.D1D2...Dn through *exponent. `text` holds n + 16 bytes.
+bool exact_digits(double magnitude, int n, char* text, std::size_t text_size, char* digit, int* exponent) {
+  auto [end, ec] = std::to_chars(text, text + text_size, magnitude, std::chars_format::scientific, n - 1);
   if (ec != std::errc{}) return false;
   // "D.DDDDe+XX" or, for one digit, "De+XX".
   const char* p = text;
   int count = 0;
   for (; p < end && *p != 'e'; ++p) {
-    if (*p != '.') out->digit[count++] = *p;
+    if (*p != '.') digit[count++] = *p;
   }
   int e10 = 0;
   std::from_chars(p + (p[1] == '+' ? 2 : 1), end, e10);
-  out->exponent = e10 + 1;
+  *exponent = e10 + 1;
   return count == n;
 }
 
-// Quick: the value scaled by an exact power of ten in 64-bit extended precision, one rounding away from
-// the truth. It answers only when that rounding cannot have moved the result across a half-way point
-// between two n-digit results; otherwise the exact conversion decides.
-constexpr bool kExtendedPrecision = std::numeric_limits<long double>::digits == 64 && sizeof(long double) >= 10 &&
-                                    std::endian::native == std::endian::little;
-constexpr long double kPowers[] = {1e0L,  1e1L,  1e2L,  1e3L,  1e4L,  1e5L,  1e6L,  1e7L,  1e8L,  1e9L,
-                                   1e10L, 1e11L, 1e12L, 1e13L, 1e14L, 1e15L, 1e16L, 1e17L, 1e18L, 1e19L,
-                                   1e20L, 1e21L, 1e22L, 1e23L, 1e24L, 1e25L, 1e26L, 1e27L};
+constexpr std::uint64_t kTens[] = {1ull,
+                                   10ull,
+                                   100ull,
+                                   1000ull,
+                                   10000ull,
+                                   100000ull,
+                                   1000000ull,
+                                   10000000ull,
+                                   100000000ull,
+                                   1000000000ull,
+                                   10000000000ull,
+                                   100000000000ull,
+                                   1000000000000ull,
+                                   10000000000000ull,
+                                   100000000000000ull,
+                                   1000000000000000ull,
+                                   10000000000000000ull,
+                                   100000000000000000ull};
+constexpr int kFastDigits = 17;
 
-bool quick_digits(double magnitude, int n, Digits* out) {
-  if (!kExtendedPrecision || n > 15 || !std::isnormal(magnitude)) return false;
-  // magnitude lies in [2^e2, 2^(e2+1)); floor(e2 * log10(2)) estimates its decimal exponent, and the
-  // loop below corrects an estimate that is one off.
-  const int e2 = static_cast<int>((std::bit_cast<std::uint64_t>(magnitude) >> 52) & 0x7FF) - 1023;
-  int e10 = (e2 * 78913) >> 18;
-  const long double low = kPowers[n - 1];
-  const long double high = kPowers[n];
-  long double scaled = 0;
+// Quick: |value| = m * 2^e with m normalised to 64 bits, times the 128-bit cut of 10^(n - X), gives the
+// n-digit integer and its fraction in a 192-bit product. The cut power is low by less than one unit of
+// its last bit, so the product is low by less than m < 2^64 units of its own last bit: the digits are
+// proven when the fraction is not within 2^64 units below one half, nor exactly one half (a tie, or a
+// value just above one). Everything else goes to the exact conversion.
+bool fast_digits(double magnitude, int n, std::uint64_t* digits, int* exponent) {
+  if (n > kFastDigits) return false;
+  const std::uint64_t bits = std::bit_cast<std::uint64_t>(magnitude);
+  const int biased = static_cast<int>(bits >> 52);
+  std::uint64_t m = bits & ((std::uint64_t{1} << 52) - 1);
+  int e = -1074;
+  if (biased != 0) {
+    m |= std::uint64_t{1} << 52;
+    e = biased - 1075;
+  }
+  if (m == 0) return false;
+  const int lz = std::countl_zero(m);
+  m <<= lz;
+  e -= lz;
+  // |value| lies in [2^(e+63), 2^(e+64)), so X is one of two; comparing with the power of ten between
+  // them picks one, and the check of the digit count below corrects a pick that is one off.
+  int x = floor_log10_pow2(e + 63) + 1;
+  if (x >= kLowestPower && x <= kHighestPower) {
+    const Power& ten = power_of_ten(x);
+    if (ten.exponent < e + 63 || (ten.exponent == e + 63 && m >= ten.mantissa.high)) ++x;
+  }
   for (int attempt = 0; attempt < 2; ++attempt) {
-    int k = e10 - (n - 1);
-    if (k > 27 || k < -27) return false;
-    scaled = k >= 0 ? static_cast<long double>(magnitude) / kPowers[k]
-                    : static_cast<long double>(magnitude) * kPowers[-k];
-    if (scaled >= high) {
-      ++e10;
-    } else if (scaled < low) {
-      --e10;
-    } else {
-      break;
+    const int q = n - x;
+    if (q < kLowestPower || q > kHighestPower) return false;
+    const Power& p = power_of_ten(q);
+    const U192 z = multiply(m, p.mantissa);
+    // The product's value is z * 2^-(shift): the integer is the top 192 - shift bits.
+    const int shift = 127 - e - p.exponent;
+    if (shift <= 128 || shift >= 192) return false;
+    const int cut = shift - 128;
+    const std::uint64_t integer = z.word[0] >> cut;
+    if (integer < kTens[n - 1]) {
+      --x;
+      continue;
     }
+    if (integer >= kTens[n]) {
+      ++x;
+      continue;
+    }
+    const std::uint64_t fraction_high = z.word[0] & ((std::uint64_t{1} << cut) - 1);
+    const std::uint64_t half = std::uint64_t{1} << (cut - 1);
+    bool up;
+    if (fraction_high > half || (fraction_high == half && (z.word[1] != 0 || z.word[2] != 0))) {
+      up = true;
+    } else if (fraction_high == half || (fraction_high == half - 1 && z.word[1] == ~std::uint64_t{0})) {
+      return false;  // within reach of one half
+    } else {
+      up = false;
+    }
+    std::uint64_t d = integer + (up ? 1 : 0);
+    if (d == kTens[n]) {  // the rounding carried into a new digit
+      d = kTens[n - 1];
+      ++x;
+    }
+    if (d >= kTens[n]) return false;
+    *digits = d;
+    *exponent = x;
+    return true;
   }
-  if (scaled < low || scaled >= high) return false;
-  // Adding 2^63 rounds to a whole number (64 significant bits), whose bits are then the integer itself;
-  // this avoids the slow switch of rounding mode that a plain conversion costs.
-  const long double shifted = scaled + 0x1p63L;
-  std::uint64_t integer;
-  std::memcpy(&integer, &shifted, sizeof integer);
-  integer -= std::uint64_t{1} << 63;
-  long double rest = scaled - (shifted - 0x1p63L);
-  // The scaled value is within 2^-64 of the truth, relative; stay well clear of the half-way point.
-  if (rest < 0) rest = -rest;
-  if (rest > 0.5L - high * 0x1p-58L) return false;
-  if (static_cast<long double>(integer) >= high) {  // the rounding carried into a new digit
-    integer /= 10;
-    ++e10;
-  }
-  for (int i = n - 1; i >= 0; --i) {
-    out->digit[i] = static_cast<char>('0' + integer % 10);
-    integer /= 10;
-  }
-  out->exponent = e10 + 1;
-  return true;
+  return false;
 }
 
-bool significant_digits(double magnitude, int n, Digits* out) {
-  return quick_digits(magnitude, n, out) || exact_digits(magnitude, n, out);
+constexpr char kDigitPairs[] =
+    "00010203040506070809101112131415161718192021222324252627282930313233343536373839"
+    "40414243444546474849505152535455565758596061626364656667686970717273747576777879"
+    "8081828384858687888990919293949596979899";
+
+void put_pair(char* at, std::uint32_t pair) { std::memcpy(at, kDigitPairs + 2 * pair, 2); }
+
+// The n digits of d from the right: eight at a time in 32-bit halves that do not wait for each other,
+// then two at a time.
+void put_digits(std::uint64_t d, int n, char* out) {
+  char* p = out + n;
+  while (p - out >= 8) {
+    const auto eight = static_cast<std::uint32_t>(d % 100000000);
+    d /= 100000000;
+    const std::uint32_t high = eight / 10000, low = eight % 10000;
+    p -= 8;
+    put_pair(p, high / 100);
+    put_pair(p + 2, high % 100);
+    put_pair(p + 4, low / 100);
+    put_pair(p + 6, low % 100);
+  }
+  while (p - out >= 2) {
+    const std::uint64_t pair = d % 100;
+    d /= 100;
+    p -= 2;
+    std::memcpy(p, kDigitPairs + 2 * pair, 2);
+  }
+  if (p > out) *--p = static_cast<char>('0' + d);
 }
 
 int decimal_length(int v) {
@@ -120,26 +175,43 @@ int decimal_length(int v) {
 EncodeStatus encode_exponential(double value, char* field, int width, int digits, int scale,
                                 int exponent_digits, bool plus_sign) {
   std::memset(field, ' ', static_cast<std::size_t>(width));
-  if (std::isnan(value)) return put_word(field, width, false, "NaN");
-  if (std::isinf(value)) return put_word(field, width, value < 0, "Infinity");
+  if ((std::bit_cast<std::uint64_t>(value) & 0x7FF0000000000000u) == 0x7FF0000000000000u) {
+    if (std::isnan(value)) return put_word(field, width, false, "NaN");
+    return put_word(field, width, value < 0, "Infinity");
+  }
 
   const bool zero = value == 0.0;
   const bool negative = !zero && std::signbit(value);
   // Zero is written as if there were no scale factor.
   const int k = zero ? 0 : scale;
   const int n = k >= 1 ? digits + 1 : digits + k;
-  if (k > digits + 1 || n < 1 || n > 39) {
-    if (!zero) return asterisks(field, width);
-  }
+  if (!zero && (k > digits + 1 || n < 1)) return asterisks(field, width);
 
-  Digits d{};
-  int printed_exponent = 0;
-  if (zero) {
-    std::memset(d.digit, '0', sizeof d.digit);
-  } else {
-    if (!significant_digits(std::fabs(value), n, &d)) return asterisks(field, width);
-    printed_exponent = d.exponent - (k >= 1 ? k : 0);
+  // The digits live in a fixed scratch area up to 62 digits after the point; more take temporary storage.
+  char scratch[128];
+  char* digit = nullptr;  // the digits, unless they are still in `quick`
+  std::unique_ptr<char, void (*)(void*)> temporary(nullptr, std::free);
+  int x = 0;
+  std::uint64_t quick = 0;
+  if (!zero) {
+    const double magnitude = std::fabs(value);
+    if (!fast_digits(magnitude, n, &quick, &x)) {
+      std::size_t text_size = static_cast<std::size_t>(n) + 16;
+      char* text = scratch;
+      if (text_size > sizeof scratch) {
+        temporary.reset(static_cast<char*>(std::malloc(text_size)));
+        if (temporary == nullptr) return asterisks(field, width);
+        text = temporary.get();
+      } else {
+        text_size = sizeof scratch;
+      }
+      // Subtle: the digits are gathered over the text they come from, never ahead of it.
+      if (!exact_digits(magnitude, n, text, text_size, text, &x)) return asterisks(field, width);
+      digit = text;
+    }
   }
+  // The printed exponent makes D1.D2... * 10^P (k digits before the point) equal 0.D1D2... * 10^X.
+  const int printed_exponent = zero ? 0 : x - k;
 
   const int magnitude = printed_exponent < 0 ? -printed_exponent : printed_exponent;
   const int m = decimal_length(magnitude);
@@ -155,26 +227,36 @@ EncodeStatus encode_exponential(double value, char* field, int width, int digits
     letter = m <= 2;
   }
   const bool sign = negative || plus_sign;
-  const int required = digits + 2 + exponent_width + (k >= 1 ? 1 : 0) + (letter ? 1 : 0) + (sign ? 1 : 0);
+  const long required = static_cast<long>(digits) + 2 + exponent_width + (k >= 1 ? 1 : 0) + (letter ? 1 : 0) +
+                        (sign ? 1 : 0);
   if (required > width) return asterisks(field, width);
 
   // Built from the right end.
   char* p = field + width;
-  for (int i = 0, v = magnitude; i < exponent_width; ++i, v /= 10) *--p = static_cast<char>('0' + v % 10);
+  if (exponent_width == 2) {
+    p -= 2;
+    put_pair(p, static_cast<std::uint32_t>(magnitude));
+  } else {
+    for (int i = 0, v = magnitude; i < exponent_width; ++i, v /= 10) *--p = static_cast<char>('0' + v % 10);
+  }
   *--p = printed_exponent < 0 ? '-' : '+';
   if (letter) *--p = 'E';
+  // The digits go straight into the field, the first k of them then one column left for the point.
+  const int shown = zero ? 0 : n;
+  p -= shown;
+  if (digit != nullptr) {
+    std::memcpy(p, digit, static_cast<std::size_t>(shown));
+  } else if (!zero) {
+    put_digits(quick, n, p);
+  }
   if (k >= 1) {
-    const int after = digits - k + 1;
-    p -= after;
-    std::memcpy(p, d.digit + k, static_cast<std::size_t>(after));
-    *--p = '.';
-    p -= k;
-    std::memcpy(p, d.digit, static_cast<std::size_t>(k));
+    --p;
+    for (int i = 0; i < k; ++i) p[i] = p[i + 1];
+    p[k] = '.';
   } else {
-    const int shown = zero ? digits : n;
-    p -= shown;
-    std::memcpy(p, d.digit, static_cast<std::size_t>(shown));
-    for (int i = 0; i < digits - shown; ++i) *--p = '0';
+    // Under k <= 0 the point is followed by -k zeros and the n digits; zero shows d zeros.
+    p -= digits - shown;
+    std::memset(p, '0', static_cast<std::size_t>(digits - shown));
     *--p = '.';
     // The leading "0" only where a column is free for it beside the sign.
     if (p - field > (sign ? 1 : 0)) *--p = '0';

@@ -18,9 +18,9 @@ using rtl::convert::encode_exponential;
 using rtl::convert::EncodeStatus;
 
 std::string field(double v, int w = 16, int d = 8, int k = 1, int e = 0, bool plus = false) {
-  char buf[64];
-  encode_exponential(v, buf, w, d, k, e, plus);
-  return std::string(buf, static_cast<std::size_t>(w));
+  std::string buf(static_cast<std::size_t>(w), '?');
+  encode_exponential(v, buf.data(), w, d, k, e, plus);
+  return buf;
 }
 
 constexpr double kNaN = std::numeric_limits<double>::quiet_NaN();
@@ -87,7 +87,7 @@ TEST(Encode, NarrowFieldsAndOtherParameters) {
       {1.0, 13, 8, 0, 0, false, ".10000000E+01"},
       {1.0, 16, 8, 1, 0, true, " +1.00000000E+00"},
       {1.0, 16, 8, 2, 0, false, "  10.0000000E-01"},
-      {1.0, 16, 8, -2, 0, false, "  0.00100000E+01"},
+      {1.0, 16, 8, -2, 0, false, "  0.00100000E+03"},  // 0.001 * 10^3: the exponent makes up for k
       {1.0e100, 16, 7, 1, 3, false, "  1.0000000E+100"},
       {1.0e100, 16, 7, 1, 2, false, "****************"},
       {kInf, 8, 2, 1, 0, false, "********"},
@@ -100,23 +100,88 @@ TEST(Encode, NarrowFieldsAndOtherParameters) {
   }
 }
 
-// The reference is the C library's own correctly rounded conversion, placed in the field by hand.
-std::string reference_field(double v) {
-  if (v == 0.0) return "  0.00000000E+00";
+// Every scale factor from -3 to 3 and digit counts up to 90, against the exact decimal value of each
+// double rounded by hand (ties to even). Under k <= 0 the exponent makes up for the zeros after the point.
+TEST(Encode, EveryScaleFactorAndDigitCount) {
+  struct Row {
+    double value;
+    int w, d, k;
+    const char* field;
+  } rows[] = {
+      {1.0 / 3, 16, 8, -3, "  0.00033333E+03"},
+      {-1.0, 16, 8, -3, " -0.00010000E+04"},
+      {0x1p-1074, 16, 8, -3, "  0.00049407-320"},
+      {1.0 / 3, 16, 8, -2, "  0.00333333E+02"},
+      {-1.0, 16, 8, -2, " -0.00100000E+03"},
+      {0x1p-1074, 16, 8, -2, "  0.00494066-321"},
+      {1.0 / 3, 16, 8, -1, "  0.03333333E+01"},
+      {-1.0, 16, 8, -1, " -0.01000000E+02"},
+      {0x1p-1074, 16, 8, -1, "  0.04940656-322"},
+      {1.0 / 3, 16, 8, 0, "  0.33333333E+00"},
+      {-1.0, 16, 8, 0, " -0.10000000E+01"},
+      {0x1p-1074, 16, 8, 0, "  0.49406565-323"},
+      {1.0 / 3, 16, 8, 1, "  3.33333333E-01"},
+      {-1.0, 16, 8, 1, " -1.00000000E+00"},
+      {0x1p-1074, 16, 8, 1, "  4.94065646-324"},
+      {1.0 / 3, 16, 8, 2, "  33.3333333E-02"},
+      {-1.0, 16, 8, 2, " -10.0000000E-01"},
+      {0x1p-1074, 16, 8, 2, "  49.4065646-325"},
+      {1.0 / 3, 16, 8, 3, "  333.333333E-03"},
+      {-1.0, 16, 8, 3, " -100.000000E-02"},
+      {0x1p-1074, 16, 8, 3, "  494.065646-326"},
+      {-123456785.0, 16, 8, 0, " -0.12345678E+09"},
+      {123456775.0, 16, 8, 0, "  0.12345678E+09"},
+      {1.0, 12, 4, -2, "  0.0010E+03"},
+      {-1.0, 12, 4, -2, " -0.0010E+03"},
+      {1.0 / 3, 8, 0, 1, "  3.E-01"},
+      {-0x1.fffffffffffffp+1023, 8, 0, 1, " -2.+308"},
+      {0.0, 8, 0, 1, "  0.E+00"},
+      {1.0 / 3, 50, 38, 1, "      3.33333333333333314829616256247390992939E-01"},
+      {-0x1.fffffffffffffp+1023, 50, 38, 1, "     -1.79769313486231570814527423731704356798+308"},
+      {0.0, 50, 38, 1, "      0.00000000000000000000000000000000000000E+00"},
+      {1.0 / 3, 50, 39, 1, "     3.333333333333333148296162562473909929395E-01"},
+      {-0x1.fffffffffffffp+1023, 50, 39, 1, "    -1.797693134862315708145274237317043567981+308"},
+      {0.0, 50, 39, 1, "     0.000000000000000000000000000000000000000E+00"},
+      {1.0 / 3, 50, 40, 1, "    3.3333333333333331482961625624739099293947E-01"},
+      {-0x1.fffffffffffffp+1023, 50, 40, 1, "   -1.7976931348623157081452742373170435679807+308"},
+      {0.0, 50, 40, 1, "    0.0000000000000000000000000000000000000000E+00"},
+      {1.0 / 3, 50, 40, 0, "    0.3333333333333333148296162562473909929395E+00"},
+      {-0x1.fffffffffffffp+1023, 50, 40, 0, "   -0.1797693134862315708145274237317043567981+309"},
+      {0.0, 50, 40, 0, "    0.0000000000000000000000000000000000000000E+00"},
+      {1.0 / 3, 70, 62, 1, "  3.33333333333333314829616256247390992939472198486328125000000000E-01"},
+      {-0x1.fffffffffffffp+1023, 70, 62, 1, " -1.79769313486231570814527423731704356798070567525844996598917477+308"},
+      {0.0, 70, 62, 1, "  0.00000000000000000000000000000000000000000000000000000000000000E+00"},
+      {1.0 / 3, 100, 90, 1, "    3.333333333333333148296162562473909929394721984863281250000000000000000000000000000000000000E-01"},
+      {-0x1.fffffffffffffp+1023, 100, 90, 1, "   -1.797693134862315708145274237317043567980705675258449965989174768031572607800285387605895586+308"},
+      {0.0, 100, 90, 1, "    0.000000000000000000000000000000000000000000000000000000000000000000000000000000000000000000E+00"},
+      {1.0 / 3, 100, 90, -3, "    0.000333333333333333314829616256247390992939472198486328125000000000000000000000000000000000E+03"},
+      {-0x1.fffffffffffffp+1023, 100, 90, -3, "   -0.000179769313486231570814527423731704356798070567525844996598917476803157260780028538760590+312"},
+      {0.0, 100, 90, -3, "    0.000000000000000000000000000000000000000000000000000000000000000000000000000000000000000000E+00"},
+  };
+  for (const Row& row : rows) {
+    EXPECT_EQ(field(row.value, row.w, row.d, row.k), row.field) << row.value << " w=" << row.w << " d=" << row.d
+                                                                << " k=" << row.k;
+  }
+}
+
+// The reference is the C library's own correctly rounded conversion, placed in a field of d + 8 columns
+// under scale factor 1 by hand.
+std::string reference_field(double v, int d = 8) {
+  const std::size_t w = static_cast<std::size_t>(d) + 8;
+  if (v == 0.0) return std::string(w - d - 6, ' ') + "0." + std::string(static_cast<std::size_t>(d), '0') + "E+00";
   char digits[64];
-  std::snprintf(digits, sizeof digits, "%.8e", std::fabs(v));  // d.dddddddde+XX
-  char mantissa[16];
-  std::memcpy(mantissa, digits, 10);
-  mantissa[10] = '\0';
+  std::snprintf(digits, sizeof digits, "%.*e", d, std::fabs(v));  // d.ddd...e+XX
+  std::string mantissa(digits, std::strchr(digits, 'e'));
+  if (d == 0) mantissa += '.';
   int exponent = std::atoi(std::strchr(digits, 'e') + 1);
   char out[32];
   if (std::abs(exponent) >= 100) {
-    std::snprintf(out, sizeof out, "%s%s%+04d", v < 0 ? "-" : "", mantissa, exponent);
+    std::snprintf(out, sizeof out, "%s%s%+04d", v < 0 ? "-" : "", mantissa.c_str(), exponent);
   } else {
-    std::snprintf(out, sizeof out, "%s%sE%+03d", v < 0 ? "-" : "", mantissa, exponent);
+    std::snprintf(out, sizeof out, "%s%sE%+03d", v < 0 ? "-" : "", mantissa.c_str(), exponent);
   }
   std::string s = out;
-  return std::string(16 - s.size(), ' ') + s;
+  return std::string(w - s.size(), ' ') + s;
 }
 
 double random_double(std::mt19937_64& rng) {
@@ -156,6 +221,19 @@ TEST(Encode, AgreesWithReferenceAndReadsBack) {
     ++checked;
   }
   EXPECT_GT(checked, count * 9 / 10);
+}
+
+// Digit counts on either side of what the quick path takes (17 significant digits) agree with the
+// reference too.
+TEST(Encode, OtherDigitCountsAgreeWithReference) {
+  std::mt19937_64 rng(7);
+  for (int d : {0, 1, 2, 5, 14, 15, 16, 17, 18, 24}) {
+    for (int i = 0; i < 200000; ++i) {
+      double v = random_double(rng);
+      if (!std::isfinite(v)) continue;
+      ASSERT_EQ(field(v, d + 8, d, 1), reference_field(v, d)) << std::hexfloat << v << " d=" << d;
+    }
+  }
 }
 
 }  // namespace
