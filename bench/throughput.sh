@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
-# Repairs a generated file of N lines (default 1,000,000) with QUIL, answers piped in, in the default
-# mode and with RTL_BUFFERED on. Prints lines/s, MB/s and peak resident memory, median of RUNS runs.
+# Repairs generated files of N lines (default 1,000,000) with QUIL, answers piped in, in the default
+# mode and with RTL_BUFFERED on: values as models hold them (decimal exponents -12..12) and values over
+# the whole range (-300..300). Prints lines/s, MB/s and peak resident memory, median of RUNS runs.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 lines="${1:-1000000}"
@@ -9,8 +10,6 @@ runs="${RUNS:-3}"
 cmake --build --preset release --target quil generate_damaged >/dev/null
 work="$(mktemp -d)"
 trap 'rm -rf "$work"' EXIT
-build/release/bench/generate_damaged "$lines" > "$work/in.fem"
-bytes=$(stat -c %s "$work/in.fem")
 
 measure() {
   local mode="$1" env_value="$2"
@@ -31,5 +30,10 @@ measure() {
     printf "%-12s %9d lines  %6.3f s  %12.0f lines/s  %8.1f MB/s  peak RSS %6.1f MiB\n",
            mode, n, s, n / s, b / s / 1e6, m / 1024 }'
 }
-measure default 0
-measure buffered 1
+for spread in 12 300; do
+  build/release/generate_damaged "$lines" 20261207 "$spread" > "$work/in.fem"
+  bytes=$(stat -c %s "$work/in.fem")
+  echo "values with decimal exponents -$spread..$spread:"
+  measure default 0
+  measure buffered 1
+done

@@ -62,11 +62,66 @@ inline OutDatum out_datum(double value) { return {OutDatum::Type::real, {}, 0, v
 // reported (no write statement of this system handles them); fields that do not fit show asterisks.
 void write_statement(std::int32_t unit, const Layout& layout, std::span<const OutDatum> items);
 
+// The data record "(A,1P,4E16.8)" written without the walk: a name and four reals. Same bytes, same
+// failures as write_statement.
+void write_data_record(std::int32_t unit, std::span<const OutDatum, 5> items);
+
+// ---- item kinds ---------------------------------------------------------------------------------------
+
+// What kind of field an item of type T fills: text goes to A, whole numbers to I, reals to E.
+template <typename T>
+consteval ItemKind field_kind_of() {
+  using U = std::remove_cvref_t<T>;
+  if constexpr (std::is_same_v<U, double>) {
+    return ItemKind::exp_field;
+  } else if constexpr (std::is_integral_v<U> && !std::is_same_v<U, bool> && !std::is_same_v<U, char>) {
+    return ItemKind::int_field;
+  } else if constexpr (std::is_convertible_v<U, std::string_view> || std::is_convertible_v<U, std::span<char>>) {
+    return ItemKind::char_field;
+  } else {
+    return ItemKind::text;  // no field takes it
+  }
+}
+
+// Whether every item fills a field of its own kind, in order.
+template <const Layout& L, typename... Items>
+consteval bool kinds_match() {
+  constexpr ItemKind kinds[] = {field_kind_of<Items>()..., ItemKind::text};
+  int next = 0;
+  for (const LayoutItem& item : L) {
+    if (!item.is_field()) continue;
+    if (next >= static_cast<int>(sizeof...(Items)) || kinds[next] != item.kind) return false;
+    ++next;
+  }
+  return true;
+}
+
+// The two data-record layouts, which have statements of their own.
+consteval bool is_data_read_layout(const Layout& L) {
+  if (L.size() != 5 || L[0].kind != ItemKind::char_field || L[0].width != 8) return false;
+  for (int i = 1; i < 5; ++i) {
+    if (L[i].kind != ItemKind::exp_field || L[i].width != 16 || L[i].digits != 8) return false;
+  }
+  return true;
+}
+consteval bool is_data_write_layout(const Layout& L) {
+  if (L.size() != 6 || L[0].kind != ItemKind::char_field || L[0].width != 0) return false;
+  if (L[1].kind != ItemKind::scale || L[1].value != 1) return false;
+  for (int i = 2; i < 6; ++i) {
+    if (L[i].kind != ItemKind::exp_field || L[i].width != 16 || L[i].digits != 8) return false;
+  }
+  return true;
+}
+
 template <const Layout& L, typename... Items>
 void write(std::int32_t unit, const Items&... items) {
   static_assert(L.field_count() == sizeof...(Items), "layout and items differ in number");
+  static_assert(kinds_match<L, Items...>(), "an item's kind does not match its field in the layout");
   if constexpr (sizeof...(Items) == 0) {
     write_statement(unit, L, {});
+  } else if constexpr (is_data_write_layout(L)) {
+    const OutDatum data[] = {out_datum(items)...};
+    write_data_record(unit, data);
   } else {
     const OutDatum data[] = {out_datum(items)...};
     write_statement(unit, L, data);
@@ -88,11 +143,20 @@ inline InDatum in_datum(double& value) { return {InDatum::Type::real, nullptr, 0
 // One read statement. Returns 0, -1 for a handled end of file, or a handled failure number.
 int read_statement(std::int32_t unit, const Layout& layout, Handlers handlers, std::span<const InDatum> items);
 
+// The data record "(A8,4E16.8)" read without the walk: a name and four reals. Same values, outcomes and
+// rules (the comma that ends a numeric field, short records) as read_statement.
+int read_data_record(std::int32_t unit, Handlers handlers, std::span<const InDatum, 5> items);
+
 template <const Layout& L, typename... Items>
 int read(std::int32_t unit, Handlers handlers, Items&&... items) {
   static_assert(L.field_count() == sizeof...(Items), "layout and items differ in number");
+  static_assert(kinds_match<L, Items...>(), "an item's kind does not match its field in the layout");
   const InDatum data[] = {in_datum(items)...};
-  return read_statement(unit, L, handlers, data);
+  if constexpr (is_data_read_layout(L)) {
+    return read_data_record(unit, handlers, data);
+  } else {
+    return read_statement(unit, L, handlers, data);
+  }
 }
 
 // Steps back by one record so that the next read returns it again. Returns 0, or a failure number when

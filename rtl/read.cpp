@@ -146,24 +146,35 @@ int transfer(Unit* unit, const LayoutItem& item, const InDatum& datum, Blank bla
   return static_cast<int>(Failure::input_conversion);
 }
 
-}  // namespace
-
-int read_statement(std::int32_t number, const Layout& layout, Handlers handlers, std::span<const InDatum> items) {
-  int outcome = 0;
-  Unit* unit = begin_statement(number, Direction::read, handlers, &outcome);
-  if (unit == nullptr) return outcome;
-  if (unit->form != Form::formatted) return fail(Failure::unformatted_unit, unit, handlers);
-  if (unit->access == Access::direct) return fail(Failure::direct_access_unit, unit, handlers);
-
-  int failure = 0;
-  switch (next_record(unit, &failure)) {
-    case NextRecord::record:
-      break;
-    case NextRecord::end_of_file:
-      return fail(Failure::end_of_file, unit, handlers);
-    case NextRecord::failure:
-      return fail(static_cast<Failure>(failure), unit, handlers);
+// Starts a read statement: takes the unit and its next record. Returns the unit, or nullptr with the
+// statement's outcome in *outcome.
+Unit* begin_read(std::int32_t number, Handlers handlers, int* outcome) {
+  Unit* unit = begin_statement(number, Direction::read, handlers, outcome);
+  if (unit == nullptr) return nullptr;
+  Failure failure{};
+  if (unit->form != Form::formatted) {
+    failure = Failure::unformatted_unit;
+  } else if (unit->access == Access::direct) {
+    failure = Failure::direct_access_unit;
+  } else {
+    int number_met = 0;
+    switch (next_record(unit, &number_met)) {
+      case NextRecord::record:
+        return unit;
+      case NextRecord::end_of_file:
+        failure = Failure::end_of_file;
+        break;
+      case NextRecord::failure:
+        failure = static_cast<Failure>(number_met);
+        break;
+    }
   }
+  *outcome = fail(failure, unit, handlers);
+  return nullptr;
+}
+
+// The layout walk over the items of a record already read.
+int transfer_items(Unit* unit, const Layout& layout, Handlers handlers, std::span<const InDatum> items) {
   std::size_t next = 0;
   for (const LayoutItem& item : layout) {
     if (next == items.size()) break;
@@ -174,6 +185,56 @@ int read_statement(std::int32_t number, const Layout& layout, Handlers handlers,
   free_unit(unit);
   return 0;
 }
+
+constexpr Layout kDataRecord{"(A8,4E16.8)"};
+
+}  // namespace
+
+int read_statement(std::int32_t number, const Layout& layout, Handlers handlers, std::span<const InDatum> items) {
+  int outcome = 0;
+  Unit* unit = begin_read(number, handlers, &outcome);
+  if (unit == nullptr) return outcome;
+  return transfer_items(unit, layout, handlers, items);
+}
+
+int read_data_record(std::int32_t number, Handlers handlers, std::span<const InDatum, 5> items) {
+  int outcome = 0;
+  Unit* unit = begin_read(number, handlers, &outcome);
+  if (unit == nullptr) return outcome;
+  InputState& in = unit->in;
+  const char* record = in.buffer.data() + in.record_begin;
+  const std::size_t length = in.record_end - in.record_begin;
+  // Subtle: a comma ends a numeric field early and moves every field after it; such a record, like one
+  // whose items are not a text and four reals, takes the walk.
+  const std::size_t numeric_end = std::min<std::size_t>(length, 72);
+  if ((numeric_end > 8 && std::memchr(record + 8, ',', numeric_end - 8) != nullptr) ||
+      items[0].type != InDatum::Type::text) {
+    return transfer_items(unit, kDataRecord, handlers, items);
+  }
+  transfer(unit, kDataRecord[0], items[0], unit->blank);
+  const bool zeros = unit->blank == Blank::zero;
+  for (int i = 0; i < 4; ++i) {
+    const std::size_t at = 8 + 16 * static_cast<std::size_t>(i);
+    convert::Decoded d;
+    if (at + 16 <= length) {
+      d = convert::decode_real(record + at, 16, 8, 0, zeros);
+    } else {
+      // A field that the record ends inside, or beyond it: blanks complete it.
+      char field[16];
+      const std::size_t present = at < length ? length - at : 0;
+      std::memcpy(field, record + std::min(at, length), present);
+      std::memset(field + present, ' ', 16 - present);
+      d = convert::decode_real(field, 16, 8, 0, zeros);
+    }
+    if (items[1 + i].type != InDatum::Type::real) return fail(Failure::input_conversion, unit, handlers);
+    *items[1 + i].real = d.value;
+    if (d.status != convert::DecodeStatus::converted) return fail(Failure::input_conversion, unit, handlers);
+  }
+  free_unit(unit);
+  return 0;
+}
+
+
 
 int backspace(std::int32_t number, bool handle_errors) {
   Handlers handlers{false, handle_errors};

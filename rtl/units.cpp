@@ -124,12 +124,15 @@ bool parked_for_the_end(std::uint32_t holder) {
 
 bool hold_unit(Unit* unit) {
   std::uint32_t expected = 0;
-  if (!unit->holder.compare_exchange_strong(expected, platform::thread_token())) return false;
+  if (!unit->holder.compare_exchange_strong(expected, platform::thread_token(), std::memory_order_acquire)) {
+    return false;
+  }
   if (console_event_on_other_thread()) wait_for_the_end();
   return true;
 }
 
-void free_unit(Unit* unit) { unit->holder.store(0); }
+// A plain release store: what the statement did to the unit is seen by whoever takes the mark next.
+void free_unit(Unit* unit) { unit->holder.store(0, std::memory_order_release); }
 
 void link_unit(Unit* unit, std::string_view key) {
   unit->link_key = name_hash(key);

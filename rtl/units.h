@@ -40,6 +40,7 @@ struct OutputState {
   ByteBuffer area;  // record being built; two spare bytes beyond for the line end
   std::size_t column = 1;
   std::size_t high_water = 0;
+  std::size_t used = 0;  // columns a data record left unblanked in the area
   ByteBuffer block;
   std::size_t block_used = 0;
 };

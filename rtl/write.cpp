@@ -159,10 +159,14 @@ void put_text(char* field, std::size_t width, std::string_view text) {
 
 }  // namespace
 
-void write_statement(std::int32_t number, const Layout& layout, std::span<const OutDatum> items) {
+namespace {
+
+// Starts a write statement: takes the unit and makes sure that it can take formatted records. Returns
+// nullptr after a failure (which is reported: no write statement handles one).
+Unit* begin_write(std::int32_t number) {
   int outcome = 0;
   Unit* unit = begin_statement(number, Direction::write, Handlers{}, &outcome);
-  if (unit == nullptr) return;
+  if (unit == nullptr) return nullptr;
   Failure refusal{};
   if (unit->read_only) {
     refusal = Failure::write_to_read_only;
@@ -173,13 +177,53 @@ void write_statement(std::int32_t number, const Layout& layout, std::span<const 
   }
   if (refusal != Failure{}) {
     fail(refusal, unit);
+    return nullptr;
+  }
+  return unit;
+}
+
+}  // namespace
+
+void write_data_record(std::int32_t number, std::span<const OutDatum, 5> items) {
+  Unit* unit = begin_write(number);
+  if (unit == nullptr) return;
+  OutputState& out = unit->out;
+  const std::string_view name = items[0].text;
+  const std::size_t length = name.size() + 4 * 16;
+  if (out.area.size() < length + 2 && !out.area.resize(length + 2, ' ')) {
+    fail(out.area.empty() ? Failure::no_memory : Failure::record_overflow, unit);
     return;
   }
+  // Every column of this record is written, so the area needs no blanking before it; the walk blanks
+  // what this record left before it uses the area again.
+  char* record = out.area.data();
+  std::memcpy(record, name.data(), name.size());
+  for (std::size_t i = 0; i < 4; ++i) {
+    convert::encode_exponential(items[1 + i].real, record + name.size() + 16 * i, 16, 8, 1);
+  }
+  record[length] = '\r';
+  record[length + 1] = '\n';
+  out.used = std::max(out.used, length + 2);
+  if (platform::SysError e = deliver(unit, record, length + 2)) {
+    unit->saved_error = e;
+    fail(Failure::write_error, unit);
+    return;
+  }
+  free_unit(unit);
+}
+
+void write_statement(std::int32_t number, const Layout& layout, std::span<const OutDatum> items) {
+  Unit* unit = begin_write(number);
+  if (unit == nullptr) return;
 
   OutputState& out = unit->out;
   if (out.area.empty() && !out.area.resize(initial_sizes().record_area + 2, ' ')) {
     fail(Failure::no_memory, unit);
     return;
+  }
+  if (out.used > 0) {
+    std::memset(out.area.data(), ' ', std::min(out.used, out.area.size()));
+    out.used = 0;
   }
   out.column = 1;
   out.high_water = 0;
