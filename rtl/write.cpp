@@ -88,8 +88,13 @@ struct Walk {
 
   OutputState& out() { return unit->out; }
 
-  // Makes the record area reach `last` (1-based column), growing by max(w, 512, an eighth).
+  // Makes the record area reach `last` (1-based column), growing by max(w, 512, an eighth). A unit
+  // connected with a record length takes no longer record.
   bool reach(std::size_t last, std::size_t width) {
+    if (unit->record_length > 0 && last > static_cast<std::size_t>(unit->record_length)) {
+      failure = static_cast<int>(Failure::record_overflow);
+      return false;
+    }
     ByteBuffer& area = out().area;
     std::size_t length = area.size() - 2;
     if (last <= length) return true;
@@ -190,8 +195,9 @@ void write_data_record(std::int32_t number, std::span<const OutDatum, 5> items) 
   OutputState& out = unit->out;
   const std::string_view name = items[0].text;
   const std::size_t length = name.size() + 4 * 16;
-  if (out.area.size() < length + 2 && !out.area.resize(length + 2, ' ')) {
-    fail(out.area.empty() ? Failure::no_memory : Failure::record_overflow, unit);
+  const bool too_long = unit->record_length > 0 && length > static_cast<std::size_t>(unit->record_length);
+  if (too_long || (out.area.size() < length + 2 && !out.area.resize(length + 2, ' '))) {
+    fail(out.area.empty() && !too_long ? Failure::no_memory : Failure::record_overflow, unit);
     return;
   }
   // Every column of this record is written, so the area needs no blanking before it; the walk blanks
@@ -237,6 +243,8 @@ void write_statement(std::int32_t number, const Layout& layout, std::span<const 
     if (item.is_field() && next == items.size()) break;
     switch (item.kind) {
       case ItemKind::text:
+        // An empty text places nothing, so a move before it does not lengthen the record.
+        if (item.text.empty()) break;
         if (char* at = walk.place(item.text.size())) std::memcpy(at, item.text.data(), item.text.size());
         break;
       case ItemKind::move_right:

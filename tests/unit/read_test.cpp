@@ -87,19 +87,30 @@ TEST(Read, FieldsAreCutByColumn) {
       {"columns after 72 are not looked at",
        "GRID     1.000000000E+00 1.000000000E+00 1.000000000E+00 1.000000000E+00 words", "GRID    ",
        {1, 1, 1, 1}, 0},
+      {"nor is a comma after column 72",
+       "GRID     1.000000000E+00 1.000000000E+00 1.000000000E+00 1.000000000E+00 a,b", "GRID    ",
+       {1, 1, 1, 1}, 0},
+      {"the record ends inside a field: blanks complete it",
+       std::string("GRID    ") + " 1.0            " + " 2.0            " + "3", "GRID    ", {1, 2, 3e-8, 0}, 0},
   };
-  for (const Row& row : rows) {
-    SCOPED_TRACE(row.what);
-    test::connect_reading(kUnit, row.line + "\n");
-    char name[8];
-    double v[4] = {-9, -9, -9, -9};
-    int rc = rtl::read<kData>(kUnit, kBoth, std::span<char>(name), v[0], v[1], v[2], v[3]);
-    EXPECT_EQ(rc, row.outcome);
-    EXPECT_EQ(std::string(name, 8), row.name);
-    if (rc == 0) {
-      for (int i = 0; i < 4; ++i) EXPECT_EQ(v[i], row.values[i]) << i;
+  // The data record's own statement and the layout walk must agree on every row.
+  for (bool walk : {false, true}) {
+    for (const Row& row : rows) {
+      SCOPED_TRACE(std::string(row.what) + (walk ? " (walk)" : ""));
+      test::connect_reading(kUnit, row.line + "\n");
+      char name[8];
+      double v[4] = {-9, -9, -9, -9};
+      const rtl::InDatum items[] = {rtl::in_datum(std::span<char>(name)), rtl::in_datum(v[0]), rtl::in_datum(v[1]),
+                                    rtl::in_datum(v[2]), rtl::in_datum(v[3])};
+      int rc = walk ? rtl::read_statement(kUnit, kData, kBoth, items)
+                    : rtl::read<kData>(kUnit, kBoth, std::span<char>(name), v[0], v[1], v[2], v[3]);
+      EXPECT_EQ(rc, row.outcome);
+      EXPECT_EQ(std::string(name, 8), row.name);
+      if (rc == 0) {
+        for (int i = 0; i < 4; ++i) EXPECT_EQ(v[i], row.values[i]) << i;
+      }
+      rtl::release(kUnit);
     }
-    rtl::release(kUnit);
   }
 }
 

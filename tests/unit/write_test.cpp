@@ -1,6 +1,7 @@
 // Write statements: the layout walk, record areas, record ends, delivery and write failures.
 #include <gtest/gtest.h>
 
+#include <cmath>
 #include <cstring>
 #include <string>
 
@@ -49,6 +50,7 @@ TEST(Write, WalkRules) {
        " Cannot Open  :" + name256 + "\r\n"},
       {"a move that nothing follows does not lengthen the record", "('ab',TR5)", {}, "ab\r\n"},
       {"a move that something follows leaves blanks", "('ab',TR3,'c')", {}, "ab   c\r\n"},
+      {"nor does a move that only an empty text follows", "('ab',TR3,'')", {}, "ab\r\n"},
       {"text after the last field is still written", "(TR5,'ERROR CODE =',I5,'  (SYSTEM PARAMETER)')",
        {out_datum(29)}, "     ERROR CODE =   29  (SYSTEM PARAMETER)\r\n"},
       {"the walk stops at a field without an item", "('a',I3,'b')", {}, "a\r\n"},
@@ -98,6 +100,50 @@ TEST(Write, TinyRecordAreaGrows) {
   rtl::initial_sizes() = saved;
   EXPECT_EQ(bytes.size(), 54 + 2 + 17 * 61 + 19 + 1500 + 2);
   EXPECT_EQ(bytes.substr(bytes.size() - 4), "zz\r\n");
+}
+
+// The data record's own statement writes exactly what the walk writes, and after it the walk still
+// starts from a blank area. A unit connected with a record length refuses a longer record (66).
+TEST(Write, DataRecordsAndRecordLengths) {
+  static constexpr rtl::Layout kData{"(A,1P,4E16.8)"};
+  static constexpr rtl::Layout kMoved{"(TR70,'x')"};
+  static constexpr rtl::Layout kLonger{"(TR71,'x')"};
+  const double rows[][4] = {{1.0, -1.0, 0.0, 123.456}, {0x1p-1074, -0x1.fffffffffffffp+1023, NAN, -INFINITY}};
+  for (const auto& v : rows) {
+    std::string fast = test::written_by(kUnit, [&] {
+      rtl::write<kData>(kUnit, "GRID    ", v[0], v[1], v[2], v[3]);
+      rtl::write<kMoved>(kUnit);
+    });
+    std::string walked = walk(kData, {out_datum("GRID    "), out_datum(v[0]), out_datum(v[1]), out_datum(v[2]),
+                                      out_datum(v[3])});
+    EXPECT_EQ(fast, walked + std::string(70, ' ') + "x\r\n");
+  }
+  std::string path = test::temp_path("recl");
+  for (bool data_record : {true, false}) {
+    test::FatalRoad road;
+    setenv("RTL_DISABLE_STACK_TRACE", "1", 1);
+    rtl::ConnectRequest req;
+    req.name = path.c_str();
+    req.name_length = path.size();
+    req.has_record_length = true;
+    req.record_length = 71;
+    req.return_errors = true;
+    ASSERT_EQ(rtl::connect(kUnit, req), 0);
+    int status = -1;
+    try {
+      if (data_record) {
+        rtl::write<kData>(kUnit, "GRID    ", 1.0, 2.0, 3.0, 4.0);
+      } else {
+        rtl::write<kLonger>(kUnit);
+      }
+    } catch (const test::Ended& e) {
+      status = e.status;
+    }
+    unsetenv("RTL_DISABLE_STACK_TRACE");
+    EXPECT_EQ(status, static_cast<int>(0xC0000042u));
+    EXPECT_EQ(road.error_output(), "rtl: severe (66): output statement overflows record, unit 41, file " + path +
+                                       "\r\r\n");
+  }
 }
 
 // A file that is written loses its old contents from the first record on, buffered or not.
