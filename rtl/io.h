@@ -97,14 +97,16 @@ consteval bool kinds_match() {
 }
 
 // The two data-record layouts, which have statements of their own.
-consteval bool is_data_read_layout(const Layout& L) {
+template <const Layout& L>
+consteval bool is_data_read_layout() {
   if (L.size() != 5 || L[0].kind != ItemKind::char_field || L[0].width != 8) return false;
   for (int i = 1; i < 5; ++i) {
     if (L[i].kind != ItemKind::exp_field || L[i].width != 16 || L[i].digits != 8) return false;
   }
   return true;
 }
-consteval bool is_data_write_layout(const Layout& L) {
+template <const Layout& L>
+consteval bool is_data_write_layout() {
   if (L.size() != 6 || L[0].kind != ItemKind::char_field || L[0].width != 0) return false;
   if (L[1].kind != ItemKind::scale || L[1].value != 1) return false;
   for (int i = 2; i < 6; ++i) {
@@ -119,7 +121,7 @@ void write(std::int32_t unit, const Items&... items) {
   static_assert(kinds_match<L, Items...>(), "an item's kind does not match its field in the layout");
   if constexpr (sizeof...(Items) == 0) {
     write_statement(unit, L, {});
-  } else if constexpr (is_data_write_layout(L)) {
+  } else if constexpr (is_data_write_layout<L>()) {
     const OutDatum data[] = {out_datum(items)...};
     write_data_record(unit, data);
   } else {
@@ -152,7 +154,7 @@ int read(std::int32_t unit, Handlers handlers, Items&&... items) {
   static_assert(L.field_count() == sizeof...(Items), "layout and items differ in number");
   static_assert(kinds_match<L, Items...>(), "an item's kind does not match its field in the layout");
   const InDatum data[] = {in_datum(items)...};
-  if constexpr (is_data_read_layout(L)) {
+  if constexpr (is_data_read_layout<L>()) {
     return read_data_record(unit, handlers, data);
   } else {
     return read_statement(unit, L, handlers, data);

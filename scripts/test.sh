@@ -17,7 +17,7 @@ done
 echo "== fuzz: ${fuzz_seconds}s per target"
 cmake --preset fuzz >/dev/null
 cmake --build --preset fuzz
-for target in fuzz_decode fuzz_records fuzz_repair; do
+for target in fuzz_decode fuzz_records fuzz_repair fuzz_convert; do
   mkdir -p "build/fuzz/corpus-$target"
   build/fuzz/fuzz/"$target" -max_total_time="$fuzz_seconds" -print_final_stats=0 "build/fuzz/corpus-$target" \
     > "build/fuzz/$target.log" 2>&1 || { tail -50 "build/fuzz/$target.log"; exit 1; }

@@ -6,6 +6,7 @@
 #include <cstring>
 #include <limits>
 
+#include "rtl/convert/fast_paths.h"
 #include "rtl/convert/powers.h"
 
 namespace rtl::convert {
@@ -50,38 +51,6 @@ double exact_power_of_ten(int e) {
   return kPowers[e];
 }
 
-// The Eisel-Lemire method: w * 10^q as the 192-bit product of w, normalised to 64 bits, with the 128-bit
-// cut of 10^q. The cut power is low by less than one unit of its last bit, so the product is low by less
-// than w < 2^64 units of its own last bit: the rounding to 53 bits is proven unless the bits below them
-// lie within 2^64 units under one half, or are exactly one half. Those cases, and results that are not
-// normal doubles, are left to the exact conversion.
-bool product_to_double(std::uint64_t w, long q, double* out) {
-  if (w == 0 || q < kLowestPower || q > kHighestPower) return false;
-  const int lz = std::countl_zero(w);
-  w <<= lz;
-  const Power& p = power_of_ten(static_cast<int>(q));
-  const U192 z = multiply(w, p.mantissa);
-  // z lies in [2^190, 2^192): its top 53 bits end 139 or 138 bits above its last one.
-  const int below = (z.word[0] >> 63) != 0 ? 139 : 138;
-  const int cut = below - 128;
-  std::uint64_t mantissa = z.word[0] >> cut;
-  const std::uint64_t rest = z.word[0] & ((std::uint64_t{1} << cut) - 1);
-  const std::uint64_t half = std::uint64_t{1} << (cut - 1);
-  if (rest > half || (rest == half && (z.word[1] != 0 || z.word[2] != 0))) {
-    ++mantissa;
-  } else if (rest == half || (rest == half - 1 && z.word[1] == ~std::uint64_t{0})) {
-    return false;  // within reach of one half
-  }
-  int e2 = below + p.exponent - 127 - lz;
-  if (mantissa == std::uint64_t{1} << 53) {
-    mantissa >>= 1;
-    ++e2;
-  }
-  const int biased = e2 + 52 + 1023;
-  if (biased < 1 || biased > 2046) return false;
-  *out = std::bit_cast<double>((static_cast<std::uint64_t>(biased) << 52) | (mantissa & ((std::uint64_t{1} << 52) - 1)));
-  return true;
-}
 
 // Up to 19 significant digits m and a power of ten: one exact operation where both are exact, else the
 // product method; false when neither proves the result.
@@ -206,6 +175,39 @@ bool quick_decode(const char* p, const char* end, int digits, int scale, Decoded
 }
 
 }  // namespace
+
+// The Eisel-Lemire method: w * 10^q as the 192-bit product of w, normalised to 64 bits, with the 128-bit
+// cut of 10^q. The cut power is low by less than one unit of its last bit, so the product is low by less
+// than w < 2^64 units of its own last bit: the rounding to 53 bits is proven unless the bits below them
+// lie within 2^64 units under one half, or are exactly one half. Those cases, and results that are not
+// normal doubles, are left to the exact conversion.
+bool product_to_double(std::uint64_t w, long q, double* out) {
+  if (w == 0 || q < kLowestPower || q > kHighestPower) return false;
+  const int lz = std::countl_zero(w);
+  w <<= lz;
+  const Power& p = power_of_ten(static_cast<int>(q));
+  const U192 z = multiply(w, p.mantissa);
+  // z lies in [2^190, 2^192): its top 53 bits end 139 or 138 bits above its last one.
+  const int below = (z.word[0] >> 63) != 0 ? 139 : 138;
+  const int cut = below - 128;
+  std::uint64_t mantissa = z.word[0] >> cut;
+  const std::uint64_t rest = z.word[0] & ((std::uint64_t{1} << cut) - 1);
+  const std::uint64_t half = std::uint64_t{1} << (cut - 1);
+  if (rest > half || (rest == half && (z.word[1] != 0 || z.word[2] != 0))) {
+    ++mantissa;
+  } else if (rest == half || (rest == half - 1 && z.word[1] == ~std::uint64_t{0})) {
+    return false;  // within reach of one half
+  }
+  int e2 = below + p.exponent - 127 - lz;
+  if (mantissa == std::uint64_t{1} << 53) {
+    mantissa >>= 1;
+    ++e2;
+  }
+  const int biased = e2 + 52 + 1023;
+  if (biased < 1 || biased > 2046) return false;
+  *out = std::bit_cast<double>((static_cast<std::uint64_t>(biased) << 52) | (mantissa & ((std::uint64_t{1} << 52) - 1)));
+  return true;
+}
 
 Decoded decode_real(const char* field, std::size_t count, int digits, int scale, bool blanks_are_zeros) {
   const char* p = field;

@@ -7,6 +7,7 @@
 #include <cstring>
 #include <memory>
 
+#include "rtl/convert/fast_paths.h"
 #include "rtl/convert/powers.h"
 
 namespace rtl::convert {
@@ -63,6 +64,48 @@ constexpr std::uint64_t kTens[] = {1ull,
                                    10000000000000000ull,
                                    100000000000000000ull};
 constexpr int kFastDigits = 17;
+
+
+constexpr char kDigitPairs[] =
+    "00010203040506070809101112131415161718192021222324252627282930313233343536373839"
+    "40414243444546474849505152535455565758596061626364656667686970717273747576777879"
+    "8081828384858687888990919293949596979899";
+
+void put_pair(char* at, std::uint32_t pair) { std::memcpy(at, kDigitPairs + 2 * pair, 2); }
+
+// The n digits of d from the right: eight at a time in 32-bit halves that do not wait for each other,
+// then two at a time.
+void put_digits(std::uint64_t d, int n, char* out) {
+  char* p = out + n;
+  while (p - out >= 8) {
+    const auto eight = static_cast<std::uint32_t>(d % 100000000);
+    d /= 100000000;
+    const std::uint32_t high = eight / 10000, low = eight % 10000;
+    p -= 8;
+    put_pair(p, high / 100);
+    put_pair(p + 2, high % 100);
+    put_pair(p + 4, low / 100);
+    put_pair(p + 6, low % 100);
+  }
+  while (p - out >= 2) {
+    const std::uint64_t pair = d % 100;
+    d /= 100;
+    p -= 2;
+    std::memcpy(p, kDigitPairs + 2 * pair, 2);
+  }
+  if (p > out) *--p = static_cast<char>('0' + d);
+}
+
+int decimal_length(int v) {
+  int n = 1;
+  while (v >= 10) {
+    v /= 10;
+    ++n;
+  }
+  return n;
+}
+
+}  // namespace
 
 // Quick: |value| = m * 2^e with m normalised to 64 bits, times the 128-bit cut of 10^(n - X), gives the
 // n-digit integer and its fraction in a 192-bit product. The cut power is low by less than one unit of
@@ -130,47 +173,6 @@ bool fast_digits(double magnitude, int n, std::uint64_t* digits, int* exponent) 
   }
   return false;
 }
-
-constexpr char kDigitPairs[] =
-    "00010203040506070809101112131415161718192021222324252627282930313233343536373839"
-    "40414243444546474849505152535455565758596061626364656667686970717273747576777879"
-    "8081828384858687888990919293949596979899";
-
-void put_pair(char* at, std::uint32_t pair) { std::memcpy(at, kDigitPairs + 2 * pair, 2); }
-
-// The n digits of d from the right: eight at a time in 32-bit halves that do not wait for each other,
-// then two at a time.
-void put_digits(std::uint64_t d, int n, char* out) {
-  char* p = out + n;
-  while (p - out >= 8) {
-    const auto eight = static_cast<std::uint32_t>(d % 100000000);
-    d /= 100000000;
-    const std::uint32_t high = eight / 10000, low = eight % 10000;
-    p -= 8;
-    put_pair(p, high / 100);
-    put_pair(p + 2, high % 100);
-    put_pair(p + 4, low / 100);
-    put_pair(p + 6, low % 100);
-  }
-  while (p - out >= 2) {
-    const std::uint64_t pair = d % 100;
-    d /= 100;
-    p -= 2;
-    std::memcpy(p, kDigitPairs + 2 * pair, 2);
-  }
-  if (p > out) *--p = static_cast<char>('0' + d);
-}
-
-int decimal_length(int v) {
-  int n = 1;
-  while (v >= 10) {
-    v /= 10;
-    ++n;
-  }
-  return n;
-}
-
-}  // namespace
 
 EncodeStatus encode_exponential(double value, char* field, int width, int digits, int scale,
                                 int exponent_digits, bool plus_sign) {

@@ -1,0 +1,18 @@
+// The quick stages in front of the exact conversions. Each answers only when it can prove its result
+// and otherwise leaves the value to the standard library; they are declared here so that tests and
+// fuzzing can hold them against the exact conversions.
+#pragma once
+
+#include <cstdint>
+
+namespace rtl::convert {
+
+// The double nearest w * 10^q, ties to even, when the 128-bit product proves it and it is a normal
+// double; false (and *out untouched) otherwise.
+bool product_to_double(std::uint64_t w, long q, double* out);
+
+// The n (1 to 17) correctly rounded significant digits of a positive finite double, ties to even, as an
+// integer, with the exponent X of 0.D1...Dn * 10^X, when the 128-bit product proves them.
+bool fast_digits(double magnitude, int n, std::uint64_t* digits, int* exponent);
+
+}  // namespace rtl::convert
