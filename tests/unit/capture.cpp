@@ -84,6 +84,12 @@ void throwing_end(int status) { throw Ended{status}; }
 }  // namespace
 
 FatalRoad::FatalRoad() : path_(temp_path("stderr")) {
+  // Each fatal road starts as in a fresh process: no stop under way, and reports without the traceback,
+  // whose frames depend on whether an earlier test made the exception context.
+  rtl::testing_reset_stop();
+  const char* trace = getenv("RTL_DISABLE_STACK_TRACE");
+  saved_trace_switch_ = trace != nullptr ? std::optional<std::string>(trace) : std::nullopt;
+  setenv("RTL_DISABLE_STACK_TRACE", "1", 1);
   rtl::set_end_hook(throwing_end);
   fflush(stderr);
   saved_stderr_ = dup(2);
@@ -97,6 +103,12 @@ FatalRoad::~FatalRoad() {
   close(saved_stderr_);
   rtl::set_end_hook(nullptr);
   unlink(path_.c_str());
+  if (saved_trace_switch_) {
+    setenv("RTL_DISABLE_STACK_TRACE", saved_trace_switch_->c_str(), 1);
+  } else {
+    unsetenv("RTL_DISABLE_STACK_TRACE");
+  }
+  rtl::testing_reset_stop();
 }
 
 std::string FatalRoad::error_output() const { return read_file(path_); }

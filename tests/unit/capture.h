@@ -4,6 +4,7 @@
 
 #include <cstdint>
 #include <functional>
+#include <optional>
 #include <string>
 
 namespace test {
@@ -26,7 +27,8 @@ struct Ended {
   int status;
 };
 
-// Installs the throwing end hook and sends standard error to a file for the guard's lifetime.
+// Installs the throwing end hook and sends standard error to a file for the guard's lifetime; reports
+// carry no traceback and no stop is under way.
 class FatalRoad {
  public:
   FatalRoad();
@@ -36,6 +38,7 @@ class FatalRoad {
  private:
   int saved_stderr_;
   std::string path_;
+  std::optional<std::string> saved_trace_switch_;
 };
 
 }  // namespace test

@@ -121,7 +121,6 @@ TEST(Write, DataRecordsAndRecordLengths) {
   std::string path = test::temp_path("recl");
   for (bool data_record : {true, false}) {
     test::FatalRoad road;
-    setenv("RTL_DISABLE_STACK_TRACE", "1", 1);
     rtl::ConnectRequest req;
     req.name = path.c_str();
     req.name_length = path.size();
@@ -139,7 +138,6 @@ TEST(Write, DataRecordsAndRecordLengths) {
     } catch (const test::Ended& e) {
       status = e.status;
     }
-    unsetenv("RTL_DISABLE_STACK_TRACE");
     EXPECT_EQ(status, static_cast<int>(0xC0000042u));
     EXPECT_EQ(road.error_output(), "rtl: severe (66): output statement overflows record, unit 41, file " + path +
                                        "\r\r\n");
@@ -203,7 +201,6 @@ TEST(Write, RefusedWriteIsReportedAndEnds) {
   int status = -1;
   {
     test::FatalRoad road;
-    setenv("RTL_DISABLE_STACK_TRACE", "1", 1);
     ASSERT_EQ(test::connect_named(kUnit, path), 0);
     rtl::write<kLine>(kUnit, "kept");
     WriteScript::calls = 1;
@@ -215,7 +212,6 @@ TEST(Write, RefusedWriteIsReportedAndEnds) {
       status = e.status;
     }
     rtl::platform::set_raw_write(nullptr);
-    unsetenv("RTL_DISABLE_STACK_TRACE");
     std::string err = road.error_output();
     EXPECT_EQ(err, "rtl: No space left on device\r\r\nrtl: severe (38): error during write, unit 41, file " + path +
                        "\r\r\n");
