@@ -66,6 +66,7 @@ int severity_index(std::uint32_t code) {
 }
 
 void default_end(int status) { platform::exit_process(status); }
+std::atomic<ReportAllocator> g_report_allocator{std::malloc};
 std::atomic<EndHook> g_end_hook{default_end};
 std::atomic<bool> g_error_stream_redirected{false};
 // A severe failure turned into an exception comes back as this one, not as an unknown processor exception.
@@ -238,6 +239,8 @@ bool switch_on(std::string_view name) {
   return non_zero;
 }
 
+void set_report_allocator(ReportAllocator allocate) { g_report_allocator.store(allocate ? allocate : std::malloc); }
+
 EndHook set_end_hook(EndHook hook) { return g_end_hook.exchange(hook ? hook : default_end); }
 
 void end_program(int status) {
@@ -258,21 +261,28 @@ void issue_report(std::uint32_t code, std::int32_t number_value, std::string_vie
     platform::raise_debug_exception();
   }
 
-  char* buffer = static_cast<char*>(std::malloc(kReportBuffer));
-  bool full_buffer = buffer != nullptr;
-  char fallback[32];
+  char text[8192];
+  expand(tmpl, number_value, text_value, text, sizeof text);
+  const char* word = kSeverityWords[severity_index(code)];
+  std::size_t capacity = kReportBuffer;
+  char* buffer = static_cast<char*>(g_report_allocator.load()(capacity));
+  const bool full_buffer = buffer != nullptr;
   if (buffer == nullptr) {
-    // Without the working buffer the report shrinks to its number.
-    std::snprintf(fallback, sizeof fallback, "%u", code & 0xFFFF);
-    write_report(fallback);
+    // A buffer of exactly the report's size still gives the whole line, without the traceback.
+    const int needed = std::snprintf(nullptr, 0, "%s (%u): %s", word, code & 0xFFFF, text);
+    capacity = static_cast<std::size_t>(needed < 0 ? 0 : needed) + 1;
+    buffer = static_cast<char*>(g_report_allocator.load()(capacity));
+  }
+  if (buffer == nullptr) {
+    // Without any buffer the report shrinks to its number.
+    char number[16];
+    std::snprintf(number, sizeof number, "%u", code & 0xFFFF);
+    write_report(number);
   } else {
-    char text[8192];
-    expand(tmpl, number_value, text_value, text, sizeof text);
-    int k = std::snprintf(buffer, kReportBuffer, "%s (%u): %s", kSeverityWords[severity_index(code)],
-                          code & 0xFFFF, text);
-    std::size_t used = std::min<std::size_t>(kReportBuffer - 1, static_cast<std::size_t>(k < 0 ? 0 : k));
+    int k = std::snprintf(buffer, capacity, "%s (%u): %s", word, code & 0xFFFF, text);
+    std::size_t used = std::min<std::size_t>(capacity - 1, static_cast<std::size_t>(k < 0 ? 0 : k));
     if (severe && full_buffer && g_exception_context != nullptr && !switch_on("RTL_DISABLE_STACK_TRACE")) {
-      used = append_traceback(buffer, used, kReportBuffer);
+      used = append_traceback(buffer, used, capacity);
     }
     write_report(std::string_view(buffer, used));
     std::free(buffer);

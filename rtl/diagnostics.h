@@ -1,6 +1,7 @@
 // Failure numbers, the message catalogue, the failure return and the failure report.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <string_view>
 
@@ -80,6 +81,11 @@ void report_processor_exception(platform::ExceptionKind kind, long code);
 
 // Whether an environment switch is on: a value beginning T or Y in either case, or digits only and not 0.
 bool switch_on(std::string_view name);
+
+// Test seam: how report buffers are allocated (the memory they come from must be freed with free());
+// nullptr restores malloc.
+using ReportAllocator = void* (*)(std::size_t size);
+void set_report_allocator(ReportAllocator allocate);
 
 // Replaceable end of the program, so that fatal roads can be tested without dying.
 using EndHook = void (*)(int status);

@@ -63,6 +63,21 @@ TEST(Failure, EndOfInputAtTheSecondQuestionCreatesNoOutput) {
   EXPECT_EQ(read_file(dir.file("in.fem")), kRecord);
 }
 
+// Without the 16384-byte report buffer a buffer of the report's own size gives the line without the
+// traceback; without that either, the number stands alone.
+TEST(Failure, ReportBufferRefused) {
+  TempDir dir;
+  struct Row {
+    const char* below;
+    std::string err;
+  } rows[] = {{"16384", kEndOfInput}, {"1", "24"}};
+  for (const Row& row : rows) {
+    Result r = run({.cwd = dir.path(), .program = probe_program(), .args = {"report-buffers-below", row.below}});
+    EXPECT_EQ(r.err, row.err);
+    EXPECT_EQ(r.status, 24);
+  }
+}
+
 TEST(Failure, SwitchesShapeTheReport) {
   TempDir dir;
   struct Case {

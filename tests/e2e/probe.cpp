@@ -69,6 +69,11 @@ void limit_memory() {
   setrlimit(RLIMIT_AS, &limit);
 }
 
+// Report buffers of g_argument bytes or more are refused.
+void* small_buffers_only(std::size_t size) {
+  return size < static_cast<std::size_t>(g_argument) ? std::malloc(size) : nullptr;
+}
+
 void probe() {
   if (std::strcmp(g_mode, "segv") == 0) {
     // An address in the first page, which nothing maps, reached without a null pointer.
@@ -85,6 +90,9 @@ void probe() {
     quil::driver();
   } else if (std::strcmp(g_mode, "memory") == 0) {
     limit_memory();
+    quil::driver();
+  } else if (std::strcmp(g_mode, "report-buffers-below") == 0) {
+    rtl::set_report_allocator(small_buffers_only);
     quil::driver();
   } else if (std::strcmp(g_mode, "return") == 0) {
     return;
