@@ -381,7 +381,17 @@ bool debugger_attached() {
   return traced;
 }
 
-void break_into_debugger() { raise(SIGTRAP); }
+void break_into_debugger() {
+  // Subtle: a traced process is stopped for its tracer even by a signal it ignores; ignoring it keeps the
+  // break away from the program's own processor-exception handler, and from ending the process when
+  // the tracer passes the signal back.
+  struct sigaction ignore {}, previous {};
+  ignore.sa_handler = SIG_IGN;
+  sigemptyset(&ignore.sa_mask);
+  sigaction(SIGTRAP, &ignore, &previous);
+  raise(SIGTRAP);
+  sigaction(SIGTRAP, &previous, nullptr);
+}
 
 void set_floating_point_environment() {
   std::fesetround(FE_TONEAREST);

@@ -238,6 +238,37 @@ TEST(Failure, DebugExceptionInsteadOfTheReport) {
   EXPECT_EQ(r.status, 169);
 }
 
+// With a tracer attached and the switch on, a severe failure breaks into it after its one report and
+// still ends with its own status; a processor exception is reported once and passed on to the tracer.
+// Raising a severe failure as an exception works from inside a processor exception too.
+TEST(Failure, DebuggerRoad) {
+  const bool tracer = access("/usr/bin/strace", X_OK) == 0;
+  struct Row {
+    const char* what;
+    bool traced;
+    std::vector<std::string> env, args;
+    std::string err;
+    int status, signal;
+  } rows[] = {
+      {"a severe failure under a tracer", true, {"RTL_IS_DEBUGGER_PRESENT=1"}, {}, kEndOfInput, 24, 0},
+      {"a processor exception under a tracer", true, {"RTL_IS_DEBUGGER_PRESENT=1"}, {"segv"},
+       "rtl: severe (157): Program Exception - access violation\r\r\n", -1, SIGSEGV},
+      {"a debug exception in place of a processor exception's report", false, {"RTL_GENERATE_DEBUG_EXCEPTION=1"},
+       {"segv"}, "rtl: severe (169): Program Exception - noncontinuable exception\r\r\n", 169, 0},
+  };
+  for (Row& row : rows) {
+    SCOPED_TRACE(row.what);
+    if (row.traced && !tracer) continue;
+    row.env.push_back("RTL_DISABLE_STACK_TRACE=1");
+    std::string program = row.args.empty() ? program_under_test() : probe_program();
+    if (row.traced) row.args.insert(row.args.begin(), {"-f", "-o", "/dev/null", program});
+    Result r = run({.env = row.env, .program = row.traced ? "/usr/bin/strace" : program, .args = row.args});
+    EXPECT_EQ(r.err, row.err);
+    EXPECT_EQ(r.status, row.status);
+    EXPECT_EQ(r.signal, row.signal);
+  }
+}
+
 TEST(Failure, IgnoredExceptionsGoToTheSystem) {
   Result r = run({.env = {"RTL_IGNORE_EXCEPTIONS=1"}, .program = probe_program(), .args = {"segv"}});
   EXPECT_EQ(r.err, "");
