@@ -168,21 +168,41 @@ std::size_t expand(const char* tmpl, std::int32_t number, std::string_view text,
   return n;
 }
 
-std::size_t append_traceback(char* out, std::size_t used, std::size_t capacity) {
-  void* frames[64];
-  int count = platform::capture_stack(frames, 64);
+// The traceback of `count` return addresses (or -1 after a failed walk), innermost first. For a
+// processor exception the faulting instruction comes first and the frames of its handling are left out.
+std::size_t append_traceback(void* const* walked, int count, char* out, std::size_t used, std::size_t capacity) {
   bool verbose = switch_on("RTL_ENABLE_VERBOSE_STACK_TRACE");
   auto advance = [&](int k) {
     if (k > 0) used = std::min(capacity - 1, used + static_cast<std::size_t>(k));
   };
   if (verbose) {
     advance(std::snprintf(out + used, capacity - used, "\nTraceback symbolic or hex stack dump follows:\n\n"));
+    used += platform::exception_registers(out + used, capacity - used);
   } else {
     advance(std::snprintf(out + used, capacity - used, "%-19.19s%-10.10s%-19.19s%-12.12s%-19.19s\n", "Image", "PC",
                           "Routine", "Line", "Source"));
   }
-  // The walk starts at the report routine: the capture itself is not a frame of the program.
-  for (int i = 1, shown = 0; i < count && shown < 20 && used + 1 < capacity; ++i, ++shown) {
+  if (count < 0) {
+    // A walker that fails leaves its line end on standard output, flushed at the end of the process.
+    std::fputc('\n', stdout);
+    return used;
+  }
+  void* const* frames = walked;
+  void* fault[1];
+  if (void* pc = platform::exception_address()) {
+    int at = 0;
+    while (at < count && walked[at] != pc) ++at;
+    if (at < count) {
+      frames = walked + at;
+      count -= at;
+    } else {
+      // The walk did not pass through the faulting instruction: it stands alone.
+      fault[0] = pc;
+      frames = fault;
+      count = 1;
+    }
+  }
+  for (int i = 0; i < count && i < 20 && used + 1 < capacity; ++i) {
     if (frames[i] == nullptr) break;
     platform::FrameModule m = platform::frame_module(frames[i]);
     const char* image = m.known ? m.name : "Unknown";
@@ -193,7 +213,7 @@ std::size_t append_traceback(char* out, std::size_t used, std::size_t capacity) 
       advance(std::snprintf(out + used, capacity - used,
                             "--------- Frame # %d\nImage: %s\nRoutine: Unknown\nSource: Unknown\nLine: Unknown\n"
                             "PC: %8.8lX\n",
-                            shown, image, pc));
+                            i, image, pc));
     } else {
       advance(std::snprintf(out + used, capacity - used, "%-17.17s  %8.8lX  %-17.17s  %10.10s  %s\n", image, pc,
                             "Unknown", "Unknown", "Unknown"));
@@ -261,6 +281,9 @@ void issue_report(std::uint32_t code, std::int32_t number_value, std::string_vie
     platform::raise_debug_exception();
   }
 
+  // The walk starts here, in the report routine itself.
+  void* frames[64];
+  const int frame_count = platform::capture_stack(frames, 64);
   char text[8192];
   expand(tmpl, number_value, text_value, text, sizeof text);
   const char* word = kSeverityWords[severity_index(code)];
@@ -282,7 +305,7 @@ void issue_report(std::uint32_t code, std::int32_t number_value, std::string_vie
     int k = std::snprintf(buffer, capacity, "%s (%u): %s", word, code & 0xFFFF, text);
     std::size_t used = std::min<std::size_t>(capacity - 1, static_cast<std::size_t>(k < 0 ? 0 : k));
     if (severe && full_buffer && g_exception_context != nullptr && !switch_on("RTL_DISABLE_STACK_TRACE")) {
-      used = append_traceback(buffer, used, capacity);
+      used = append_traceback(frames, frame_count, buffer, used, capacity);
     }
     write_report(std::string_view(buffer, used));
     std::free(buffer);

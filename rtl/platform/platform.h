@@ -98,8 +98,14 @@ void keep_write_failures_as_errors();
 [[noreturn]] void exit_process(int status);
 [[noreturn]] void abnormal_termination();
 
-// Stack walking for tracebacks: return addresses, innermost first.
+// Stack walking for tracebacks: return addresses, innermost first, beginning with the one inside the
+// routine that called capture_stack; -1 when the walker failed.
 int capture_stack(void** frames, int max_frames);
+// The address of the instruction that raised the processor exception being handled, or nullptr.
+void* exception_address();
+// The registers saved with the processor exception being handled, one "NAME = value" line each; returns
+// the length written, 0 when there is no exception.
+std::size_t exception_registers(char* out, std::size_t capacity);
 struct FrameModule {
   char name[64];
   std::uintptr_t offset;  // the address relative to the module's load address

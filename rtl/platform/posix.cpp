@@ -11,6 +11,7 @@
 #include <string.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
+#include <sys/ucontext.h>
 #include <time.h>
 #include <unistd.h>
 
@@ -352,7 +353,15 @@ void abnormal_termination() {
   _exit(3);
 }
 
-int capture_stack(void** frames, int max_frames) { return backtrace(frames, max_frames); }
+int capture_stack(void** frames, int max_frames) {
+  void* all[130];
+  const int wanted = max_frames + 1 < 130 ? max_frames + 1 : 130;
+  const int n = backtrace(all, wanted);
+  if (n <= 0) return -1;
+  // all[0] lies in this routine; the caller's frame comes next.
+  for (int i = 1; i < n; ++i) frames[i - 1] = all[i];
+  return n - 1;
+}
 
 FrameModule frame_module(void* address) {
   FrameModule m{};
@@ -440,11 +449,18 @@ bool install_console_event_handler(void (*handler)(int event)) {
 
 namespace {
 void (*g_exception_handler)(ExceptionKind, long) = nullptr;
+// The machine state of the processor exception being handled.
+std::atomic<bool> g_have_exception_state{false};
+mcontext_t g_exception_state;
 std::uintptr_t g_stack_low = 0;
 std::uintptr_t g_stack_high = 0;
 alignas(16) char g_alt_stack[64 * 1024];
 
-void on_processor_exception(int sig, siginfo_t* info, void*) {
+void on_processor_exception(int sig, siginfo_t* info, void* context) {
+  if (context != nullptr && !g_have_exception_state.load()) {
+    g_exception_state = static_cast<ucontext_t*>(context)->uc_mcontext;
+    g_have_exception_state.store(true);
+  }
   ExceptionKind kind = ExceptionKind::other;
   if (sig == SIGSEGV || sig == SIGBUS) {
     kind = ExceptionKind::access_violation;
@@ -495,6 +511,36 @@ void pass_exception_on(long code) {
 void raise_debug_exception() {
   raise(SIGILL);
   _exit(SIGILL);
+}
+
+void* exception_address() {
+  if (!g_have_exception_state.load()) return nullptr;
+#if defined(__x86_64__)
+  return reinterpret_cast<void*>(g_exception_state.gregs[REG_RIP]);
+#else
+  return nullptr;
+#endif
+}
+
+std::size_t exception_registers(char* out, std::size_t capacity) {
+  if (!g_have_exception_state.load() || capacity == 0) return 0;
+  std::size_t n = 0;
+#if defined(__x86_64__)
+  static const struct {
+    const char* name;
+    int index;
+  } kRegisters[] = {{"RIP", REG_RIP}, {"RSP", REG_RSP}, {"RBP", REG_RBP}, {"RAX", REG_RAX}, {"RBX", REG_RBX},
+                    {"RCX", REG_RCX}, {"RDX", REG_RDX}, {"RSI", REG_RSI}, {"RDI", REG_RDI}, {"R8", REG_R8},
+                    {"R9", REG_R9},   {"R10", REG_R10}, {"R11", REG_R11}, {"R12", REG_R12}, {"R13", REG_R13},
+                    {"R14", REG_R14}, {"R15", REG_R15}, {"EFL", REG_EFL}};
+  for (const auto& r : kRegisters) {
+    int k = snprintf(out + n, capacity - n, "%-3s = %016llX\n", r.name,
+                     static_cast<unsigned long long>(g_exception_state.gregs[r.index]));
+    if (k < 0 || static_cast<std::size_t>(k) >= capacity - n) break;
+    n += static_cast<std::size_t>(k);
+  }
+#endif
+  return n;
 }
 
 std::uint32_t thread_token() {

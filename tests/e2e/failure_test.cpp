@@ -285,6 +285,12 @@ TEST(Failure, VerboseTraceback) {
   Result r = run({.env = {"RTL_ENABLE_VERBOSE_STACK_TRACE=1"}});
   std::string head = kEndOfInput + "\r\nTraceback symbolic or hex stack dump follows:\r\n\r\n--------- Frame # 0\r\n";
   EXPECT_EQ(r.err.substr(0, head.size()), head);
+  // A processor exception shows its saved registers before the frames.
+  r = run({.env = {"RTL_ENABLE_VERBOSE_STACK_TRACE=1"}, .program = probe_program(), .args = {"segv"}});
+  head = "rtl: severe (157): Program Exception - access violation\r\r\n\r\nTraceback symbolic or hex stack dump "
+         "follows:\r\n\r\nRIP = ";
+  EXPECT_EQ(r.err.substr(0, head.size()), head);
+  EXPECT_LT(r.err.find("RSP = "), r.err.find("--------- Frame # 0"));
 }
 
 TEST(Failure, FlawedDivisionEndsBeforeTheBanner) {
