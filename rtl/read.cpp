@@ -48,9 +48,10 @@ NextRecord next_record(Unit* unit, int* failure) {
       if (r.status == platform::ReadStatus::aborted ||
           (r.status != platform::ReadStatus::ok && in.terminal)) {
         // A console read cut short may be the work of a console event (a closed window hangs up the
-        // terminal): give its handler the chance to end the program first.
+        // terminal, and the system ends the read before it delivers the hang-up): the event and the
+        // failed read are one, and the event's handler ends the program.
         platform::yield();
-        if (console_event_on_other_thread()) wait_for_the_end();
+        if (console_event_on_other_thread() || platform::console_event_arriving(100)) wait_for_the_end();
       }
       if (r.status == platform::ReadStatus::aborted || r.status == platform::ReadStatus::failed) {
         unit->saved_error = r.error;

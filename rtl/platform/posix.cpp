@@ -410,6 +410,14 @@ void set_floating_point_environment() {
 
 namespace {
 void (*g_console_handler)(int) = nullptr;
+std::atomic<bool> g_console_signal_taken{false};
+
+bool console_signal_pending() {
+  sigset_t pending;
+  if (sigpending(&pending) != 0) return false;
+  return sigismember(&pending, SIGINT) == 1 || sigismember(&pending, SIGQUIT) == 1 ||
+         sigismember(&pending, SIGHUP) == 1;
+}
 
 void* console_event_thread(void*) {
   sigset_t set;
@@ -420,12 +428,22 @@ void* console_event_thread(void*) {
   for (;;) {
     int sig = 0;
     if (sigwait(&set, &sig) != 0) continue;
+    g_console_signal_taken.store(true);
     int event = sig == SIGINT ? 0 : sig == SIGQUIT ? 1 : 2;
     g_console_handler(event);
   }
   return nullptr;
 }
 }  // namespace
+
+bool console_event_arriving(unsigned wait_milliseconds) {
+  if (g_console_handler == nullptr) return false;
+  for (unsigned waited = 0;; ++waited) {
+    if (g_console_signal_taken.load() || console_signal_pending()) return true;
+    if (waited >= wait_milliseconds) return false;
+    sleep_milliseconds(1);
+  }
+}
 
 bool install_console_event_handler(void (*handler)(int event)) {
   sigset_t set;

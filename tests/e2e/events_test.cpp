@@ -1,6 +1,11 @@
 // Console control events, delivered as real signals while the program waits or works.
+#include <fcntl.h>
 #include <gtest/gtest.h>
+#include <poll.h>
+#include <pty.h>
 #include <signal.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
 #include "e2e/harness.h"
 
@@ -23,6 +28,56 @@ TEST(Events, SignalsAtTheFirstQuestion) {
     EXPECT_EQ(r.out, banner() + kInputPrompt);
     EXPECT_EQ(r.err, std::string("rtl: error (200): program aborting due to ") + c.name + " event\r\r\n");
     EXPECT_EQ(r.status, c.status);
+  }
+}
+
+// Runs the program on a pseudo-terminal of its own and closes the terminal once the first prompt is on it,
+// as a user closes the window. Standard error goes to a pipe, so that the report outlives the terminal.
+Result close_terminal_at_the_prompt(const std::string& dir) {
+  Result r;
+  int err[2];
+  if (pipe2(err, O_CLOEXEC) != 0) return r;
+  int master = -1;
+  pid_t pid = forkpty(&master, nullptr, nullptr, nullptr);
+  if (pid == 0) {
+    dup2(err[1], 2);
+    sigset_t none;
+    sigemptyset(&none);
+    sigprocmask(SIG_SETMASK, &none, nullptr);
+    signal(SIGPIPE, SIG_DFL);
+    if (chdir(dir.c_str()) != 0) _exit(127);
+    const std::string command = "exec " + program_under_test();
+    execl("/bin/sh", "sh", "-c", command.c_str(), static_cast<char*>(nullptr));
+    _exit(127);
+  }
+  close(err[1]);
+  for (int waited = 0; r.out.find(kInputPrompt) == std::string::npos && waited < 2000; ++waited) {
+    pollfd p{master, POLLIN, 0};
+    if (poll(&p, 1, 10) != 1) continue;
+    char buffer[4096];
+    ssize_t n = read(master, buffer, sizeof buffer);
+    if (n <= 0) break;
+    r.out.append(buffer, static_cast<std::size_t>(n));
+  }
+  close(master);
+  char buffer[4096];
+  for (ssize_t n; (n = read(err[0], buffer, sizeof buffer)) > 0;) r.err.append(buffer, static_cast<std::size_t>(n));
+  close(err[0]);
+  int status = 0;
+  waitpid(pid, &status, 0);
+  if (WIFEXITED(status)) r.status = WEXITSTATUS(status);
+  if (WIFSIGNALED(status)) r.signal = WTERMSIG(status);
+  return r;
+}
+
+// The hang-up and the read it cuts short are one event: the window-CLOSE report alone, every time.
+TEST(Events, ClosedTerminalAtThePrompt) {
+  TempDir dir;
+  for (int trial = 0; trial < 20; ++trial) {
+    SCOPED_TRACE("trial " + std::to_string(trial));
+    Result r = close_terminal_at_the_prompt(dir.path());
+    EXPECT_EQ(r.err, "rtl: error (200): program aborting due to window-CLOSE event\r\r\n");
+    EXPECT_EQ(r.status, 2);
   }
 }
 
