@@ -381,19 +381,16 @@ int fail(Failure failure, Unit* unit, Handlers handlers, Disposal disposal) {
               static_cast<int>(failure));
 }
 
-void report_processor_exception(platform::ExceptionKind kind, long code) {
+platform::ExceptionOutcome report_processor_exception(platform::ExceptionKind kind, std::uint32_t code) {
   // The exception that a severe report raised in its place, also from inside the report of a processor
   // exception: reported as itself, which raises nothing more.
   if (g_debug_exception_raised.exchange(false)) {
     issue_report(condition_code(Failure::noncontinuable_exception), 0, {});
-    return;
+    return platform::ExceptionOutcome::handled;
   }
   // A fault inside the report of a fault goes to the system: a second report could only loop.
   static std::atomic<bool> reporting{false};
-  if (reporting.exchange(true) || switch_on("RTL_IGNORE_EXCEPTIONS")) {
-    platform::pass_exception_on(code);
-    return;
-  }
+  if (reporting.exchange(true) || switch_on("RTL_IGNORE_EXCEPTIONS")) return platform::ExceptionOutcome::pass_on;
   // With a debugger attached and the switch on, the report returns and the exception goes on to it.
   const bool to_debugger = g_exception_context != nullptr && switch_on("RTL_IS_DEBUGGER_PRESENT") &&
                            platform::debugger_attached();
@@ -409,10 +406,9 @@ void report_processor_exception(platform::ExceptionKind kind, long code) {
       issue_report(condition_code(Failure::exception_code), static_cast<std::int32_t>(code), {});
       break;
   }
-  if (to_debugger) {
-    exit_handler();
-    platform::pass_exception_on(code);
-  }
+  if (!to_debugger) return platform::ExceptionOutcome::handled;  // not reached: the report ended the process
+  exit_handler();
+  return platform::ExceptionOutcome::pass_on;
 }
 
 }  // namespace rtl

@@ -77,7 +77,8 @@ int fail(Failure failure, Unit* unit, Handlers handlers = {}, Disposal disposal 
 void issue_report(std::uint32_t code, std::int32_t number_value, std::string_view text_value);
 
 // Reports a processor exception that reached the program's outermost frame.
-void report_processor_exception(platform::ExceptionKind kind, long code);
+// Returns whether the exception is to be given back to the platform (unreported, or on to a debugger).
+platform::ExceptionOutcome report_processor_exception(platform::ExceptionKind kind, std::uint32_t code);
 
 // Whether an environment switch is on: a value beginning T or Y in either case, or digits only and not 0.
 bool switch_on(std::string_view name);

@@ -47,27 +47,27 @@ enum class Device { none, console, standard_output, standard_input, standard_err
 struct DeviceName {
   std::string_view name;
   Device device;
-  const char* path;
+  std::string_view opened_as;  // the device that the platform opens for it
   bool extension_allowed;
 };
 constexpr DeviceName kDevices[] = {
-    {"CON", Device::console, nullptr, true},
-    {"CONOUT$", Device::standard_output, nullptr, false},
-    {"USER", Device::standard_output, nullptr, false},
-    {"CONIN$", Device::standard_input, nullptr, false},
-    {"ERR", Device::standard_error, nullptr, false},
-    {"NUL", Device::path, "/dev/null", true},
-    {"PRN", Device::path, "/dev/lp0", true},
-    {"LPT1", Device::path, "/dev/lp0", false},
-    {"LPT2", Device::path, "/dev/lp1", false},
-    {"LPT3", Device::path, "/dev/lp2", false},
-    {"LPT4", Device::path, "/dev/lp3", false},
-    {"COM1", Device::path, "/dev/ttyS0", true},
-    {"COM2", Device::path, "/dev/ttyS1", true},
-    {"COM3", Device::path, "/dev/ttyS2", true},
-    {"COM4", Device::path, "/dev/ttyS3", true},
-    {"AUX", Device::path, "/dev/ttyS0", true},
-    {"LINE", Device::path, "/dev/ttyS0", false},
+    {"CON", Device::console, {}, true},
+    {"CONOUT$", Device::standard_output, {}, false},
+    {"USER", Device::standard_output, {}, false},
+    {"CONIN$", Device::standard_input, {}, false},
+    {"ERR", Device::standard_error, {}, false},
+    {"NUL", Device::path, "NUL", true},
+    {"PRN", Device::path, "PRN", true},
+    {"LPT1", Device::path, "LPT1", false},
+    {"LPT2", Device::path, "LPT2", false},
+    {"LPT3", Device::path, "LPT3", false},
+    {"LPT4", Device::path, "LPT4", false},
+    {"COM1", Device::path, "COM1", true},
+    {"COM2", Device::path, "COM2", true},
+    {"COM3", Device::path, "COM3", true},
+    {"COM4", Device::path, "COM4", true},
+    {"AUX", Device::path, "COM1", true},
+    {"LINE", Device::path, "COM1", false},
 };
 
 bool equal_ignoring_case(std::string_view a, std::string_view b) {
@@ -163,7 +163,14 @@ int connect_held(Unit* unit, const ConnectRequest& req, char (&tried)[kMaxNameLe
   if (req.form && (form = setting_index(req.form, req.form_length, kForms)) < 0) return 45;
   int blank = 1;
   if (req.blank && (blank = setting_index(req.blank, req.blank_length, kBlanks)) < 0) return 45;
-  if (req.share && setting_index(req.share, req.share_length, kShares) < 0) return 45;
+  int share = -1;
+  if (req.share && (share = setting_index(req.share, req.share_length, kShares)) < 0) return 45;
+  // "DENYNONE" and "COMPAT" share reading and writing, "DENYRD" writing only, "DENYRW" nothing, "DENYWR"
+  // reading only, and so does a connection that sends no sharing.
+  const platform::Sharing sharing = share == 0 || share == 1 ? platform::Sharing::read_write
+                                    : share == 2           ? platform::Sharing::write_only
+                                    : share == 3           ? platform::Sharing::none
+                                                           : platform::Sharing::read_only;
   // There is no read-only connection request, so no pair of these settings can contradict another.
 
   if (unit->connected) {
@@ -215,7 +222,11 @@ int connect_held(Unit* unit, const ConnectRequest& req, char (&tried)[kMaxNameLe
     device = *std_device;
   } else if (const DeviceName* d = device_for(name)) {
     device = d->device;
-    device_path = d->path;
+    if (d->device == Device::path) {
+      device_path = platform::device_path(d->opened_as);
+      // A device this machine does not have is refused like a missing file.
+      if (device_path == nullptr) return 29;
+    }
     if (d->extension_allowed && name.size() > d->name.size()) name = name.substr(0, d->name.size());
   }
 
@@ -231,7 +242,7 @@ int connect_held(Unit* unit, const ConnectRequest& req, char (&tried)[kMaxNameLe
   platform::OpenResult opened;
   if (status == kScratch) {
     char temp[kMaxNameLength + 1];
-    opened = platform::open_scratch_file(temp, sizeof temp);
+    opened = platform::open_scratch_file(temp, sizeof temp, sharing);
     if (opened.refusal == OpenRefusal::none) set_name(unit, temp);
   } else if (device == Device::console || device == Device::standard_output ||
              device == Device::standard_input || device == Device::standard_error) {
@@ -258,7 +269,7 @@ int connect_held(Unit* unit, const ConnectRequest& req, char (&tried)[kMaxNameLe
                                   : status == kNew                       ? platform::Creation::create_new
                                   : status == kReplace                   ? platform::Creation::replace
                                                                          : platform::Creation::open_or_create;
-    opened = platform::open_file(open_name, creation);
+    opened = platform::open_file(open_name, creation, sharing);
     if (opened.refusal == OpenRefusal::none) set_name(unit, name);
   }
   if (opened.refusal != OpenRefusal::none) {

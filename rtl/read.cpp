@@ -50,8 +50,14 @@ NextRecord next_record(Unit* unit, int* failure) {
         // A console read cut short may be the work of a console event (a closed window hangs up the
         // terminal, and the system ends the read before it delivers the hang-up): the event and the
         // failed read are one, and the event's handler ends the program.
+        // A terminal whose read failed, or that is hung up, has its hang-up on the way for certain; a mere
+        // end of input gets a moment's grace.
         platform::yield();
-        if (console_event_on_other_thread() || platform::console_event_arriving(100)) wait_for_the_end();
+        const bool hung_up = r.status == platform::ReadStatus::failed ||
+                             (in.terminal && platform::terminal_hung_up(unit->input_handle()));
+        if (console_event_on_other_thread() || platform::console_event_arriving(hung_up ? 5000 : 100)) {
+          wait_for_the_end();
+        }
       }
       if (r.status == platform::ReadStatus::aborted || r.status == platform::ReadStatus::failed) {
         unit->saved_error = r.error;

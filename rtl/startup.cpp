@@ -16,7 +16,6 @@ std::atomic<bool> g_initialised{false};
 
 double real_divide(double a, double b) { return a / b; }
 
-void on_exception(platform::ExceptionKind kind, long code) { report_processor_exception(kind, code); }
 
 }  // namespace
 
@@ -30,7 +29,7 @@ void startup_initialise() {
     platform::install_console_event_handler(on_console_event);
     // RTL_NOERROR_DIALOGS asks that no system error box be shown; this platform shows none.
     platform::set_floating_point_environment();
-    platform::install_exception_handler(on_exception);
+    platform::install_exception_handler(report_processor_exception);
     g_initialised.store(true);
   }
   g_initialising.store(false);

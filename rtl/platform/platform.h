@@ -48,12 +48,19 @@ struct OpenResult {
   // other end of its own pipe, so it is opened with open_pipe() for the direction of its first use.
   bool pipe = false;
 };
+// Who else may use a file while it is open: the share setting of a connection.
+enum class Sharing { read_write, read_only, write_only, none };
 // Opens for reading and writing; after a refusal for lack of access, tries again for reading only. When
-// that fails too, the first refusal is the one that stands.
-OpenResult open_file(const char* name, Creation creation);
+// that fails too, the first refusal is the one that stands. Never creates a file for creation
+// open_existing (devices are opened so).
+OpenResult open_file(const char* name, Creation creation, Sharing sharing);
 OpenResult open_pipe(const char* name, bool for_writing);
 // A new file in the temporary directory that disappears when closed; its name is written to `name`.
-OpenResult open_scratch_file(char* name, std::size_t capacity);
+OpenResult open_scratch_file(char* name, std::size_t capacity, Sharing sharing);
+
+// The name under which this platform opens a device ("NUL", "PRN", "LPT1" to "LPT4", "COM1" to "COM4"),
+// or nullptr when it has none by that name.
+const char* device_path(std::string_view device);
 
 struct FileIdentity {
   std::uint64_t device = 0;
@@ -65,6 +72,8 @@ FileIdentity identity(Handle h);
 
 bool is_disk_file(Handle h);
 bool is_terminal(Handle h);
+// Whether a terminal has been hung up (its other side closed), so that a hang-up event is on its way.
+bool terminal_hung_up(Handle h);
 // Current position; -1 when the handle cannot be positioned.
 std::int64_t position(Handle h);
 bool seek(Handle h, std::int64_t offset);
@@ -126,11 +135,13 @@ bool install_console_event_handler(void (*handler)(int event));
 // closed terminal before it delivers the hang-up.
 bool console_event_arriving(unsigned wait_milliseconds);
 
-// Processor exceptions: the handler gets the exception's kind and, for unknown kinds, its code.
+// Processor exceptions: the handler gets the exception's kind and the platform's code for it (a signal
+// number, an exception code). It either ends the process or asks for the exception to be given back to
+// the platform's own handling, which then ends the process its own way (or hands it to a debugger).
 enum class ExceptionKind { access_violation, stack_overflow, other };
-bool install_exception_handler(void (*handler)(ExceptionKind kind, long code));
-// Gives an exception back to the platform's default handling (the process then ends its own way).
-void pass_exception_on(long code);
+enum class ExceptionOutcome { pass_on, handled };
+using ExceptionHandler = ExceptionOutcome (*)(ExceptionKind kind, std::uint32_t code);
+bool install_exception_handler(ExceptionHandler handler);
 [[noreturn]] void raise_debug_exception();
 
 // Who runs: a small number for the calling thread, never 0.

@@ -12,6 +12,7 @@
 #include <sys/resource.h>
 #include <sys/stat.h>
 #include <sys/ucontext.h>
+#include <termios.h>
 #include <time.h>
 #include <unistd.h>
 
@@ -148,7 +149,8 @@ OpenResult refused(int err) {
 }
 }  // namespace
 
-OpenResult open_file(const char* name, Creation creation) {
+// POSIX has no mandatory share modes: the sharing setting is checked as text and asks for nothing here.
+OpenResult open_file(const char* name, Creation creation, Sharing) {
   int flags = O_RDWR | O_NOCTTY;
   switch (creation) {
     case Creation::open_existing:
@@ -195,7 +197,7 @@ OpenResult open_pipe(const char* name, bool for_writing) {
   return result;
 }
 
-OpenResult open_scratch_file(char* name, std::size_t capacity) {
+OpenResult open_scratch_file(char* name, std::size_t capacity, Sharing) {
   const char* dir = getenv("TMPDIR");
   if (dir == nullptr || *dir == '\0') dir = "/tmp";
   OpenResult result;
@@ -215,6 +217,19 @@ OpenResult open_scratch_file(char* name, std::size_t capacity) {
   return result;
 }
 
+const char* device_path(std::string_view device) {
+  static constexpr struct {
+    std::string_view name;
+    const char* path;
+  } kDevices[] = {{"NUL", "/dev/null"},   {"PRN", "/dev/lp0"},    {"LPT1", "/dev/lp0"},   {"LPT2", "/dev/lp1"},
+                  {"LPT3", "/dev/lp2"},   {"LPT4", "/dev/lp3"},   {"COM1", "/dev/ttyS0"}, {"COM2", "/dev/ttyS1"},
+                  {"COM3", "/dev/ttyS2"}, {"COM4", "/dev/ttyS3"}};
+  for (const auto& d : kDevices) {
+    if (d.name == device) return d.path;
+  }
+  return nullptr;
+}
+
 FileIdentity identity(Handle h) {
   struct stat st;
   if (fstat(fd_of(h), &st) != 0) return {};
@@ -227,6 +242,11 @@ bool is_disk_file(Handle h) {
 }
 
 bool is_terminal(Handle h) { return isatty(fd_of(h)) == 1; }
+
+bool terminal_hung_up(Handle h) {
+  termios settings;
+  return tcgetattr(fd_of(h), &settings) != 0 && errno == EIO;
+}
 
 std::int64_t position(Handle h) { return lseek(fd_of(h), 0, SEEK_CUR); }
 bool seek(Handle h, std::int64_t offset) { return lseek(fd_of(h), offset, SEEK_SET) == offset; }
@@ -466,7 +486,7 @@ bool install_console_event_handler(void (*handler)(int event)) {
 }
 
 namespace {
-void (*g_exception_handler)(ExceptionKind, long) = nullptr;
+ExceptionHandler g_exception_handler = nullptr;
 // The machine state of the processor exception being handled.
 std::atomic<bool> g_have_exception_state{false};
 mcontext_t g_exception_state;
@@ -488,11 +508,17 @@ void on_processor_exception(int sig, siginfo_t* info, void* context) {
       kind = ExceptionKind::stack_overflow;
     }
   }
-  g_exception_handler(kind, sig);
+  if (g_exception_handler(kind, static_cast<std::uint32_t>(sig)) == ExceptionOutcome::handled) return;
+  // Back to the default action, which ends the process now as the system would have ended it.
+  struct sigaction sa {};
+  sa.sa_handler = SIG_DFL;
+  sigemptyset(&sa.sa_mask);
+  sigaction(sig, &sa, nullptr);
+  raise(sig);
 }
 }  // namespace
 
-bool install_exception_handler(void (*handler)(ExceptionKind kind, long code)) {
+bool install_exception_handler(ExceptionHandler handler) {
   g_exception_handler = handler;
   pthread_attr_t attr;
   if (pthread_getattr_np(pthread_self(), &attr) == 0) {
@@ -515,15 +541,6 @@ bool install_exception_handler(void (*handler)(ExceptionKind kind, long code)) {
   bool ok = true;
   for (int sig : {SIGSEGV, SIGBUS, SIGILL, SIGFPE, SIGTRAP}) ok = sigaction(sig, &sa, nullptr) == 0 && ok;
   return ok;
-}
-
-void pass_exception_on(long code) {
-  struct sigaction sa {};
-  sa.sa_handler = SIG_DFL;
-  sigemptyset(&sa.sa_mask);
-  sigaction(static_cast<int>(code), &sa, nullptr);
-  // The default action ends the process now, as the system would have ended it.
-  raise(static_cast<int>(code));
 }
 
 void raise_debug_exception() {
