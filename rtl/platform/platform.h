@@ -148,11 +148,13 @@ bool install_exception_handler(ExceptionHandler handler);
 std::uint32_t thread_token();
 
 // Test seam: replaces the raw system read and write calls. The function returns the byte count or -1
-// with *error set. Passing nullptr restores the real calls.
-using RawWrite = long (*)(std::intptr_t handle, const void* data, std::size_t size, int* error);
-using RawRead = long (*)(std::intptr_t handle, void* data, std::size_t size, int* error);
+// with *error set. Passing nullptr restores the real calls, which a seam may also call itself.
+using RawWrite = std::int64_t (*)(std::intptr_t handle, const void* data, std::size_t size, int* error);
+using RawRead = std::int64_t (*)(std::intptr_t handle, void* data, std::size_t size, int* error);
 void set_raw_write(RawWrite fn);
 void set_raw_read(RawRead fn);
+std::int64_t real_raw_write(std::intptr_t handle, const void* data, std::size_t size, int* error);
+std::int64_t real_raw_read(std::intptr_t handle, void* data, std::size_t size, int* error);
 // Error codes a test seam may hand back, in the platform's numbering.
 int interrupted_code();
 int no_space_code();

@@ -25,20 +25,22 @@
 extern char** environ;
 
 namespace rtl::platform {
-namespace {
 
-long real_write(std::intptr_t fd, const void* data, std::size_t size, int* error) {
+std::int64_t real_raw_write(std::intptr_t fd, const void* data, std::size_t size, int* error) {
   ssize_t n = ::write(static_cast<int>(fd), data, size);
   if (n < 0) *error = errno;
   return n;
 }
-long real_read(std::intptr_t fd, void* data, std::size_t size, int* error) {
+std::int64_t real_raw_read(std::intptr_t fd, void* data, std::size_t size, int* error) {
   ssize_t n = ::read(static_cast<int>(fd), data, size);
   if (n < 0) *error = errno;
   return n;
 }
-std::atomic<RawWrite> g_write{real_write};
-std::atomic<RawRead> g_read{real_read};
+
+namespace {
+
+std::atomic<RawWrite> g_write{real_raw_write};
+std::atomic<RawRead> g_read{real_raw_read};
 
 int fd_of(Handle h) { return static_cast<int>(h.value); }
 
@@ -109,7 +111,7 @@ void reserve_standard_handles() {
 ReadResult read(Handle h, void* buffer, std::size_t size) {
   for (;;) {
     int err = 0;
-    long n = g_read.load(std::memory_order_relaxed)(h.value, buffer, size, &err);
+    std::int64_t n = g_read.load(std::memory_order_relaxed)(h.value, buffer, size, &err);
     if (n > 0) return {static_cast<std::size_t>(n), ReadStatus::ok, 0};
     if (n == 0) return {0, ReadStatus::end_of_data, 0};
     if (err == EINTR) continue;
@@ -123,7 +125,7 @@ SysError write_all(Handle h, const void* data, std::size_t size, std::size_t* wr
   SysError error = 0;
   while (size > 0) {
     int err = 0;
-    long n = g_write.load(std::memory_order_relaxed)(h.value, p, size, &err);
+    std::int64_t n = g_write.load(std::memory_order_relaxed)(h.value, p, size, &err);
     if (n < 0) {
       if (err == EINTR) continue;
       error = static_cast<SysError>(err);
@@ -584,8 +586,8 @@ std::uint32_t thread_token() {
   return token;
 }
 
-void set_raw_write(RawWrite fn) { g_write.store(fn ? fn : real_write); }
-void set_raw_read(RawRead fn) { g_read.store(fn ? fn : real_read); }
+void set_raw_write(RawWrite fn) { g_write.store(fn ? fn : real_raw_write); }
+void set_raw_read(RawRead fn) { g_read.store(fn ? fn : real_raw_read); }
 int interrupted_code() { return EINTR; }
 int no_space_code() { return ENOSPC; }
 int io_error_code() { return EIO; }

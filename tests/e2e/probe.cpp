@@ -1,5 +1,8 @@
 // Takes one of the run-time's fatal roads on request, inside the same program entry as QUIL.
+#if __has_include(<sys/resource.h>)
 #include <sys/resource.h>
+#define PROBE_CAN_LIMIT_MEMORY 1
+#endif
 
 #include <cstdint>
 #include <cstdio>
@@ -41,24 +44,19 @@ __attribute__((noinline)) int overflow(int depth) {
 }
 
 // The seam's read: the g_argument-th read of a file other than the standard streams fails.
-long failing_read(std::intptr_t handle, void* data, std::size_t size, int* error) {
+std::int64_t failing_read(std::intptr_t handle, void* data, std::size_t size, int* error) {
   static long reads = 0;
-  if (handle > 2 && ++reads == g_argument) {
+  const bool standard = rtl::platform::Handle{handle} == rtl::platform::standard_handle(rtl::platform::StdStream::input);
+  if (!standard && ++reads == g_argument) {
     *error = rtl::platform::io_error_code();
     return -1;
   }
-  rtl::platform::set_raw_read(nullptr);
-  rtl::platform::ReadResult r = rtl::platform::read(rtl::platform::Handle{handle}, data, size);
-  rtl::platform::set_raw_read(failing_read);
-  if (r.status == rtl::platform::ReadStatus::failed) {
-    *error = static_cast<int>(r.error);
-    return -1;
-  }
-  return static_cast<long>(r.bytes);
+  return rtl::platform::real_raw_read(handle, data, size, error);
 }
 
 // Leaves the process g_argument KiB of address space beyond what it holds now.
 void limit_memory() {
+#if defined(PROBE_CAN_LIMIT_MEMORY)
   long pages = 0;
   if (FILE* f = std::fopen("/proc/self/statm", "r")) {
     if (std::fscanf(f, "%ld", &pages) != 1) pages = 0;
@@ -67,6 +65,7 @@ void limit_memory() {
   rlimit limit{};
   limit.rlim_cur = limit.rlim_max = static_cast<rlim_t>(pages) * 4096 + static_cast<rlim_t>(g_argument) * 1024;
   setrlimit(RLIMIT_AS, &limit);
+#endif
 }
 
 // Report buffers of g_argument bytes or more are refused.

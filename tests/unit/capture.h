@@ -10,6 +10,18 @@
 namespace test {
 
 std::string temp_path(const std::string& name);
+
+// What the tests need of the system, alike on every platform.
+void set_env(const char* name, const char* value);
+void unset_env(const char* name);
+bool make_folder(const std::string& path);
+// Removes a folder and all it holds, files named like devices included.
+void remove_tree(const std::string& path);
+bool hard_link(const std::string& existing, const std::string& link);
+// Turns on the floating-point traps for division by zero, invalid operations, overflow and underflow;
+// the second tells whether any trap is on.
+void enable_float_traps();
+bool float_traps_enabled();
 void write_file(const std::string& path, const std::string& data);
 std::string read_file(const std::string& path);
 
@@ -21,6 +33,9 @@ std::string written_by(std::int32_t unit, const std::function<void()>& statement
 
 // Connects `unit` for reading to a file holding `content`.
 void connect_reading(std::int32_t unit, const std::string& content);
+
+// The system error line that standard error shows for a platform error code.
+std::string system_error_line(int code);
 
 // Thrown by the test end hook in place of ending the process.
 struct Ended {
@@ -36,7 +51,7 @@ class FatalRoad {
   std::string error_output() const;
 
  private:
-  int saved_stderr_;
+  std::intptr_t saved_stderr_;
   std::string path_;
   std::optional<std::string> saved_trace_switch_;
 };

@@ -17,11 +17,11 @@ TEST(Switches, OnAndOff) {
   } rows[] = {{"T", true},   {"true", true}, {"yes", true}, {"Y", true}, {"1", true},   {"007", true},
               {"0", false},  {"000", false}, {"no", false}, {"", false}, {"1x", false}, {" 1", false}};
   for (const Row& row : rows) {
-    setenv("RTL_TEST_SWITCH", row.value, 1);
+    test::set_env("RTL_TEST_SWITCH", row.value);
     EXPECT_EQ(rtl::switch_on("RTL_TEST_SWITCH"), row.on) << '"' << row.value << '"';
     EXPECT_EQ(rtl::switch_on("rtl_test_switch"), row.on) << "names match without regard to case";
   }
-  unsetenv("RTL_TEST_SWITCH");
+  test::unset_env("RTL_TEST_SWITCH");
   EXPECT_FALSE(rtl::switch_on("RTL_TEST_SWITCH"));
 }
 
@@ -102,8 +102,8 @@ TEST(Reports, EventNamesFillTheTemplate) {
 
 TEST(Reports, LogFileReceivesEveryReport) {
   std::string log = test::temp_path("log");
-  setenv("RTL_DIAGNOSTIC_LOG_FILE", log.c_str(), 1);
-  setenv("RTL_DISABLE_DIAGNOSTIC_DISPLAY", "yes", 1);
+  test::set_env("RTL_DIAGNOSTIC_LOG_FILE", log.c_str());
+  test::set_env("RTL_DISABLE_DIAGNOSTIC_DISPLAY", "yes");
   std::string err;
   {
     test::FatalRoad road;
@@ -111,8 +111,8 @@ TEST(Reports, LogFileReceivesEveryReport) {
     rtl::issue_report(0x800000C8, 0, "control-C");
     err = road.error_output();
   }
-  unsetenv("RTL_DIAGNOSTIC_LOG_FILE");
-  unsetenv("RTL_DISABLE_DIAGNOSTIC_DISPLAY");
+  test::unset_env("RTL_DIAGNOSTIC_LOG_FILE");
+  test::unset_env("RTL_DISABLE_DIAGNOSTIC_DISPLAY");
   EXPECT_EQ(err, "");
   EXPECT_EQ(test::read_file(log), "rtl: error (200): program aborting due to window-CLOSE event\r\r\n"
                                   "rtl: error (200): program aborting due to control-C event\r\r\n");
@@ -122,15 +122,15 @@ TEST(Reports, LogFileReceivesEveryReport) {
 TEST(Termination, ExitHandlerReleasesEveryUnitOnce) {
   static constexpr rtl::Layout kLine{"(A)"};
   std::string path = test::temp_path("released");
-  setenv("RTL_UNIT60", path.c_str(), 1);
-  setenv("RTL_BUFFERED", "1", 1);
+  test::set_env("RTL_UNIT60", path.c_str());
+  test::set_env("RTL_BUFFERED", "1");
   rtl::write<kLine>(60, "held in the block until release");
   EXPECT_EQ(test::read_file(path), "");
   rtl::exit_handler();
   EXPECT_EQ(test::read_file(path), "held in the block until release\r\n");
   rtl::exit_handler();
-  unsetenv("RTL_UNIT60");
-  unsetenv("RTL_BUFFERED");
+  test::unset_env("RTL_UNIT60");
+  test::unset_env("RTL_BUFFERED");
   unlink(path.c_str());
 }
 
@@ -156,7 +156,7 @@ namespace {
 
 TEST(Termination, StopOnTheOtherRoads) {
   std::string console = test::temp_path("console");
-  setenv("RTL_UNIT6", console.c_str(), 1);
+  test::set_env("RTL_UNIT6", console.c_str());
   rtl::release(6);  // an earlier test may have connected it elsewhere
   struct Row {
     std::string_view text;
@@ -184,7 +184,7 @@ TEST(Termination, StopOnTheOtherRoads) {
     EXPECT_EQ(status, row.status);
     unlink(console.c_str());
   }
-  unsetenv("RTL_UNIT6");
+  test::unset_env("RTL_UNIT6");
 }
 
 }  // namespace

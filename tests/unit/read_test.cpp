@@ -243,7 +243,7 @@ namespace {
 struct ReadScript {
   static inline int calls = 0;
   static inline bool refuse = false;
-  static long dribble(std::intptr_t fd, void* data, std::size_t size, int* error) {
+  static std::int64_t dribble(std::intptr_t fd, void* data, std::size_t size, int* error) {
     if (++calls % 2 == 1) {
       *error = rtl::platform::interrupted_code();
       return -1;
@@ -252,7 +252,7 @@ struct ReadScript {
       *error = rtl::platform::no_space_code();
       return -1;
     }
-    return ::read(static_cast<int>(fd), data, size > 0 ? 1 : 0);
+    return rtl::platform::real_raw_read(fd, data, size > 0 ? 1 : 0, error);
   }
 };
 

@@ -15,9 +15,9 @@ namespace {
 // Whatever traps were on before, start-up turns them all off, and the conversions then meet NaN,
 // infinities and subnormals without a trap.
 TEST(Startup, FloatingPointOperationsNeverTrap) {
-  feenableexcept(FE_DIVBYZERO | FE_INVALID | FE_OVERFLOW | FE_UNDERFLOW);
+  test::enable_float_traps();
   rtl::startup_initialise();
-  EXPECT_EQ(fegetexcept(), 0);
+  EXPECT_FALSE(test::float_traps_enabled());
   EXPECT_EQ(fegetround(), FE_TONEAREST);
   const double specials[] = {std::numeric_limits<double>::quiet_NaN(), std::numeric_limits<double>::infinity(),
                              -std::numeric_limits<double>::infinity(), 0x1p-1074, -0x1p-1060, 0x1.fffffffffffffp+1023};
@@ -41,16 +41,16 @@ TEST(Startup, DivideFlawCheck) {
   std::string err;
   {
     test::FatalRoad road;
-    setenv("RTL_DISABLE_STACK_TRACE", "y", 1);
+    test::set_env("RTL_DISABLE_STACK_TRACE", "y");
     try {
       rtl::divide_flaw_check(flawed);
     } catch (const test::Ended& e) {
       status = e.status;
     }
-    setenv("RTL_RUN_FLAWED_FDIV", "yes", 1);
+    test::set_env("RTL_RUN_FLAWED_FDIV", "yes");
     rtl::divide_flaw_check(flawed);  // the switch lets a flawed processor go on
-    unsetenv("RTL_RUN_FLAWED_FDIV");
-    unsetenv("RTL_DISABLE_STACK_TRACE");
+    test::unset_env("RTL_RUN_FLAWED_FDIV");
+    test::unset_env("RTL_DISABLE_STACK_TRACE");
     err = road.error_output();
   }
   EXPECT_EQ(status, static_cast<int>(0xC00000C9u));

@@ -149,7 +149,7 @@ TEST(Write, FirstRecordCutsTheOldContents) {
   static constexpr rtl::Layout kLine{"(A)"};
   for (bool buffered : {false, true}) {
     SCOPED_TRACE(buffered ? "buffered" : "unbuffered");
-    setenv("RTL_BUFFERED", buffered ? "yes" : "no", 1);
+    test::set_env("RTL_BUFFERED", buffered ? "yes" : "no");
     std::string path = test::temp_path("old");
     test::write_file(path, std::string(5000, 'o'));
     ASSERT_EQ(test::connect_named(kUnit, path), 0);
@@ -157,7 +157,7 @@ TEST(Write, FirstRecordCutsTheOldContents) {
     rtl::write<kLine>(kUnit, "second");
     rtl::release(kUnit);
     EXPECT_EQ(test::read_file(path), "first\r\nsecond\r\n");
-    unsetenv("RTL_BUFFERED");
+    test::unset_env("RTL_BUFFERED");
   }
 }
 
@@ -166,7 +166,7 @@ TEST(Write, FirstRecordCutsTheOldContents) {
 struct WriteScript {
   static inline int calls = 0;
   static inline int fail_on = -1;
-  static long interrupt_then_short(std::intptr_t fd, const void* data, std::size_t size, int* error) {
+  static std::int64_t interrupt_then_short(std::intptr_t fd, const void* data, std::size_t size, int* error) {
     ++calls;
     if (calls % 3 == 1) {
       *error = rtl::platform::interrupted_code();
@@ -177,7 +177,7 @@ struct WriteScript {
       return -1;
     }
     std::size_t n = size > 3 ? 3 : size;  // never more than three bytes at a time
-    return ::write(static_cast<int>(fd), data, n);
+    return rtl::platform::real_raw_write(fd, data, n, error);
   }
 };
 
@@ -213,8 +213,8 @@ TEST(Write, RefusedWriteIsReportedAndEnds) {
     }
     rtl::platform::set_raw_write(nullptr);
     std::string err = road.error_output();
-    EXPECT_EQ(err, "rtl: No space left on device\r\r\nrtl: severe (38): error during write, unit 41, file " + path +
-                       "\r\r\n");
+    EXPECT_EQ(err, test::system_error_line(rtl::platform::no_space_code()) +
+                       "rtl: severe (38): error during write, unit 41, file " + path + "\r\r\n");
   }
   EXPECT_EQ(status, static_cast<int>(0xC0000026u));
   // The record before the failure stays; the unit was released by the exit handler.
