@@ -14,6 +14,8 @@ for preset in release asan; do
   ctest --preset "$preset" -j "$(nproc)"
 done
 
+bash scripts/test-windows.sh
+
 echo "== fuzz: ${fuzz_seconds}s per target"
 cmake --preset fuzz >/dev/null
 cmake --build --preset fuzz

@@ -490,8 +490,30 @@ LONG WINAPI on_unhandled_exception(EXCEPTION_POINTERS* info) {
   ExceptionKind kind = code == EXCEPTION_ACCESS_VIOLATION ? ExceptionKind::access_violation
                        : code == EXCEPTION_STACK_OVERFLOW ? ExceptionKind::stack_overflow
                                                           : ExceptionKind::other;
-  if (g_exception_handler(kind, code) == ExceptionOutcome::handled) return EXCEPTION_EXECUTE_HANDLER;
-  return EXCEPTION_CONTINUE_SEARCH;
+  ExceptionOutcome outcome = ExceptionOutcome::pass_on;
+  if (kind == ExceptionKind::stack_overflow) {
+    // The stack that overflowed has too little room left for a report: it is made on a thread of its
+    // own while this one waits.
+    struct Job {
+      ExceptionKind kind;
+      DWORD code;
+      ExceptionOutcome outcome;
+    } job{kind, code, ExceptionOutcome::pass_on};
+    auto run = [](void* p) -> DWORD {
+      Job* j = static_cast<Job*>(p);
+      j->outcome = g_exception_handler(j->kind, j->code);
+      return 0;
+    };
+    HANDLE thread = CreateThread(nullptr, 1 << 20, run, &job, 0, nullptr);
+    if (thread != nullptr) {
+      WaitForSingleObject(thread, INFINITE);
+      CloseHandle(thread);
+      outcome = job.outcome;
+    }
+  } else {
+    outcome = g_exception_handler(kind, code);
+  }
+  return outcome == ExceptionOutcome::handled ? EXCEPTION_EXECUTE_HANDLER : EXCEPTION_CONTINUE_SEARCH;
 }
 }  // namespace
 

@@ -12,6 +12,10 @@
 namespace e2e {
 namespace {
 
+// Measured: Wine turns SIGINT into control-C, but delivers neither SIGQUIT nor SIGHUP as a console event,
+// and has no other way to send control-BREAK or window-CLOSE from outside the console.
+constexpr const char* kWineEvents = "Wine delivers only control-C from outside the console";
+
 TEST(Events, SignalsAtTheFirstQuestion) {
   struct Case {
     int sig;
@@ -20,6 +24,7 @@ TEST(Events, SignalsAtTheFirstQuestion) {
   } cases[] = {{SIGINT, "control-C", 0}, {SIGQUIT, "control-BREAK", 1}, {SIGHUP, "window-CLOSE", 2}};
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
+    if (windows_program() && c.sig != SIGINT) continue;  // see kWineEvents
     TempDir dir;
     Child child({.cwd = dir.path()});
     ASSERT_TRUE(child.wait_for_output(kInputPrompt));
@@ -72,6 +77,7 @@ Result close_terminal_at_the_prompt(const std::string& dir) {
 
 // The hang-up and the read it cuts short are one event: the window-CLOSE report alone, every time.
 TEST(Events, ClosedTerminalAtThePrompt) {
+  if (windows_program()) GTEST_SKIP() << kWineEvents;
   TempDir dir;
   for (int trial = 0; trial < 20; ++trial) {
     SCOPED_TRACE("trial " + std::to_string(trial));
@@ -107,7 +113,7 @@ TEST(Events, EventsDuringTheRepairPassLeaveWholeRecords) {
     int status;
   } events[] = {{SIGINT, "control-C", 0}, {SIGQUIT, "control-BREAK", 1}, {SIGHUP, "window-CLOSE", 2}};
   for (int trial = 0; trial < 24; ++trial) {
-    const Event& e = events[trial % 3];
+    const Event& e = events[windows_program() ? 0 : trial % 3];
     const char* buffered = trial % 4 == 3 ? "RTL_BUFFERED=0" : "RTL_BUFFERED=1";
     SCOPED_TRACE(std::string(e.name) + " " + buffered + " trial " + std::to_string(trial));
     Child child({.input = "in.fem\nout.fem\n", .env = {buffered}, .cwd = dir.path()});

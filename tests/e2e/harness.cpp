@@ -36,7 +36,48 @@ std::string program_under_test() {
   return env != nullptr && *env != '\0' ? env : QUIL_UNDER_TEST;
 }
 
-std::string probe_program() { return RTL_PROBE; }
+std::string probe_program() {
+  const char* env = getenv("QUIL_PROBE");
+  return env != nullptr && *env != '\0' ? env : RTL_PROBE;
+}
+
+bool windows_program() { return program_under_test().find(".exe") != std::string::npos; }
+
+std::string shown_name(const std::string& path) {
+  if (!windows_program()) return path;
+  // Wine shows this machine's files on drive Z:, with the system's separators.
+  std::string shown = "Z:" + path;
+  for (char& c : shown) {
+    if (c == '/') c = '\\';
+  }
+  return shown;
+}
+
+bool can_run_as_other_user() {
+  if (geteuid() != 0 || access("/usr/bin/setpriv", X_OK) != 0) return false;
+  const char* prefix = getenv("QUIL_WINEPREFIX_OTHER_USER");
+  return !windows_program() || (prefix != nullptr && *prefix != '\0');
+}
+
+Options as_other_user(Options o) {
+  std::vector<std::string> args = {"--clear-groups", "--regid=65534", "--reuid=65534"};
+  if (windows_program()) {
+    const char* prefix = getenv("QUIL_WINEPREFIX_OTHER_USER");
+    args.insert(args.end(), {"/usr/bin/env", "HOME=/tmp", std::string("QUIL_WINEPREFIX=") + (prefix ? prefix : "")});
+  }
+  for (const std::string& word : split(o.program.empty() ? program_under_test() : o.program)) args.push_back(word);
+  args.insert(args.end(), o.args.begin(), o.args.end());
+  o.program = "/usr/bin/setpriv";
+  o.args = args;
+  return o;
+}
+
+std::string after_system_line(const std::string& err, const std::string& posix_text, const std::string& report) {
+  if (!windows_program()) return "rtl: " + posix_text + "\r\r\n" + report;
+  const std::size_t end = err.find("\r\r\n");
+  if (err.rfind("rtl: ", 0) != 0 || end == std::string::npos) return "<a system error line>" + report;
+  return err.substr(0, end + 3) + report;
+}
 
 Child::Child(const Options& o) {
   int in[2], out[2], err[2];

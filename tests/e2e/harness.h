@@ -50,6 +50,18 @@ class Child {
 
 std::string program_under_test();
 std::string probe_program();
+// Whether the program under test is the Windows one (run under Wine).
+bool windows_program();
+// A file's full name as the program under test shows it.
+std::string shown_name(const std::string& path);
+// Permission cases run the program as user 65534, for whom permissions hold (the tests run as root).
+// The Windows program then runs in a Wine prefix of that user's, named by QUIL_WINEPREFIX_OTHER_USER.
+bool can_run_as_other_user();
+Options as_other_user(Options o);
+
+// What standard error must hold: the system error line with the POSIX text, then the report. Under Wine
+// the systems' own texts differ, so the program's own line stands and only the report is compared.
+std::string after_system_line(const std::string& err, const std::string& posix_text, const std::string& report);
 
 class TempDir {
  public:

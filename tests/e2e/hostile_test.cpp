@@ -43,7 +43,8 @@ TEST(Hostile, ClosedConsolePipeIsAWriteFailure) {
     child.close_output();
     child.send("out.fem\n");
     Result r = child.finish();
-    EXPECT_EQ(r.err, "rtl: Broken pipe\r\r\nrtl: severe (38): error during write, unit 6, file CONOUT$\r\r\n");
+    EXPECT_EQ(r.err, after_system_line(r.err, "Broken pipe",
+                                       "rtl: severe (38): error during write, unit 6, file CONOUT$\r\r\n"));
     EXPECT_EQ(r.status, 38);
     EXPECT_TRUE(read_file(dir.file("out.fem")) == times(kOut, 2000));
   }
@@ -65,8 +66,9 @@ TEST(Hostile, FailedReadIsReportedNotCopied) {
                     .cwd = dir.path(),
                     .program = probe_program(),
                     .args = {"read-fails", "2"}});
-    EXPECT_EQ(r.err, "rtl: Input/output error\r\r\nrtl: severe (39): error during read, unit 88, file " +
-                         dir.file("big.fem") + "\r\r\n");
+    EXPECT_EQ(r.err, after_system_line(r.err, "Input/output error",
+                                       "rtl: severe (39): error during read, unit 88, file " +
+                                           shown_name(dir.file("big.fem")) + "\r\r\n"));
     EXPECT_EQ(r.status, 39);
     EXPECT_TRUE(read_file(dir.file("out.fem")) == times(kOut, 65536 / 73));
   }
@@ -119,6 +121,9 @@ int open_other_end(const std::string& path, int flags) {
 }
 
 TEST(Hostile, PipesNamedAsFiles) {
+  // Windows has no pipes among its files; Wine shows POSIX pipes as such, but (measured) opens them
+  // without waiting for the other end and keeps reading after the writer has gone.
+  if (windows_program()) GTEST_SKIP() << "no pipes among the files of Windows";
   TempDir dir;
   write_file(dir.file("big.fem"), times(kIn, 3000));
   ASSERT_EQ(mkfifo(dir.file("in.fifo").c_str(), 0600), 0);
@@ -176,15 +181,12 @@ TEST(Hostile, DeviceNames) {
 }
 
 TEST(Hostile, NewFileInAFolderWithoutWriteAccessIsAccessDenied) {
-  if (geteuid() != 0 || access("/usr/bin/setpriv", X_OK) != 0) GTEST_SKIP() << "needs root and setpriv";
+  if (!can_run_as_other_user()) GTEST_SKIP() << "cannot run the program as another user here";
   TempDir dir;
   chmod(dir.path().c_str(), 0755);
-  Result r = run({.env = {"RTL_UNIT6=" + dir.file("console.txt"), kNoTrace},
-                  .cwd = "/",
-                  .program = "/usr/bin/setpriv",
-                  .args = {"--clear-groups", "--regid=65534", "--reuid=65534", program_under_test()}});
-  EXPECT_EQ(r.err, "rtl: severe (9): permission to access file denied, unit 6, file " + dir.file("console.txt") +
-                       "\r\r\n");
+  Result r = run(as_other_user({.env = {"RTL_UNIT6=" + dir.file("console.txt"), kNoTrace}, .cwd = "/tmp"}));
+  EXPECT_EQ(r.err, "rtl: severe (9): permission to access file denied, unit 6, file " +
+                       shown_name(dir.file("console.txt")) + "\r\r\n");
   EXPECT_EQ(r.status, 9);
 }
 
@@ -194,6 +196,7 @@ TEST(Hostile, MemoryRunsOut) {
 #ifdef QUIL_SANITIZE
   GTEST_SKIP() << "the sanitizer's own memory needs no limit";
 #endif
+  if (windows_program()) GTEST_SKIP() << "Wine needs more address space than a limit would leave";
   TempDir dir;
   write_file(dir.file("big.fem"), times(kIn, 2000));
   for (const char* buffered : {"RTL_BUFFERED=0", "RTL_BUFFERED=1"}) {
@@ -219,6 +222,8 @@ TEST(Hostile, MemoryRunsOut) {
 }
 
 TEST(Hostile, FileSizeLimitKeepsEveryWholeRecord) {
+  // Measured: Wine writes from its own POSIX process, which the limit's signal ends mid-record.
+  if (windows_program()) GTEST_SKIP() << "a POSIX file-size limit ends Wine itself";
   TempDir dir;
   write_file(dir.file("big.fem"), times(kIn, 2000));
   for (const char* buffered : {"RTL_BUFFERED=0", "RTL_BUFFERED=1"}) {

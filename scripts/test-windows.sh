@@ -1,0 +1,50 @@
+#!/usr/bin/env bash
+# Builds quil.exe and the unit tests with MinGW-w64, runs the unit tests under Wine, then the end-to-end
+# suite of the native build against quil.exe under Wine, and makes the ZIP package. Wine keeps its prefix
+# inside build/windows; its servers run for the length of this script only.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+root="$PWD"
+
+cmake --preset windows >/dev/null
+cmake --build --preset windows
+
+export WINEPREFIX="$root/build/windows/wine-prefix"
+export WINEDEBUG=-all
+run_wine="$root/scripts/wine-run.sh"
+other_prefix="$root/build/windows/wine-prefix-other-user"
+other_user=()
+if [ "$(id -u)" -eq 0 ] && [ -x /usr/bin/setpriv ]; then
+  mkdir -p "$other_prefix"
+  chown 65534:65534 "$other_prefix"
+  other_user=(/usr/bin/setpriv --clear-groups --regid=65534 --reuid=65534 /usr/bin/env HOME=/tmp
+              "QUIL_WINEPREFIX=$other_prefix" "WINEPREFIX=$other_prefix" WINEDEBUG=-all)
+fi
+
+stop_servers() {
+  wineserver -k 2>/dev/null || true
+  if ((${#other_user[@]})); then "${other_user[@]}" wineserver -k 2>/dev/null || true; fi
+}
+trap stop_servers EXIT
+
+# A persistent server, and one warm-up run with every standard stream on /dev/null: the first program
+# after the server starts hands its pipes to Wine's helper processes, which never close them.
+wineserver -p || true  # a server left running for this prefix serves as well
+"$run_wine" build/windows/quil.exe </dev/null >/dev/null 2>&1 || true
+if ((${#other_user[@]})); then
+  "${other_user[@]}" wineserver -p || true
+  "${other_user[@]}" "$run_wine" build/windows/quil.exe </dev/null >/dev/null 2>&1 || true
+fi
+
+echo "== windows: unit tests under Wine"
+ctest --preset windows -j "$(nproc)"
+
+echo "== windows: end-to-end tests of quil.exe under Wine"
+e2e_env=(QUIL_UNDER_TEST="$run_wine $root/build/windows/quil.exe"
+         QUIL_PROBE="$run_wine $root/build/windows/tests/rtl_probe.exe")
+if ((${#other_user[@]})); then e2e_env+=(QUIL_WINEPREFIX_OTHER_USER="$other_prefix"); fi
+env "${e2e_env[@]}" build/release/tests/quil_e2e_tests --gtest_brief=1
+
+echo "== windows: package"
+cmake --build --preset windows --target package >/dev/null
+ls build/windows/quil-*-windows-x64.zip
