@@ -20,6 +20,7 @@
 #include <cfenv>
 #include <cstring>
 
+#include "rtl/platform/backend.h"
 #include "rtl/platform/platform.h"
 
 extern char** environ;
@@ -39,8 +40,6 @@ std::int64_t real_raw_read(std::intptr_t fd, void* data, std::size_t size, int* 
 
 namespace {
 
-std::atomic<RawWrite> g_write{real_raw_write};
-std::atomic<RawRead> g_read{real_raw_read};
 
 int fd_of(Handle h) { return static_cast<int>(h.value); }
 
@@ -108,39 +107,6 @@ void reserve_standard_handles() {
   }
 }
 
-ReadResult read(Handle h, void* buffer, std::size_t size) {
-  for (;;) {
-    int err = 0;
-    std::int64_t n = g_read.load(std::memory_order_relaxed)(h.value, buffer, size, &err);
-    if (n > 0) return {static_cast<std::size_t>(n), ReadStatus::ok, 0};
-    if (n == 0) return {0, ReadStatus::end_of_data, 0};
-    if (err == EINTR) continue;
-    return {0, ReadStatus::failed, static_cast<SysError>(err)};
-  }
-}
-
-SysError write_all(Handle h, const void* data, std::size_t size, std::size_t* written) {
-  const char* const start = static_cast<const char*>(data);
-  const char* p = start;
-  SysError error = 0;
-  while (size > 0) {
-    int err = 0;
-    std::int64_t n = g_write.load(std::memory_order_relaxed)(h.value, p, size, &err);
-    if (n < 0) {
-      if (err == EINTR) continue;
-      error = static_cast<SysError>(err);
-      break;
-    }
-    if (n == 0) {  // a write that makes no progress would loop for ever
-      error = ENOSPC;
-      break;
-    }
-    p += n;
-    size -= static_cast<std::size_t>(n);
-  }
-  if (written != nullptr) *written = static_cast<std::size_t>(p - start);
-  return error;
-}
 
 namespace {
 OpenResult refused(int err) {
@@ -580,14 +546,10 @@ std::size_t exception_registers(char* out, std::size_t capacity) {
   return n;
 }
 
-std::uint32_t thread_token() {
-  static std::atomic<std::uint32_t> next{1};
-  thread_local std::uint32_t token = next.fetch_add(1);
-  return token;
-}
 
-void set_raw_write(RawWrite fn) { g_write.store(fn ? fn : real_raw_write); }
-void set_raw_read(RawRead fn) { g_read.store(fn ? fn : real_raw_read); }
+ReadStatus status_of_read_error(int error) {
+  return error == EINTR ? ReadStatus::ok : ReadStatus::failed;
+}
 int interrupted_code() { return EINTR; }
 int no_space_code() { return ENOSPC; }
 int io_error_code() { return EIO; }

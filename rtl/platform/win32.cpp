@@ -11,6 +11,7 @@
 #include <cstring>
 #include <float.h>
 
+#include "rtl/platform/backend.h"
 #include "rtl/platform/platform.h"
 
 namespace rtl::platform {
@@ -48,8 +49,6 @@ std::int64_t real_raw_read(std::intptr_t handle, void* data, std::size_t size, i
 
 namespace {
 
-std::atomic<RawWrite> g_write{real_raw_write};
-std::atomic<RawRead> g_read{real_raw_read};
 
 OpenRefusal refusal_for(DWORD err) {
   switch (err) {
@@ -115,42 +114,6 @@ Handle standard_handle(StdStream stream) {
 // transfer on it fails.
 void reserve_standard_handles() {}
 
-ReadResult read(Handle h, void* buffer, std::size_t size) {
-  for (;;) {
-    int err = 0;
-    std::int64_t n = g_read.load(std::memory_order_relaxed)(h.value, buffer, size, &err);
-    if (n > 0) return {static_cast<std::size_t>(n), ReadStatus::ok, 0};
-    if (n == 0) return {0, ReadStatus::end_of_data, 0};
-    if (err == kInterrupted) continue;
-    // A pipe whose writer has gone, and the system's own end of file, are the end of the data.
-    if (err == ERROR_BROKEN_PIPE || err == ERROR_HANDLE_EOF) return {0, ReadStatus::end_of_data, 0};
-    if (err == ERROR_OPERATION_ABORTED) return {0, ReadStatus::aborted, static_cast<SysError>(err)};
-    return {0, ReadStatus::failed, static_cast<SysError>(err)};
-  }
-}
-
-SysError write_all(Handle h, const void* data, std::size_t size, std::size_t* written) {
-  const char* const start = static_cast<const char*>(data);
-  const char* p = start;
-  SysError error = 0;
-  while (size > 0) {
-    int err = 0;
-    std::int64_t n = g_write.load(std::memory_order_relaxed)(h.value, p, size, &err);
-    if (n < 0) {
-      if (err == kInterrupted) continue;
-      error = static_cast<SysError>(err);
-      break;
-    }
-    if (n == 0) {  // a write that makes no progress would loop for ever
-      error = ERROR_DISK_FULL;
-      break;
-    }
-    p += n;
-    size -= static_cast<std::size_t>(n);
-  }
-  if (written != nullptr) *written = static_cast<std::size_t>(p - start);
-  return error;
-}
 
 namespace {
 // An absolute name is handed over literally, so that the system does not take a file such as
@@ -555,14 +518,21 @@ std::size_t exception_registers(char* out, std::size_t capacity) {
   return n;
 }
 
-std::uint32_t thread_token() {
-  static std::atomic<std::uint32_t> next{1};
-  thread_local std::uint32_t token = next.fetch_add(1);
-  return token;
-}
 
-void set_raw_write(RawWrite fn) { g_write.store(fn ? fn : real_raw_write); }
-void set_raw_read(RawRead fn) { g_read.store(fn ? fn : real_raw_read); }
+ReadStatus status_of_read_error(int error) {
+  switch (error) {
+    case kInterrupted:
+      return ReadStatus::ok;
+    // A pipe whose writer has gone, and the system's own end of file, are the end of the data.
+    case ERROR_BROKEN_PIPE:
+    case ERROR_HANDLE_EOF:
+      return ReadStatus::end_of_data;
+    case ERROR_OPERATION_ABORTED:
+      return ReadStatus::aborted;
+    default:
+      return ReadStatus::failed;
+  }
+}
 int interrupted_code() { return kInterrupted; }
 int no_space_code() { return ERROR_DISK_FULL; }
 int io_error_code() { return ERROR_IO_DEVICE; }
