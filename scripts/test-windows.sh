@@ -17,13 +17,18 @@ other_user=()
 if [ "$(id -u)" -eq 0 ] && [ -x /usr/bin/setpriv ]; then
   mkdir -p "$other_prefix"
   chown 65534:65534 "$other_prefix"
-  other_user=(/usr/bin/setpriv --clear-groups --regid=65534 --reuid=65534 /usr/bin/env HOME=/tmp
+  other_user=(/usr/bin/setpriv --clear-groups --regid=65534 --reuid=65534 /usr/bin/env "HOME=$other_prefix"
               "QUIL_WINEPREFIX=$other_prefix" "WINEPREFIX=$other_prefix" WINEDEBUG=-all)
 fi
 
+# Wine keeps its servers' sockets in folders of /tmp; those this script brought there go with it.
+wine_tmp() { find /tmp -maxdepth 1 \( -name 'wine-*' -o -name '.wine-*' \) 2>/dev/null | sort; }
+wine_tmp_before="$(wine_tmp)"
 stop_servers() {
   wineserver -k 2>/dev/null || true
   if ((${#other_user[@]})); then "${other_user[@]}" wineserver -k 2>/dev/null || true; fi
+  sleep 1
+  comm -13 <(printf '%s\n' "$wine_tmp_before") <(wine_tmp) | while read -r d; do [ -n "$d" ] && rm -rf "$d"; done
 }
 trap stop_servers EXIT
 

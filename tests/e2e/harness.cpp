@@ -63,7 +63,9 @@ Options as_other_user(Options o) {
   std::vector<std::string> args = {"--clear-groups", "--regid=65534", "--reuid=65534"};
   if (windows_program()) {
     const char* prefix = getenv("QUIL_WINEPREFIX_OTHER_USER");
-    args.insert(args.end(), {"/usr/bin/env", "HOME=/tmp", std::string("QUIL_WINEPREFIX=") + (prefix ? prefix : "")});
+    const std::string folder = prefix != nullptr ? prefix : "";
+    // That user's home is its prefix folder too, so that Wine writes nothing elsewhere.
+    args.insert(args.end(), {"/usr/bin/env", "HOME=" + folder, "QUIL_WINEPREFIX=" + folder});
   }
   for (const std::string& word : split(o.program.empty() ? program_under_test() : o.program)) args.push_back(word);
   args.insert(args.end(), o.args.begin(), o.args.end());
