@@ -209,12 +209,14 @@ bool is_disk_file(Handle h) {
   return fstat(fd_of(h), &st) == 0 && S_ISREG(st.st_mode);
 }
 
-bool is_terminal(Handle h) { return isatty(fd_of(h)) == 1; }
-
 bool terminal_hung_up(Handle h) {
   termios settings;
   return tcgetattr(fd_of(h), &settings) != 0 && errno == EIO;
 }
+
+// Subtle: a terminal that has just been hung up no longer answers as one, but it is still the console
+// whose hang-up is on its way.
+bool is_terminal(Handle h) { return isatty(fd_of(h)) == 1 || terminal_hung_up(h); }
 
 std::int64_t position(Handle h) { return lseek(fd_of(h), 0, SEEK_CUR); }
 bool seek(Handle h, std::int64_t offset) { return lseek(fd_of(h), offset, SEEK_SET) == offset; }
