@@ -6,9 +6,6 @@ set -euo pipefail
 cd "$(dirname "$0")/.."
 root="$PWD"
 
-cmake --preset windows >/dev/null
-cmake --build --preset windows
-
 export WINEPREFIX="$root/build/windows/wine-prefix"
 export WINEDEBUG=-all
 run_wine="$root/scripts/wine-run.sh"
@@ -32,14 +29,19 @@ stop_servers() {
 }
 trap stop_servers EXIT
 
-# A persistent server, and one warm-up run with every standard stream on /dev/null: the first program
-# after the server starts hands its pipes to Wine's helper processes, which never close them.
+# A persistent server, and one warm-up run with every standard stream on /dev/null, before anything
+# else runs under Wine (the build runs the unit tests to list them): the first program after the server
+# starts hands its pipes to Wine's helper processes, which never close them.
+mkdir -p "$WINEPREFIX"
 wineserver -p || true  # a server left running for this prefix serves as well
-"$run_wine" build/windows/quil.exe </dev/null >/dev/null 2>&1 || true
+"$run_wine" wineboot </dev/null >/dev/null 2>&1 || true
 if ((${#other_user[@]})); then
   "${other_user[@]}" wineserver -p || true
-  "${other_user[@]}" "$run_wine" build/windows/quil.exe </dev/null >/dev/null 2>&1 || true
+  "${other_user[@]}" "$run_wine" wineboot </dev/null >/dev/null 2>&1 || true
 fi
+
+cmake --preset windows >/dev/null
+cmake --build --preset windows
 
 echo "== windows: unit tests under Wine"
 ctest --preset windows -j "$(nproc)"
