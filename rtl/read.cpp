@@ -49,9 +49,9 @@ NextRecord next_record(Unit* unit, int* failure) {
           (r.status != platform::ReadStatus::ok && in.terminal)) {
         // A console read cut short may be the work of a console event (a closed window hangs up the
         // terminal, and the system ends the read before it delivers the hang-up): the event and the
-        // failed read are one, and the event's handler ends the program.
-        // A terminal whose read failed, or that is hung up, has its hang-up on the way for certain; a mere
-        // end of input gets a moment's grace.
+        // failed read are one, and the event's handler ends the program. A terminal whose read failed,
+        // or that is hung up, has its hang-up on the way for certain; a mere end of input gets a
+        // moment's grace.
         platform::yield();
         const bool hung_up = r.status == platform::ReadStatus::failed ||
                              (in.terminal && platform::terminal_hung_up(unit->input_handle()));
@@ -91,7 +91,8 @@ NextRecord next_record(Unit* unit, int* failure) {
   in.ahead_begin = in.record_lf + 1;
   in.field = in.record_begin;
   if (in.record_counter >= 0) ++in.record_counter;
-  if (in.record_end - in.record_begin == 1 && in.buffer[in.record_begin] == 0x1A) return NextRecord::end_of_file;
+  if (in.record_end - in.record_begin == 1 && in.buffer[in.record_begin] == 0x1A)
+    return NextRecord::end_of_file;
   return NextRecord::record;
 }
 
@@ -197,7 +198,8 @@ constexpr Layout kDataRecord{"(A8,4E16.8)"};
 
 }  // namespace
 
-int read_statement(std::int32_t number, const Layout& layout, Handlers handlers, std::span<const InDatum> items) {
+int read_statement(std::int32_t number, const Layout& layout, Handlers handlers,
+                   std::span<const InDatum> items) {
   int outcome = 0;
   Unit* unit = begin_read(number, handlers, &outcome);
   if (unit == nullptr) return outcome;
@@ -211,11 +213,13 @@ int read_data_record(std::int32_t number, Handlers handlers, std::span<const InD
   InputState& in = unit->in;
   const char* record = in.buffer.data() + in.record_begin;
   const std::size_t length = in.record_end - in.record_begin;
-  // Subtle: a comma ends a numeric field early and moves every field after it; such a record, like one
-  // whose items are not a text and four reals, takes the walk.
+  // Subtle: a comma ends a numeric field early and moves every field after it; such a record, like
+  // items that are not a text and four reals, takes the walk.
   const std::size_t numeric_end = std::min<std::size_t>(length, 72);
-  if ((numeric_end > 8 && std::memchr(record + 8, ',', numeric_end - 8) != nullptr) ||
-      items[0].type != InDatum::Type::text) {
+  const bool kinds = items[0].type == InDatum::Type::text &&
+                     std::all_of(items.begin() + 1, items.end(),
+                                 [](const InDatum& d) { return d.type == InDatum::Type::real; });
+  if (!kinds || (numeric_end > 8 && std::memchr(record + 8, ',', numeric_end - 8) != nullptr)) {
     return transfer_items(unit, kDataRecord, handlers, items);
   }
   transfer(unit, kDataRecord[0], items[0], unit->blank);
@@ -233,15 +237,12 @@ int read_data_record(std::int32_t number, Handlers handlers, std::span<const InD
       std::memset(field + present, ' ', 16 - present);
       d = convert::decode_real(field, 16, 8, 0, zeros);
     }
-    if (items[1 + i].type != InDatum::Type::real) return fail(Failure::input_conversion, unit, handlers);
     *items[1 + i].real = d.value;
     if (d.status != convert::DecodeStatus::converted) return fail(Failure::input_conversion, unit, handlers);
   }
   free_unit(unit);
   return 0;
 }
-
-
 
 int backspace(std::int32_t number, bool handle_errors) {
   Handlers handlers{false, handle_errors};

@@ -85,27 +85,22 @@ void wait_for_the_end() {
 }
 
 namespace {
-bool on_event_thread() {
-  std::uint32_t t = g_event_thread.load();
-  return t != 0 && t == platform::thread_token();
-}
-}  // namespace
-
-void begin_transfer(bool writing) {
-  // The event thread's own writes (the release of the units) leave the program thread's state alone.
-  if (on_event_thread()) return;
+// Publishes the program thread's state, then parks it if a console event is being handled elsewhere.
+// The event thread's own transfers (the release of the units) leave that state alone.
+void enter_state(ProgramThread state) {
+  const std::uint32_t me = platform::thread_token();
+  if (g_event_thread.load() == me) return;
   // Subtle: the state is published before the event mark is looked at, and the event thread marks
   // before it looks at the state; so either this thread parks here or the event thread waits for the
   // write to end.
-  g_program_thread.store(writing ? ProgramThread::writing : ProgramThread::reading);
-  if (console_event_on_other_thread()) wait_for_the_end();
+  g_program_thread.store(state);
+  const std::uint32_t event = g_event_thread.load();
+  if (event != 0 && event != me) wait_for_the_end();
 }
+}  // namespace
 
-void end_transfer() {
-  if (on_event_thread()) return;
-  g_program_thread.store(ProgramThread::running);
-  if (console_event_on_other_thread()) wait_for_the_end();
-}
+void begin_transfer(bool writing) { enter_state(writing ? ProgramThread::writing : ProgramThread::reading); }
+void end_transfer() { enter_state(ProgramThread::running); }
 
 void settle_program_thread() {
   // A write to a disk file ends within moments; one to a pipe nobody drains may never end, hence

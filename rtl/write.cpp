@@ -139,7 +139,8 @@ struct Walk {
 void put_integer(char* field, std::size_t width, std::int32_t value) {
   char digits[12];
   std::size_t n = 0;
-  std::uint32_t magnitude = value < 0 ? 0u - static_cast<std::uint32_t>(value) : static_cast<std::uint32_t>(value);
+  std::uint32_t magnitude =
+      value < 0 ? 0u - static_cast<std::uint32_t>(value) : static_cast<std::uint32_t>(value);
   do {
     digits[n++] = static_cast<char>('0' + magnitude % 10);
     magnitude /= 10;
@@ -161,10 +162,6 @@ void put_text(char* field, std::size_t width, std::string_view text) {
     std::memcpy(field, text.data(), width);
   }
 }
-
-}  // namespace
-
-namespace {
 
 // Starts a write statement: takes the unit and makes sure that it can take formatted records. Returns
 // nullptr after a failure (which is reported: no write statement handles one).
@@ -268,7 +265,8 @@ void write_statement(std::int32_t number, const Layout& layout, std::span<const 
       }
       case ItemKind::int_field: {
         const OutDatum& d = items[next++];
-        if (char* at = walk.place(static_cast<std::size_t>(item.width))) put_integer(at, item.width, d.integer);
+        if (char* at = walk.place(static_cast<std::size_t>(item.width)))
+          put_integer(at, item.width, d.integer);
         break;
       }
       case ItemKind::exp_field: {

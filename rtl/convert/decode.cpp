@@ -51,7 +51,6 @@ double exact_power_of_ten(int e) {
   return kPowers[e];
 }
 
-
 // Up to 19 significant digits m and a power of ten: one exact operation where both are exact, else the
 // product method; false when neither proves the result.
 bool quick_value(std::uint64_t m, long power, double* out) {
@@ -93,7 +92,8 @@ Decoded round_to_double(const Scan& s, long power) {
   double v = 0.0;
   auto result = std::from_chars(text, end, v);
   if (result.ec == std::errc::result_out_of_range) {
-    return p > 0 ? signed_value(s, kInfinity, DecodeStatus::failed) : signed_value(s, 0.0, DecodeStatus::converted);
+    return p > 0 ? signed_value(s, kInfinity, DecodeStatus::failed)
+                 : signed_value(s, 0.0, DecodeStatus::converted);
   }
   if (v == kInfinity) return signed_value(s, kInfinity, DecodeStatus::failed);
   return signed_value(s, v, DecodeStatus::converted);
@@ -161,7 +161,8 @@ bool quick_decode(const char* p, const char* end, int digits, int scale, Decoded
     *end++ = 'e';
     end = std::to_chars(end, text + sizeof text, power).ptr;
     auto result = std::from_chars(text, end, v);
-    const bool too_large = result.ec == std::errc::result_out_of_range ? power + significant > 0 : v == kInfinity;
+    const bool too_large =
+        result.ec == std::errc::result_out_of_range ? power + significant > 0 : v == kInfinity;
     if (too_large) {
       out->value = negative ? -kInfinity : kInfinity;
       out->status = DecodeStatus::failed;
@@ -205,7 +206,8 @@ bool product_to_double(std::uint64_t w, long q, double* out) {
   }
   const int biased = e2 + 52 + 1023;
   if (biased < 1 || biased > 2046) return false;
-  *out = std::bit_cast<double>((static_cast<std::uint64_t>(biased) << 52) | (mantissa & ((std::uint64_t{1} << 52) - 1)));
+  *out = std::bit_cast<double>((static_cast<std::uint64_t>(biased) << 52) |
+                               (mantissa & ((std::uint64_t{1} << 52) - 1)));
   return true;
 }
 
