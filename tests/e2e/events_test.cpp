@@ -46,6 +46,7 @@ Result close_terminal_at_the_prompt(const std::string& dir) {
   pid_t pid = forkpty(&master, nullptr, nullptr, nullptr);
   if (pid == 0) {
     dup2(err[1], 2);
+    close_range(3, ~0U, 0);
     sigset_t none;
     sigemptyset(&none);
     sigprocmask(SIG_SETMASK, &none, nullptr);

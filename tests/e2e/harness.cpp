@@ -94,6 +94,9 @@ Child::Child(const Options& o) {
     dup2(out[1], 1);
     dup2(err[1], 2);
     if (o.close_stdout) close(1);
+    // Subtle: a descriptor another test thread opened without close-on-exec (the far end of a named
+    // pipe, say) would make the program its own reader or writer; it inherits only its three streams.
+    close_range(3, ~0U, 0);
     if (!o.cwd.empty() && chdir(o.cwd.c_str()) != 0) _exit(127);
     // The child starts with no signal blocked and default dispositions, as from a shell.
     sigset_t none;
