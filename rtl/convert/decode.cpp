@@ -99,6 +99,26 @@ Decoded round_to_double(const Scan& s, long power) {
   return signed_value(s, v, DecodeStatus::converted);
 }
 
+// Eight characters read as one little-endian word: all digits when no byte lies below '0' or above '9'.
+bool eight_digits(std::uint64_t chunk) {
+  return (((chunk + 0x4646464646464646u) | (chunk - 0x3030303030303030u)) & 0x8080808080808080u) == 0;
+}
+
+// Their value: neighbouring digits, then pairs, then quadruples combined by multiplications in place.
+std::uint32_t eight_digits_value(std::uint64_t chunk) {
+  chunk -= 0x3030303030303030u;
+  chunk = chunk * 10 + (chunk >> 8);
+  constexpr std::uint64_t kPairs = 0x000000FF000000FFu;
+  chunk = (((chunk & kPairs) * 0x000F424000000064u) + (((chunk >> 16) & kPairs) * 0x0000271000000001u)) >> 32;
+  return static_cast<std::uint32_t>(chunk);
+}
+
+int significant_digits(std::uint32_t v) {
+  int n = 0;
+  for (; v != 0; v /= 10) ++n;
+  return n;
+}
+
 // The common shape of a field, taken in one tight pass: blanks, a sign, digits with at most one point,
 // and an exponent of at most six digits after E, D, Q or a sign, up to the field's last column. Any
 // other field, and any value that needs more than one exact operation, is left to the full scan.
@@ -110,6 +130,20 @@ bool quick_decode(const char* p, const char* end, int digits, int scale, Decoded
   int significant = 0, after_point = 0, digits_seen = 0;
   bool point = false;
   for (; p < end; ++p) {
+    if constexpr (std::endian::native == std::endian::little) {
+      // The run of decimals after the point, eight at a time.
+      std::uint64_t chunk;
+      if (end - p >= 8 && (std::memcpy(&chunk, p, 8), eight_digits(chunk))) {
+        const std::uint32_t v = eight_digits_value(chunk);
+        const int more = m != 0 ? 8 : significant_digits(v);
+        if ((significant += more) > 19) return false;
+        m = m * 100000000 + v;
+        digits_seen += 8;
+        after_point += point ? 8 : 0;
+        p += 7;
+        continue;
+      }
+    }
     unsigned d = static_cast<unsigned char>(*p) - '0';
     if (d <= 9) {
       ++digits_seen;

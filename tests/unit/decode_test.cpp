@@ -53,6 +53,10 @@ TEST(Decode, E16_8Fields) {
       {"1.0-05", 0.00001, true},  // a sign after the digits begins the exponent
       {"1.0+5", 100000.0, true},
       {"123456789", 1.23456789, true},  // no point: the last eight digits are decimals
+      {"000012345678E+00", 0.12345678, true},  // eight digits at once, the first four leading zeros
+      {"0.00000000100000", 1e-9, true},        // eight zeros at once before the first significant digit
+      {"12345678.9012345", 12345678.9012345, true},
+      {"0.1234567890123456789012", 0.1234567890123456789012, true},  // 22 digits: the exact road
       {"12345E2", 0.012345, true},
       {"12+3", 0.00012, true},
       {"1.5E", 1.5, true},  // an exponent without digits is 0
