@@ -65,7 +65,6 @@ constexpr std::uint64_t kTens[] = {1ull,
                                    100000000000000000ull};
 constexpr int kFastDigits = 17;
 
-
 constexpr char kDigitPairs[] =
     "00010203040506070809101112131415161718192021222324252627282930313233343536373839"
     "40414243444546474849505152535455565758596061626364656667686970717273747576777879"
@@ -131,7 +130,8 @@ bool fast_digits(double magnitude, int n, std::uint64_t* digits, int* exponent) 
   int x = floor_log10_pow2(e + 63) + 1;
   if (x >= kLowestPower && x <= kHighestPower) {
     const Power& ten = power_of_ten(x);
-    if (ten.exponent < e + 63 || (ten.exponent == e + 63 && m >= ten.mantissa.high)) ++x;
+    // Subtle: whether a value lies above its binade's power of ten is a coin toss; no branch on it.
+    x += (ten.exponent < e + 63) | ((ten.exponent == e + 63) & (m >= ten.mantissa.high));
   }
   for (int attempt = 0; attempt < 2; ++attempt) {
     const int q = n - x;
@@ -153,14 +153,11 @@ bool fast_digits(double magnitude, int n, std::uint64_t* digits, int* exponent) 
     }
     const std::uint64_t fraction_high = z.word[0] & ((std::uint64_t{1} << cut) - 1);
     const std::uint64_t half = std::uint64_t{1} << (cut - 1);
-    bool up;
-    if (fraction_high > half || (fraction_high == half && (z.word[1] != 0 || z.word[2] != 0))) {
-      up = true;
-    } else if (fraction_high == half || (fraction_high == half - 1 && z.word[1] == ~std::uint64_t{0})) {
-      return false;  // within reach of one half
-    } else {
-      up = false;
-    }
+    // The rounding direction, too, is a coin toss: computed, not branched on.
+    const bool up = (fraction_high > half) | ((fraction_high == half) & ((z.word[1] | z.word[2]) != 0));
+    const bool near_half =
+        (fraction_high == half) | ((fraction_high == half - 1) & (z.word[1] == ~std::uint64_t{0}));
+    if (near_half & !up) return false;  // within reach of one half
     std::uint64_t d = integer + (up ? 1 : 0);
     if (d == kTens[n]) {  // the rounding carried into a new digit
       d = kTens[n - 1];
@@ -229,8 +226,8 @@ EncodeStatus encode_exponential(double value, char* field, int width, int digits
     letter = m <= 2;
   }
   const bool sign = negative || plus_sign;
-  const long required = static_cast<long>(digits) + 2 + exponent_width + (k >= 1 ? 1 : 0) + (letter ? 1 : 0) +
-                        (sign ? 1 : 0);
+  const long required =
+      static_cast<long>(digits) + 2 + exponent_width + (k >= 1 ? 1 : 0) + (letter ? 1 : 0) + (sign ? 1 : 0);
   if (required > width) return asterisks(field, width);
 
   // Built from the right end.

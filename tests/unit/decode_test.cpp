@@ -1,4 +1,6 @@
 // Real field decoding: the scan's rules, the range rules, and exact rounding.
+#include "rtl/convert/decode.h"
+
 #include <gtest/gtest.h>
 
 #include <bit>
@@ -8,8 +10,6 @@
 #include <limits>
 #include <random>
 #include <string>
-
-#include "rtl/convert/decode.h"
 
 namespace {
 
@@ -52,7 +52,7 @@ TEST(Decode, E16_8Fields) {
       {"1.0e5", 100000.0, true},
       {"1.0-05", 0.00001, true},  // a sign after the digits begins the exponent
       {"1.0+5", 100000.0, true},
-      {"123456789", 1.23456789, true},  // no point: the last eight digits are decimals
+      {"123456789", 1.23456789, true},         // no point: the last eight digits are decimals
       {"000012345678E+00", 0.12345678, true},  // eight digits at once, the first four leading zeros
       {"0.00000000100000", 1e-9, true},        // eight zeros at once before the first significant digit
       {"12345678.9012345", 12345678.9012345, true},
@@ -109,7 +109,8 @@ TEST(Decode, E16_8Fields) {
   for (const char* text : {"9007199254740993.", "0.30000000000000001665", "123456789012345678901234567890.",
                            "2.2250738585072011E-308", "4.9406564584124654E-324", "2.4703282292062328E-324"}) {
     auto d = decode_real(text, std::strlen(text), 8, 0);
-    EXPECT_EQ(std::bit_cast<std::uint64_t>(d.value), std::bit_cast<std::uint64_t>(std::strtod(text, nullptr))) << text;
+    EXPECT_EQ(std::bit_cast<std::uint64_t>(d.value), std::bit_cast<std::uint64_t>(std::strtod(text, nullptr)))
+        << text;
   }
 }
 
