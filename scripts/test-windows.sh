@@ -30,7 +30,7 @@ stop_servers() {
 trap stop_servers EXIT
 
 # A persistent server, and one warm-up run with every standard stream on /dev/null, before anything
-# else runs under Wine (the build runs the unit tests to list them): the first program after the server
+# else runs under Wine (ctest lists the unit tests by running them): the first program after the server
 # starts hands its pipes to Wine's helper processes, which never close them.
 mkdir -p "$WINEPREFIX"
 wineserver -p || true  # a server left running for this prefix serves as well
