@@ -131,7 +131,7 @@ bool quick_decode(const char* p, const char* end, int digits, int scale, Decoded
   bool point = false;
   for (; p < end; ++p) {
     if constexpr (std::endian::native == std::endian::little) {
-      // The run of decimals after the point, eight at a time.
+      // Eight digits at once wherever they stand; in these fields that is the run of decimals.
       std::uint64_t chunk;
       if (end - p >= 8 && (std::memcpy(&chunk, p, 8), eight_digits(chunk))) {
         const std::uint32_t v = eight_digits_value(chunk);
