@@ -1,7 +1,8 @@
 // Arbitrary bytes as the file to repair, run through the repair pass itself. What must always hold is
 // checked against a plain cut of the lines written from the rules: one 72-character CR LF record for
 // every input record up to the end (a Ctrl-Z line ends it); a data record written anew field by field,
-// every field stable when read back and written again; any other record its first 72 columns.
+// every field stable when read back and written again; any other record, and every record of a text
+// block that a header announces, its first 72 columns.
 #include <cstdint>
 #include <cstdlib>
 #include <cstring>
@@ -9,6 +10,7 @@
 #include <string_view>
 
 #include "driver/driver.h"
+#include "driver/text_records.h"
 #include "fuzz/scratch_files.h"
 #include "rtl/convert/decode.h"
 #include "rtl/convert/encode.h"
@@ -33,8 +35,14 @@ int connect(std::int32_t unit, const std::string& path, const char* status) {
   return rtl::connect(unit, req);
 }
 
-// The record that the repair pass must write for one input line.
-std::string expected_record(std::string_view line, bool* repaired) {
+std::string copied(std::string_view line) {
+  std::string copy(line.substr(0, 72));
+  copy.resize(72, ' ');
+  return copy + "\r\n";
+}
+
+// The record that the repair pass must write for one input line, read as a data record.
+std::string expected_record(std::string_view line, bool* repaired, double (&values)[4]) {
   *repaired = false;
   std::string record(line.substr(0, 8));
   record.resize(8, ' ');
@@ -57,11 +65,8 @@ std::string expected_record(std::string_view line, bool* repaired) {
       at += 16;
     }
     rtl::convert::Decoded d = rtl::convert::decode_real(field, n, 8, 0);
-    if (d.status != rtl::convert::DecodeStatus::converted) {
-      std::string copy(line.substr(0, 72));
-      copy.resize(72, ' ');
-      return copy + "\r\n";
-    }
+    if (d.status != rtl::convert::DecodeStatus::converted) return copied(line);
+    values[i] = d.value;
     char out[16];
     rtl::convert::encode_exponential(d.value, out, 16, 8, 1);
     record.append(out, 16);
@@ -107,6 +112,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
 
   std::string expected;
   std::int32_t records = 0;
+  std::int32_t text_due = 0;
   for (std::size_t at = 0; at < input.size();) {
     std::size_t lf = input.find('\n', at);
     std::size_t end = lf == std::string_view::npos ? input.size() : lf;
@@ -115,7 +121,16 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     if (!line.empty() && line.back() == '\r') line.remove_suffix(1);
     if (line == "\x1a") break;
     bool repaired = false;
-    std::string record = expected_record(line, &repaired);
+    double values[4];
+    std::string record = expected_record(line, &repaired, values);
+    const bool text = text_due > 0 && line.substr(0, 8).find_first_not_of(' ') == std::string_view::npos;
+    text_due = text ? text_due - 1 : 0;
+    if (text) {
+      record = copied(line);
+      repaired = false;
+    } else if (repaired) {
+      text_due = quil::announced_text_records(std::span<const char, 8>(record.data(), 8), values);
+    }
     check(output.compare(expected.size(), record.size(), record) == 0);
     if (repaired) check_stable(std::string_view(record).substr(0, 72));
     expected += record;

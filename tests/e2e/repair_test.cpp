@@ -1,6 +1,8 @@
 // The repair pass end to end: each case compares the whole output file byte for byte.
 #include <gtest/gtest.h>
 
+#include <cstdio>
+
 #include "e2e/harness.h"
 
 namespace e2e {
@@ -8,6 +10,16 @@ namespace {
 
 const std::string kZeros = "  0.00000000E+00  0.00000000E+00  0.00000000E+00  0.00000000E+00";
 std::string line(const std::string& text) { return padded(text, 72) + "\r\n"; }
+// A header record as the repair writes it: the name and four whole numbers.
+std::string header(const std::string& name, int a, int b, int c, int d) {
+  std::string record = padded(name, 8);
+  for (int v : {a, b, c, d}) {
+    char field[17];
+    std::snprintf(field, sizeof field, "%16.8E", static_cast<double>(v));
+    record += field;
+  }
+  return record;
+}
 
 struct Case {
   const char* what;
@@ -64,6 +76,16 @@ TEST(Repair, Cases) {
        line(std::string("bin\0\xff\x80 text", 11))},
       {"a CR but no LF anywhere is one record", "TEXT one\rTEXT two\rTEXT three",
        line("TEXT one\rTEXT two\rTEXT three")},
+      // Announced text records are copied even where they read as numbers.
+      {"a text block with CR LF, ended by the end of the file",
+       header("TEXT", 1, 0, 3, 72) + "\r\n        2026\r\n        1,2\r\n",
+       header("TEXT", 1, 0, 3, 72) + "\r\n" + line("        2026") + line("        1,2")},
+      {"a name record's block ended early by a record with a name",
+       header("TDLOAD", 4, 1, 102, 100) + "\n        1\nGRID\n        7\n",
+       header("TDLOAD", 4, 1, 102, 100) + "\r\n" + line("        1") + "GRID    " + kZeros + "\r\n" +
+           "          7.00000000E-08  0.00000000E+00  0.00000000E+00  0.00000000E+00\r\n"},
+      {"a Ctrl-Z line inside a text block ends the input",
+       header("DATE", 1, 0, 3, 72) + "\n\n\x1a\n        1\n", header("DATE", 1, 0, 3, 72) + "\r\n" + line("")},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.what);
@@ -76,11 +98,15 @@ TEST(Repair, Cases) {
   }
 }
 
-TEST(Repair, SampleFileByteForByte) {
-  TempDir dir;
-  Result r = repair(dir, read_file(std::string(QUIL_SAMPLES) + "/plate.fem"));
-  EXPECT_EQ(read_file(dir.file("out.fem")), read_file(std::string(QUIL_SAMPLES) + "/plate.repaired.fem"));
-  EXPECT_EQ(r.out, banner() + kInputPrompt + kOutputPrompt + "\r\n   118 lines with found\r\n\r\n");
+TEST(Repair, SampleFilesByteForByte) {
+  for (const char* sample : {"plate", "text-records"}) {
+    SCOPED_TRACE(sample);
+    TempDir dir;
+    Result r = repair(dir, read_file(std::string(QUIL_SAMPLES) + "/" + sample + ".fem"));
+    const std::string expected = read_file(std::string(QUIL_SAMPLES) + "/" + sample + ".repaired.fem");
+    EXPECT_EQ(read_file(dir.file("out.fem")), expected);
+    EXPECT_EQ(r.out, banner() + kInputPrompt + kOutputPrompt + summary(count_lines(expected)));
+  }
 }
 
 TEST(Repair, MoreThan999999RecordsShowAsterisks) {
