@@ -23,13 +23,20 @@ bool file_being_read(std::int32_t unit) {
 
 // Asks for a file name until one connects to `unit`. The output question also refuses a file that QUIL
 // reads, above all the one being repaired.
+// A first answer, when given, stands for the first one typed and is shown as if it had been.
 void ask_for_file(const char* question, const char* refusal, std::int32_t unit, std::int32_t mode,
-                  char (&name)[kNameLength]) {
+                  char (&name)[kNameLength], std::string_view first_answer = {}) {
   std::int32_t error_word = 0;
-  for (;;) {
+  for (bool given = !first_answer.empty();; given = false) {
     std::memset(name, ' ', sizeof name);
     write_prompt(kConsoleOut, question, 45);
-    rtl::read<kOneTextLayout>(kConsoleIn, rtl::Handlers{}, std::span<char>(name));
+    if (given) {
+      first_answer = first_answer.substr(0, kNameLength);
+      std::memcpy(name, first_answer.data(), first_answer.size());
+      rtl::write<kOneTextLayout>(kConsoleOut, first_answer);
+    } else {
+      rtl::read<kOneTextLayout>(kConsoleIn, rtl::Handlers{}, std::span<char>(name));
+    }
     connect_wrapper(name, kNameLength, unit, mode, error_word);
     if (error_word == 0 && unit == kOutputUnit && file_being_read(kOutputUnit)) {
       rtl::release(kOutputUnit);
@@ -51,13 +58,16 @@ void write_prompt(std::int32_t unit, const char* text, std::int32_t length) {
   rtl::write<kPromptLayout>(unit, std::string_view(buffer, static_cast<std::size_t>(n)));
 }
 
-void driver() {
+void driver() { driver(std::string_view()); }
+
+void driver(std::string_view first_answer) {
   rtl::divide_flaw_check();
   rtl::write<kBannerLayout>(kConsoleOut);
 
   char input_name[kNameLength];
   char output_name[kNameLength];
-  ask_for_file("Give SESAM file to repair (complete name) :  ", " Nonexisting file :", kInputUnit, 1, input_name);
+  ask_for_file("Give SESAM file to repair (complete name) :  ", " Nonexisting file :", kInputUnit, 1, input_name,
+               first_answer);
   ask_for_file("File to print the repaired data           :  ", " Cannot Open  :", kOutputUnit, 0, output_name);
 
   const std::int32_t lines = repair_pass(kInputUnit, kOutputUnit);

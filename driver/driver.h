@@ -1,6 +1,7 @@
 #pragma once
 
 #include <cstdint>
+#include <string_view>
 
 namespace quil {
 
@@ -10,11 +11,31 @@ inline constexpr std::int32_t kInputUnit = 88;
 inline constexpr std::int32_t kOutputUnit = 90;
 
 // The body of QUIL: banner, the two file dialogues, the repair pass, the summary, the end. Never returns.
-void driver();
+[[noreturn]] void driver();
+// The same with the first answer given (a name passed on the command line), shown as if typed.
+[[noreturn]] void driver(std::string_view first_answer);
 
 // Writes one blank and the first min(length, 80) characters of `text` to `unit`, with no line end, so
 // that the answer is typed on the same screen line.
 void write_prompt(std::int32_t unit, const char* text, std::int32_t length);
+
+// What a pass over a file found.
+inline constexpr int kShownTouching = 5;
+struct RepairCounts {
+  std::int64_t records = 0;   // written, or that would have been written
+  std::int64_t touching = 0;  // data records whose numbers touch (a field whose first column is not blank)
+  std::int64_t first_touching[kShownTouching] = {};  // the line numbers of the first of them
+};
+struct RepairOptions {
+  bool write = true;  // false: the records are only read and counted
+  bool count_touching = false;
+  // A record that is not data is read again from the record buffer where the file cannot step back.
+  bool step_back_in_hand = false;
+  void (*progress)(void* context, const RepairCounts& counts) = nullptr;  // now and then, when given
+  void* context = nullptr;
+};
+// The repair pass with its counts: every record of `input` read once and, when asked, written to `output`.
+void repair_records(std::int32_t input, std::int32_t output, const RepairOptions& options, RepairCounts& counts);
 
 // Reads every record of `input` once and writes one record to `output` for each: data records
 // repaired, any other line copied as 72-column text. Returns the number of records written.

@@ -28,6 +28,7 @@ inline constexpr rtl::Layout kBannerLayout{
 
 inline constexpr rtl::Layout kPromptLayout{"(' ',A,$)"};
 inline constexpr rtl::Layout kOneTextLayout{"(A)"};
+inline constexpr rtl::Layout kProgressLayout{"(A,$)"};
 inline constexpr rtl::Layout kTwoTextLayout{"(A,A)"};
 inline constexpr rtl::Layout kDataReadLayout{"(A8,4E16.8)"};
 inline constexpr rtl::Layout kDataWriteLayout{"(A,1P,4E16.8)"};

@@ -1,4 +1,14 @@
-#include "driver/driver.h"
+#include "driver/command_line.h"
 #include "rtl/startup.h"
 
-int main() { rtl::run_program(quil::driver); }
+namespace {
+int g_argc = 0;
+char** g_argv = nullptr;
+void program() { quil::command_line(g_argc, g_argv); }
+}  // namespace
+
+int main(int argc, char** argv) {
+  g_argc = argc;
+  g_argv = argv;
+  rtl::run_program(program);
+}

@@ -8,12 +8,22 @@
 #include "rtl/io.h"
 
 namespace quil {
+namespace {
 
-std::int32_t repair_pass(std::int32_t input, std::int32_t output) {
+// Whether a data record's numbers touch: a field whose first column is not blank.
+bool numbers_touch(std::string_view record) {
+  for (std::size_t at = 8; at < 72 && at < record.size(); at += 16) {
+    if (record[at] != ' ') return true;
+  }
+  return false;
+}
+
+}  // namespace
+
+void repair_records(std::int32_t input, std::int32_t output, const RepairOptions& options, RepairCounts& counts) {
   char name[8];
   double values[4] = {};
   char copy[72];
-  std::uint32_t lines = 0;
   std::int32_t text_records_due = 0;  // announced by the last header, still to come
   for (;;) {
     std::memset(name, ' ', sizeof name);
@@ -27,17 +37,29 @@ std::int32_t repair_pass(std::int32_t input, std::int32_t output) {
     text_records_due = announced_text ? text_records_due - 1 : 0;
     if (outcome > 0 || announced_text) {
       // Not a data record: step back and copy the line through as text.
-      rtl::backspace(input);
+      rtl::backspace(input, false, options.step_back_in_hand);
       if (rtl::read<kOneTextLayout>(input, rtl::Handlers{true, false}, std::span<char>(copy)) == -1) break;
-      rtl::write<kOneTextLayout>(output, std::string_view(copy, sizeof copy));
+      if (options.write) rtl::write<kOneTextLayout>(output, std::string_view(copy, sizeof copy));
     } else {
-      rtl::write<kDataWriteLayout>(output, std::string_view(name, sizeof name), values[0], values[1], values[2],
-                                   values[3]);
+      if (options.write) {
+        rtl::write<kDataWriteLayout>(output, std::string_view(name, sizeof name), values[0], values[1], values[2],
+                                     values[3]);
+      }
       text_records_due = announced_text_records(name, values);
+      if (options.count_touching && numbers_touch(rtl::record_in_hand(input))) {
+        if (counts.touching < kShownTouching) counts.first_touching[counts.touching] = counts.records + 1;
+        ++counts.touching;
+      }
     }
-    ++lines;
+    ++counts.records;
+    if (options.progress != nullptr && counts.records % 8192 == 0) options.progress(options.context, counts);
   }
-  return static_cast<std::int32_t>(lines);
+}
+
+std::int32_t repair_pass(std::int32_t input, std::int32_t output) {
+  RepairCounts counts;
+  repair_records(input, output, RepairOptions{}, counts);
+  return static_cast<std::int32_t>(static_cast<std::uint32_t>(counts.records));
 }
 
 }  // namespace quil

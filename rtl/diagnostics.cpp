@@ -261,6 +261,18 @@ bool switch_on(std::string_view name) {
 
 void set_report_allocator(ReportAllocator allocate) { g_report_allocator.store(allocate ? allocate : std::malloc); }
 
+namespace {
+std::atomic<bool> g_failure_numbers{false};
+}  // namespace
+
+void exit_with_failure_numbers(bool on) { g_failure_numbers.store(on); }
+
+int exit_status_for(std::uint32_t code, int native_status) {
+  if (!g_failure_numbers.load()) return native_status;
+  // Numbers above 255 belong to statements this program never makes; no platform may cut them.
+  return static_cast<int>(std::min<std::uint32_t>(code & 0xFFFF, 255));
+}
+
 EndHook set_end_hook(EndHook hook) { return g_end_hook.exchange(hook ? hook : default_end); }
 
 void end_program(int status) {
@@ -319,7 +331,7 @@ void issue_report(std::uint32_t code, std::int32_t number_value, std::string_vie
   // Breaking only makes sense with a debugger there; without one the failure keeps its own status.
   if (switch_on("RTL_IS_DEBUGGER_PRESENT") && platform::debugger_attached()) platform::break_into_debugger();
   if (switch_on("rtl_dump_flag")) platform::abnormal_termination();
-  end_program(static_cast<int>(code));
+  end_program(exit_status_for(code, static_cast<int>(code)));
 }
 
 int fail(std::uint32_t code, Unit* unit, std::int32_t unit_number, std::string_view file_name, Handlers handlers,

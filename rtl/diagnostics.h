@@ -88,6 +88,13 @@ bool switch_on(std::string_view name);
 using ReportAllocator = void* (*)(std::size_t size);
 void set_report_allocator(ReportAllocator allocate);
 
+// How a failure or a console event ends the process. By default the status is the failure's whole
+// condition code and an event's own number (0 for control-C); callers whose statuses scripts test ask
+// for the failure's number instead (200 for every console event), which no platform cuts or turns negative.
+void exit_with_failure_numbers(bool on);
+// The status to end with for `condition_code`, whose status by default is `native_status`.
+int exit_status_for(std::uint32_t condition_code, int native_status);
+
 // Replaceable end of the program, so that fatal roads can be tested without dying.
 using EndHook = void (*)(int status);
 EndHook set_end_hook(EndHook hook);

@@ -10,6 +10,7 @@ namespace {
 
 std::atomic<bool> g_exit_armed{false};
 std::atomic<bool> g_stop_in_progress{false};
+std::atomic<void (*)()> g_exit_cleanup{nullptr};
 
 constexpr Layout kStopLayout{"(A)"};
 constexpr Layout kReturnCodeLayout{"(A,A)"};
@@ -18,8 +19,13 @@ constexpr Layout kReturnCodeLayout{"(A,A)"};
 
 void arm_exit_handler() { g_exit_armed.store(true); }
 
+void set_exit_cleanup(void (*cleanup)()) { g_exit_cleanup.store(cleanup); }
+
 void exit_handler() {
-  if (!g_exit_armed.exchange(false)) return;
+  if (!g_exit_armed.exchange(false)) {
+    if (void (*cleanup)() = g_exit_cleanup.exchange(nullptr)) cleanup();
+    return;
+  }
   const std::uint32_t me = platform::thread_token();
   for_each_unit([me](Unit* unit) {
     std::uint32_t holder = unit->holder.load();
@@ -42,6 +48,7 @@ void exit_handler() {
   });
   delete g_exception_context;
   g_exception_context = nullptr;
+  if (void (*cleanup)() = g_exit_cleanup.exchange(nullptr)) cleanup();
 }
 
 void testing_reset_stop() { g_stop_in_progress.store(false); }

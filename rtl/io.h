@@ -44,6 +44,14 @@ int release(std::int32_t unit, bool return_errors = false);
 // Whether the file on disk that `writer` writes is the one that `reader` reads, however each was named.
 bool writes_file_read_by(std::int32_t writer, std::int32_t reader);
 
+// Whether the unit is connected to a disk file (not a device, console or pipe).
+bool on_disk_file(std::int32_t unit);
+// The size in bytes of the disk file that the unit reads; -1 when it reads no disk file.
+std::int64_t input_file_size(std::int32_t unit);
+
+// From now on the unit's records go out in blocks of whole records, as RTL_BUFFERED asks of files.
+void write_in_blocks(std::int32_t unit);
+
 // ---- writing ----------------------------------------------------------------------------------------
 
 struct OutDatum {
@@ -162,13 +170,22 @@ int read(std::int32_t unit, Handlers handlers, Items&&... items) {
 }
 
 // Steps back by one record so that the next read returns it again. Returns 0, or a failure number when
-// the caller handles errors.
-int backspace(std::int32_t unit, bool handle_errors = false);
+// the caller handles errors. A unit that cannot be positioned (a pipe, a console) fails the step back,
+// unless `from_record_in_hand` lets the record just read, still in the record buffer, serve it.
+int backspace(std::int32_t unit, bool handle_errors = false, bool from_record_in_hand = false);
+
+// The record that the last read on `unit` took, as the file holds it (without its line end), valid until
+// the next statement on the unit; *consumed receives how many bytes of the file lie up to its end. Empty
+// when the unit has read nothing.
+std::string_view record_in_hand(std::int32_t unit, std::int64_t* consumed = nullptr);
 
 // ---- termination ------------------------------------------------------------------------------------
 
-// Releases every unit still connected, once however often it is called.
+// Releases every unit still connected, once however often it is called, then runs the exit cleanup.
 void exit_handler();
+// A routine that the exit handler runs last, on every road to the end: a normal end, a failure report,
+// a console event. It runs at most once.
+void set_exit_cleanup(void (*cleanup)());
 
 // Normal termination: the driver's road is an empty text with the switch off and no code.
 [[noreturn]] void stop(std::string_view text = {}, bool compatible = false, std::int32_t code = 0,

@@ -437,6 +437,22 @@ int release(std::int32_t number, bool return_errors) {
               Handlers{false, return_errors}, Disposal::end_hold, rc);
 }
 
+bool on_disk_file(std::int32_t number) {
+  Unit* unit = find_unit(number, false);
+  return unit != nullptr && unit->connected && unit->disk;
+}
+
+std::int64_t input_file_size(std::int32_t number) {
+  Unit* unit = find_unit(number, false);
+  if (unit == nullptr || !unit->connected || !unit->in.positionable) return -1;
+  return platform::file_size(unit->input_handle());
+}
+
+void write_in_blocks(std::int32_t number) {
+  Unit* unit = find_unit(number, false);
+  if (unit != nullptr && unit->connected && unit->access != Access::direct) unit->buffered = true;
+}
+
 bool writes_file_read_by(std::int32_t writer, std::int32_t reader) {
   Unit* w = find_unit(writer, false);
   Unit* r = find_unit(reader, false);

@@ -244,7 +244,15 @@ int read_data_record(std::int32_t number, Handlers handlers, std::span<const InD
   return 0;
 }
 
-int backspace(std::int32_t number, bool handle_errors) {
+std::string_view record_in_hand(std::int32_t number, std::int64_t* consumed) {
+  Unit* unit = find_unit(number, false);
+  if (unit == nullptr || !unit->connected || unit->in.buffer.empty()) return {};
+  const InputState& in = unit->in;
+  if (consumed != nullptr) *consumed = in.record_lf_offset + 1;
+  return {in.buffer.data() + in.record_begin, in.record_end - in.record_begin};
+}
+
+int backspace(std::int32_t number, bool handle_errors, bool from_record_in_hand) {
   Handlers handlers{false, handle_errors};
   Unit* unit = find_unit(number, false);
   if (unit == nullptr || !unit->connected) return 0;
@@ -266,7 +274,16 @@ int backspace(std::int32_t number, bool handle_errors) {
   InputState& in = unit->in;
   // Subtle: the device CON reads standard input and writes standard output; the step back concerns
   // only the stream that the unit reads from.
-  if (!in.positionable) return backspace_failure(Failure::backspace_not_positionable);
+  if (!in.positionable) {
+    // Only the record just read, nothing read after it, can be given back without a seek.
+    const bool in_hand = !in.buffer.empty() && in.ahead_begin == in.record_lf + 1;
+    if (!from_record_in_hand || !in_hand) return backspace_failure(Failure::backspace_not_positionable);
+    in.ahead_begin = in.record_begin;
+    in.record_lf_offset = in.buffer_file_offset + static_cast<std::int64_t>(in.record_begin) - 1;
+    if (in.record_counter > 0) --in.record_counter;
+    free_unit(unit);
+    return 0;
+  }
   const platform::Handle file = unit->input_handle();
 
   std::int32_t n = in.record_counter;

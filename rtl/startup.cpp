@@ -63,7 +63,7 @@ void on_console_event(int event) {
   issue_report(condition_code(Failure::control_event, Severity::error), 0, kNames[event]);
   settle_program_thread();
   exit_handler();
-  end_program(event);
+  end_program(exit_status_for(condition_code(Failure::control_event, Severity::error), event));
 }
 
 }  // namespace rtl

@@ -87,6 +87,21 @@ bool redirect_standard_error(const char* path);
 // Appends bytes to the named file, creating it; false when it cannot be opened or written.
 bool append_to_file(const char* path, const void* data, std::size_t size);
 
+// Whole files by name, for a program that writes a file under another name first.
+// Gives `from` the name `to` in one step, replacing a file of that name.
+SysError rename_file(const char* from, const char* to);
+// Makes `copy` hold what `original` holds now, never replacing a file named `copy`: then the error is
+// the platform's code for an existing file, which file_exists_error() tells.
+SysError keep_copy(const char* original, const char* copy);
+bool file_exists_error(SysError error);
+SysError remove_file(const char* name);
+// The size of a disk file in bytes; -1 when it is not a disk file or cannot be learnt.
+std::int64_t file_size(Handle h);
+// The names that a name with the wildcards * and ? stands for, in the system's order, each handed to
+// `take`; a platform whose shell expands them itself, or a name without any, hands on the name as it is.
+// Returns how many names were handed on.
+int expand_wildcards(const char* pattern, void (*take)(const char* name, void* context), void* context);
+
 // The absolute form of `name` in `out`; returns its length, or 0 when it cannot be made or would not fit.
 std::size_t full_path(std::string_view name, char* out, std::size_t capacity);
 

@@ -248,6 +248,30 @@ bool append_to_file(const char* path, const void* data, std::size_t size) {
   return ok;
 }
 
+SysError rename_file(const char* from, const char* to) {
+  return ::rename(from, to) == 0 ? 0 : static_cast<SysError>(errno);
+}
+
+// A second name for the same file: later changes under the first name replace that name, not the file.
+SysError keep_copy(const char* original, const char* copy) {
+  return ::link(original, copy) == 0 ? 0 : static_cast<SysError>(errno);
+}
+
+bool file_exists_error(SysError error) { return error == EEXIST; }
+
+SysError remove_file(const char* name) { return ::unlink(name) == 0 ? 0 : static_cast<SysError>(errno); }
+
+std::int64_t file_size(Handle h) {
+  struct stat st;
+  if (fstat(fd_of(h), &st) != 0 || !S_ISREG(st.st_mode)) return -1;
+  return st.st_size;
+}
+
+int expand_wildcards(const char* pattern, void (*take)(const char*, void*), void* context) {
+  take(pattern, context);
+  return 1;
+}
+
 std::size_t full_path(std::string_view name, char* out, std::size_t capacity) {
   if (name.empty()) return 0;
   // Lexical: join with the current directory, fold ".", ".." and repeated "/"; links are not resolved.

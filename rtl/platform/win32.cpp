@@ -266,6 +266,60 @@ bool append_to_file(const char* path, const void* data, std::size_t size) {
   return ok;
 }
 
+SysError rename_file(const char* from, const char* to) {
+  return MoveFileExA(from, to, MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH) ? 0 : GetLastError();
+}
+
+SysError keep_copy(const char* original, const char* copy) {
+  return CopyFileA(original, copy, TRUE) ? 0 : GetLastError();
+}
+
+bool file_exists_error(SysError error) { return error == ERROR_FILE_EXISTS || error == ERROR_ALREADY_EXISTS; }
+
+SysError remove_file(const char* name) { return DeleteFileA(name) ? 0 : GetLastError(); }
+
+std::int64_t file_size(Handle h) {
+  LARGE_INTEGER size;
+  if (GetFileType(os(h)) != FILE_TYPE_DISK || !GetFileSizeEx(os(h), &size)) return -1;
+  return size.QuadPart;
+}
+
+// The console does not expand wildcards as a POSIX shell does; the program does it for its names.
+int expand_wildcards(const char* pattern, void (*take)(const char*, void*), void* context) {
+  if (std::strpbrk(pattern, "*?") == nullptr) {
+    take(pattern, context);
+    return 1;
+  }
+  // The folder part of the pattern stays as given; only the last part matches.
+  const char* last_part = pattern;
+  for (const char* c = pattern; *c != '\0'; ++c) {
+    if (*c == '\\' || *c == '/' || *c == ':') last_part = c + 1;
+  }
+  const std::size_t folder = static_cast<std::size_t>(last_part - pattern);
+  WIN32_FIND_DATAA found;
+  HANDLE search = FindFirstFileA(pattern, &found);
+  if (search == INVALID_HANDLE_VALUE) {
+    take(pattern, context);  // no match: the name itself, to be refused as missing
+    return 1;
+  }
+  int count = 0;
+  char name[MAX_PATH * 2];
+  do {
+    if (found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) continue;
+    if (folder + std::strlen(found.cFileName) + 1 > sizeof name) continue;
+    std::memcpy(name, pattern, folder);
+    std::strcpy(name + folder, found.cFileName);
+    take(name, context);
+    ++count;
+  } while (FindNextFileA(search, &found));
+  FindClose(search);
+  if (count == 0) {
+    take(pattern, context);
+    return 1;
+  }
+  return count;
+}
+
 std::size_t full_path(std::string_view name, char* out, std::size_t capacity) {
   if (name.empty() || name.size() >= 32768) return 0;
   char copy[32768 + 2];
