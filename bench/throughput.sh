@@ -11,13 +11,15 @@ cmake --build --preset release --target quil generate_damaged >/dev/null
 work="$(mktemp -d)"
 trap 'rm -rf "$work"' EXIT
 
+quil="$PWD/build/release/quil"
+# measure MODE COMMAND...: runs the command in the work folder RUNS times.
 measure() {
-  local mode="$1" env_value="$2"
+  local mode="$1"
+  shift
   local secs=() rss=()
   for ((i = 0; i < runs; i++)); do
     rm -f "$work/out.fem"
-    printf 'in.fem\nout.fem\n' | (cd "$work" && RTL_BUFFERED="$env_value" /usr/bin/time -f '%e %M' -o "$work/time" \
-      "$OLDPWD/build/release/quil" > /dev/null)
+    (cd "$work" && /usr/bin/time -f '%e %M' -o "$work/time" "$@" > /dev/null)
     read -r s m < "$work/time"
     secs+=("$s")
     rss+=("$m")
@@ -27,13 +29,24 @@ measure() {
   m=$(printf '%s\n' "${rss[@]}" | sort -g | sed -n "$(((runs + 1) / 2))p")
   awk -v mode="$mode" -v n="$lines" -v b="$bytes" -v s="$s" -v m="$m" 'BEGIN {
     if (s <= 0) s = 0.005;
-    printf "%-12s %9d lines  %6.3f s  %12.0f lines/s  %8.1f MB/s  peak RSS %6.1f MiB\n",
+    printf "%-14s %9d lines  %6.3f s  %12.0f lines/s  %8.1f MB/s  peak RSS %6.1f MiB\n",
            mode, n, s, n / s, b / s / 1e6, m / 1024 }'
 }
 for spread in 12 300; do
   build/release/generate_damaged "$lines" 20261207 "$spread" > "$work/in.fem"
   bytes=$(stat -c %s "$work/in.fem")
   echo "values with decimal exponents -$spread..$spread:"
-  measure default 0
-  measure buffered 1
+  measure default sh -c "printf 'in.fem\nout.fem\n' | RTL_BUFFERED=0 '$quil'"
+  measure buffered sh -c "printf 'in.fem\nout.fem\n' | RTL_BUFFERED=1 '$quil'"
+  measure "IN OUT" "$quil" in.fem out.fem
 done
+
+echo "one call over many files (exponents -300..300):"
+mkdir -p "$work/many"
+per_file=$((lines / 1000))
+build/release/generate_damaged "$per_file" 20261207 300 > "$work/one-part.fem"
+for ((f = 1; f <= 1000; f++)); do cp "$work/one-part.fem" "$work/many/T$f.FEM"; done
+bytes=$(stat -c %s "$work/in.fem")
+measure "-i 1 file" "$quil" -i --no-backup in.fem
+bytes=$((1000 * $(stat -c %s "$work/one-part.fem")))
+measure "-i 1000 files" sh -c "cd many && '$quil' -i --no-backup T*.FEM"

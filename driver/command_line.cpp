@@ -280,7 +280,9 @@ Outcome process(const std::string& input, const std::string& output, Mode mode, 
   options.write = mode != Mode::check;
   options.count_touching = true;
   options.step_back_in_hand = true;
-  if (rtl::platform::is_terminal(rtl::platform::standard_handle(rtl::platform::StdStream::error))) {
+  static const bool error_on_terminal =
+      rtl::platform::is_terminal(rtl::platform::standard_handle(rtl::platform::StdStream::error));
+  if (error_on_terminal) {
     progress.name = input;
     progress.size = rtl::input_file_size(kInputUnit);
     progress.start = progress.last = std::chrono::steady_clock::now();
