@@ -53,6 +53,7 @@ struct Arguments {
   Mode mode = Mode::dialogue;
   bool backup = true;
   std::vector<std::string> names;
+  std::vector<std::string> unmatched;  // patterns that name no file
 };
 
 void say(std::int32_t unit, std::string_view line) { rtl::write<kOneTextLayout>(unit, line); }
@@ -73,7 +74,7 @@ Arguments parse(int argc, char** argv) {
   for (int i = 1; i < argc; ++i) {
     const std::string_view arg = argv[i];
     if (options_end || arg.size() < 2 || arg[0] != '-') {
-      rtl::platform::expand_wildcards(argv[i], add_name, &a.names);
+      if (rtl::platform::expand_wildcards(argv[i], add_name, &a.names) == 0) a.unmatched.emplace_back(argv[i]);
     } else if (arg == "--") {
       options_end = true;
     } else if (arg == "-h" || arg == "--help") {
@@ -97,7 +98,7 @@ Arguments parse(int argc, char** argv) {
   a.backup = !backup_option;
   if (in_place || check) {
     a.mode = in_place ? Mode::in_place : Mode::check;
-    if (a.names.empty()) usage_error("no FILE named");
+    if (a.names.empty() && a.unmatched.empty()) usage_error("no FILE named");
     if (in_place) {
       for (const std::string& n : a.names) {
         if (n == "-") usage_error("standard input cannot be repaired in place");
@@ -316,12 +317,18 @@ void command_line(int argc, char** argv) {
   if (argc <= 1) driver();
   Arguments a = parse(argc, argv);
   rtl::exit_with_failure_numbers(true);
+  std::int32_t status = 0;
+  for (const std::string& pattern : a.unmatched) {
+    skipped(pattern, "no file matches");
+    status = 1;
+  }
+  // INPUT and OUTPUT are one pair: without all of it there is nothing to do.
+  if (status != 0 && (a.mode == Mode::dialogue || a.mode == Mode::repair)) end(status);
   if (a.mode == Mode::dialogue) {
     if (a.names.empty()) usage_error("no INPUT named");
     driver(a.names[0]);
   }
   rtl::set_exit_cleanup(remove_temporary);
-  std::int32_t status = 0;
   const std::size_t files = a.mode == Mode::repair ? 1 : a.names.size();
   for (std::size_t i = 0; i < files; ++i) {
     const std::string& output = a.mode == Mode::repair ? a.names[1] : a.names[i];

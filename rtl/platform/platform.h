@@ -99,7 +99,7 @@ SysError remove_file(const char* name);
 std::int64_t file_size(Handle h);
 // The names that a name with the wildcards * and ? stands for, in the system's order, each handed to
 // `take`; a platform whose shell expands them itself, or a name without any, hands on the name as it is.
-// Returns how many names were handed on.
+// Returns how many names were handed on: 0 when a pattern matches no file.
 int expand_wildcards(const char* pattern, void (*take)(const char* name, void* context), void* context);
 
 // The absolute form of `name` in `out`; returns its length, or 0 when it cannot be made or would not fit.

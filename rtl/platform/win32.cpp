@@ -298,10 +298,7 @@ int expand_wildcards(const char* pattern, void (*take)(const char*, void*), void
   const std::size_t folder = static_cast<std::size_t>(last_part - pattern);
   WIN32_FIND_DATAA found;
   HANDLE search = FindFirstFileA(pattern, &found);
-  if (search == INVALID_HANDLE_VALUE) {
-    take(pattern, context);  // no match: the name itself, to be refused as missing
-    return 1;
-  }
+  if (search == INVALID_HANDLE_VALUE) return 0;
   int count = 0;
   char name[MAX_PATH * 2];
   do {
@@ -313,10 +310,6 @@ int expand_wildcards(const char* pattern, void (*take)(const char*, void*), void
     ++count;
   } while (FindNextFileA(search, &found));
   FindClose(search);
-  if (count == 0) {
-    take(pattern, context);
-    return 1;
-  }
   return count;
 }
 

@@ -89,6 +89,18 @@ TEST(CommandLine, RepairsBesideInPlaceAndAsAFilter) {
   }
 }
 
+// The Windows console hands wildcards to the program; a POSIX shell expands them before.
+TEST(CommandLine, WildcardsOnWindows) {
+  if (!windows_program()) GTEST_SKIP() << "the shell expands wildcards on this system";
+  TempDir dir;
+  write_file(dir.file("T1.FEM"), sample("plate.repaired.fem"));
+  write_file(dir.file("T2.FEM"), sample("text-records.repaired.fem"));
+  Result r = run({.cwd = dir.path(), .args = {"-c", "T?.FEM", "*.none"}});
+  EXPECT_EQ(r.out, "T1.FEM: 118 lines, no touching numbers\r\nT2.FEM: 26 lines, no touching numbers\r\n");
+  EXPECT_EQ(r.err, "quil: *.none: skipped: no file matches\r\n");
+  EXPECT_EQ(r.status, 1);
+}
+
 TEST(CommandLine, ASecondRunInPlaceKeepsTheFirstOriginal) {
   TempDir dir;
   write_file(dir.file("T1.FEM"), sample("plate.fem"));
