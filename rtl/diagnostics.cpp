@@ -275,7 +275,21 @@ int exit_status_for(std::uint32_t code, int native_status) {
 
 EndHook set_end_hook(EndHook hook) { return g_end_hook.exchange(hook ? hook : default_end); }
 
+namespace {
+std::atomic<std::uint32_t> g_ending_thread{0};
+}  // namespace
+
+bool claim_the_end() {
+  const std::uint32_t me = platform::thread_token();
+  std::uint32_t first = 0;
+  return g_ending_thread.compare_exchange_strong(first, me) || first == me;
+}
+
+void testing_reset_end() { g_ending_thread.store(0); }
+
 void end_program(int status) {
+  // Only one road ends the process, and its status is the one the process ends with.
+  if (!claim_the_end()) wait_for_the_end();
   g_end_hook.load()(status);
   // A hook that returns still must not let the failed statement go on.
   platform::exit_process(status);

@@ -99,6 +99,10 @@ int exit_status_for(std::uint32_t condition_code, int native_status);
 using EndHook = void (*)(int status);
 EndHook set_end_hook(EndHook hook);
 [[noreturn]] void end_program(int status);
+// Claims the end of the process for the calling thread: false when another thread has claimed it, and
+// that thread's road (a normal end, a failure, a console event) is the one that ends the process.
+bool claim_the_end();
+void testing_reset_end();
 
 // The exception context record; absent when its memory was not obtained at start-up.
 struct ExceptionContext {

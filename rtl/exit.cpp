@@ -51,7 +51,10 @@ void exit_handler() {
   if (void (*cleanup)() = g_exit_cleanup.exchange(nullptr)) cleanup();
 }
 
-void testing_reset_stop() { g_stop_in_progress.store(false); }
+void testing_reset_stop() {
+  g_stop_in_progress.store(false);
+  testing_reset_end();
+}
 
 void stop(std::string_view text, bool compatible, std::int32_t code, bool has_code) {
   if (g_stop_in_progress.exchange(true)) end_program(0);

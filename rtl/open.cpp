@@ -143,11 +143,14 @@ void reset_connection(Unit* unit) {
 
 // How the unit's input is read: a block at a time, or one byte at a time from a standard input that is
 // not a terminal, so that no byte after a line is taken from a stream that others read too.
-void note_input_kind(Unit* unit) {
+// Returns 0, or the system's error when it cannot tell whether the input is a disk file.
+platform::SysError note_input_kind(Unit* unit) {
   const platform::Handle input = unit->input_handle();
   unit->in.terminal = platform::is_terminal(input);
   unit->in.one_byte_reads = input == platform::standard_handle(platform::StdStream::input) && !unit->in.terminal;
-  unit->in.positionable = platform::is_disk_file(input);
+  platform::SysError unknown_kind = 0;
+  unit->in.positionable = platform::is_disk_file(input, &unknown_kind);
+  return unknown_kind;
 }
 
 // The connection itself, with the unit held. Returns 0 or a failure number; *tried receives the name
@@ -282,7 +285,15 @@ int connect_held(Unit* unit, const ConnectRequest& req, char (&tried)[kMaxNameLe
   unit->handle = opened.handle;
   unit->read_only = opened.read_only;
   unit->open_on_first_use = opened.pipe;
-  unit->disk = !opened.pipe && platform::is_disk_file(unit->handle);
+  platform::SysError unknown_kind = 0;
+  unit->disk = !opened.pipe && platform::is_disk_file(unit->handle, &unknown_kind);
+  if (unknown_kind != 0) {
+    // Not knowing what the file is decides nothing: whether it is cut, buffered or guarded depends on it.
+    if (!unit->standard_stream) platform::close(unit->handle);
+    unit->handle = platform::Handle{};
+    unit->saved_error = unknown_kind;
+    return static_cast<int>(Failure::open_failure);
+  }
   unit->connected = true;
   arm_exit_handler();
 
@@ -307,7 +318,12 @@ int connect_held(Unit* unit, const ConnectRequest& req, char (&tried)[kMaxNameLe
       platform::get_env("RTL_BUFFERED", &buffered)) {
     unit->buffered = switch_on("RTL_BUFFERED");
   }
-  if (!opened.pipe) note_input_kind(unit);
+  if (!opened.pipe) {
+    if (platform::SysError e = note_input_kind(unit)) {
+      unit->saved_error = e;
+      return static_cast<int>(Failure::open_failure);
+    }
+  }
   return 0;
 }
 
@@ -322,7 +338,10 @@ int open_pipe_for(Unit* unit, Direction direction) {
   }
   unit->handle = opened.handle;
   unit->open_on_first_use = false;
-  note_input_kind(unit);
+  if (platform::SysError e = note_input_kind(unit)) {
+    unit->saved_error = e;
+    return static_cast<int>(Failure::open_failure);
+  }
   return 0;
 }
 
@@ -462,7 +481,8 @@ bool writes_file_read_by(std::int32_t writer, std::int32_t reader) {
   }
   platform::FileIdentity written = platform::identity(w->handle);
   platform::FileIdentity read = platform::identity(r->input_handle());
-  return written.known && read.known && written == read;
+  // Two disk files whose identity cannot be learnt may be one: the guard does not guess.
+  return !written.known || !read.known || written == read;
 }
 
 }  // namespace rtl

@@ -268,6 +268,11 @@ int backspace(std::int32_t number, bool handle_errors, bool from_record_in_hand)
     return fail(condition_code(Failure::backspace_error), unit, number, unit->file_name(), handlers,
                 Disposal::end_hold, static_cast<int>(handled_as));
   };
+  // A failed system call keeps its cause for the report, as every other transfer does.
+  auto system_failure = [&](platform::SysError error) {
+    unit->saved_error = error;
+    return backspace_failure(Failure::backspace_error);
+  };
   if (unit->access != Access::sequential && unit->access != Access::append) {
     return backspace_failure(Failure::backspace_not_sequential);
   }
@@ -292,7 +297,7 @@ int backspace(std::int32_t number, bool handle_errors, bool from_record_in_hand)
     return 0;
   }
   if (n == 2 || in.buffer.empty()) {
-    if (!platform::seek(file, 0)) return backspace_failure(Failure::backspace_error);
+    if (!platform::seek(file, 0)) return system_failure(platform::last_error());
     in.ahead_begin = in.ahead_end = 0;
     in.buffer_file_offset = 0;
     in.record_counter = 1;
@@ -317,11 +322,11 @@ int backspace(std::int32_t number, bool handle_errors, bool from_record_in_hand)
     std::size_t want = std::min<std::size_t>(in.buffer.size(), static_cast<std::size_t>(lf_offset));
     for (;;) {
       std::int64_t from = lf_offset - static_cast<std::int64_t>(want);
-      if (!platform::seek(file, from)) return backspace_failure(Failure::backspace_error);
+      if (!platform::seek(file, from)) return system_failure(platform::last_error());
       std::size_t got = 0;
       while (got < want) {
         platform::ReadResult r = platform::read(file, in.buffer.data() + got, want - got);
-        if (r.status != platform::ReadStatus::ok) return backspace_failure(Failure::backspace_error);
+        if (r.status != platform::ReadStatus::ok) return system_failure(r.error);
         got += r.bytes;
       }
       std::size_t k = want;
@@ -336,7 +341,7 @@ int backspace(std::int32_t number, bool handle_errors, bool from_record_in_hand)
       if (!grow(in)) return backspace_failure(Failure::backspace_error);
       want = std::min<std::size_t>(in.buffer.size(), static_cast<std::size_t>(lf_offset));
     }
-    if (!platform::seek(file, lf_offset)) return backspace_failure(Failure::backspace_error);
+    if (!platform::seek(file, lf_offset)) return system_failure(platform::last_error());
   }
   // The record before the one stepped over is now the last one read.
   in.record_lf_offset = in.buffer_file_offset + static_cast<std::int64_t>(in.ahead_begin) - 1;

@@ -26,7 +26,11 @@ void startup_initialise() {
     g_exception_context = new (std::nothrow) ExceptionContext{};
     platform::reserve_standard_handles();
     platform::keep_write_failures_as_errors();
-    platform::install_console_event_handler(on_console_event);
+    // Without the thread that receives them, a console event would end the program without its report.
+    if (!platform::install_console_event_handler(on_console_event)) {
+      g_initialised.store(true);
+      issue_report(condition_code(Failure::no_memory), 0, {});
+    }
     // RTL_NOERROR_DIALOGS asks that no system error box be shown; this platform shows none.
     platform::set_floating_point_environment();
     platform::install_exception_handler(report_processor_exception);
@@ -59,6 +63,8 @@ void divide_flaw_check(Divide divide) {
 void on_console_event(int event) {
   static constexpr const char* kNames[] = {"control-C", "control-BREAK", "window-CLOSE"};
   if (event < 0 || event > 2) return;
+  // A program already on its way out ends with its own status; the event comes too late to report.
+  if (!claim_the_end()) return;
   mark_console_event();
   issue_report(condition_code(Failure::control_event, Severity::error), 0, kNames[event]);
   settle_program_thread();

@@ -40,15 +40,25 @@ platform::SysError write_records(Unit* unit, const char* data, std::size_t size)
 
 platform::SysError flush_block(Unit* unit) {
   OutputState& out = unit->out;
-  if (out.block_used == 0) return 0;
-  platform::SysError e = write_records(unit, out.block.data(), out.block_used);
+  // Subtle: the block is marked written before it goes out, so that a console event that releases the
+  // unit while this write is under way never writes the same records again.
+  const std::size_t used = out.block_used;
+  if (used == 0) return 0;
   out.block_used = 0;
-  return e;
+  return write_records(unit, out.block.data(), used);
 }
 
 platform::SysError deliver(Unit* unit, const char* data, std::size_t size) {
   OutputState& out = unit->out;
   platform::SysError e = 0;
+  if (unit->truncate_on_next_write) {
+    // The old contents go before the first new record is written, so that the file never shows old
+    // bytes after new ones, whatever stops the run.
+    unit->truncate_on_next_write = false;
+    const std::int64_t end = platform::position(unit->handle);
+    if (end < 0) return platform::last_error();
+    if ((e = platform::truncate_here(unit->handle, end)) != 0) return e;
+  }
   if (unit->buffered) {
     // Without memory for a block the records go out one by one: slower, but nothing is lost.
     if (out.block.empty() && !out.block.resize(std::max<std::size_t>(initial_sizes().output_block, 1))) {
@@ -68,13 +78,6 @@ platform::SysError deliver(Unit* unit, const char* data, std::size_t size) {
     }
   } else {
     e = write_records(unit, data, size);
-  }
-  if (e == 0 && unit->truncate_on_next_write) {
-    unit->truncate_on_next_write = false;
-    std::int64_t end = platform::position(unit->handle);
-    if (end < 0) return platform::last_error();
-    // Buffered records are not in the file yet: cutting at the position never leaves a gap to fill.
-    e = platform::truncate_here(unit->handle, end);
   }
   return e;
 }

@@ -70,7 +70,9 @@ struct FileIdentity {
 };
 FileIdentity identity(Handle h);
 
-bool is_disk_file(Handle h);
+// Whether the handle is a disk file. When the system cannot tell, the answer is false and *error, when
+// given, receives the system's error (else it is set to 0).
+bool is_disk_file(Handle h, SysError* error = nullptr);
 bool is_terminal(Handle h);
 // Whether a terminal has been hung up (its other side closed), so that a hang-up event is on its way.
 bool terminal_hung_up(Handle h);

@@ -204,9 +204,11 @@ FileIdentity identity(Handle h) {
   return {static_cast<std::uint64_t>(st.st_dev), static_cast<std::uint64_t>(st.st_ino), true};
 }
 
-bool is_disk_file(Handle h) {
+bool is_disk_file(Handle h, SysError* error) {
   struct stat st;
-  return fstat(fd_of(h), &st) == 0 && S_ISREG(st.st_mode);
+  const bool known = fstat(fd_of(h), &st) == 0;
+  if (error != nullptr) *error = known ? 0 : static_cast<SysError>(errno);
+  return known && S_ISREG(st.st_mode);
 }
 
 bool terminal_hung_up(Handle h) {

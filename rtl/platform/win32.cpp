@@ -215,7 +215,11 @@ FileIdentity identity(Handle h) {
           true};
 }
 
-bool is_disk_file(Handle h) { return GetFileType(os(h)) == FILE_TYPE_DISK; }
+bool is_disk_file(Handle h, SysError* error) {
+  const DWORD type = GetFileType(os(h));
+  if (error != nullptr) *error = type == FILE_TYPE_UNKNOWN ? GetLastError() : 0;
+  return type == FILE_TYPE_DISK;
+}
 
 // A console, not merely a character device: the device NUL is one too.
 bool is_terminal(Handle h) {
