@@ -1,0 +1,140 @@
+// Every call may fail: the dialogue repairs a file while the Nth call of one kind fails (or a console event
+// arrives at the Nth write), for every N until the calls of that kind run out. Whatever happens, the run
+// ends by itself with a status and a report, and the repaired file is the whole repair or a prefix of
+// whole records of it: never a record twice, never old bytes after new ones, nothing left behind.
+#include <dirent.h>
+#include <gtest/gtest.h>
+#include <unistd.h>
+
+#include <sys/stat.h>
+
+#include <algorithm>
+#include <chrono>
+#include <cstdio>
+#include <initializer_list>
+#include <string_view>
+
+#include "e2e/harness.h"
+
+namespace e2e {
+namespace {
+
+struct Kind {
+  const char* name;
+  bool signal = false;  // a console event, not a failed call
+};
+const Kind kKinds[] = {{"malloc"}, {"read"}, {"write"}, {"open"}, {"seek"},
+                       {"truncate"}, {"close"}, {"stat"}, {"signal", true}};
+
+// The names in a folder that are not among `allowed`.
+std::string strangers(const std::string& folder, std::initializer_list<std::string_view> allowed) {
+  std::string found;
+  if (DIR* d = opendir(folder.c_str())) {
+    while (dirent* e = readdir(d)) {
+      const std::string_view name = e->d_name;
+      if (name != "." && name != ".." && std::find(allowed.begin(), allowed.end(), name) == allowed.end()) {
+        found += std::string(name) + " ";
+      }
+    }
+    closedir(d);
+  }
+  return found;
+}
+
+struct Sweep {
+  std::string input, expected;
+  int step;  // every Nth N
+  int runs = 0, fired = 0;
+};
+
+// One run with the fault at N; false once N is past the last call of the kind.
+bool run_once(Sweep& s, const Kind& kind, int n, bool buffered, bool old_output, const std::string& extra) {
+  TempDir dir;
+  const std::string tmp = dir.file("tmp");
+  mkdir(tmp.c_str(), 0700);
+  write_file(dir.file("in.fem"), s.input);
+  const std::string old(old_output ? s.expected.size() + 1000 : 0, 'o');
+  if (old_output) write_file(dir.file("out.fem"), old);
+  std::string fault = std::string(kind.name) + ":" + std::to_string(n) + extra;
+  std::vector<std::string> env = {"LD_PRELOAD=" QUIL_FAULT_LIBRARY, "QUIL_FAULT=" + fault,
+                                  "QUIL_FAULT_FIRED=" + dir.file("fired"), "TMPDIR=" + tmp,
+                                  "RTL_DISABLE_STACK_TRACE=1", buffered ? "RTL_BUFFERED=1" : "RTL_BUFFERED=0",
+                                  "ASAN_OPTIONS=verify_asan_link_order=0"};
+  Child child({.input = "in.fem\nout.fem\n", .env = env, .cwd = dir.path()});
+  const Result r = child.finish(20);
+  const bool fired = file_exists(dir.file("fired"));
+  ++s.runs;
+  s.fired += fired;
+  SCOPED_TRACE(fault + (buffered ? " buffered" : "") + (old_output ? " over an old file" : "") + "\n" + r.err);
+  const std::string out = read_file(dir.file("out.fem"));
+  EXPECT_EQ(r.signal, 0);
+  EXPECT_EQ(r.err.find("[harness: killed after time-out]"), std::string::npos);
+  if (r.status == 0) {
+    EXPECT_TRUE(out == s.expected) << "status 0 with an incomplete output of " << out.size() << " bytes";
+    const std::string tail = summary(static_cast<int>(s.expected.size() / 74));
+    EXPECT_TRUE(r.out.size() >= tail.size() && r.out.compare(r.out.size() - tail.size(), tail.size(), tail) == 0);
+  } else {
+    EXPECT_TRUE(r.err.find("rtl: ") != std::string::npos) << "status " << r.status << " without a report";
+    // Untouched, when no record was written; else whole records of the repair and nothing else.
+    const bool untouched = old_output && out == old;
+    EXPECT_TRUE(untouched || out.size() % 74 == 0) << out.size() << " bytes";
+    EXPECT_TRUE(untouched || s.expected.compare(0, out.size(), out) == 0) << "not a prefix of the repair";
+    EXPECT_TRUE(!kind.signal || !fired || r.status == 1 || r.status == 2) << r.status;
+    // A step back that a failed call stopped names the call's cause, as every transfer failure does.
+    EXPECT_TRUE(r.err.find("severe (23)") == std::string::npos || r.err.find("rtl: Input/output error") == 0);
+  }
+  EXPECT_EQ(strangers(tmp, {}), "");
+  EXPECT_EQ(strangers(dir.path(), {"in.fem", "out.fem", "tmp", "fired"}), "");
+  return fired;
+}
+
+int failures_so_far() {
+  return ::testing::UnitTest::GetInstance()->current_test_info()->result()->total_part_count();
+}
+bool failed_since(int failures) { return failures_so_far() != failures; }
+
+TEST(FaultSweep, EveryCallOfEveryKind) {
+  int failures = 0;
+  const auto start = std::chrono::steady_clock::now();
+  Sweep sample{read_file(std::string(QUIL_SAMPLES) + "/plate.fem"),
+               read_file(std::string(QUIL_SAMPLES) + "/plate.repaired.fem"), 1};
+  const Result generated = run({.program = QUIL_GENERATOR, .args = {"3000", "11", "300"}});
+  Sweep larger{generated.out, "", 50};
+  {
+    TempDir dir;
+    write_file(dir.file("in.fem"), larger.input);
+    run({.input = "in.fem\nout.fem\n", .cwd = dir.path()});
+    larger.expected = read_file(dir.file("out.fem"));
+  }
+#ifdef QUIL_SANITIZE
+  // Under the sanitizer a sampled subset; its own allocator cannot be replaced.
+  sample.step = 7;
+  larger.step = 350;
+#endif
+  for (Sweep* s : {&sample, &larger}) {
+    for (const Kind& kind : kKinds) {
+#ifdef QUIL_SANITIZE
+      if (std::string(kind.name) == "malloc") continue;
+#endif
+      for (int mode = 0; mode < 4; ++mode) {
+        // The first run that fails stands for its kind and mode; the sweep goes on with the next.
+        for (int n = 1; n < 100000 && !failed_since(failures); n += s->step) {
+          if (!run_once(*s, kind, n, mode & 1, mode & 2, "")) break;
+        }
+        failures = failures_so_far();
+      }
+    }
+  }
+#ifndef QUIL_SANITIZE
+  // A failed allocation at start-up, then a console event: never a death without a report.
+  for (int n = 1; n < 200 && !failed_since(failures); ++n) {
+    if (!run_once(sample, kKinds[0], n, true, false, ",signal:5")) break;
+  }
+#endif
+  const double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+  std::printf("fault sweep: %d runs (%d with the fault fired) on the sample, %d on %zu lines, %.1f s\n",
+              sample.runs, sample.fired, larger.runs, larger.input.size() / 74, seconds);
+}
+
+}  // namespace
+}  // namespace e2e
