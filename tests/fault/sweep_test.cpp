@@ -12,6 +12,7 @@
 #include <chrono>
 #include <cstdio>
 #include <initializer_list>
+#include <iterator>
 #include <string_view>
 
 #include "e2e/harness.h"
@@ -45,6 +46,7 @@ struct Sweep {
   std::string input, expected;
   int step;  // every Nth N
   int runs = 0, fired = 0;
+  int fired_by[std::size(kKinds)][4] = {};  // runs whose fault fired, by kind and mode
 };
 
 // One run with the fault at N; false once N is past the last call of the kind.
@@ -108,18 +110,20 @@ TEST(FaultSweep, EveryCallOfEveryKind) {
   }
 #ifdef QUIL_SANITIZE
   // Under the sanitizer a sampled subset; its own allocator cannot be replaced.
-  sample.step = 7;
-  larger.step = 350;
+  sample.step = 3;
+  larger.step = 150;
 #endif
   for (Sweep* s : {&sample, &larger}) {
     for (const Kind& kind : kKinds) {
 #ifdef QUIL_SANITIZE
       if (std::string(kind.name) == "malloc") continue;
 #endif
+      const std::size_t k = static_cast<std::size_t>(&kind - kKinds);
       for (int mode = 0; mode < 4; ++mode) {
         // The first run that fails stands for its kind and mode; the sweep goes on with the next.
         for (int n = 1; n < 100000 && !failed_since(failures); n += s->step) {
           if (!run_once(*s, kind, n, mode & 1, mode & 2, "")) break;
+          ++s->fired_by[k][mode];
         }
         failures = failures_so_far();
       }
@@ -132,6 +136,16 @@ TEST(FaultSweep, EveryCallOfEveryKind) {
   }
 #endif
   const double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+  std::printf("runs with the fault fired: kind, then default / buffered / default over an old file / buffered "
+              "over an old file, for the sample and the larger input\n");
+  for (std::size_t k = 0; k < std::size(kKinds); ++k) {
+    std::printf("  %-8s", kKinds[k].name);
+    for (const Sweep* s : {&sample, &larger}) {
+      for (int mode = 0; mode < 4; ++mode) std::printf(" %5d", s->fired_by[k][mode]);
+      std::printf("   ");
+    }
+    std::printf("\n");
+  }
   std::printf("fault sweep: %d runs (%d with the fault fired) on the sample, %d on %zu lines, %.1f s\n",
               sample.runs, sample.fired, larger.runs, larger.input.size() / 74, seconds);
 }
