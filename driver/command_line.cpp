@@ -196,8 +196,10 @@ bool open_output(const std::string& output, bool in_place, Target* target) {
     if (rc == 0) {
       const bool same = rtl::writes_file_read_by(kProbeUnit, kInputUnit);
       const bool disk = rtl::on_disk_file(kProbeUnit);
+      const bool read_only = rtl::connected_read_only(kProbeUnit);
       rtl::release(kProbeUnit);
       if (same) return skipped(output, "cannot open: it is the file being repaired (-i repairs in place)");
+      if (read_only) return skipped(output, "cannot open: it is read-only");
       if (!disk) {
         rc = connect_name(output, kOutputUnit, kUnknown);
         return rc == 0 || skipped(output, refusal_words(rc));
@@ -267,6 +269,11 @@ Outcome process(const std::string& input, const std::string& output, Mode mode, 
   const std::int32_t rc = connect_name(input, kInputUnit, kOld);
   if (rc != 0) {
     skipped(input, refusal_words(rc));
+    return Outcome::skipped;
+  }
+  if (mode == Mode::in_place && rtl::connected_read_only(kInputUnit)) {
+    rtl::release(kInputUnit);
+    skipped(input, "cannot repair in place: it is read-only");
     return Outcome::skipped;
   }
   Target target;

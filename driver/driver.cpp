@@ -23,6 +23,16 @@ bool file_being_read(std::int32_t unit) {
 
 // Asks for a file name until one connects to `unit`. The output question also refuses a file that QUIL
 // reads, above all the one being repaired.
+// A name copied from the Explorer ("Copy as path"), or dropped into a console or terminal window, comes
+// in one pair of double or single quotes, which are not part of it.
+void remove_quotes(char (&name)[kNameLength]) {
+  std::size_t n = kNameLength;
+  while (n > 0 && name[n - 1] == ' ') --n;
+  if (n < 2 || name[0] != name[n - 1] || (name[0] != '"' && name[0] != '\'')) return;
+  std::memmove(name, name + 1, n - 2);
+  name[n - 2] = name[n - 1] = ' ';
+}
+
 // A first answer, when given, stands for the first one typed and is shown as if it had been.
 void ask_for_file(const char* question, const char* refusal, std::int32_t unit, std::int32_t mode,
                   char (&name)[kNameLength], std::string_view first_answer = {}) {
@@ -37,8 +47,11 @@ void ask_for_file(const char* question, const char* refusal, std::int32_t unit, 
     } else {
       rtl::read<kOneTextLayout>(kConsoleIn, rtl::Handlers{}, std::span<char>(name));
     }
+    remove_quotes(name);
     connect_wrapper(name, kNameLength, unit, mode, error_word);
-    if (error_word == 0 && unit == kOutputUnit && file_being_read(kOutputUnit)) {
+    // A file that can only be read cannot take the repaired records: asked again, as for any other.
+    if (error_word == 0 && unit == kOutputUnit &&
+        (file_being_read(kOutputUnit) || rtl::connected_read_only(kOutputUnit))) {
       rtl::release(kOutputUnit);
       error_word = -1;
     }

@@ -44,6 +44,8 @@ int release(std::int32_t unit, bool return_errors = false);
 // Whether the file on disk that `writer` writes is the one that `reader` reads, however each was named.
 bool writes_file_read_by(std::int32_t writer, std::int32_t reader);
 
+// Whether the unit's file could be opened for reading only (its connection took the read-only retry).
+bool connected_read_only(std::int32_t unit);
 // Whether the unit is connected to a disk file (not a device, console or pipe).
 bool on_disk_file(std::int32_t unit);
 // The size in bytes of the disk file that the unit reads; -1 when it reads no disk file.

@@ -456,6 +456,11 @@ int release(std::int32_t number, bool return_errors) {
               Handlers{false, return_errors}, Disposal::end_hold, rc);
 }
 
+bool connected_read_only(std::int32_t number) {
+  Unit* unit = find_unit(number, false);
+  return unit != nullptr && unit->connected && unit->read_only;
+}
+
 bool on_disk_file(std::int32_t number) {
   Unit* unit = find_unit(number, false);
   return unit != nullptr && unit->connected && unit->disk;
