@@ -48,6 +48,8 @@ TEST(Dialogue, RefusedInputNamesAreAskedAgain) {
       {std::string("bad\0name", 8), std::string("bad\0name", 8)},
       {"\xe9t\xe9.fem", "\xe9t\xe9.fem"},
       {"   ", ""},
+      {"\"missing.fem\"", "missing.fem"},  // one pair of quotes goes, as a copied path has them
+      {"\"'missing.fem'\"", "'missing.fem'"},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.shown);
@@ -94,12 +96,14 @@ TEST(Dialogue, ReadOnlyInputConnectsForReading) {
   EXPECT_EQ(read_file(dir.file("in.fem")), kRecord);
 }
 
-TEST(Dialogue, NameWithBlanksAroundConnects) {
+TEST(Dialogue, NamesWithBlanksOrQuotesAroundConnect) {
   TempDir dir;
   write_file(dir.file("in.fem"), kRecord);
-  Result r = run({.input = "   in.fem   \n  out.fem\n", .cwd = dir.path()});
-  EXPECT_EQ(r.out, dialogue_head() + kOutputPrompt + summary(1));
-  EXPECT_EQ(read_file(dir.file("out.fem")), kRepaired);
+  for (const char* answers : {"   in.fem   \n  out.fem\n", "\"in.fem\"\n 'out.fem' \n"}) {
+    Result r = run({.input = answers, .cwd = dir.path()});
+    EXPECT_EQ(r.out, dialogue_head() + kOutputPrompt + summary(1));
+    EXPECT_EQ(read_file(dir.file("out.fem")), kRepaired);
+  }
 }
 
 TEST(Dialogue, NulOutputDiscards) {
