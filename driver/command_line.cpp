@@ -212,8 +212,12 @@ bool open_output(const std::string& output, bool in_place, Target* target) {
     const std::int32_t rc = connect_name(output, kOutputUnit, kUnknown);
     return rc == 0 || skipped(output, refusal_words(rc));
   }
+  // Named for the file it becomes; where that name would be too long, a short one in the same folder.
+  const std::size_t leaf = output.find_last_of("/\\:");
+  const std::string folder = leaf == std::string::npos ? "" : output.substr(0, leaf + 1);
   for (int n = 1; n < 100; ++n) {
     target->temporary = output + ".quil-" + std::to_string(n) + ".tmp";
+    if (target->temporary.size() > kLongestName) target->temporary = folder + "quil-" + std::to_string(n) + ".tmp";
     const std::int32_t rc = connect_name(target->temporary, kOutputUnit, kNew);
     if (rc == static_cast<std::int32_t>(rtl::Failure::file_exists)) continue;
     if (rc != 0) return skipped(output, "cannot write beside it: " + refusal_words(rc));

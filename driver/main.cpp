@@ -1,4 +1,5 @@
 #include "driver/command_line.h"
+#include "rtl/platform/platform.h"
 #include "rtl/startup.h"
 
 namespace {
@@ -8,6 +9,7 @@ void program() { quil::command_line(g_argc, g_argv); }
 }  // namespace
 
 int main(int argc, char** argv) {
+  rtl::platform::utf8_arguments(&argc, &argv);
   g_argc = argc;
   g_argv = argv;
   rtl::run_program(program);

@@ -486,8 +486,7 @@ bool writes_file_read_by(std::int32_t writer, std::int32_t reader) {
   }
   platform::FileIdentity written = platform::identity(w->handle);
   platform::FileIdentity read = platform::identity(r->input_handle());
-  // Two disk files whose identity cannot be learnt may be one: the guard does not guess.
-  return !written.known || !read.known || written == read;
+  return written.known && read.known && written == read;
 }
 
 }  // namespace rtl

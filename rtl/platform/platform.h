@@ -62,6 +62,10 @@ OpenResult open_scratch_file(char* name, std::size_t capacity, Sharing sharing);
 // or nullptr when it has none by that name.
 const char* device_path(std::string_view device);
 
+// Whether Windows keeps the last part of the name, before any extension, for one of its devices (CON,
+// PRN, AUX, NUL, COM0 to COM9, LPT0 to LPT9): a file of that name is one its own tools cannot open.
+bool reserved_device_name(std::string_view name);
+
 struct FileIdentity {
   std::uint64_t device = 0;
   std::uint64_t inode = 0;
@@ -107,6 +111,9 @@ int expand_wildcards(const char* pattern, void (*take)(const char* name, void* c
 // The absolute form of `name` in `out`; returns its length, or 0 when it cannot be made or would not fit.
 std::size_t full_path(std::string_view name, char* out, std::size_t capacity);
 
+// Replaces the program's arguments by their UTF-8 form where the system hands them over in another.
+void utf8_arguments(int* argc, char*** argv);
+
 // An environment variable, its name matched without regard to case; the first match wins.
 bool get_env(std::string_view name, std::string_view* value);
 
@@ -122,6 +129,11 @@ void sleep_milliseconds(unsigned milliseconds);
 void keep_write_failures_as_errors();
 
 [[noreturn]] void exit_process(int status);
+// Started from the Explorer, the program has a console window of its own, which closes with it: before
+// the end, while the report or the summary can still be read, it waits for Enter. Never for a console
+// event, nor where another program shares the console (a console window, a script) or input is redirected.
+void hold_own_window_before_the_end(bool console_event);
+bool window_waits_for_enter(unsigned programs_on_console, bool input_is_console, bool console_event);
 [[noreturn]] void abnormal_termination();
 
 // Stack walking for tracebacks: return addresses, innermost first, beginning with the one inside the

@@ -314,6 +314,9 @@ std::size_t full_path(std::string_view name, char* out, std::size_t capacity) {
   return len;
 }
 
+// The arguments are the bytes the caller gave: names in the system's own encoding.
+void utf8_arguments(int*, char***) {}
+
 bool get_env(std::string_view name, std::string_view* value) {
   for (char** e = environ; e != nullptr && *e != nullptr; ++e) {
     const char* entry = *e;
@@ -356,6 +359,9 @@ void keep_write_failures_as_errors() {
   sigaction(SIGPIPE, &sa, nullptr);
   sigaction(SIGXFSZ, &sa, nullptr);
 }
+
+// A terminal window outlives the program that runs in it.
+void hold_own_window_before_the_end(bool) {}
 
 void exit_process(int status) {
   fflush(nullptr);

@@ -2,14 +2,19 @@
 #define WIN32_LEAN_AND_MEAN
 #define NOMINMAX
 #include <windows.h>
+#include <shellapi.h>
 // The system headers spell a structured-exception intrinsic with this name.
 #undef abnormal_termination
 
+#include <algorithm>
 #include <atomic>
 #include <cfenv>
 #include <cstdio>
 #include <cstring>
+#include <cwchar>
 #include <float.h>
+#include <new>
+#include <string>
 
 #include "rtl/platform/backend.h"
 #include "rtl/platform/platform.h"
@@ -25,12 +30,130 @@ Handle ours(HANDLE h) { return Handle{reinterpret_cast<std::intptr_t>(h)}; }
 // the system itself never reports: the transfer is simply tried again.
 constexpr int kInterrupted = 0x20000001;
 
+// Names inside the program are UTF-8. A name that is not valid UTF-8 (typed into an answers file in the
+// ANSI code page) is taken in that code page. Returns false when the name cannot be converted.
+bool to_wide(std::string_view name, std::wstring* out) {
+  out->clear();
+  if (name.empty()) return true;
+  for (UINT page : {static_cast<UINT>(CP_UTF8), static_cast<UINT>(CP_ACP)}) {
+    const DWORD flags = page == CP_UTF8 ? MB_ERR_INVALID_CHARS : 0;
+    const int n = MultiByteToWideChar(page, flags, name.data(), static_cast<int>(name.size()), nullptr, 0);
+    if (n <= 0) continue;
+    out->resize(static_cast<std::size_t>(n));
+    MultiByteToWideChar(page, flags, name.data(), static_cast<int>(name.size()), out->data(), n);
+    return true;
+  }
+  return false;
+}
+
+// UTF-8 of a wide text into out (with a terminating NUL); returns its length, 0 when it does not fit.
+std::size_t to_utf8(const wchar_t* text, std::size_t length, char* out, std::size_t capacity) {
+  if (length == 0 || capacity == 0) return 0;
+  const int n = WideCharToMultiByte(CP_UTF8, 0, text, static_cast<int>(length), nullptr, 0, nullptr, nullptr);
+  if (n <= 0 || static_cast<std::size_t>(n) >= capacity) return 0;
+  WideCharToMultiByte(CP_UTF8, 0, text, static_cast<int>(length), out, n, nullptr, nullptr);
+  out[n] = '\0';
+  return static_cast<std::size_t>(n);
+}
+
+bool starts_with(const std::wstring& s, const wchar_t* prefix) { return s.rfind(prefix, 0) == 0; }
+
+}  // namespace
+
+namespace {
+
+// The full path of a wide name, as the system makes it; empty when it cannot.
+std::wstring full_wide_path(const std::wstring& wide) {
+  const DWORD n = GetFullPathNameW(wide.c_str(), 0, nullptr, nullptr);
+  if (n == 0) return {};
+  std::wstring full(n, L'\0');
+  const DWORD m = GetFullPathNameW(wide.c_str(), n, full.data(), nullptr);
+  if (m == 0 || m >= n) return {};
+  full.resize(m);
+  if (starts_with(full, L"\\\\.\\")) {
+    // The system took the last part for a device (as it takes lpt1.txt for LPT1); the record layer has
+    // decided that it is a file, so only the folder is resolved and the last part joined to it.
+    const std::size_t leaf = wide.find_last_of(L"\\/:");
+    std::wstring folder = full_wide_path(leaf == std::wstring::npos ? L"." : wide.substr(0, leaf + 1));
+    if (folder.empty()) return {};
+    if (folder.back() != L'\\') folder += L'\\';
+    return folder + (leaf == std::wstring::npos ? wide : wide.substr(leaf + 1));
+  }
+  return full;
+}
+
+// The name the system is given for a disk file: its full path with the \\?\ prefix, so that neither the
+// length limit of old programs nor the system's device names apply (the record layer has decided that it
+// is a file). Names already in the system's own notation pass as they are.
+bool system_name(const char* name, std::wstring* out) {
+  std::wstring wide;
+  if (!to_wide(name, &wide) || wide.empty()) return false;
+  if (starts_with(wide, L"\\\\?\\") || starts_with(wide, L"\\\\.\\")) {
+    *out = wide;
+    return true;
+  }
+  const std::wstring full = full_wide_path(wide);
+  if (full.empty()) return false;
+  *out = starts_with(full, L"\\\\") ? L"\\\\?\\UNC\\" + full.substr(2) : L"\\\\?\\" + full;
+  return true;
+}
+
+}  // namespace
+
+namespace {
+
+bool is_console(HANDLE h) {
+  DWORD mode = 0;
+  return GetConsoleMode(h, &mode) != 0;
+}
+
+// Text typed at a console arrives as wide characters and leaves as UTF-8, so that a name reaches the file
+// system as typed whatever the console's code page. What does not fit the caller's buffer waits here.
+char g_console_text[3 * 4096];
+std::size_t g_console_begin = 0, g_console_end = 0;
+
+std::int64_t read_console(HANDLE h, void* data, std::size_t size, int* error) {
+  if (g_console_begin == g_console_end) {
+    wchar_t wide[4096];
+    DWORD got = 0;
+    if (!ReadConsoleW(h, wide, 4096, &got, nullptr)) {
+      *error = static_cast<int>(GetLastError());
+      return -1;
+    }
+    if (got == 0) return 0;
+    const int n = WideCharToMultiByte(CP_UTF8, 0, wide, static_cast<int>(got), g_console_text,
+                                      sizeof g_console_text, nullptr, nullptr);
+    g_console_begin = 0;
+    g_console_end = n > 0 ? static_cast<std::size_t>(n) : 0;
+  }
+  const std::size_t n = std::min(size, g_console_end - g_console_begin);
+  std::memcpy(data, g_console_text + g_console_begin, n);
+  g_console_begin += n;
+  return static_cast<std::int64_t>(n);
+}
+
+// UTF-8 shows on a console as the characters it stands for; other bytes go out as they are.
+bool write_console(HANDLE h, const void* data, std::size_t size, DWORD* done) {
+  const int n = MultiByteToWideChar(CP_UTF8, MB_ERR_INVALID_CHARS, static_cast<const char*>(data),
+                                    static_cast<int>(size), nullptr, 0);
+  if (n <= 0) return false;
+  std::wstring wide(static_cast<std::size_t>(n), L'\0');
+  MultiByteToWideChar(CP_UTF8, 0, static_cast<const char*>(data), static_cast<int>(size), wide.data(), n);
+  DWORD written = 0;
+  if (!WriteConsoleW(h, wide.data(), static_cast<DWORD>(n), &written, nullptr)) return false;
+  *done = static_cast<DWORD>(size);
+  return true;
+}
+
 }  // namespace
 
 std::int64_t real_raw_write(std::intptr_t handle, const void* data, std::size_t size, int* error) {
   DWORD done = 0;
   const DWORD chunk = size > 0x40000000u ? 0x40000000u : static_cast<DWORD>(size);
-  if (!WriteFile(reinterpret_cast<HANDLE>(handle), data, chunk, &done, nullptr)) {
+  HANDLE h = reinterpret_cast<HANDLE>(handle);
+  const bool standard = h == GetStdHandle(STD_OUTPUT_HANDLE) || h == GetStdHandle(STD_ERROR_HANDLE);
+  if (standard && chunk < 65536 && is_console(h) && write_console(h, data, chunk, &done)) return done;
+  if (!WriteFile(h, data, chunk, &done, nullptr)) {
     *error = static_cast<int>(GetLastError());
     return -1;
   }
@@ -40,7 +163,9 @@ std::int64_t real_raw_write(std::intptr_t handle, const void* data, std::size_t 
 std::int64_t real_raw_read(std::intptr_t handle, void* data, std::size_t size, int* error) {
   DWORD done = 0;
   const DWORD chunk = size > 0x40000000u ? 0x40000000u : static_cast<DWORD>(size);
-  if (!ReadFile(reinterpret_cast<HANDLE>(handle), data, chunk, &done, nullptr)) {
+  HANDLE h = reinterpret_cast<HANDLE>(handle);
+  if (h == GetStdHandle(STD_INPUT_HANDLE) && is_console(h)) return read_console(h, data, chunk, error);
+  if (!ReadFile(h, data, chunk, &done, nullptr)) {
     *error = static_cast<int>(GetLastError());
     return -1;
   }
@@ -115,23 +240,11 @@ Handle standard_handle(StdStream stream) {
 void reserve_standard_handles() {}
 
 
-namespace {
-// An absolute name is handed over literally, so that the system does not take a file such as
-// C:\data\lpt1.txt for its device LPT1: device names count only where the record layer says.
-const char* literal_name(const char* name) {
-  static thread_local char literal[32768 + 8];
-  const bool absolute = ((name[0] >= 'A' && name[0] <= 'Z') || (name[0] >= 'a' && name[0] <= 'z')) &&
-                        name[1] == ':' && name[2] == '\\';
-  const std::size_t n = std::strlen(name);
-  if (!absolute || n >= 32767) return name;
-  std::memcpy(literal, "\\\\?\\", 4);
-  std::memcpy(literal + 4, name, n + 1);
-  return literal;
-}
-}  // namespace
-
 OpenResult open_file(const char* given, Creation creation, Sharing sharing) {
-  const char* name = literal_name(given);
+  std::wstring name;
+  if (!system_name(given, &name)) return refused(ERROR_INVALID_NAME);
+  // Windows' own tools cannot open or delete a file named for one of its devices: never make one.
+  if (!starts_with(name, L"\\\\.\\") && reserved_device_name(given)) return refused(ERROR_FILE_NOT_FOUND);
   DWORD disposition = OPEN_EXISTING;
   switch (creation) {
     case Creation::open_existing:
@@ -147,13 +260,16 @@ OpenResult open_file(const char* given, Creation creation, Sharing sharing) {
   }
   const DWORD share = share_mode(sharing);
   OpenResult result;
-  HANDLE h = CreateFileA(name, GENERIC_READ | GENERIC_WRITE, share, nullptr, disposition, FILE_ATTRIBUTE_NORMAL,
-                         nullptr);
+  HANDLE h = CreateFileW(name.c_str(), GENERIC_READ | GENERIC_WRITE, share, nullptr, disposition,
+                         FILE_ATTRIBUTE_NORMAL, nullptr);
   if (h == INVALID_HANDLE_VALUE) {
     const DWORD first = GetLastError();
-    if (first != ERROR_ACCESS_DENIED && first != ERROR_WRITE_PROTECT) return refused(first);
+    // A file that another program holds open, letting others only read it, can still be read.
+    if (first != ERROR_ACCESS_DENIED && first != ERROR_WRITE_PROTECT && first != ERROR_SHARING_VIOLATION) {
+      return refused(first);
+    }
     // Subtle: the read-only retry never creates a file; it exists or the first open said so.
-    h = CreateFileA(name, GENERIC_READ, share, nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+    h = CreateFileW(name.c_str(), GENERIC_READ, share, nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
     if (h == INVALID_HANDLE_VALUE) return refused(first);
     result.read_only = true;
   } else if (creation == Creation::replace && GetFileType(h) == FILE_TYPE_DISK) {
@@ -165,8 +281,10 @@ OpenResult open_file(const char* given, Creation creation, Sharing sharing) {
 
 // Named pipes have a server and clients here: a client is never the other end of its own pipe.
 OpenResult open_pipe(const char* name, bool for_writing) {
-  HANDLE h = CreateFileA(name, for_writing ? GENERIC_WRITE : GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE,
-                         nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+  std::wstring wide;
+  if (!to_wide(name, &wide)) return refused(ERROR_INVALID_NAME);
+  HANDLE h = CreateFileW(wide.c_str(), for_writing ? GENERIC_WRITE : GENERIC_READ,
+                         FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
   if (h == INVALID_HANDLE_VALUE) return refused(GetLastError());
   OpenResult result;
   result.handle = ours(h);
@@ -174,23 +292,22 @@ OpenResult open_pipe(const char* name, bool for_writing) {
 }
 
 OpenResult open_scratch_file(char* name, std::size_t capacity, Sharing sharing) {
-  char folder[MAX_PATH + 1];
-  DWORD n = GetTempPathA(sizeof folder, folder);
-  if (n == 0 || n > sizeof folder) return refused(GetLastError());
-  char temp[MAX_PATH + 1];
-  if (GetTempFileNameA(folder, "RTL", 0, temp) == 0) return refused(GetLastError());
-  if (std::strlen(temp) >= capacity) {
-    DeleteFileA(temp);
+  wchar_t folder[MAX_PATH + 1];
+  DWORD n = GetTempPathW(MAX_PATH + 1, folder);
+  if (n == 0 || n > MAX_PATH) return refused(GetLastError());
+  wchar_t temp[MAX_PATH + 1];
+  if (GetTempFileNameW(folder, L"RTL", 0, temp) == 0) return refused(GetLastError());
+  if (to_utf8(temp, wcslen(temp), name, capacity) == 0) {
+    DeleteFileW(temp);
     OpenResult result;
     result.refusal = OpenRefusal::bad_name;
     return result;
   }
-  std::memcpy(name, temp, std::strlen(temp) + 1);
-  HANDLE h = CreateFileA(temp, GENERIC_READ | GENERIC_WRITE, share_mode(sharing) | FILE_SHARE_DELETE, nullptr,
+  HANDLE h = CreateFileW(temp, GENERIC_READ | GENERIC_WRITE, share_mode(sharing) | FILE_SHARE_DELETE, nullptr,
                          CREATE_ALWAYS, FILE_ATTRIBUTE_HIDDEN | FILE_FLAG_DELETE_ON_CLOSE, nullptr);
   if (h == INVALID_HANDLE_VALUE) {
     const DWORD err = GetLastError();
-    DeleteFileA(temp);
+    DeleteFileW(temp);
     return refused(err);
   }
   OpenResult result;
@@ -200,10 +317,13 @@ OpenResult open_scratch_file(char* name, std::size_t capacity, Sharing sharing) 
 
 // The system's own device names.
 const char* device_path(std::string_view device) {
-  static constexpr const char* kDevices[] = {"NUL",  "PRN",  "LPT1", "LPT2", "LPT3",
-                                             "LPT4", "COM1", "COM2", "COM3", "COM4"};
+  // In the system's device notation, so that they are opened as devices and never as files.
+  static constexpr const char* kDevices[] = {"\\\\.\\NUL",  "\\\\.\\PRN",  "\\\\.\\LPT1",
+                                             "\\\\.\\LPT2", "\\\\.\\LPT3", "\\\\.\\LPT4",
+                                             "\\\\.\\COM1", "\\\\.\\COM2", "\\\\.\\COM3",
+                                             "\\\\.\\COM4"};
   for (const char* d : kDevices) {
-    if (device == d) return d;
+    if (device == d + 4) return d;
   }
   return nullptr;
 }
@@ -255,14 +375,18 @@ SysError truncate_here(Handle h, std::int64_t length) {
 SysError close(Handle h) { return CloseHandle(os(h)) ? 0 : GetLastError(); }
 
 bool redirect_standard_error(const char* path) {
-  HANDLE h = CreateFileA(path, FILE_APPEND_DATA, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_ALWAYS,
+  std::wstring name;
+  if (!system_name(path, &name)) return false;
+  HANDLE h = CreateFileW(name.c_str(), FILE_APPEND_DATA, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_ALWAYS,
                          FILE_ATTRIBUTE_NORMAL, nullptr);
   if (h == INVALID_HANDLE_VALUE) return false;
   return SetStdHandle(STD_ERROR_HANDLE, h) != 0;
 }
 
 bool append_to_file(const char* path, const void* data, std::size_t size) {
-  HANDLE h = CreateFileA(path, FILE_APPEND_DATA, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_ALWAYS,
+  std::wstring name;
+  if (!system_name(path, &name)) return false;
+  HANDLE h = CreateFileW(name.c_str(), FILE_APPEND_DATA, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_ALWAYS,
                          FILE_ATTRIBUTE_NORMAL, nullptr);
   if (h == INVALID_HANDLE_VALUE) return false;
   bool ok = write_all(ours(h), data, size) == 0;
@@ -271,16 +395,24 @@ bool append_to_file(const char* path, const void* data, std::size_t size) {
 }
 
 SysError rename_file(const char* from, const char* to) {
-  return MoveFileExA(from, to, MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH) ? 0 : GetLastError();
+  std::wstring a, b;
+  if (!system_name(from, &a) || !system_name(to, &b)) return ERROR_INVALID_NAME;
+  return MoveFileExW(a.c_str(), b.c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH) ? 0 : GetLastError();
 }
 
 SysError keep_copy(const char* original, const char* copy) {
-  return CopyFileA(original, copy, TRUE) ? 0 : GetLastError();
+  std::wstring a, b;
+  if (!system_name(original, &a) || !system_name(copy, &b)) return ERROR_INVALID_NAME;
+  return CopyFileW(a.c_str(), b.c_str(), TRUE) ? 0 : GetLastError();
 }
 
 bool file_exists_error(SysError error) { return error == ERROR_FILE_EXISTS || error == ERROR_ALREADY_EXISTS; }
 
-SysError remove_file(const char* name) { return DeleteFileA(name) ? 0 : GetLastError(); }
+SysError remove_file(const char* name) {
+  std::wstring wide;
+  if (!system_name(name, &wide)) return ERROR_INVALID_NAME;
+  return DeleteFileW(wide.c_str()) ? 0 : GetLastError();
+}
 
 std::int64_t file_size(Handle h) {
   LARGE_INTEGER size;
@@ -300,53 +432,47 @@ int expand_wildcards(const char* pattern, void (*take)(const char*, void*), void
     if (*c == '\\' || *c == '/' || *c == ':') last_part = c + 1;
   }
   const std::size_t folder = static_cast<std::size_t>(last_part - pattern);
-  WIN32_FIND_DATAA found;
-  HANDLE search = FindFirstFileA(pattern, &found);
+  std::wstring wide;
+  if (!to_wide(pattern, &wide)) return 0;
+  WIN32_FIND_DATAW found;
+  HANDLE search = FindFirstFileW(wide.c_str(), &found);
   if (search == INVALID_HANDLE_VALUE) return 0;
   int count = 0;
-  char name[MAX_PATH * 2];
+  char name[MAX_PATH * 4 + 32768];
   do {
     if (found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) continue;
-    if (folder + std::strlen(found.cFileName) + 1 > sizeof name) continue;
+    if (folder >= 32768) continue;
     std::memcpy(name, pattern, folder);
-    std::strcpy(name + folder, found.cFileName);
+    if (to_utf8(found.cFileName, wcslen(found.cFileName), name + folder, sizeof name - folder) == 0) continue;
     take(name, context);
     ++count;
-  } while (FindNextFileA(search, &found));
+  } while (FindNextFileW(search, &found));
   FindClose(search);
   return count;
 }
 
 std::size_t full_path(std::string_view name, char* out, std::size_t capacity) {
-  if (name.empty() || name.size() >= 32768) return 0;
-  char copy[32768 + 2];
-  std::memcpy(copy, name.data(), name.size());
-  copy[name.size()] = '\0';
-  DWORD n = GetFullPathNameA(copy, static_cast<DWORD>(capacity), out, nullptr);
-  if (n == 0 || n >= capacity) return 0;
-  if (std::strncmp(out, "\\\\.\\", 4) != 0) return n;
-  // The system took the last part for a device (as it takes lpt1.txt for LPT1); the record layer has
-  // decided that it is a file, so only the folder part is resolved and the last part joined to it.
-  std::size_t last = name.find_last_of("\\/:");
-  std::size_t folder_length = last == std::string_view::npos ? 0 : last + 1;
-  std::string_view leaf = name.substr(folder_length);
-  if (folder_length == 0) {
-    copy[0] = '.';
-    copy[1] = '\0';
-  } else {
-    copy[folder_length] = '\0';
+  std::wstring wide;
+  if (name.empty() || !to_wide(name, &wide)) return 0;
+  const std::wstring full = full_wide_path(wide);
+  return to_utf8(full.data(), full.size(), out, capacity);
+}
+
+void utf8_arguments(int* argc, char*** argv) {
+  int count = 0;
+  wchar_t** wide = CommandLineToArgvW(GetCommandLineW(), &count);
+  if (wide == nullptr) return;
+  char** args = new (std::nothrow) char*[static_cast<std::size_t>(count) + 1];
+  if (args == nullptr) return;
+  for (int i = 0; i < count; ++i) {
+    const std::size_t length = wcslen(wide[i]);
+    args[i] = new (std::nothrow) char[length * 3 + 2];
+    if (args[i] == nullptr) return;
+    if (to_utf8(wide[i], length, args[i], length * 3 + 2) == 0) args[i][0] = '\0';
   }
-  n = GetFullPathNameA(copy, static_cast<DWORD>(capacity), out, nullptr);
-  if (n == 0 || n >= capacity) return 0;
-  if (out[n - 1] != '\\') {
-    if (n + 1 >= capacity) return 0;
-    out[n++] = '\\';
-  }
-  if (n + leaf.size() >= capacity) return 0;
-  std::memcpy(out + n, leaf.data(), leaf.size());
-  n += static_cast<DWORD>(leaf.size());
-  out[n] = '\0';
-  return n;
+  args[count] = nullptr;
+  *argc = count;
+  *argv = args;
 }
 
 bool get_env(std::string_view name, std::string_view* value) {
@@ -382,6 +508,19 @@ void sleep_milliseconds(unsigned milliseconds) { Sleep(milliseconds); }
 
 // Writes to a pipe without a reader, or beyond a quota, already fail as errors here.
 void keep_write_failures_as_errors() {}
+
+void hold_own_window_before_the_end(bool console_event) {
+  DWORD processes[2];
+  const DWORD attached = GetConsoleProcessList(processes, 2);
+  HANDLE input = GetStdHandle(STD_INPUT_HANDLE);
+  if (!window_waits_for_enter(attached, is_console(input), console_event)) return;
+  static const char prompt[] = "\r\nPress Enter to close this window.";
+  write_all(standard_handle(StdStream::output), prompt, sizeof prompt - 1);
+  FlushConsoleInputBuffer(input);
+  wchar_t line[256];
+  DWORD got = 0;
+  ReadConsoleW(input, line, 256, &got, nullptr);
+}
 
 void exit_process(int status) {
   std::fflush(nullptr);

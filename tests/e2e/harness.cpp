@@ -86,7 +86,8 @@ Child::Child(const Options& o) {
   if (pipe2(in, O_CLOEXEC) || pipe2(out, O_CLOEXEC) || pipe2(err, O_CLOEXEC)) throw std::runtime_error("pipe");
   std::vector<std::string> argv = split(o.program.empty() ? program_under_test() : o.program);
   for (const auto& a : o.args) argv.push_back(a);
-  std::vector<std::string> env = {"PATH=/usr/bin:/bin", "LANG=C"};
+  // Wine reads this system's file names and arguments in the locale's encoding: UTF-8, as they are.
+  std::vector<std::string> env = {"PATH=/usr/bin:/bin", windows_program() ? "LANG=C.UTF-8" : "LANG=C"};
   for (const auto& e : o.env) env.push_back(e);
   pid_ = fork();
   if (pid_ == 0) {

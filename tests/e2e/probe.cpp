@@ -17,6 +17,7 @@
 namespace {
 
 const char* g_mode = "";
+const char* g_text = "";
 long g_argument = 0;
 volatile std::uintptr_t g_unmapped = 16;
 
@@ -95,6 +96,17 @@ void probe() {
     quil::driver();
   } else if (std::strcmp(g_mode, "return") == 0) {
     return;
+  } else if (std::strcmp(g_mode, "hold-sharing-reads") == 0) {
+    // Another program that has the file open and lets others only read it, until its input ends.
+    namespace platform = rtl::platform;
+    const platform::OpenResult held = platform::open_file(g_text, platform::Creation::open_existing,
+                                                          platform::Sharing::read_only);
+    const char* said = held.refusal == platform::OpenRefusal::none && !held.read_only ? "holding\n" : "cannot hold\n";
+    platform::write_all(platform::standard_handle(platform::StdStream::output), said, std::strlen(said));
+    char c;
+    while (platform::read(platform::standard_handle(platform::StdStream::input), &c, 1).status ==
+           platform::ReadStatus::ok) {
+    }
   }
 }
 
@@ -103,5 +115,6 @@ void probe() {
 int main(int argc, char** argv) {
   if (argc > 1) g_mode = argv[1];
   if (argc > 2) g_argument = std::atol(argv[2]);
+  if (argc > 2) g_text = argv[2];
   rtl::run_program(probe);
 }

@@ -8,6 +8,7 @@
 #include "capture.h"
 #include "rtl/convert/decode.h"
 #include "rtl/convert/encode.h"
+#include "rtl/platform/platform.h"
 #include "rtl/startup.h"
 
 namespace {
@@ -55,6 +56,24 @@ TEST(Startup, DivideFlawCheck) {
   }
   EXPECT_EQ(status, static_cast<int>(0xC00000C9u));
   EXPECT_EQ(err, "rtl: severe (201): floating-point divide flaw detected, please update the processor\r\r\n");
+}
+
+// A window of its own (the program alone on its console, started from the Explorer) waits for Enter
+// before it closes; Wine gives a program no console of its own to show it end to end.
+TEST(Startup, WindowWaitsOnlyWhenItIsTheProgramsOwn) {
+  struct Row {
+    unsigned programs;
+    bool input_is_console, event, waits;
+  } rows[] = {
+      {1, true, false, true},    // started from the Explorer
+      {2, true, false, false},   // a console window's shell is there too
+      {0, true, false, false},   // no console at all
+      {1, false, false, false},  // input redirected: a script, a pipe
+      {1, true, true, false},    // the window is being closed, or control-C
+  };
+  for (const Row& r : rows) {
+    EXPECT_EQ(rtl::platform::window_waits_for_enter(r.programs, r.input_is_console, r.event), r.waits) << r.programs;
+  }
 }
 
 }  // namespace

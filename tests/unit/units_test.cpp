@@ -109,6 +109,15 @@ TEST(Units, SettingsIgnoreCaseAndTrailingBlanks) {
   unlink(path.c_str());
 }
 
+TEST(Units, NamesWindowsKeepsForDevices) {
+  const std::pair<const char*, bool> rows[] = {
+      {"COM5", true},       {"lpt1.txt", true},   {"sub\\com1.fem", true}, {"c:/x/Aux.dat", true},
+      {"nul", true},        {"LPT0", true},       {"COM10", false},         {"COMA", false},
+      {"console.txt", false}, {"lpt1x.txt", false}, {"CONOUT$", false},     {"com1\\data.fem", false},
+  };
+  for (const auto& [name, reserved] : rows) EXPECT_EQ(rtl::platform::reserved_device_name(name), reserved) << name;
+}
+
 TEST(Units, NamesResolveToAbsolutePaths) {
   std::string dir = test::temp_path("dir");
   ASSERT_TRUE(test::make_folder(dir));
@@ -129,8 +138,15 @@ TEST(Units, NamesResolveToAbsolutePaths) {
       {"con", "con"},
       {"Con.dat", "Con"},
   };
+  const bool windows = std::filesystem::path::preferred_separator == '\\';
   for (const Row& row : rows) {
     SCOPED_TRACE(row.name);
+    // Windows keeps LPT1 with any extension for its device: such a file is refused like a missing one.
+    if (windows && rtl::platform::reserved_device_name(row.name) && row.resolved.size() > 4) {
+      EXPECT_EQ(connect(44, {.name = row.name, .status = "UNKNOWN"}), 29);
+      EXPECT_FALSE(std::filesystem::exists(row.resolved));
+      continue;
+    }
     ASSERT_EQ(connect(44, {.name = row.name, .status = "UNKNOWN"}), 0);
     EXPECT_EQ(rtl::find_unit(44, false)->file_name(), row.resolved);
     rtl::release(44);

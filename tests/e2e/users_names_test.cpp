@@ -1,0 +1,117 @@
+// Names as users have them: letters outside ASCII, files other programs hold, names Windows keeps for its
+// devices, long paths, and what batch files see of the exit status.
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+
+#include <sstream>
+
+#include "e2e/harness.h"
+
+namespace e2e {
+namespace {
+
+std::string sample(const std::string& name) { return read_file(std::string(QUIL_SAMPLES) + "/" + name); }
+
+TEST(UsersNames, LettersOutsideAscii) {
+  TempDir dir;
+  mkdir(dir.file("mod\xc3\xa8le").c_str(), 0755);
+  mkdir(dir.file("Bj\xc3\xb8rn").c_str(), 0755);
+  write_file(dir.file("mod\xc3\xa8le/plate.fem"), sample("plate.fem"));
+  write_file(dir.file("\xc3\xa9t\xc3\xa9.fem"), sample("plate.fem"));
+  // The dialogue from an answers file in UTF-8; a missing name is shown as it was typed.
+  Result r = run({.input = "M\xc3\xbcller/x.fem\nmod\xc3\xa8le/plate.fem\nBj\xc3\xb8rn/\xe6\x97\xa5\xe6\x9c\xac.fem\n",
+                  .cwd = dir.path()});
+  EXPECT_EQ(r.out, banner() + kInputPrompt + refusal(" Nonexisting file :", "M\xc3\xbcller/x.fem") + kInputPrompt +
+                       kOutputPrompt + summary(118));
+  EXPECT_EQ(read_file(dir.file("Bj\xc3\xb8rn/\xe6\x97\xa5\xe6\x9c\xac.fem")), sample("plate.repaired.fem"));
+  // The command line, and a report that names such a file.
+  r = run({.cwd = dir.path(), .args = {"mod\xc3\xa8le/plate.fem", "Bj\xc3\xb8rn/T1.FEM"}});
+  EXPECT_EQ(r.out, "mod\xc3\xa8le/plate.fem -> Bj\xc3\xb8rn/T1.FEM: 118 lines, 23 with touching numbers repaired\r\n");
+  EXPECT_EQ(read_file(dir.file("Bj\xc3\xb8rn/T1.FEM")), sample("plate.repaired.fem"));
+  // An answer that is not UTF-8 is read in the ANSI code page on Windows (0xE9 is e acute there); this
+  // system takes the bytes as the name.
+  r = run({.input = "\xe9t\xe9.fem\nout.fem\n", .cwd = dir.path()});
+  if (windows_program()) {
+    EXPECT_EQ(r.out, banner() + kInputPrompt + kOutputPrompt + summary(118));
+  } else {
+    EXPECT_EQ(r.out.find(" Nonexisting file :\xe9t\xe9.fem"), banner().size() + kInputPrompt.size());
+  }
+}
+
+TEST(UsersNames, AFileAnotherProgramLetsOthersRead) {
+  TempDir dir;
+  write_file(dir.file("held.fem"), sample("plate.fem"));
+  Child holder({.cwd = dir.path(), .program = probe_program(), .args = {"hold-sharing-reads", "held.fem"}});
+  ASSERT_TRUE(holder.wait_for_output("holding"));
+  Result r = run({.input = "held.fem\nout.fem\n", .cwd = dir.path()});
+  EXPECT_EQ(r.out, banner() + kInputPrompt + kOutputPrompt + summary(118));
+  EXPECT_EQ(read_file(dir.file("out.fem")), sample("plate.repaired.fem"));
+  holder.finish();
+}
+
+TEST(UsersNames, NamesWindowsKeepsForDevicesAreNeverMade) {
+  if (!windows_program()) GTEST_SKIP() << "this system keeps no file names for devices";
+  TempDir dir;
+  mkdir(dir.file("sub").c_str(), 0755);
+  write_file(dir.file("in.fem"), sample("plate.fem"));
+  // (aux.fem is the device AUX to the record layer itself, and stays one.)
+  const char* names[] = {"COM5", "LPT5", "lpt1.txt", "sub\\com1.fem", "nul\\x.fem"};
+  std::string answers = "in.fem\n", refusals;
+  for (const char* name : names) {
+    answers += std::string(name) + "\n";
+    refusals += refusal(" Cannot Open  :", name) + kOutputPrompt;
+  }
+  Result r = run({.input = answers + "out.fem\n", .cwd = dir.path()});
+  EXPECT_EQ(r.out, banner() + kInputPrompt + kOutputPrompt + refusals + summary(118));
+  for (const char* name : {"COM5", "LPT5", "lpt1.txt", "sub/com1.fem"}) {
+    EXPECT_FALSE(file_exists(dir.file(name))) << name;
+  }
+}
+
+// A relative name whose full path is longer than old programs' 260 characters. Wine has no such limit,
+// so this shows that such names reach the file and the reports, not the limit itself.
+TEST(UsersNames, FullPathsLongerThan260Characters) {
+  TempDir dir;
+  std::string relative;
+  for (int i = 0; i < 5; ++i) {
+    relative += std::string(47, static_cast<char>('a' + i)) + "/";
+    mkdir(dir.file(relative).c_str(), 0755);
+  }
+  write_file(dir.file(relative + "in.fem"), sample("plate.fem"));
+  Result r = run({.input = relative + "in.fem\n" + relative + "out.fem\n", .cwd = dir.path()});
+  EXPECT_EQ(r.out, banner() + kInputPrompt + kOutputPrompt + summary(118));
+  EXPECT_EQ(read_file(dir.file(relative + "out.fem")), sample("plate.repaired.fem"));
+  r = run({.cwd = dir.path(), .args = {"-i", relative + "in.fem"}});
+  EXPECT_EQ(r.status, 0);
+  EXPECT_EQ(read_file(dir.file(relative + "in.fem.orig")), sample("plate.fem"));
+}
+
+// What `if errorlevel 1` in a batch file sees: the command line's statuses, never a negative code.
+TEST(UsersNames, StatusesThatBatchFilesCanTest) {
+  if (!windows_program()) GTEST_SKIP() << "batch files are Windows'";
+  TempDir dir;
+  write_file(dir.file("a.fem"), sample("plate.fem"));
+  std::istringstream words(program_under_test());
+  std::string wine, exe;
+  words >> wine >> exe;
+  struct Row {
+    std::string args;
+    std::string out;
+  } rows[] = {
+      {"-c a.fem", "errorlevel 1"},
+      {"-x", "errorlevel 2"},
+      {"--", "errorlevel 2"},
+      {"a.fem out.fem", "errorlevel 0"},
+  };
+  for (const Row& row : rows) {
+    SCOPED_TRACE(row.args);
+    const std::string line = shown_name(exe) + " " + row.args +
+                             " >nul 2>nul & if errorlevel 2 (echo errorlevel 2) else if errorlevel 1 "
+                             "(echo errorlevel 1) else (echo errorlevel 0)";
+    Result r = run({.cwd = dir.path(), .program = wine + " cmd", .args = {"/c", line}});
+    EXPECT_EQ(r.out.substr(0, row.out.size()), row.out);
+  }
+}
+
+}  // namespace
+}  // namespace e2e
