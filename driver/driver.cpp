@@ -33,6 +33,16 @@ void remove_quotes(char (&name)[kNameLength]) {
   name[n - 2] = name[n - 1] = ' ';
 }
 
+// A name cut at the end of its field keeps no part of a character: the bytes of a UTF-8 sequence that
+// the cut left incomplete become blanks.
+void keep_whole_characters(char (&name)[kNameLength]) {
+  std::size_t first = kNameLength - 1;  // the first byte of the last character
+  while (first > 0 && (static_cast<unsigned char>(name[first]) & 0xC0) == 0x80) --first;
+  const unsigned char lead = static_cast<unsigned char>(name[first]);
+  const std::size_t length = lead >= 0xF0 ? 4 : lead >= 0xE0 ? 3 : lead >= 0xC0 ? 2 : 1;
+  if (kNameLength - first < length) std::memset(name + first, ' ', kNameLength - first);
+}
+
 // A first answer, when given, stands for the first one typed and is shown as if it had been.
 void ask_for_file(const char* question, const char* refusal, std::int32_t unit, std::int32_t mode,
                   char (&name)[kNameLength], std::string_view first_answer = {}) {
@@ -47,6 +57,7 @@ void ask_for_file(const char* question, const char* refusal, std::int32_t unit, 
     } else {
       rtl::read<kOneTextLayout>(kConsoleIn, rtl::Handlers{}, std::span<char>(name));
     }
+    keep_whole_characters(name);
     remove_quotes(name);
     connect_wrapper(name, kNameLength, unit, mode, error_word);
     // A file that can only be read cannot take the repaired records: asked again, as for any other.

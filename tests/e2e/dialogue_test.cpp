@@ -37,6 +37,8 @@ TEST(Dialogue, RefusedInputNamesAreAskedAgain) {
   write_file(dir.file("in.fem"), kRecord);
   mkdir(dir.file("folder").c_str(), 0755);
   const std::string long_name(300, 'x');
+  std::string long_accented = "x";
+  for (int i = 0; i < 150; ++i) long_accented += "\xc3\xa9";
   struct Case {
     std::string answer;
     std::string shown;
@@ -48,7 +50,8 @@ TEST(Dialogue, RefusedInputNamesAreAskedAgain) {
       {std::string("bad\0name", 8), std::string("bad\0name", 8)},
       {"\xe9t\xe9.fem", "\xe9t\xe9.fem"},
       {"   ", ""},
-      {"\"missing.fem\"", "missing.fem"},  // one pair of quotes goes, as a copied path has them
+      {"\"missing.fem\"", "missing.fem"},
+      {long_accented, long_accented.substr(0, 255)},  // never cut inside a character  // one pair of quotes goes, as a copied path has them
       {"\"'missing.fem'\"", "'missing.fem'"},
   };
   for (const Case& c : cases) {
