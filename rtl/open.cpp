@@ -146,10 +146,13 @@ void reset_connection(Unit* unit) {
 // Returns 0, or the system's error when it cannot tell whether the input is a disk file.
 platform::SysError note_input_kind(Unit* unit) {
   const platform::Handle input = unit->input_handle();
-  unit->in.terminal = platform::is_terminal(input);
-  unit->in.one_byte_reads = input == platform::standard_handle(platform::StdStream::input) && !unit->in.terminal;
   platform::SysError unknown_kind = 0;
-  unit->in.positionable = platform::is_disk_file(input, &unknown_kind);
+  // The unit's own handle is already known; a disk file is never a terminal.
+  unit->in.positionable = input == unit->handle && !unit->open_on_first_use
+                              ? unit->disk
+                              : platform::is_disk_file(input, &unknown_kind);
+  unit->in.terminal = !unit->in.positionable && platform::is_terminal(input);
+  unit->in.one_byte_reads = input == platform::standard_handle(platform::StdStream::input) && !unit->in.terminal;
   return unknown_kind;
 }
 
@@ -311,7 +314,8 @@ int connect_held(Unit* unit, const ConnectRequest& req, char (&tried)[kMaxNameLe
     platform::seek(unit->handle, 0);
     // A file that is written loses its old contents from the first record on; one that is only read
     // keeps them.
-    if (unit->access == Access::sequential) unit->truncate_on_next_write = true;
+    // (A file just made has none.)
+    if (unit->access == Access::sequential && status != kNew) unit->truncate_on_next_write = true;
   }
   std::string_view buffered;
   if (unit->disk && !unit->standard_stream && unit->access != Access::direct &&
