@@ -45,11 +45,11 @@ constexpr HeaderKind kHeaderKinds[] = {
     {"TSLAYER", false, name_block},
 };
 
+// Subtle: asked of every data record, so the first letter settles it for almost all of them.
 bool matches(const HeaderKind& kind, std::span<const char, 8> name) {
-  if (std::memcmp(name.data(), kind.name.data(), kind.name.size()) != 0) return false;
-  if (kind.name_is_prefix) return true;
-  for (std::size_t i = kind.name.size(); i < name.size(); ++i) {
-    if (name[i] != ' ') return false;
+  if (name[0] != kind.name[0]) return false;
+  for (std::size_t i = 1; i < name.size(); ++i) {
+    if (i < kind.name.size() ? name[i] != kind.name[i] : !kind.name_is_prefix && name[i] != ' ') return false;
   }
   return true;
 }
