@@ -476,29 +476,35 @@ void utf8_arguments(int* argc, char*** argv) {
 }
 
 bool get_env(std::string_view name, std::string_view* value) {
-  // Values live in a small ring of buffers: a caller uses a value before it asks for many more.
+  // Values live in a small ring of buffers: a caller uses a value before it asks for many more. A value
+  // (a unit's file name) is UTF-8, as every name inside the program.
   static thread_local char values[4][32768];
   static thread_local int next = 0;
-  char variable[256];
-  if (name.size() >= sizeof variable) return false;
-  std::memcpy(variable, name.data(), name.size());
-  variable[name.size()] = '\0';
-  char* slot = values[next];
-  DWORD n = GetEnvironmentVariableA(variable, slot, sizeof values[0]);
+  wchar_t variable[256];
+  if (name.size() >= 256) return false;
+  for (std::size_t i = 0; i < name.size(); ++i) variable[i] = static_cast<unsigned char>(name[i]);
+  variable[name.size()] = L'\0';
+  static thread_local wchar_t wide[32768];
+  const DWORD n = GetEnvironmentVariableW(variable, wide, 32768);
   if (n == 0 && GetLastError() == ERROR_ENVVAR_NOT_FOUND) return false;
-  if (n >= sizeof values[0]) return false;
+  if (n >= 32768) return false;
+  char* slot = values[next];
+  const std::size_t length = n == 0 ? 0 : to_utf8(wide, n, slot, sizeof values[0]);
+  if (n > 0 && length == 0) return false;
   next = (next + 1) % 4;
-  *value = std::string_view(slot, n);
+  *value = std::string_view(slot, length);
   return true;
 }
 
+// In UTF-8 like every other text the program writes: the system's texts are in the user's language.
 std::size_t system_error_text(SysError code, char* out, std::size_t capacity) {
   if (capacity < 3) return 0;
-  DWORD limit = capacity - 1 < 1024 ? static_cast<DWORD>(capacity - 1) : 1024;
-  DWORD n = FormatMessageA(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, nullptr, code, 0, out, limit,
-                           nullptr);
-  out[n] = '\0';
-  return n;
+  wchar_t wide[1024];
+  const DWORD n = FormatMessageW(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, nullptr, code, 0, wide,
+                                 1024, nullptr);
+  const std::size_t length = to_utf8(wide, n, out, capacity);
+  out[length] = '\0';
+  return length;
 }
 
 SysError last_error() { return GetLastError(); }
