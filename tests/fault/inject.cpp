@@ -31,8 +31,8 @@ std::atomic<bool> g_ready{false};
 void configure() {
   static std::atomic<bool> done{false};
   if (done.exchange(true)) return;
-  const char* spec = getenv("QUIL_FAULT");
-  for (const char* p = spec; p != nullptr && *p != '\0';) {
+  const char* faults = getenv("QUIL_FAULT");
+  for (const char* p = faults; p != nullptr && *p != '\0';) {
     for (int k = 0; k < k_count; ++k) {
       const size_t n = strlen(kNames[k]);
       if (strncmp(p, kNames[k], n) == 0 && p[n] == ':') g_fail_at[k] = strtol(p + n + 1, nullptr, 10);
