@@ -2,6 +2,7 @@
 #include "driver/command_line.h"
 
 #include <atomic>
+#include <new>
 #include <chrono>
 #include <cstdio>
 #include <cstring>
@@ -66,7 +67,20 @@ void say(std::int32_t unit, std::string_view line) { rtl::write<kOneTextLayout>(
   end(2);
 }
 
-void add_name(const char* name, void* names) { static_cast<std::vector<std::string>*>(names)->emplace_back(name); }
+struct Names {
+  std::vector<std::string> list;
+  bool out_of_memory = false;
+};
+
+// Called by the platform for each name: nothing may be thrown through it.
+void add_name(const char* name, void* names) noexcept {
+  auto* n = static_cast<Names*>(names);
+  try {
+    n->list.emplace_back(name);
+  } catch (const std::bad_alloc&) {
+    n->out_of_memory = true;
+  }
+}
 
 Arguments parse(int argc, char** argv) {
   Arguments a;
@@ -74,7 +88,11 @@ Arguments parse(int argc, char** argv) {
   for (int i = 1; i < argc; ++i) {
     const std::string_view arg = argv[i];
     if (options_end || arg.size() < 2 || arg[0] != '-') {
-      if (rtl::platform::expand_wildcards(argv[i], add_name, &a.names) == 0) a.unmatched.emplace_back(argv[i]);
+      Names expanded;
+      const int found = rtl::platform::expand_wildcards(argv[i], add_name, &expanded);
+      if (expanded.out_of_memory) throw std::bad_alloc();
+      if (found == 0) a.unmatched.emplace_back(argv[i]);
+      a.names.insert(a.names.end(), expanded.list.begin(), expanded.list.end());
     } else if (arg == "--") {
       options_end = true;
     } else if (arg == "-h" || arg == "--help") {
@@ -322,10 +340,25 @@ Outcome process(const std::string& input, const std::string& output, Mode mode, 
   return Outcome::done;
 }
 
+void run_command_line(int argc, char** argv);
+
 }  // namespace
 
 void command_line(int argc, char** argv) {
   if (argc <= 1) driver();
+  // The command line's own texts live on the heap: without memory the run ends with the record layer's
+  // report for it (and its temporary file goes), never by an exception.
+  try {
+    run_command_line(argc, argv);
+  } catch (const std::bad_alloc&) {
+    rtl::issue_report(rtl::condition_code(rtl::Failure::no_memory), 0, {});
+  }
+  end(41);  // not reached: the report ends the run
+}
+
+namespace {
+
+void run_command_line(int argc, char** argv) {
   Arguments a = parse(argc, argv);
   rtl::exit_with_failure_numbers(true);
   std::int32_t status = 0;
@@ -348,4 +381,5 @@ void command_line(int argc, char** argv) {
   end(status);
 }
 
+}  // namespace
 }  // namespace quil

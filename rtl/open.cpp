@@ -295,6 +295,13 @@ int connect_held(Unit* unit, const ConnectRequest& req, char (&tried)[kMaxNameLe
     if (!unit->standard_stream) platform::close(unit->handle);
     unit->handle = platform::Handle{};
     unit->saved_error = unknown_kind;
+    // A refused connection leaves nothing behind: a file that this request made goes again.
+    if (status == kNew && unit->has_name) {
+      char made[kMaxNameLength + 1];
+      std::memcpy(made, unit->name, unit->name_length);
+      made[unit->name_length] = '\0';
+      platform::remove_file(made);
+    }
     return static_cast<int>(Failure::open_failure);
   }
   unit->connected = true;

@@ -1,6 +1,6 @@
 // Preloaded into the program under test: fails the Nth call of one kind, or sends a console signal at the
 // Nth write. QUIL_FAULT names them, e.g. "write:17" or "malloc:3,signal:20"; the kinds are malloc (and
-// realloc), read, write, open, seek, truncate, close, stat and signal. When a fault fires, the file named by
+// realloc), read, write, open, seek, truncate, close, stat, rename, link and signal. When a fault fires, the file named by
 // QUIL_FAULT_FIRED is created, so that a sweep knows when N has passed the last call of its kind.
 #include <errno.h>
 #include <fcntl.h>
@@ -19,9 +19,9 @@ extern "C" void* __libc_realloc(void* p, size_t size);
 
 namespace {
 
-enum Kind { k_malloc, k_read, k_write, k_open, k_seek, k_truncate, k_close, k_stat, k_signal, k_count };
-constexpr const char* kNames[k_count] = {"malloc", "read",  "write", "open",  "seek",
-                                         "truncate", "close", "stat", "signal"};
+enum Kind { k_malloc, k_read, k_write, k_open, k_seek, k_truncate, k_close, k_stat, k_rename, k_link, k_signal, k_count };
+constexpr const char* kNames[k_count] = {"malloc", "read",  "write", "open",   "seek", "truncate",
+                                         "close",  "stat",  "rename", "link", "signal"};
 
 std::atomic<long> g_calls[k_count];
 long g_fail_at[k_count];  // 0: never
@@ -138,6 +138,16 @@ int fstat(int fd, struct stat* st) {
 int stat(const char* name, struct stat* st) {
   if (fire(k_stat)) return static_cast<int>(failed(EIO));
   return static_cast<int>(syscall(SYS_newfstatat, AT_FDCWD, name, st, 0));
+}
+
+int rename(const char* from, const char* to) {
+  if (fire(k_rename)) return static_cast<int>(failed(EIO));
+  return static_cast<int>(syscall(SYS_renameat, AT_FDCWD, from, AT_FDCWD, to));
+}
+
+int link(const char* from, const char* to) {
+  if (fire(k_link)) return static_cast<int>(failed(EPERM));
+  return static_cast<int>(syscall(SYS_linkat, AT_FDCWD, from, AT_FDCWD, to, 0));
 }
 
 }  // extern "C"

@@ -42,6 +42,11 @@ std::string strangers(const std::string& folder, std::initializer_list<std::stri
   return found;
 }
 
+std::vector<std::string> fault_environment(const TempDir& dir, const std::string& fault) {
+  return {"LD_PRELOAD=" QUIL_FAULT_LIBRARY, "QUIL_FAULT=" + fault, "QUIL_FAULT_FIRED=" + dir.file("fired"),
+          "TMPDIR=" + dir.file("tmp"), "RTL_DISABLE_STACK_TRACE=1", "ASAN_OPTIONS=verify_asan_link_order=0"};
+}
+
 struct Sweep {
   std::string input, expected;
   int step;  // every Nth N
@@ -58,10 +63,8 @@ bool run_once(Sweep& s, const Kind& kind, int n, bool buffered, bool old_output,
   const std::string old(old_output ? s.expected.size() + 1000 : 0, 'o');
   if (old_output) write_file(dir.file("out.fem"), old);
   std::string fault = std::string(kind.name) + ":" + std::to_string(n) + extra;
-  std::vector<std::string> env = {"LD_PRELOAD=" QUIL_FAULT_LIBRARY, "QUIL_FAULT=" + fault,
-                                  "QUIL_FAULT_FIRED=" + dir.file("fired"), "TMPDIR=" + tmp,
-                                  "RTL_DISABLE_STACK_TRACE=1", buffered ? "RTL_BUFFERED=1" : "RTL_BUFFERED=0",
-                                  "ASAN_OPTIONS=verify_asan_link_order=0"};
+  std::vector<std::string> env = fault_environment(dir, fault);
+  env.push_back(buffered ? "RTL_BUFFERED=1" : "RTL_BUFFERED=0");
   Child child({.input = "in.fem\nout.fem\n", .env = env, .cwd = dir.path()});
   const Result r = child.finish(20);
   const bool fired = file_exists(dir.file("fired"));
@@ -148,6 +151,51 @@ TEST(FaultSweep, EveryCallOfEveryKind) {
   }
   std::printf("fault sweep: %d runs (%d with the fault fired) on the sample, %d on %zu lines, %.1f s\n",
               sample.runs, sample.fired, larger.runs, larger.input.size() / 74, seconds);
+}
+
+// In place, many files: whatever call fails, each file is its original or its whole repair, a kept
+// original is the original, and no temporary file is left.
+TEST(FaultSweep, InPlaceLeavesEveryFileWholeOrRepaired) {
+  const std::string names[] = {"a.fem", "b.fem"};
+  const std::string originals[] = {read_file(std::string(QUIL_SAMPLES) + "/plate.fem"),
+                                   read_file(std::string(QUIL_SAMPLES) + "/text-records.fem")};
+  const std::string repaired[] = {read_file(std::string(QUIL_SAMPLES) + "/plate.repaired.fem"),
+                                  read_file(std::string(QUIL_SAMPLES) + "/text-records.repaired.fem")};
+  int runs = 0;
+  std::string by_kind;
+  for (const char* kind : {"malloc", "read", "write", "open", "seek", "close", "stat", "rename", "link", "signal"}) {
+#ifdef QUIL_SANITIZE
+    if (std::string(kind) == "malloc") continue;
+#endif
+    const int failures = failures_so_far();
+    for (int n = 1; n < 100000 && !failed_since(failures); ++n) {
+      TempDir dir;
+      mkdir(dir.file("tmp").c_str(), 0700);
+      for (int f = 0; f < 2; ++f) write_file(dir.file(names[f]), originals[f]);
+      const std::string fault = std::string(kind) + ":" + std::to_string(n);
+      Child child({.env = fault_environment(dir, fault), .cwd = dir.path(), .args = {"-i", "a.fem", "b.fem"}});
+      const Result r = child.finish(20);
+      ++runs;
+      SCOPED_TRACE(fault + "\n" + r.out + r.err);
+      EXPECT_EQ(r.signal, 0);
+      EXPECT_TRUE(r.status == 0 || !r.err.empty()) << "status " << r.status << " without a word";
+      for (int f = 0; f < 2; ++f) {
+        const std::string now = read_file(dir.file(names[f]));
+        EXPECT_TRUE(now == originals[f] || now == repaired[f]) << names[f] << " is neither";
+        EXPECT_TRUE(r.status != 0 || now == repaired[f]);
+        EXPECT_TRUE(!file_exists(dir.file(names[f] + ".orig")) || read_file(dir.file(names[f] + ".orig")) == originals[f]);
+      }
+      EXPECT_EQ(strangers(dir.file("tmp"), {}), "");
+      EXPECT_EQ(strangers(dir.path(), {"a.fem", "b.fem", "a.fem.orig", "b.fem.orig", "tmp", "fired"}), "");
+      if (!file_exists(dir.file("fired"))) {
+        char entry[64];
+        std::snprintf(entry, sizeof entry, " %s %d", kind, n - 1);
+        by_kind += entry;
+        break;
+      }
+    }
+  }
+  std::printf("in place under faults, runs with the fault fired:%s (%d runs)\n", by_kind.c_str(), runs);
 }
 
 }  // namespace
