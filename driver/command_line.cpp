@@ -267,6 +267,11 @@ bool put_in_place(const Target& target, bool keep_original, std::string* kept) {
       *kept = ", original kept in " + backup;
     }
   }
+  if (const rtl::platform::SysError e =
+          rtl::platform::copy_permissions(target.name.c_str(), target.temporary.c_str())) {
+    remove_temporary();
+    return skipped(target.name, "cannot give the repair the file's permissions: " + system_words(e));
+  }
   if (const rtl::platform::SysError e = rtl::platform::rename_file(target.temporary.c_str(), target.name.c_str())) {
     remove_temporary();
     return skipped(target.name, "cannot replace it: " + system_words(e));

@@ -101,6 +101,9 @@ SysError rename_file(const char* from, const char* to);
 SysError keep_copy(const char* original, const char* copy);
 bool file_exists_error(SysError error);
 SysError remove_file(const char* name);
+// Gives `copy` the permissions (and, where allowed, the owner) of `original`, so that a file replaced by
+// another is readable by the same people as before. 0 when `original` does not exist.
+SysError copy_permissions(const char* original, const char* copy);
 // The size of a disk file in bytes; -1 when it is not a disk file or cannot be learnt.
 std::int64_t file_size(Handle h);
 // The names that a name with the wildcards * and ? stands for, in the system's order, each handed to

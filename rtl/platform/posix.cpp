@@ -263,6 +263,14 @@ bool file_exists_error(SysError error) { return error == EEXIST; }
 
 SysError remove_file(const char* name) { return ::unlink(name) == 0 ? 0 : static_cast<SysError>(errno); }
 
+SysError copy_permissions(const char* original, const char* copy) {
+  struct stat st;
+  if (::stat(original, &st) != 0) return errno == ENOENT ? 0 : static_cast<SysError>(errno);
+  // Only a privileged user may give a file away; everyone else keeps it as their own.
+  if (::chown(copy, st.st_uid, st.st_gid) != 0 && errno != EPERM) return static_cast<SysError>(errno);
+  return ::chmod(copy, st.st_mode & 07777) == 0 ? 0 : static_cast<SysError>(errno);
+}
+
 std::int64_t file_size(Handle h) {
   struct stat st;
   if (fstat(fd_of(h), &st) != 0 || !S_ISREG(st.st_mode)) return -1;

@@ -408,6 +408,9 @@ SysError keep_copy(const char* original, const char* copy) {
 
 bool file_exists_error(SysError error) { return error == ERROR_FILE_EXISTS || error == ERROR_ALREADY_EXISTS; }
 
+// A new file takes the folder's permissions, as the one it replaces did.
+SysError copy_permissions(const char*, const char*) { return 0; }
+
 SysError remove_file(const char* name) {
   std::wstring wide;
   if (!system_name(name, &wide)) return ERROR_INVALID_NAME;
