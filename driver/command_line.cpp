@@ -209,24 +209,21 @@ struct Target {
 // Opens the output: a temporary file beside a disk file, the file itself when it is a device or a pipe.
 bool open_output(const std::string& output, bool in_place, Target* target) {
   target->name = output;
-  if (output != "-" && !in_place) {
-    std::int32_t rc = connect_name(output, kProbeUnit, kOld);
+  bool direct = output == "-";
+  if (!direct && !in_place) {
+    const std::int32_t rc = connect_name(output, kProbeUnit, kOld);
     if (rc == 0) {
       const bool same = rtl::writes_file_read_by(kProbeUnit, kInputUnit);
-      const bool disk = rtl::on_disk_file(kProbeUnit);
       const bool read_only = rtl::connected_read_only(kProbeUnit);
+      direct = !rtl::on_disk_file(kProbeUnit);
       rtl::release(kProbeUnit);
       if (same) return skipped(output, "cannot open: it is the file being repaired (-i repairs in place)");
       if (read_only) return skipped(output, "cannot open: it is read-only");
-      if (!disk) {
-        rc = connect_name(output, kOutputUnit, kUnknown);
-        return rc == 0 || skipped(output, refusal_words(rc));
-      }
     } else if (rc != static_cast<std::int32_t>(rtl::Failure::file_not_found)) {
       return skipped(output, refusal_words(rc));
     }
   }
-  if (output == "-") {
+  if (direct) {
     const std::int32_t rc = connect_name(output, kOutputUnit, kUnknown);
     return rc == 0 || skipped(output, refusal_words(rc));
   }
