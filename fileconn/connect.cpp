@@ -127,6 +127,5 @@ void connect_wrapper(const char* name, std::int32_t declared_length, std::int32_
   if (result != 0) error_word = -1;
 }
 
-std::int32_t saved_status_for_tests() { return g_saved_status; }
 
 }  // namespace quil

@@ -365,8 +365,8 @@ int fail(std::uint32_t code, Unit* unit, std::int32_t unit_number, std::string_v
     outcome = -1;
   }
   // The name is copied first: the disposal below may discard the block that holds it.
-  char name[kMaxNameLength + 1];
-  std::size_t name_length = std::min(file_name.size(), kMaxNameLength);
+  char name[kLongestPath + 1];
+  std::size_t name_length = std::min(file_name.size(), kLongestPath);
   if (name_length > 0) std::memcpy(name, file_name.data(), name_length);
 
   if (handled) {

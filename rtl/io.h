@@ -51,6 +51,10 @@ bool on_disk_file(std::int32_t unit);
 // The size in bytes of the disk file that the unit reads; -1 when it reads no disk file.
 std::int64_t input_file_size(std::int32_t unit);
 
+// From now on standard input is read a block at a time, also where it is not a terminal: for a program
+// that alone reads it to its end.
+void read_standard_input_in_blocks();
+
 // From now on the unit's records go out in blocks of whole records, as RTL_BUFFERED asks of files.
 void write_in_blocks(std::int32_t unit);
 

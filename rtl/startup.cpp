@@ -11,7 +11,6 @@
 namespace rtl {
 namespace {
 
-std::atomic<bool> g_initialising{false};
 std::atomic<bool> g_initialised{false};
 
 double real_divide(double a, double b) { return a / b; }
@@ -20,7 +19,6 @@ double real_divide(double a, double b) { return a / b; }
 }  // namespace
 
 void startup_initialise() {
-  g_initialising.store(true);
   if (!g_initialised.load()) {
     // Without the record, reports carry no traceback; start-up goes on all the same.
     g_exception_context = new (std::nothrow) ExceptionContext{};
@@ -36,11 +34,9 @@ void startup_initialise() {
     platform::install_exception_handler(report_processor_exception);
     g_initialised.store(true);
   }
-  g_initialising.store(false);
 }
 
 int run_program(void (*driver)()) {
-  startup_initialise();
   startup_initialise();
   driver();
   exit_handler();

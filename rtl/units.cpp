@@ -8,13 +8,6 @@ namespace {
 constexpr int kSlots = kHighestSlotUnit - kLowestSlotUnit + 1;
 Unit* g_slots[kSlots] = {};
 Unit* g_chains[kHashChains] = {};
-Unit* g_links[kHashChains] = {};
-
-std::uint32_t name_hash(std::string_view key) {
-  std::uint32_t h = 2166136261u;
-  for (char c : key) h = (h ^ static_cast<unsigned char>(c)) * 16777619u;
-  return h;
-}
 
 }  // namespace
 
@@ -128,30 +121,5 @@ bool hold_unit(Unit* unit) {
 
 // A plain release store: what the statement did to the unit is seen by whoever takes the mark next.
 void free_unit(Unit* unit) { unit->holder.store(0, std::memory_order_release); }
-
-void link_unit(Unit* unit, std::string_view key) {
-  unit->link_key = name_hash(key);
-  Unit*& head = g_links[unit->link_key % kHashChains];
-  unit->link_next = head;
-  head = unit;
-}
-
-void unlink_unit(Unit* unit) {
-  for (Unit** p = &g_links[unit->link_key % kHashChains]; *p != nullptr; p = &(*p)->link_next) {
-    if (*p == unit) {
-      *p = unit->link_next;
-      unit->link_next = nullptr;
-      return;
-    }
-  }
-}
-
-Unit* first_linked(std::string_view key) {
-  std::uint32_t h = name_hash(key);
-  for (Unit* u = g_links[h % kHashChains]; u != nullptr; u = u->link_next) {
-    if (u->link_key == h) return u;
-  }
-  return nullptr;
-}
 
 }  // namespace rtl

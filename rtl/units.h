@@ -13,7 +13,9 @@ namespace rtl {
 inline constexpr int kLowestSlotUnit = -5;
 inline constexpr int kHighestSlotUnit = 99;
 inline constexpr int kHashChains = 521;
+// The dialogue's file names are this long; a name given as a program argument may be as long as a path.
 inline constexpr std::size_t kMaxNameLength = 256;
+inline constexpr std::size_t kLongestPath = 4096;
 inline constexpr std::size_t kDefaultRecordLength = 132;
 
 enum class Access : std::uint8_t { sequential, direct, append, keyed };
@@ -50,7 +52,7 @@ struct Unit {
   std::atomic<std::uint32_t> holder{0};  // thread token of the statement that holds the unit, 0 when free
 
   bool connected = false;
-  char name[kMaxNameLength + 1] = {};
+  char name[kLongestPath + 1] = {};
   std::size_t name_length = 0;
   bool has_name = false;
   platform::Handle handle;
@@ -73,8 +75,6 @@ struct Unit {
   OutputState out;
 
   Unit* chain_next = nullptr;  // unit-table hash chain for numbers above the direct slots
-  Unit* link_next = nullptr;   // linked-files chain
-  std::uint32_t link_key = 0;
 
   // The device CON reads the standard input and writes the standard output.
   platform::Handle input_handle() const {
@@ -122,10 +122,6 @@ void settle_program_thread();
 // Whether `holder` is a thread parked for the end, whose units the event thread may release.
 bool parked_for_the_end(std::uint32_t holder);
 
-// Files that are connected formatted, keyed by name, so that units on one file can see each other.
-void link_unit(Unit* unit, std::string_view key);
-void unlink_unit(Unit* unit);
-Unit* first_linked(std::string_view key);
 
 template <typename Fn>
 void for_each_unit(Fn&& fn) {

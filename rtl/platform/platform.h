@@ -38,7 +38,8 @@ SysError write_all(Handle h, const void* data, std::size_t size, std::size_t* wr
 
 // Why an open was refused, in the record layer's terms.
 enum class OpenRefusal { none, not_found, too_many_files, access_denied, bad_device, exists, bad_name, other };
-enum class Creation { open_existing, create_new, open_or_create, replace };
+// read_existing opens an existing file for reading only: a file that is only read is never opened to write.
+enum class Creation { open_existing, create_new, open_or_create, replace, read_existing };
 struct OpenResult {
   Handle handle;
   OpenRefusal refusal = OpenRefusal::none;

@@ -132,8 +132,12 @@ OpenResult open_file(const char* name, Creation creation, Sharing) {
     case Creation::replace:
       flags |= O_CREAT | O_TRUNC;
       break;
+    case Creation::read_existing:
+      flags = O_RDONLY | O_NOCTTY;
+      break;
   }
   OpenResult result;
+  result.read_only = creation == Creation::read_existing;
   struct stat st;
   if (creation != Creation::create_new && stat(name, &st) == 0 && S_ISFIFO(st.st_mode)) {
     result.pipe = true;

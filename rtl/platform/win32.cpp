@@ -248,6 +248,7 @@ OpenResult open_file(const char* given, Creation creation, Sharing sharing) {
   DWORD disposition = OPEN_EXISTING;
   switch (creation) {
     case Creation::open_existing:
+    case Creation::read_existing:
       disposition = OPEN_EXISTING;
       break;
     case Creation::create_new:
@@ -260,12 +261,14 @@ OpenResult open_file(const char* given, Creation creation, Sharing sharing) {
   }
   const DWORD share = share_mode(sharing);
   OpenResult result;
-  HANDLE h = CreateFileW(name.c_str(), GENERIC_READ | GENERIC_WRITE, share, nullptr, disposition,
+  const bool reading = creation == Creation::read_existing;
+  result.read_only = reading;
+  HANDLE h = CreateFileW(name.c_str(), reading ? GENERIC_READ : GENERIC_READ | GENERIC_WRITE, share, nullptr, disposition,
                          FILE_ATTRIBUTE_NORMAL, nullptr);
   if (h == INVALID_HANDLE_VALUE) {
     const DWORD first = GetLastError();
     // A file that another program holds open, letting others only read it, can still be read.
-    if (first != ERROR_ACCESS_DENIED && first != ERROR_WRITE_PROTECT && first != ERROR_SHARING_VIOLATION) {
+    if (reading || (first != ERROR_ACCESS_DENIED && first != ERROR_WRITE_PROTECT && first != ERROR_SHARING_VIOLATION)) {
       return refused(first);
     }
     // Subtle: the read-only retry never creates a file; it exists or the first open said so.

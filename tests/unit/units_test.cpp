@@ -177,14 +177,6 @@ TEST(Units, DefaultNamesComeFromTheEnvironment) {
   unlink(path.c_str());
 }
 
-// The console's input and output are linked under one name, so that each can see the other.
-TEST(Units, ConsoleUnitsAreLinked) {
-  ASSERT_EQ(connect(54, {.name = "CON", .status = "UNKNOWN"}), 0);
-  EXPECT_EQ(rtl::first_linked("CONOUT$"), rtl::find_unit(54, false));
-  rtl::release(54);
-  EXPECT_EQ(rtl::first_linked("CONOUT$"), nullptr);
-}
-
 TEST(Units, BusyUnitIsRefused) {
   rtl::Unit* u = rtl::find_unit(47, true);
   ASSERT_TRUE(rtl::hold_unit(u));

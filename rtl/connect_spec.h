@@ -1,0 +1,43 @@
+// A connection's settings, typed: what a connect request says once its keyword texts are read.
+#pragma once
+
+#include <cstdint>
+#include <string_view>
+
+#include "rtl/diagnostics.h"
+#include "rtl/platform/platform.h"
+#include "rtl/units.h"
+
+namespace rtl {
+
+enum class OpenStatus : std::uint8_t { old_file, new_file, scratch, unknown, replace };
+
+struct ConnectSpec {
+  OpenStatus status = OpenStatus::unknown;
+  Access access = Access::sequential;
+  bool has_form = false;  // absent: unformatted for direct access, formatted otherwise
+  Form form = Form::formatted;
+  Blank blank = Blank::null;
+  // A connection that sends no sharing lets others read only.
+  platform::Sharing sharing = platform::Sharing::read_only;
+  std::int32_t record_length = 0;  // 0: none given
+  bool has_name = false;           // absent: the unit's default name
+  std::string_view name;
+  // The name is a file's name exactly as given: no device words, no blanks trimmed, no cut at the
+  // dialogue's length (a program's arguments are names, never devices).
+  bool exact_name = false;
+  // Opened for reading only: a file that is never written is never opened for writing.
+  bool read_only = false;
+  bool return_errors = false;
+};
+
+struct ConnectRequest;
+// Reads a text request's keywords into `spec`. Returns Failure{} or Failure::bad_setting when a value is
+// not one of its words.
+Failure parse_settings(const ConnectRequest& request, ConnectSpec* spec);
+
+// Connects a unit by typed settings. Returns 0, or the failure number when errors are returned;
+// otherwise a refusal is reported. A refused unit is left unconnected.
+int connect(std::int32_t unit, const ConnectSpec& spec);
+
+}  // namespace rtl
