@@ -276,16 +276,29 @@ int exit_status_for(std::uint32_t code, int native_status) {
 EndHook set_end_hook(EndHook hook) { return g_end_hook.exchange(hook ? hook : default_end); }
 
 namespace {
-std::atomic<std::uint32_t> g_ending_thread{0};
+// Who ends the run: 0 while nobody has claimed it, a thread's token, or an event's mark.
+std::atomic<std::uint32_t> g_ending{0};
+constexpr std::uint32_t kEventMark = 0xFFFFFF00u;
+static_assert(std::atomic<std::uint32_t>::is_always_lock_free, "the claim is made inside a signal handler");
 }  // namespace
 
 bool claim_the_end() {
   const std::uint32_t me = platform::thread_token();
   std::uint32_t first = 0;
-  return g_ending_thread.compare_exchange_strong(first, me) || first == me;
+  if (g_ending.compare_exchange_strong(first, me) || first == me) return true;
+  // The thread that handles the event holds the claim that the event made when it arrived.
+  return first >= kEventMark && console_event_in_progress() && !console_event_on_other_thread();
 }
 
-void testing_reset_end() { g_ending_thread.store(0); }
+bool claim_the_end_for_event(int event) {
+  const std::uint32_t mark = kEventMark + static_cast<std::uint32_t>(event);
+  std::uint32_t first = 0;
+  return g_ending.compare_exchange_strong(first, mark) || first == mark;
+}
+
+bool end_claimed_by_event() { return g_ending.load() >= kEventMark; }
+
+void testing_reset_end() { g_ending.store(0); }
 
 void end_program(int status) {
   // Only one road ends the process, and its status is the one the process ends with.
@@ -299,6 +312,8 @@ void end_program(int status) {
 
 void issue_report(std::uint32_t code, std::int32_t number_value, std::string_view text_value) {
   const bool severe = (code >> 30) == 3;
+  // One end per run: the report and the status belong to whoever claimed it; anyone later is silent.
+  if (severe && !claim_the_end()) wait_for_the_end();
   const char* tmpl = message_template(code);
   if (tmpl == nullptr) tmpl = "Message not found\n";
 
@@ -372,8 +387,9 @@ int fail(std::uint32_t code, Unit* unit, std::int32_t unit_number, std::string_v
   if (handled) {
     if (unit != nullptr) unit->saved_error = 0;
   } else {
-    // The console event handler is ending the program; its report is the one that stands.
-    if (console_event_on_other_thread()) wait_for_the_end();
+    // A failure that ends the run claims the end before it writes a line: an event that came first
+    // keeps it, and this failure stays silent.
+    if ((code >> 30) == 3 && !claim_the_end()) wait_for_the_end();
     if (unit != nullptr && unit->saved_error != 0) {
       write_system_error_line(unit->saved_error);
       unit->saved_error = 0;

@@ -102,6 +102,10 @@ EndHook set_end_hook(EndHook hook);
 // Claims the end of the process for the calling thread: false when another thread has claimed it, and
 // that thread's road (a normal end, a failure, a console event) is the one that ends the process.
 bool claim_the_end();
+// The same for a console event the moment it arrives: async-signal-safe. True when this event holds the
+// claim. The thread that then handles the event holds it too.
+bool claim_the_end_for_event(int event);
+bool end_claimed_by_event();
 void testing_reset_end();
 
 // The exception context record; absent when its memory was not obtained at start-up.

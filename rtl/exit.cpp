@@ -57,6 +57,8 @@ void testing_reset_stop() {
 }
 
 void stop(std::string_view text, bool compatible, std::int32_t code, bool has_code) {
+  // A normal end claims the run's end before its last lines: an event after this is too late.
+  if (!claim_the_end()) wait_for_the_end();
   if (g_stop_in_progress.exchange(true)) end_program(0);
   if (!text.empty() || compatible) {
     if (compatible) {

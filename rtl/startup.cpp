@@ -25,7 +25,7 @@ void startup_initialise() {
     platform::reserve_standard_handles();
     platform::keep_write_failures_as_errors();
     // Without the thread that receives them, a console event would end the program without its report.
-    if (!platform::install_console_event_handler(on_console_event)) {
+    if (!platform::install_console_event_handler(on_console_event, claim_the_end_for_event)) {
       g_initialised.store(true);
       issue_report(condition_code(Failure::no_memory), 0, {});
     }
@@ -60,7 +60,7 @@ void on_console_event(int event) {
   static constexpr const char* kNames[] = {"control-C", "control-BREAK", "window-CLOSE"};
   if (event < 0 || event > 2) return;
   // A program already on its way out ends with its own status; the event comes too late to report.
-  if (!claim_the_end()) return;
+  if (!claim_the_end_for_event(event)) return;
   mark_console_event();
   issue_report(condition_code(Failure::control_event, Severity::error), 0, kNames[event]);
   settle_program_thread();

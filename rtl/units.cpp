@@ -2,6 +2,8 @@
 
 #include <new>
 
+#include "rtl/diagnostics.h"
+
 namespace rtl {
 namespace {
 
@@ -63,7 +65,8 @@ void mark_console_event() { g_event_thread.store(platform::thread_token()); }
 bool console_event_in_progress() { return g_event_thread.load() != 0; }
 bool console_event_on_other_thread() {
   std::uint32_t t = g_event_thread.load();
-  return t != 0 && t != platform::thread_token();
+  if (t == 0) return end_claimed_by_event();  // arrived, and its thread not yet running
+  return t != platform::thread_token();
 }
 namespace {
 enum class ProgramThread : int { running, reading, writing, parked };

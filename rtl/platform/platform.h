@@ -162,8 +162,9 @@ void break_into_debugger();
 void set_floating_point_environment();
 
 // Console control events: 0 control-C, 1 control-BREAK, 2 window-CLOSE. Must be called before any other
-// thread starts. The handler runs on a thread of its own; returns false when it cannot be arranged.
-bool install_console_event_handler(void (*handler)(int event));
+// thread starts. `on_arrival` runs the moment an event arrives, where only async-signal-safe work is
+// allowed; when it returns true, `handler` then runs on a thread of its own. False when it cannot be arranged.
+bool install_console_event_handler(void (*handler)(int event), bool (*on_arrival)(int event));
 // Whether a console event has come or comes within the given time: the system may end a read on a
 // closed terminal before it delivers the hang-up.
 bool console_event_arriving(unsigned wait_milliseconds);

@@ -4,6 +4,7 @@
 #include <execinfo.h>
 #include <fcntl.h>
 #include <pthread.h>
+#include <semaphore.h>
 #include <sched.h>
 #include <signal.h>
 #include <stdio.h>
@@ -444,7 +445,16 @@ void set_floating_point_environment() {
 
 namespace {
 void (*g_console_handler)(int) = nullptr;
+bool (*g_on_arrival)(int) = nullptr;
 std::atomic<bool> g_console_signal_taken{false};
+std::atomic<int> g_arrived_event{-1};
+sem_t g_event_ready;
+constexpr int kConsoleSignals[] = {SIGINT, SIGQUIT, SIGHUP};
+
+void console_signal_set(sigset_t* set) {
+  sigemptyset(set);
+  for (int sig : kConsoleSignals) sigaddset(set, sig);
+}
 
 bool console_signal_pending() {
   sigset_t pending;
@@ -453,18 +463,24 @@ bool console_signal_pending() {
          sigismember(&pending, SIGHUP) == 1;
 }
 
+// Runs on the event thread, the only one that does not block these signals, the moment one arrives:
+// the event claims the end of the run here, before any other thread can report a failure it caused.
+void on_console_signal(int sig) {
+  const int saved = errno;
+  const int event = sig == SIGINT ? 0 : sig == SIGQUIT ? 1 : 2;
+  g_console_signal_taken.store(true);
+  int none = -1;
+  if (g_on_arrival(event) && g_arrived_event.compare_exchange_strong(none, event)) sem_post(&g_event_ready);
+  errno = saved;
+}
+
 void* console_event_thread(void*) {
   sigset_t set;
-  sigemptyset(&set);
-  sigaddset(&set, SIGINT);
-  sigaddset(&set, SIGQUIT);
-  sigaddset(&set, SIGHUP);
+  console_signal_set(&set);
+  pthread_sigmask(SIG_UNBLOCK, &set, nullptr);
   for (;;) {
-    int sig = 0;
-    if (sigwait(&set, &sig) != 0) continue;
-    g_console_signal_taken.store(true);
-    int event = sig == SIGINT ? 0 : sig == SIGQUIT ? 1 : 2;
-    g_console_handler(event);
+    if (sem_wait(&g_event_ready) != 0) continue;
+    g_console_handler(g_arrived_event.load());
   }
   return nullptr;
 }
@@ -479,16 +495,19 @@ bool console_event_arriving(unsigned wait_milliseconds) {
   }
 }
 
-bool install_console_event_handler(void (*handler)(int event)) {
+bool install_console_event_handler(void (*handler)(int event), bool (*on_arrival)(int event)) {
   sigset_t set;
-  sigemptyset(&set);
-  sigaddset(&set, SIGINT);
-  sigaddset(&set, SIGQUIT);
-  sigaddset(&set, SIGHUP);
+  console_signal_set(&set);
   // Blocked in this thread before any other starts, so every later thread inherits the mask and only the
-  // waiting thread ever receives these signals.
+  // event thread, which unblocks them, ever receives these signals.
   if (pthread_sigmask(SIG_BLOCK, &set, nullptr) != 0) return false;
+  if (sem_init(&g_event_ready, 0, 0) != 0) return false;
   g_console_handler = handler;
+  g_on_arrival = on_arrival;
+  struct sigaction action {};
+  action.sa_handler = on_console_signal;
+  action.sa_mask = set;
+  for (int sig : kConsoleSignals) sigaction(sig, &action, nullptr);
   pthread_attr_t attr;
   pthread_attr_init(&attr);
   pthread_attr_setdetachstate(&attr, PTHREAD_CREATE_DETACHED);

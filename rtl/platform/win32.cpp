@@ -595,6 +595,7 @@ void set_floating_point_environment() {
 
 namespace {
 void (*g_console_handler)(int) = nullptr;
+bool (*g_on_arrival)(int) = nullptr;
 std::atomic<bool> g_console_event_taken{false};
 
 BOOL WINAPI on_console_control(DWORD type) {
@@ -613,13 +614,15 @@ BOOL WINAPI on_console_control(DWORD type) {
       return FALSE;  // log-off and shut-down are not handled
   }
   g_console_event_taken.store(true);
-  g_console_handler(event);
+  // The event claims the end of the run at once, before a failure it causes can be reported.
+  if (g_on_arrival(event)) g_console_handler(event);
   return TRUE;
 }
 }  // namespace
 
-bool install_console_event_handler(void (*handler)(int event)) {
+bool install_console_event_handler(void (*handler)(int event), bool (*on_arrival)(int event)) {
   g_console_handler = handler;
+  g_on_arrival = on_arrival;
   return SetConsoleCtrlHandler(on_console_control, TRUE) != 0;
 }
 

@@ -36,6 +36,38 @@ TEST(Events, SignalsAtTheFirstQuestion) {
   }
 }
 
+#if defined(QUIL_SLOW_TESTS)
+// Input that ends right after the signal, on a loaded machine: never two reports, never a status that
+// is not the report's.
+TEST(Events, InputEndingWithTheEventEndsTheRunOnce) {
+  std::vector<Child*> load;
+  for (int i = 0; i < 2; ++i) load.push_back(new Child({.program = "/bin/sh", .args = {"-c", "while :; do :; done"}}));
+  const struct {
+    int sig, status;
+    const char* name;
+  } events[] = {{SIGINT, 0, "control-C"}, {SIGQUIT, 1, "control-BREAK"}, {SIGHUP, 2, "window-CLOSE"}};
+  for (const auto& e : events) {
+    int wrong = 0;
+    for (int run = 0; run < 200; ++run) {
+      TempDir dir;
+      Child child({.cwd = dir.path()});
+      if (!child.wait_for_output(kInputPrompt)) continue;
+      child.signal(e.sig);
+      const Result r = child.finish();
+      const bool event = r.err == std::string("rtl: error (200): program aborting due to ") + e.name + " event\r\r\n";
+      const bool end_of_file = r.err.rfind("rtl: severe (24)", 0) == 0 && r.err.find("aborting") == std::string::npos;
+      wrong += !((event && r.status == e.status) || (end_of_file && r.status == 24));
+    }
+    EXPECT_EQ(wrong, 0) << e.name;
+  }
+  for (Child* c : load) {
+    c->signal(SIGKILL);
+    c->finish();
+    delete c;
+  }
+}
+#endif
+
 // Runs the program on a pseudo-terminal of its own and closes the terminal once the first prompt is on it,
 // as a user closes the window. Standard error goes to a pipe, so that the report outlives the terminal.
 Result close_terminal_at_the_prompt(const std::string& dir) {

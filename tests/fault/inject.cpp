@@ -2,12 +2,18 @@
 // Nth write. QUIL_FAULT names them, e.g. "write:17" or "malloc:3,signal:20"; the kinds are malloc (and
 // realloc), read, write, open, seek, truncate, close, stat, rename, link and signal. When a fault fires, the file named by
 // QUIL_FAULT_FIRED is created, so that a sweep knows when N has passed the last call of its kind.
+// eof:N makes the Nth read find the end of its input; readsignal:N sends the console signal at the Nth
+// read and waits until it has been taken, before the read itself. QUIL_FAULT_SIGNAL names the signal
+// by number (else SIGHUP at an even N, SIGQUIT at an odd one); signal:next sends it at the first write
+// after the end of input that eof:N made.
 #include <errno.h>
 #include <fcntl.h>
 #include <signal.h>
 #include <stdarg.h>
 #include <stdlib.h>
+#include <sched.h>
 #include <string.h>
+#include <time.h>
 #include <sys/stat.h>
 #include <sys/syscall.h>
 #include <unistd.h>
@@ -19,13 +25,17 @@ extern "C" void* __libc_realloc(void* p, size_t size);
 
 namespace {
 
-enum Kind { k_malloc, k_read, k_write, k_open, k_seek, k_truncate, k_close, k_stat, k_rename, k_link, k_signal, k_count };
-constexpr const char* kNames[k_count] = {"malloc", "read",  "write", "open",   "seek", "truncate",
-                                         "close",  "stat",  "rename", "link", "signal"};
+enum Kind {
+  k_malloc, k_read, k_write, k_open, k_seek, k_truncate, k_close, k_stat, k_rename, k_link, k_signal,
+  k_eof, k_readsignal, k_count
+};
+constexpr const char* kNames[k_count] = {"malloc", "read",   "write", "open",   "seek", "truncate",  "close",
+                                         "stat",   "rename", "link",  "signal", "eof",  "readsignal"};
 
 std::atomic<long> g_calls[k_count];
 long g_fail_at[k_count];  // 0: never
 std::atomic<bool> g_ready{false};
+std::atomic<bool> g_signal_at_next_write{false};
 
 // Reads QUIL_FAULT without allocating: getenv and plain parsing only.
 void configure() {
@@ -35,7 +45,9 @@ void configure() {
   for (const char* p = faults; p != nullptr && *p != '\0';) {
     for (int k = 0; k < k_count; ++k) {
       const size_t n = strlen(kNames[k]);
-      if (strncmp(p, kNames[k], n) == 0 && p[n] == ':') g_fail_at[k] = strtol(p + n + 1, nullptr, 10);
+      if (strncmp(p, kNames[k], n) == 0 && p[n] == ':') {
+        g_fail_at[k] = strncmp(p + n + 1, "next", 4) == 0 ? -1 : strtol(p + n + 1, nullptr, 10);
+      }
     }
     p = strchr(p, ',');
     if (p != nullptr) ++p;
@@ -91,14 +103,38 @@ void* realloc(void* p, size_t size) {
 }
 #endif
 
+int signal_for(long n) {
+  const char* chosen = getenv("QUIL_FAULT_SIGNAL");
+  if (chosen != nullptr) return static_cast<int>(strtol(chosen, nullptr, 10));
+  return n % 2 == 0 ? SIGHUP : SIGQUIT;
+}
+
+// Sends the signal and waits until no thread has it pending: its handler has taken it.
+void deliver(int sig) {
+  syscall(SYS_kill, getpid(), sig);
+  for (int i = 0; i < 1000; ++i) {
+    sigset_t pending;
+    if (sigpending(&pending) != 0 || sigismember(&pending, sig) != 1) break;
+    sched_yield();
+  }
+  const timespec settle{0, 20 * 1000 * 1000};
+  nanosleep(&settle, nullptr);
+}
+
 ssize_t read(int fd, void* buffer, size_t size) {
+  if (fire(k_readsignal)) deliver(signal_for(g_fail_at[k_readsignal]));
+  if (fire(k_eof)) {
+    g_signal_at_next_write.store(g_fail_at[k_signal] == -1);
+    return 0;
+  }
   if (fire(k_read)) return failed(EIO);
   return syscall(SYS_read, fd, buffer, size);
 }
 
 ssize_t write(int fd, const void* data, size_t size) {
   // A console event arrives while this write is under way: the signal first, then the write itself.
-  if (fire(k_signal)) syscall(SYS_kill, getpid(), g_fail_at[k_signal] % 2 == 0 ? SIGHUP : SIGQUIT);
+  if (g_signal_at_next_write.exchange(false)) deliver(signal_for(0));
+  if (fire(k_signal)) syscall(SYS_kill, getpid(), signal_for(g_fail_at[k_signal]));
   if (fire(k_write)) return failed(ENOSPC);
   return syscall(SYS_write, fd, data, size);
 }

@@ -153,6 +153,29 @@ TEST(FaultSweep, EveryCallOfEveryKind) {
               sample.runs, sample.fired, larger.runs, larger.input.size() / 74, seconds);
 }
 
+// An event and the failed read that it brings (a closed window, input ended with control-C) end the run
+// once: whichever claimed the end first writes the only report, and the status is its own.
+TEST(FaultSweep, AnEventAndAFailedReadEndTheRunOnce) {
+  const std::string end_of_file = "rtl: severe (24): end-of-file during read, unit 5, file CONIN$\r\r\n";
+  const struct {
+    int sig, status;
+    const char* name;
+  } events[] = {{SIGINT, 0, "control-C"}, {SIGQUIT, 1, "control-BREAK"}, {SIGHUP, 2, "window-CLOSE"}};
+  for (const auto& e : events) {
+    for (const bool event_first : {true, false}) {
+      TempDir dir;
+      std::vector<std::string> env =
+          fault_environment(dir, event_first ? "readsignal:1,eof:1" : "eof:1,signal:next");
+      env.push_back("QUIL_FAULT_SIGNAL=" + std::to_string(e.sig));
+      const Result r = run({.input = "in.fem\n", .env = env, .cwd = dir.path()});
+      SCOPED_TRACE(std::string(e.name) + (event_first ? ", then the read fails" : " after the failed read"));
+      EXPECT_EQ(r.err, event_first ? std::string("rtl: error (200): program aborting due to ") + e.name + " event\r\r\n"
+                                   : end_of_file);
+      EXPECT_EQ(r.status, event_first ? e.status : 24);
+    }
+  }
+}
+
 // In place, many files: whatever call fails, each file is its original or its whole repair, a kept
 // original is the original, and no temporary file is left.
 TEST(FaultSweep, InPlaceLeavesEveryFileWholeOrRepaired) {
