@@ -3,12 +3,11 @@
 #include <cstdint>
 #include <string_view>
 
+#include "driver/interface_file.h"
+#include "rtl/unit_numbers.h"
+
 namespace quil {
 
-inline constexpr std::int32_t kConsoleIn = 5;
-inline constexpr std::int32_t kConsoleOut = 6;
-inline constexpr std::int32_t kInputUnit = 88;
-inline constexpr std::int32_t kOutputUnit = 90;
 
 // The body of QUIL: banner, the two file dialogues, the repair pass, the summary, the end. Never returns.
 [[noreturn]] void driver();
@@ -25,12 +24,16 @@ struct RepairCounts {
   std::int64_t records = 0;   // written, or that would have been written
   std::int64_t touching = 0;  // data records whose numbers touch (a field whose first column is not blank)
   std::int64_t first_touching[kShownTouching] = {};  // the line numbers of the first of them
+  std::int64_t data_records = 0;
+  InterfaceVerdict not_interface;  // why the pass stopped at a file of another format
 };
 struct RepairOptions {
   bool write = true;  // false: the records are only read and counted
   bool count_touching = false;
   // A record that is not data is read again from the record buffer where the file cannot step back.
   bool step_back_in_hand = false;
+  // A file that is not an interface file stops the pass before anything of it is written.
+  bool refuse_other_formats = false;
   void (*progress)(void* context, const RepairCounts& counts) = nullptr;  // now and then, when given
   void* context = nullptr;
 };

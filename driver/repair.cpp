@@ -18,6 +18,20 @@ bool numbers_touch(std::string_view record) {
   return false;
 }
 
+constexpr char kNulName[8] = {};
+
+bool has_numbers(std::string_view record) {
+  return record.size() > 8 && record.find_first_not_of(' ', 8) < 72;
+}
+
+// Whether the line just read may belong to an interface file; otherwise the verdict goes to `counts`.
+bool looks_like_interface(std::int32_t input, bool data_record, RepairCounts& counts) {
+  InterfaceVerdict& v = counts.not_interface;
+  v.why = look_at_line(rtl::record_in_hand(input), data_record, counts.records == 0, &v.byte, &v.column);
+  v.line = counts.records + 1;
+  return v.why == NotInterface::no;
+}
+
 }  // namespace
 
 void repair_records(std::int32_t input, std::int32_t output, const RepairOptions& options, RepairCounts& counts) {
@@ -25,6 +39,7 @@ void repair_records(std::int32_t input, std::int32_t output, const RepairOptions
   double values[4] = {};
   char copy[72];
   std::int32_t text_records_due = 0;  // announced by the last header, still to come
+  std::int32_t block_due = 0;         // the same for the format check, which NUL name columns do not end
   for (;;) {
     std::memset(name, ' ', sizeof name);
     // Only a field that does not convert sends a line down the copy path; any other failure of the read
@@ -34,7 +49,13 @@ void repair_records(std::int32_t input, std::int32_t output, const RepairOptions
     if (outcome == -1) break;
     // A text record may read as numbers; only its blank name columns tell it from a data record.
     const bool announced_text = text_records_due > 0 && is_text_record_name(name);
+    // Subtle: a results file's announced records may be 72 NUL bytes, name columns included; they take
+    // the copy path all the same, and no format check looks at them.
+    const bool in_text_block =
+        block_due > 0 && (is_text_record_name(name) || std::memcmp(name, kNulName, sizeof kNulName) == 0);
+    block_due = in_text_block ? block_due - 1 : 0;
     text_records_due = announced_text ? text_records_due - 1 : 0;
+    if (options.refuse_other_formats && !in_text_block && !looks_like_interface(input, outcome == 0, counts)) return;
     if (outcome > 0 || announced_text) {
       // Not a data record: step back and copy the line through as text.
       rtl::backspace(input, false, options.step_back_in_hand);
@@ -45,14 +66,19 @@ void repair_records(std::int32_t input, std::int32_t output, const RepairOptions
         rtl::write<kDataWriteLayout>(output, std::string_view(name, sizeof name), values[0], values[1], values[2],
                                      values[3]);
       }
-      text_records_due = announced_text_records(name, values);
+      text_records_due = block_due = announced_text_records(name, values);
       if (options.count_touching && numbers_touch(rtl::record_in_hand(input))) {
         if (counts.touching < kShownTouching) counts.first_touching[counts.touching] = counts.records + 1;
         ++counts.touching;
       }
     }
     ++counts.records;
+    // Subtle: a short line of any text reads as a data record of zeros; only numbers make it one.
+    counts.data_records += outcome == 0 && !announced_text && has_numbers(rtl::record_in_hand(input));
     if (options.progress != nullptr && counts.records % 8192 == 0) options.progress(options.context, counts);
+  }
+  if (options.refuse_other_formats && counts.records > 0 && counts.data_records == 0) {
+    counts.not_interface = {NotInterface::no_data_record};
   }
 }
 

@@ -55,6 +55,10 @@ std::int64_t input_file_size(std::int32_t unit);
 // that alone reads it to its end.
 void read_standard_input_in_blocks();
 
+// From now on the unit's text records end with LF alone: messages of a command on a system whose lines
+// end so. The records of a repaired file keep CR LF.
+void end_lines_with_lf(std::int32_t unit);
+
 // From now on the unit's records go out in blocks of whole records, as RTL_BUFFERED asks of files.
 void write_in_blocks(std::int32_t unit);
 

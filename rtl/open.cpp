@@ -430,6 +430,10 @@ std::int64_t input_file_size(std::int32_t number) {
 
 void read_standard_input_in_blocks() { g_standard_input_in_blocks.store(true); }
 
+void end_lines_with_lf(std::int32_t number) {
+  if (Unit* unit = find_unit(number, true)) unit->lf_line_ends = true;
+}
+
 void write_in_blocks(std::int32_t number) {
   Unit* unit = find_unit(number, false);
   if (unit != nullptr && unit->connected && unit->access != Access::direct) unit->buffered = true;

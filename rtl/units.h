@@ -66,6 +66,7 @@ struct Unit {
   bool truncate_on_next_write = false;
   bool console_switch = false;
   bool buffered = false;
+  bool lf_line_ends = false;  // records end with LF alone; kept across connections
   // A pipe named as a file is opened only at its first transfer, for that one direction, so that the
   // program is never the other end of its own pipe.
   bool open_on_first_use = false;

@@ -120,7 +120,9 @@ struct Walk {
   bool end_record(bool line_end) {
     OutputState& o = out();
     std::size_t n = o.high_water;
-    if (line_end) {
+    if (line_end && unit->lf_line_ends) {
+      o.area[n++] = '\n';
+    } else if (line_end) {
       o.area[n] = '\r';
       o.area[n + 1] = '\n';
       n += 2;

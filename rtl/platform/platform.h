@@ -105,6 +105,17 @@ SysError remove_file(const char* name);
 // Gives `copy` the permissions (and, where allowed, the owner) of `original`, so that a file replaced by
 // another is readable by the same people as before. 0 when `original` does not exist.
 SysError copy_permissions(const char* original, const char* copy);
+// What a name given to be repaired in place is: missing, a regular file, or anything else (a folder, a
+// pipe, a device). *target receives the file that the name leads to, links followed (the name itself
+// where it is no link); capacity of at least 4097.
+enum class NameKind { missing, regular_file, other };
+NameKind name_kind(const char* name, char* target, std::size_t capacity, SysError* error);
+// Whether the file may be written by this user.
+bool writable_file(const char* name);
+// Whether two files hold the same bytes; false when either cannot be read.
+bool same_contents(const char* a, const char* b);
+// Files made from now on get no permission that `original` does not have (nullptr: as before).
+void restrict_new_files_to(const char* original);
 // The size of a disk file in bytes; -1 when it is not a disk file or cannot be learnt.
 std::int64_t file_size(Handle h);
 // The names that a name with the wildcards * and ? stands for, in the system's order, each handed to
@@ -114,6 +125,9 @@ int expand_wildcards(const char* pattern, void (*take)(const char* name, void* c
 
 // The absolute form of `name` in `out`; returns its length, or 0 when it cannot be made or would not fit.
 std::size_t full_path(std::string_view name, char* out, std::size_t capacity);
+
+// Whether this system's text lines end with LF alone (else CR LF).
+bool lines_end_with_lf();
 
 // Replaces the program's arguments by their UTF-8 form where the system hands them over in another.
 void utf8_arguments(int* argc, char*** argv);
@@ -165,6 +179,11 @@ void set_floating_point_environment();
 // thread starts. `on_arrival` runs the moment an event arrives, where only async-signal-safe work is
 // allowed; when it returns true, `handler` then runs on a thread of its own. False when it cannot be arranged.
 bool install_console_event_handler(void (*handler)(int event), bool (*on_arrival)(int event));
+// From now on termination (SIGTERM) is an event too (number 3), and an event whose signal the parent
+// ignored stays ignored: for a program run from scripts, which ends by the event's own signal.
+void catch_termination();
+// Ends the process as the event's own signal would have ended it (the shell then stops its loop).
+[[noreturn]] void end_by_console_event(int event);
 // Whether a console event has come or comes within the given time: the system may end a read on a
 // closed terminal before it delivers the hang-up.
 bool console_event_arriving(unsigned wait_milliseconds);

@@ -3,6 +3,7 @@
 #include <errno.h>
 #include <execinfo.h>
 #include <fcntl.h>
+#include <limits.h>
 #include <pthread.h>
 #include <semaphore.h>
 #include <sched.h>
@@ -276,6 +277,65 @@ SysError copy_permissions(const char* original, const char* copy) {
   return ::chmod(copy, st.st_mode & 07777) == 0 ? 0 : static_cast<SysError>(errno);
 }
 
+NameKind name_kind(const char* name, char* target, std::size_t capacity, SysError* error) {
+  *error = 0;
+  struct stat st;
+  if (::stat(name, &st) != 0) {
+    *error = static_cast<SysError>(errno);
+    return errno == ENOENT ? NameKind::missing : NameKind::other;
+  }
+  if (!S_ISREG(st.st_mode)) return NameKind::other;
+  struct stat link;
+  const std::size_t n = std::strlen(name);
+  if (::lstat(name, &link) == 0 && S_ISLNK(link.st_mode)) {
+    char resolved[PATH_MAX];
+    if (realpath(name, resolved) == nullptr || std::strlen(resolved) >= capacity) {
+      *error = static_cast<SysError>(errno != 0 ? errno : ENAMETOOLONG);
+      return NameKind::other;
+    }
+    std::memcpy(target, resolved, std::strlen(resolved) + 1);
+  } else if (n < capacity) {
+    std::memcpy(target, name, n + 1);
+  } else {
+    *error = ENAMETOOLONG;
+    return NameKind::other;
+  }
+  return NameKind::regular_file;
+}
+
+bool writable_file(const char* name) { return ::access(name, W_OK) == 0; }
+
+bool same_contents(const char* a, const char* b) {
+  const int fa = open_retrying(a, O_RDONLY | O_NOCTTY), fb = open_retrying(b, O_RDONLY | O_NOCTTY);
+  bool same = fa >= 0 && fb >= 0;
+  static char ba[65536], bb[65536];
+  while (same) {
+    const ssize_t na = ::read(fa, ba, sizeof ba);
+    ssize_t nb = 0;
+    while (na > 0 && nb < na) {
+      const ssize_t k = ::read(fb, bb + nb, static_cast<std::size_t>(na - nb));
+      if (k <= 0) break;
+      nb += k;
+    }
+    if (na < 0 || nb != (na < 0 ? 0 : na) || std::memcmp(ba, bb, static_cast<std::size_t>(nb)) != 0) {
+      same = false;
+    } else if (na == 0) {
+      same = ::read(fb, bb, 1) == 0;
+      break;
+    }
+  }
+  if (fa >= 0) ::close(fa);
+  if (fb >= 0) ::close(fb);
+  return same;
+}
+
+void restrict_new_files_to(const char* original) {
+  static mode_t initial = umask(022);
+  umask(initial);
+  struct stat st;
+  if (original != nullptr && ::stat(original, &st) == 0) umask(initial | (~st.st_mode & 0777));
+}
+
 std::int64_t file_size(Handle h) {
   struct stat st;
   if (fstat(fd_of(h), &st) != 0 || !S_ISREG(st.st_mode)) return -1;
@@ -328,6 +388,8 @@ std::size_t full_path(std::string_view name, char* out, std::size_t capacity) {
 }
 
 // The arguments are the bytes the caller gave: names in the system's own encoding.
+bool lines_end_with_lf() { return true; }
+
 void utf8_arguments(int*, char***) {}
 
 bool get_env(std::string_view name, std::string_view* value) {
@@ -450,6 +512,8 @@ std::atomic<bool> g_console_signal_taken{false};
 std::atomic<int> g_arrived_event{-1};
 sem_t g_event_ready;
 constexpr int kConsoleSignals[] = {SIGINT, SIGQUIT, SIGHUP};
+constexpr int kEventSignals[] = {SIGINT, SIGQUIT, SIGHUP, SIGTERM};
+bool g_ignored_at_start[3] = {};
 
 void console_signal_set(sigset_t* set) {
   sigemptyset(set);
@@ -467,7 +531,7 @@ bool console_signal_pending() {
 // the event claims the end of the run here, before any other thread can report a failure it caused.
 void on_console_signal(int sig) {
   const int saved = errno;
-  const int event = sig == SIGINT ? 0 : sig == SIGQUIT ? 1 : 2;
+  const int event = sig == SIGINT ? 0 : sig == SIGQUIT ? 1 : sig == SIGHUP ? 2 : 3;
   g_console_signal_taken.store(true);
   int none = -1;
   if (g_on_arrival(event) && g_arrived_event.compare_exchange_strong(none, event)) sem_post(&g_event_ready);
@@ -485,6 +549,30 @@ void* console_event_thread(void*) {
   return nullptr;
 }
 }  // namespace
+
+void catch_termination() {
+  struct sigaction action {};
+  action.sa_handler = on_console_signal;
+  sigemptyset(&action.sa_mask);
+  for (int sig : kEventSignals) sigaddset(&action.sa_mask, sig);
+  sigaction(SIGTERM, &action, nullptr);
+  struct sigaction ignore {};
+  ignore.sa_handler = SIG_IGN;
+  for (int i = 0; i < 3; ++i) {
+    if (g_ignored_at_start[i]) sigaction(kConsoleSignals[i], &ignore, nullptr);
+  }
+}
+
+void end_by_console_event(int event) {
+  const int sig = kEventSignals[event >= 0 && event <= 3 ? event : 0];
+  signal(sig, SIG_DFL);
+  sigset_t set;
+  sigemptyset(&set);
+  sigaddset(&set, sig);
+  pthread_sigmask(SIG_UNBLOCK, &set, nullptr);
+  raise(sig);
+  _exit(128 + sig);
+}
 
 bool console_event_arriving(unsigned wait_milliseconds) {
   if (g_console_handler == nullptr) return false;
@@ -504,10 +592,14 @@ bool install_console_event_handler(void (*handler)(int event), bool (*on_arrival
   if (sem_init(&g_event_ready, 0, 0) != 0) return false;
   g_console_handler = handler;
   g_on_arrival = on_arrival;
-  struct sigaction action {};
+  struct sigaction action {}, previous{};
   action.sa_handler = on_console_signal;
   action.sa_mask = set;
-  for (int sig : kConsoleSignals) sigaction(sig, &action, nullptr);
+  sigaddset(&action.sa_mask, SIGTERM);
+  for (int i = 0; i < 3; ++i) {
+    sigaction(kConsoleSignals[i], &action, &previous);
+    g_ignored_at_start[i] = previous.sa_handler == SIG_IGN;
+  }
   pthread_attr_t attr;
   pthread_attr_init(&attr);
   pthread_attr_setdetachstate(&attr, PTHREAD_CREATE_DETACHED);

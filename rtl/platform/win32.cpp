@@ -414,6 +414,64 @@ bool file_exists_error(SysError error) { return error == ERROR_FILE_EXISTS || er
 // A new file takes the folder's permissions, as the one it replaces did.
 SysError copy_permissions(const char*, const char*) { return 0; }
 
+NameKind name_kind(const char* given, char* target, std::size_t capacity, SysError* error) {
+  *error = 0;
+  std::wstring name;
+  if (!system_name(given, &name)) {
+    *error = ERROR_INVALID_NAME;
+    return NameKind::other;
+  }
+  const DWORD attributes = GetFileAttributesW(name.c_str());
+  if (attributes == INVALID_FILE_ATTRIBUTES) {
+    *error = GetLastError();
+    return *error == ERROR_FILE_NOT_FOUND || *error == ERROR_PATH_NOT_FOUND ? NameKind::missing : NameKind::other;
+  }
+  if ((attributes & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_DEVICE)) != 0) return NameKind::other;
+  const std::size_t n = std::strlen(given);
+  if (n >= capacity) {
+    *error = ERROR_FILENAME_EXCED_RANGE;
+    return NameKind::other;
+  }
+  std::memcpy(target, given, n + 1);
+  return NameKind::regular_file;
+}
+
+bool writable_file(const char* given) {
+  std::wstring name;
+  if (!system_name(given, &name)) return false;
+  const DWORD attributes = GetFileAttributesW(name.c_str());
+  return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_READONLY) == 0;
+}
+
+bool same_contents(const char* a, const char* b) {
+  std::wstring wa, wb;
+  if (!system_name(a, &wa) || !system_name(b, &wb)) return false;
+  HANDLE ha = CreateFileW(wa.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,
+                          FILE_ATTRIBUTE_NORMAL, nullptr);
+  HANDLE hb = CreateFileW(wb.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,
+                          FILE_ATTRIBUTE_NORMAL, nullptr);
+  bool same = ha != INVALID_HANDLE_VALUE && hb != INVALID_HANDLE_VALUE;
+  static char ba[65536], bb[65536];
+  while (same) {
+    DWORD na = 0, nb = 0;
+    if (!ReadFile(ha, ba, sizeof ba, &na, nullptr)) na = 0;
+    DWORD got = 0;
+    while (nb < na && ReadFile(hb, bb + nb, na - nb, &got, nullptr) && got > 0) nb += got;
+    if (nb != na || std::memcmp(ba, bb, nb) != 0) {
+      same = false;
+    } else if (na == 0) {
+      same = ReadFile(hb, bb, 1, &got, nullptr) && got == 0;
+      break;
+    }
+  }
+  if (ha != INVALID_HANDLE_VALUE) CloseHandle(ha);
+  if (hb != INVALID_HANDLE_VALUE) CloseHandle(hb);
+  return same;
+}
+
+// A new file here takes its folder's permissions.
+void restrict_new_files_to(const char*) {}
+
 SysError remove_file(const char* name) {
   std::wstring wide;
   if (!system_name(name, &wide)) return ERROR_INVALID_NAME;
@@ -463,6 +521,8 @@ std::size_t full_path(std::string_view name, char* out, std::size_t capacity) {
   const std::wstring full = full_wide_path(wide);
   return to_utf8(full.data(), full.size(), out, capacity);
 }
+
+bool lines_end_with_lf() { return false; }
 
 void utf8_arguments(int* argc, char*** argv) {
   int count = 0;
@@ -624,6 +684,14 @@ bool install_console_event_handler(void (*handler)(int event), bool (*on_arrival
   g_console_handler = handler;
   g_on_arrival = on_arrival;
   return SetConsoleCtrlHandler(on_console_control, TRUE) != 0;
+}
+
+// Log-off and shut-down stay unhandled, and a console program has no ignored events to keep.
+void catch_termination() {}
+
+void end_by_console_event(int) {
+  // What a console program ends with when control-C ends it.
+  ExitProcess(0xC000013Au);
 }
 
 bool console_event_arriving(unsigned wait_milliseconds) {

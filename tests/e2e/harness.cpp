@@ -43,6 +43,8 @@ std::string probe_program() {
 
 bool windows_program() { return program_under_test().find(".exe") != std::string::npos; }
 
+std::string eol() { return windows_program() ? "\r\n" : "\n"; }
+
 std::string shown_name(const std::string& path) {
   if (!windows_program()) return path;
   // Wine shows this machine's files on drive Z:, with the system's separators.

@@ -52,6 +52,8 @@ std::string program_under_test();
 std::string probe_program();
 // Whether the program under test is the Windows one (run under Wine).
 bool windows_program();
+// How the program's messages with arguments end a line: LF here, CR LF on Windows.
+std::string eol();
 // A file's full name as the program under test shows it.
 std::string shown_name(const std::string& path);
 // Permission cases run the program as user 65534, for whom permissions hold (the tests run as root).

@@ -200,8 +200,10 @@ TEST(FaultSweep, InPlaceLeavesEveryFileWholeOrRepaired) {
       const Result r = child.finish(20);
       ++runs;
       SCOPED_TRACE(fault + "\n" + r.out + r.err);
-      EXPECT_EQ(r.signal, 0);
-      EXPECT_TRUE(r.status == 0 || !r.err.empty()) << "status " << r.status << " without a word";
+      // A console event ends the command by its own signal, once its temporary file is gone.
+      const bool event = std::string(kind) == "signal";
+      EXPECT_TRUE(r.signal == 0 || (event && (r.signal == SIGQUIT || r.signal == SIGHUP))) << r.signal;
+      EXPECT_TRUE(r.status == 0 || r.signal != 0 || !r.err.empty()) << "status " << r.status << " without a word";
       for (int f = 0; f < 2; ++f) {
         const std::string now = read_file(dir.file(names[f]));
         EXPECT_TRUE(now == originals[f] || now == repaired[f]) << names[f] << " is neither";

@@ -1,0 +1,152 @@
+#include "driver/arguments.h"
+
+#include <new>
+#include <string_view>
+
+#include "rtl/platform/platform.h"
+
+namespace quil {
+
+const char* const kUsage =
+    "Usage: quil [-f] [INPUT [OUTPUT]] | quil -i [--no-backup] [-f] FILE... | quil -c FILE...";
+const char* const kHelp[] = {
+    "Usage: quil                      asks for the file to repair and the file to write",
+    "       quil INPUT                asks only for the file to write",
+    "       quil [-f] INPUT OUTPUT    repairs INPUT into OUTPUT; - is standard input or output",
+    "       quil -i [--no-backup] [-f] FILE...",
+    "                                 repairs each FILE in place, the original kept as FILE.orig",
+    "       quil -c FILE...           checks each FILE and writes nothing",
+    "",
+    "Data lines are written again with a blank before every number; every other line, and the",
+    "text records that headers announce, are copied as 72 columns. A file is written under a",
+    "temporary name and takes its own name only when it is complete. A file of another format",
+    "(binary data, blanks inside number fields, no data line) is refused and left as it is.",
+    "",
+    "  -i, --in-place   repair each FILE in place; an existing FILE.orig is never replaced",
+    "                   (the original then goes to FILE.orig.1, .2, ...); a file with nothing",
+    "                   to repair is left untouched",
+    "      --no-backup  with -i: keep no FILE.orig",
+    "  -c, --check      count the data lines whose numbers touch, and show the first five",
+    "  -f, --force      replace an existing OUTPUT; repair a file of another format all the same",
+    "  -q, --quiet      no line for each file; refusals and failures are still shown",
+    "  -h, --help       show this text",
+    "  -V, --version    show the version",
+    "  --               every argument after it is a name",
+    "",
+    "Exit status: 0 done, nothing to repair; 1 a file needs repair (-c), is of another format",
+    "or was skipped; 2 a usage error, or -c could not check a file; control-C and termination",
+    "end the run by their own signal after the temporary file is removed; any other number is",
+    "the failure that ended the run (24 end of file, 38 write error, 39 read error).",
+};
+const int kHelpLines = static_cast<int>(std::size(kHelp));
+
+namespace {
+
+struct Names {
+  std::vector<std::string> list;
+  bool out_of_memory = false;
+};
+
+// Called by the platform for each name: nothing may be thrown through it.
+void add_name(const char* name, void* names) noexcept {
+  auto* n = static_cast<Names*>(names);
+  try {
+    n->list.emplace_back(name);
+  } catch (const std::bad_alloc&) {
+    n->out_of_memory = true;
+  }
+}
+
+struct Flags {
+  bool in_place = false, check = false, no_backup = false;
+};
+
+// One option; false when it is unknown.
+bool take_option(std::string_view option, Flags& f, Request& r, ParsedArguments& p) {
+  if (option == "-h" || option == "--help") {
+    p.kind = ParsedArguments::Kind::help;
+  } else if (option == "-V" || option == "--version") {
+    p.kind = ParsedArguments::Kind::version;
+  } else if (option == "-i" || option == "--in-place") {
+    f.in_place = true;
+  } else if (option == "--no-backup") {
+    f.no_backup = true;
+  } else if (option == "-c" || option == "--check") {
+    f.check = true;
+  } else if (option == "-f" || option == "--force") {
+    r.force = true;
+  } else if (option == "-q" || option == "--quiet") {
+    r.quiet = true;
+  } else {
+    return false;
+  }
+  return true;
+}
+
+void add_names(const char* argument, Request& r) {
+  Names expanded;
+  const int found = rtl::platform::expand_wildcards(argument, add_name, &expanded);
+  if (expanded.out_of_memory) throw std::bad_alloc();
+  if (found == 0) r.unmatched.emplace_back(argument);
+  r.names.insert(r.names.end(), expanded.list.begin(), expanded.list.end());
+}
+
+ParsedArguments usage_error(std::string why) {
+  ParsedArguments p;
+  p.kind = ParsedArguments::Kind::usage_error;
+  p.error = std::move(why);
+  return p;
+}
+
+// Which mode the options and the number of names make, or a usage error.
+ParsedArguments settle_mode(ParsedArguments p, const Flags& f) {
+  Request& r = p.request;
+  if (f.in_place && f.check) return usage_error("-i and -c exclude each other");
+  if (f.no_backup && !f.in_place) return usage_error("--no-backup goes with -i");
+  r.backup = !f.no_backup;
+  for (const std::string& n : r.names) {
+    if (n.empty()) return usage_error("an empty name");
+  }
+  if (f.in_place || f.check) {
+    r.mode = f.in_place ? Mode::in_place : Mode::check;
+    if (r.names.empty() && r.unmatched.empty()) return usage_error("no FILE named");
+    for (const std::string& n : r.names) {
+      if (f.in_place && n == "-") return usage_error("standard input cannot be repaired in place");
+    }
+  } else if (r.names.size() > 2) {
+    return usage_error("more than INPUT and OUTPUT named; -i repairs many files in place");
+  } else if (r.names.size() == 2) {
+    r.mode = Mode::repair;
+  }
+  return p;
+}
+
+}  // namespace
+
+ParsedArguments parse_arguments(int argc, const char* const* argv) {
+  ParsedArguments p;
+  Flags flags;
+  bool options_end = false;
+  for (int i = 1; i < argc; ++i) {
+    const std::string_view arg = argv[i];
+    if (options_end || arg.size() < 2 || arg[0] != '-') {
+      add_names(argv[i], p.request);
+    } else if (arg == "--") {
+      options_end = true;
+    } else if (arg[1] == '-') {
+      if (!take_option(arg, flags, p.request, p)) return usage_error("unknown option '" + std::string(arg) + "'");
+    } else {
+      // Short options combine: -ic is -i -c.
+      for (std::size_t k = 1; k < arg.size(); ++k) {
+        const char option[] = {'-', arg[k], '\0'};
+        if (!take_option(option, flags, p.request, p)) {
+          return usage_error("unknown option '" + std::string(option) + "'");
+        }
+      }
+    }
+    if (p.kind != ParsedArguments::Kind::run) return p;
+  }
+  return settle_mode(std::move(p), flags);
+}
+
+}  // namespace quil

@@ -1,0 +1,118 @@
+#include "driver/interface_file.h"
+
+#include <cstdio>
+#include <cstring>
+
+namespace quil {
+namespace {
+
+// The rule, and what it rests on: about 232,000 lines of 42 models and results files written by current
+// pre-processors, panel and hydrodynamic programs (2017 to 2024, LF and CR LF), against the other files
+// that lie beside them under the same names.
+struct Rule {
+  NotInterface why;
+  const char* words;
+  // Evidence: what real interface files never show, and what the others do.
+};
+constexpr Rule kRules[] = {
+    // Binary record files carry NUL and other control bytes within their first few bytes. Interface
+    // files hold none below 32 but tab, CR, LF and Ctrl-Z, outside announced text records (a results
+    // file's TEXT header may announce records of 72 NUL bytes: those pass).
+    {NotInterface::binary, "binary data"},
+    // Compressed models are read through a filter, never repaired as they are.
+    {NotInterface::gzip, "gzip data"},
+    // An editor's UTF-16 (PowerShell's > writes it): its byte order mark.
+    {NotInterface::utf16, "UTF-16 text"},
+    // Records are 72 columns and lines in real files at most about 80; binary "lines" run to thousands.
+    {NotInterface::long_line, "a line longer than any record"},
+    // No number field of a real file holds a blank between two other characters, damaged or not;
+    // another program's free-format columns and 8-column cards do, and reading them as 16-column fields
+    // changes their values.
+    {NotInterface::blank_in_number, "blanks inside a number field"},
+    // A CSV table or a note with no data record only loses its columns past 72 by a rewrite.
+    {NotInterface::no_data_record, "no line reads as a data record"},
+};
+
+constexpr std::size_t kLongestLine = 1024;
+
+std::uint64_t word_at(const char* p) {
+  std::uint64_t w;
+  std::memcpy(&w, p, 8);
+  return w;
+}
+
+// One bit a byte, set where the byte of the 8 is not a blank.
+unsigned non_blanks(std::uint64_t w) {
+  const std::uint64_t x = w ^ 0x2020202020202020ull;  // blanks become 0
+  const std::uint64_t low7 = 0x7F7F7F7F7F7F7F7Full;
+  const std::uint64_t nonzero = (((x & low7) + low7) | x) & 0x8080808080808080ull;
+  return static_cast<unsigned>(((nonzero >> 7) * 0x0102040810204080ull) >> 56);
+}
+
+// Whether a 16-column field has a blank between two other characters: its non-blank columns do not
+// stand together.
+bool blank_inside(const char* field) {
+  const unsigned columns = non_blanks(word_at(field)) | (non_blanks(word_at(field + 8)) << 8);
+  return columns != 0 && ((columns + (columns & (0u - columns))) & columns) != 0;
+}
+
+// Whether any of the 8 bytes is below 32.
+bool has_control_byte(std::uint64_t w) {
+  return ((w - 0x2020202020202020ull) & ~w & 0x8080808080808080ull) != 0;
+}
+
+bool allowed_control(unsigned char c) { return c == '\t' || c == '\r' || c == '\n' || c == 0x1A; }
+
+NotInterface control_bytes(std::string_view line, unsigned char* byte, std::size_t* column) {
+  std::size_t i = 0;
+  for (; i + 8 <= line.size(); i += 8) {
+    if (has_control_byte(word_at(line.data() + i))) break;
+  }
+  for (; i < line.size(); ++i) {
+    const auto c = static_cast<unsigned char>(line[i]);
+    if (c < 32 && !allowed_control(c)) {
+      *byte = c;
+      *column = i + 1;
+      return NotInterface::binary;
+    }
+  }
+  return NotInterface::no;
+}
+
+}  // namespace
+
+NotInterface look_at_line(std::string_view line, bool data_record, bool first_line, unsigned char* byte,
+                          std::size_t* column) {
+  if (first_line && line.size() >= 2) {
+    const auto b0 = static_cast<unsigned char>(line[0]), b1 = static_cast<unsigned char>(line[1]);
+    if (b0 == 0x1F && b1 == 0x8B) return NotInterface::gzip;
+    if ((b0 == 0xFF && b1 == 0xFE) || (b0 == 0xFE && b1 == 0xFF)) return NotInterface::utf16;
+  }
+  if (line.size() > kLongestLine) return NotInterface::long_line;
+  if (NotInterface why = control_bytes(line, byte, column); why != NotInterface::no) return why;
+  if (data_record) {
+    char record[72];
+    std::memset(record, ' ', sizeof record);
+    std::memcpy(record, line.data(), line.size() < sizeof record ? line.size() : sizeof record);
+    for (std::size_t at = 8; at < 72; at += 16) {
+      if (blank_inside(record + at)) return NotInterface::blank_in_number;
+    }
+  }
+  return NotInterface::no;
+}
+
+std::string verdict_words(const InterfaceVerdict& v) {
+  const char* words = "";
+  for (const Rule& r : kRules) {
+    if (r.why == v.why) words = r.words;
+  }
+  std::string text = v.line > 0 ? "line " + std::to_string(v.line) + ": " + words : words;
+  if (v.why == NotInterface::binary) {
+    char detail[48];
+    std::snprintf(detail, sizeof detail, " (byte 0x%02X at column %zu)", v.byte, v.column);
+    text += detail;
+  }
+  return text;
+}
+
+}  // namespace quil

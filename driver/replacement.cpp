@@ -1,0 +1,101 @@
+#include "driver/replacement.h"
+
+#include <atomic>
+#include <cstring>
+
+#include "rtl/connect_spec.h"
+#include "rtl/io.h"
+
+namespace quil {
+namespace {
+
+// Kept where an exit cleanup can reach it without allocating.
+char g_temporary[rtl::kLongestPath + 1];
+std::atomic<bool> g_temporary_exists{false};
+
+void remove_temporary() {
+  if (g_temporary_exists.exchange(false)) rtl::platform::remove_file(g_temporary);
+}
+
+// The longest last part of a name that file systems take.
+constexpr std::size_t kLongestLeaf = 255;
+
+std::string temporary_name(const std::string& target, int n) {
+  const std::size_t leaf = target.find_last_of("/\\:");
+  const std::size_t leaf_length = leaf == std::string::npos ? target.size() : target.size() - leaf - 1;
+  const std::string suffix = ".quil-" + std::to_string(n) + ".tmp";
+  // Named for the file it becomes; where that name would be too long, a short one in the same folder.
+  if (leaf_length + suffix.size() <= kLongestLeaf) return target + suffix;
+  return (leaf == std::string::npos ? "" : target.substr(0, leaf + 1)) + "quil-" + std::to_string(n) + ".tmp";
+}
+
+}  // namespace
+
+std::string refusal_words(std::int32_t failure) {
+  const char* text = rtl::message_template(rtl::condition_code(static_cast<rtl::Failure>(failure)));
+  if (text == nullptr) return "failure " + std::to_string(failure);
+  const char* comma = std::strchr(text, ',');
+  return std::string(text, comma != nullptr ? static_cast<std::size_t>(comma - text) : std::strlen(text));
+}
+
+std::string system_words(rtl::platform::SysError error) {
+  char text[256];
+  std::size_t n = rtl::platform::system_error_text(error, text, sizeof text);
+  while (n > 0 && (text[n - 1] == '\n' || text[n - 1] == '\r' || text[n - 1] == '.')) --n;
+  return std::string(text, n);
+}
+
+std::string Replacement::create_beside(const std::string& target, std::int32_t unit) {
+  rtl::set_exit_cleanup(remove_temporary);
+  target_ = target;
+  rtl::ConnectSpec spec;
+  spec.status = rtl::OpenStatus::new_file;
+  spec.has_name = spec.exact_name = spec.return_errors = true;
+  for (int n = 1; n < 100; ++n) {
+    temporary_ = temporary_name(target, n);
+    if (temporary_.size() > rtl::kLongestPath) return "cannot write beside it: " + refusal_words(43);
+    spec.name = temporary_;
+    rtl::platform::restrict_new_files_to(target.c_str());
+    const int rc = rtl::connect(unit, spec);
+    rtl::platform::restrict_new_files_to(nullptr);
+    if (rc == static_cast<int>(rtl::Failure::file_exists)) continue;
+    if (rc != 0) return "cannot write beside it: " + refusal_words(rc);
+    std::memcpy(g_temporary, temporary_.c_str(), temporary_.size() + 1);
+    g_temporary_exists.store(true);
+    return {};
+  }
+  return "cannot write beside it: too many temporary files";
+}
+
+void Replacement::discard() {
+  if (g_temporary_exists.load() && temporary_ == g_temporary) remove_temporary();
+}
+
+std::string Replacement::commit(bool keep_original, std::string* kept) {
+  if (keep_original) {
+    // An earlier original stays where it is; this one goes beside it, never lost.
+    std::string backup = target_ + ".orig";
+    rtl::platform::SysError e = rtl::platform::keep_copy(target_.c_str(), backup.c_str());
+    for (int n = 1; n < 1000 && rtl::platform::file_exists_error(e); ++n) {
+      backup = target_ + ".orig." + std::to_string(n);
+      e = rtl::platform::keep_copy(target_.c_str(), backup.c_str());
+    }
+    if (e != 0) {
+      discard();
+      return "cannot keep the original as " + backup + ": " + system_words(e);
+    }
+    *kept = ", original kept in " + backup;
+  }
+  if (const rtl::platform::SysError e = rtl::platform::copy_permissions(target_.c_str(), temporary_.c_str())) {
+    discard();
+    return "cannot give the repair the file's permissions: " + system_words(e);
+  }
+  if (const rtl::platform::SysError e = rtl::platform::rename_file(temporary_.c_str(), target_.c_str())) {
+    discard();
+    return "cannot replace it: " + system_words(e);
+  }
+  g_temporary_exists.store(false);
+  return {};
+}
+
+}  // namespace quil

@@ -1,0 +1,33 @@
+// A file replaced whole or not at all: written under a temporary name beside it, it takes the file's
+// name only when complete. The temporary file goes on every road to the end of the run.
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+#include "rtl/platform/platform.h"
+
+namespace quil {
+
+class Replacement {
+ public:
+  // Connects `unit` to a new temporary file beside `target`, with no permission that `target` lacks.
+  // Returns an empty text, or why it cannot be made.
+  std::string create_beside(const std::string& target, std::int32_t unit);
+  // Puts the finished file in the target's place, the original kept first when asked (as TARGET.orig,
+  // or TARGET.orig.1, .2, ... where that exists). Empty, or why not (the temporary file is then gone);
+  // *kept receives where the original went.
+  std::string commit(bool keep_original, std::string* kept);
+  void discard();
+  const std::string& temporary() const { return temporary_; }
+
+ private:
+  std::string target_, temporary_;
+};
+
+// The record layer's words for a failure number, without the unit and file it names.
+std::string refusal_words(std::int32_t failure);
+// The system's words for its error, without the line end.
+std::string system_words(rtl::platform::SysError error);
+
+}  // namespace quil
