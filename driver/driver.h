@@ -24,7 +24,7 @@ struct RepairCounts {
   std::int64_t records = 0;   // written, or that would have been written
   std::int64_t touching = 0;  // data records whose numbers touch (a field whose first column is not blank)
   std::int64_t first_touching[kShownTouching] = {};  // the line numbers of the first of them
-  std::int64_t data_records = 0;
+  bool data_seen = false;  // a data record with numbers, outside announced text
   InterfaceVerdict not_interface;  // why the pass stopped at a file of another format
 };
 struct RepairOptions {

@@ -3,6 +3,10 @@
 #include <cstdio>
 #include <cstring>
 
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
+
 namespace quil {
 namespace {
 
@@ -35,40 +39,67 @@ constexpr Rule kRules[] = {
 
 constexpr std::size_t kLongestLine = 1024;
 
+#if defined(__SSE2__)
+// Bit i set where column i of the 16 is not a blank.
+unsigned non_blank_columns(const char* p) {
+  const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p));
+  return ~static_cast<unsigned>(_mm_movemask_epi8(_mm_cmpeq_epi8(v, _mm_set1_epi8(' ')))) & 0xFFFFu;
+}
+// Whether any of the 16 bytes is below 32.
+bool has_control_byte(const char* p) {
+  const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p));
+  return _mm_movemask_epi8(_mm_cmpeq_epi8(_mm_max_epu8(v, _mm_set1_epi8(32)), v)) != 0xFFFF;
+}
+// Whether the 72 columns of a data line (and what follows them) hold a byte below 32.
+bool control_in_data_line(const char* p, std::size_t size) {
+  auto load = [](const char* at) { return _mm_loadu_si128(reinterpret_cast<const __m128i*>(at)); };
+  __m128i least = _mm_min_epu8(_mm_min_epu8(load(p), load(p + 8)), _mm_min_epu8(load(p + 24), load(p + 40)));
+  least = _mm_min_epu8(least, load(p + 56));
+  if (size > 72) least = _mm_min_epu8(least, load(p + size - 16));
+  return _mm_movemask_epi8(_mm_cmpeq_epi8(_mm_max_epu8(least, _mm_set1_epi8(32)), least)) != 0xFFFF;
+}
+#else
 std::uint64_t word_at(const char* p) {
   std::uint64_t w;
   std::memcpy(&w, p, 8);
   return w;
 }
-
-// One bit a byte, set where the byte of the 8 is not a blank.
 unsigned non_blanks(std::uint64_t w) {
   const std::uint64_t x = w ^ 0x2020202020202020ull;  // blanks become 0
   const std::uint64_t low7 = 0x7F7F7F7F7F7F7F7Full;
   const std::uint64_t nonzero = (((x & low7) + low7) | x) & 0x8080808080808080ull;
   return static_cast<unsigned>(((nonzero >> 7) * 0x0102040810204080ull) >> 56);
 }
-
-// Whether a 16-column field has a blank between two other characters: its non-blank columns do not
-// stand together.
-bool blank_inside(const char* field) {
-  const unsigned columns = non_blanks(word_at(field)) | (non_blanks(word_at(field + 8)) << 8);
-  return columns != 0 && ((columns + (columns & (0u - columns))) & columns) != 0;
+unsigned non_blank_columns(const char* p) { return non_blanks(word_at(p)) | (non_blanks(word_at(p + 8)) << 8); }
+bool has_control_byte(const char* p) {
+  const std::uint64_t a = word_at(p), b = word_at(p + 8), low = 0x2020202020202020ull, high = 0x8080808080808080ull;
+  return (((a - low) & ~a) | ((b - low) & ~b)) & high;
 }
+bool control_in_data_line(const char* p, std::size_t size) {
+  return has_control_byte(p) || has_control_byte(p + 8) || has_control_byte(p + 24) || has_control_byte(p + 40) ||
+         has_control_byte(p + 56) || (size > 72 && has_control_byte(p + size - 16));
+}
+#endif
 
-// Whether any of the 8 bytes is below 32.
-bool has_control_byte(std::uint64_t w) {
-  return ((w - 0x2020202020202020ull) & ~w & 0x8080808080808080ull) != 0;
+// Whether a 16-column field of the four has a blank between two other characters: its non-blank
+// columns do not stand together.
+bool blank_inside_fields(const char* p) {
+  const unsigned a = non_blank_columns(p + 8), b = non_blank_columns(p + 24), c = non_blank_columns(p + 40),
+                 d = non_blank_columns(p + 56);
+  auto holes = [](unsigned m) { return (m + (m & (0u - m))) & m; };
+  return (holes(a) | holes(b) | holes(c) | holes(d)) != 0;
 }
 
 bool allowed_control(unsigned char c) { return c == '\t' || c == '\r' || c == '\n' || c == 0x1A; }
 
 NotInterface control_bytes(std::string_view line, unsigned char* byte, std::size_t* column) {
-  std::size_t i = 0;
-  for (; i + 8 <= line.size(); i += 8) {
-    if (has_control_byte(word_at(line.data() + i))) break;
+  bool suspect = line.size() < 16;
+  for (std::size_t i = 0; !suspect && i < line.size(); i += 16) {
+    // The last block overlaps the one before it rather than reading past the line.
+    suspect = has_control_byte(line.data() + (i + 16 <= line.size() ? i : line.size() - 16));
   }
-  for (; i < line.size(); ++i) {
+  if (!suspect) return NotInterface::no;
+  for (std::size_t i = 0; i < line.size(); ++i) {
     const auto c = static_cast<unsigned char>(line[i]);
     if (c < 32 && !allowed_control(c)) {
       *byte = c;
@@ -89,14 +120,19 @@ NotInterface look_at_line(std::string_view line, bool data_record, bool first_li
     if ((b0 == 0xFF && b1 == 0xFE) || (b0 == 0xFE && b1 == 0xFF)) return NotInterface::utf16;
   }
   if (line.size() > kLongestLine) return NotInterface::long_line;
+  if (data_record && line.size() >= 72) {
+    // The common line: the blocks of the name and the four fields cover its 72 columns.
+    const char* p = line.data();
+    if (control_in_data_line(p, line.size()) && control_bytes(line, byte, column) != NotInterface::no) return NotInterface::binary;
+    return blank_inside_fields(p) ? NotInterface::blank_in_number : NotInterface::no;
+  }
   if (NotInterface why = control_bytes(line, byte, column); why != NotInterface::no) return why;
   if (data_record) {
+    // A short record reads as blanks past its end.
     char record[72];
     std::memset(record, ' ', sizeof record);
-    std::memcpy(record, line.data(), line.size() < sizeof record ? line.size() : sizeof record);
-    for (std::size_t at = 8; at < 72; at += 16) {
-      if (blank_inside(record + at)) return NotInterface::blank_in_number;
-    }
+    std::memcpy(record, line.data(), line.size());
+    if (blank_inside_fields(record)) return NotInterface::blank_in_number;
   }
   return NotInterface::no;
 }

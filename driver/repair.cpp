@@ -25,9 +25,9 @@ bool has_numbers(std::string_view record) {
 }
 
 // Whether the line just read may belong to an interface file; otherwise the verdict goes to `counts`.
-bool looks_like_interface(std::int32_t input, bool data_record, RepairCounts& counts) {
+bool looks_like_interface(std::string_view line, bool data_record, RepairCounts& counts) {
   InterfaceVerdict& v = counts.not_interface;
-  v.why = look_at_line(rtl::record_in_hand(input), data_record, counts.records == 0, &v.byte, &v.column);
+  v.why = look_at_line(line, data_record, counts.records == 0, &v.byte, &v.column);
   v.line = counts.records + 1;
   return v.why == NotInterface::no;
 }
@@ -55,7 +55,14 @@ void repair_records(std::int32_t input, std::int32_t output, const RepairOptions
         block_due > 0 && (is_text_record_name(name) || std::memcmp(name, kNulName, sizeof kNulName) == 0);
     block_due = in_text_block ? block_due - 1 : 0;
     text_records_due = announced_text ? text_records_due - 1 : 0;
-    if (options.refuse_other_formats && !in_text_block && !looks_like_interface(input, outcome == 0, counts)) return;
+    // The line as the file holds it, for the format check and the touching count.
+    const std::string_view line =
+        options.refuse_other_formats || options.count_touching ? rtl::record_in_hand(input) : std::string_view();
+    if (options.refuse_other_formats && !in_text_block) {
+      if (!looks_like_interface(line, outcome == 0, counts)) return;
+      // Subtle: a short line of any text reads as a data record of zeros; only numbers make it one.
+      counts.data_seen = counts.data_seen || (outcome == 0 && has_numbers(line));
+    }
     if (outcome > 0 || announced_text) {
       // Not a data record: step back and copy the line through as text.
       rtl::backspace(input, false, options.step_back_in_hand);
@@ -67,17 +74,15 @@ void repair_records(std::int32_t input, std::int32_t output, const RepairOptions
                                      values[3]);
       }
       text_records_due = block_due = announced_text_records(name, values);
-      if (options.count_touching && numbers_touch(rtl::record_in_hand(input))) {
+      if (options.count_touching && numbers_touch(line)) {
         if (counts.touching < kShownTouching) counts.first_touching[counts.touching] = counts.records + 1;
         ++counts.touching;
       }
     }
     ++counts.records;
-    // Subtle: a short line of any text reads as a data record of zeros; only numbers make it one.
-    counts.data_records += outcome == 0 && !announced_text && has_numbers(rtl::record_in_hand(input));
     if (options.progress != nullptr && counts.records % 8192 == 0) options.progress(options.context, counts);
   }
-  if (options.refuse_other_formats && counts.records > 0 && counts.data_records == 0) {
+  if (options.refuse_other_formats && counts.records > 0 && !counts.data_seen) {
     counts.not_interface = {NotInterface::no_data_record};
   }
 }
