@@ -20,12 +20,25 @@
 namespace quil {
 namespace {
 
-void say(std::int32_t unit, std::string_view line) { rtl::write<kOneTextLayout>(unit, line); }
-
 [[noreturn]] void end(std::int32_t status) { rtl::stop({}, false, status, true); }
 
+// A line of the command's own. Where nobody reads standard output any more, the command ends quietly,
+// as commands here do; any other failure is reported by the record layer.
+void say(std::int32_t unit, std::string_view line) {
+  if (rtl::write_handled<kOneTextLayout>(unit, rtl::Handlers{false, true}, line) == 0) return;
+  if (rtl::platform::broken_pipe_error(rtl::handled_system_error(unit))) rtl::platform::end_by_broken_pipe();
+  rtl::write<kOneTextLayout>(unit, line);
+}
+
 // Outcomes of one file, in the order in which they weigh on the status.
-enum class Outcome { done, needs_repair, other_format, skipped, unchecked };
+enum class Outcome { done, needs_repair, other_format, skipped, unchecked, failed };
+
+// The words for a failure: the system's own where it has them ("Is a directory", "No space left on
+// device"), else the record layer's; a missing file is "file not found" on every system.
+std::string failure_words(int failure, rtl::platform::SysError error) {
+  return error != 0 && failure != static_cast<int>(rtl::Failure::file_not_found) ? system_words(error)
+                                                                                  : refusal_words(failure);
+}
 
 Outcome skipped(const std::string& name, const std::string& why, Outcome outcome = Outcome::skipped) {
   say(kErrorOut, "quil: " + name + ": skipped: " + why);
@@ -80,7 +93,7 @@ std::string choose_output(Road& road, const Request& r) {
     case rtl::platform::NameKind::other: {
       // A device or a pipe takes the records as they come.
       const int rc = connect_name(road.output, kOutputUnit, rtl::OpenStatus::unknown, false);
-      return rc == 0 ? std::string() : error != 0 && rc == 30 ? system_words(error) : refusal_words(rc);
+      return rc == 0 ? std::string() : failure_words(rc, rtl::last_refusal_error());
     }
   }
   road.place = target;
@@ -113,7 +126,7 @@ std::string open_input(Road& road, Mode mode) {
     road.place = name = target;
   }
   const int rc = connect_name(name, kInputUnit, rtl::OpenStatus::old_file, true);
-  return rc == 0 ? std::string() : refusal_words(rc);
+  return rc == 0 ? std::string() : failure_words(rc, rtl::last_refusal_error());
 }
 
 Outcome report(const Road& road, Mode mode, const RepairCounts& counts, const std::string& kept, bool quiet) {
@@ -130,7 +143,19 @@ Outcome report(const Road& road, Mode mode, const RepairCounts& counts, const st
   return Outcome::done;
 }
 
-Outcome process(Road& road, const Request& r) {
+// A file that could not be read or written to its end: nothing of it is kept, and the run goes on.
+Outcome failed(Road& road, const Request& r, const RepairCounts& counts) {
+  road.replacement.discard();
+  const bool on_output = counts.failed_unit == kOutputUnit;
+  if (on_output && road.standard_output && rtl::platform::broken_pipe_error(counts.failure_error)) {
+    rtl::platform::end_by_broken_pipe();
+  }
+  const std::string& name = on_output && r.mode == Mode::repair ? road.output : road.input;
+  say(kErrorOut, "quil: " + name + ": " + failure_words(counts.failure, counts.failure_error));
+  return Outcome::failed;
+}
+
+Outcome process(Road& road, const Request& r, int* first_failure) {
   const Outcome refused = r.mode == Mode::check ? Outcome::unchecked : Outcome::skipped;
   if (std::string why = open_input(road, r.mode); !why.empty()) return skipped(road.input, why, refused);
   if (r.mode == Mode::in_place) {
@@ -151,6 +176,7 @@ Outcome process(Road& road, const Request& r) {
   options.write = r.mode != Mode::check;
   options.count_touching = options.step_back_in_hand = true;
   options.refuse_other_formats = !r.force;
+  options.return_failures = true;
   if (options.write) {
     rtl::write_in_blocks(kOutputUnit);
     road.standard_output = !rtl::on_disk_file(kOutputUnit);
@@ -160,8 +186,16 @@ Outcome process(Road& road, const Request& r) {
   RepairCounts counts;
   repair_records(kInputUnit, kOutputUnit, options, counts);
   progress.erase();
-  rtl::release(kOutputUnit);
-  rtl::release(kInputUnit);
+  if (const int rc = rtl::release(kOutputUnit, true); rc != 0 && counts.failure == 0) {
+    counts.failure = rc;
+    counts.failed_unit = kOutputUnit;
+    counts.failure_error = rtl::handled_system_error(kOutputUnit);
+  }
+  rtl::release(kInputUnit, true);
+  if (counts.failure != 0) {
+    if (*first_failure == 0) *first_failure = std::min(counts.failure, 255);
+    return failed(road, r, counts);
+  }
 
   if (counts.not_interface.why != NotInterface::no) {
     road.replacement.discard();
@@ -220,6 +254,7 @@ void run_command_line(int argc, char** argv) {
   rtl::end_events_by_their_signal();
   if (p.kind != ParsedArguments::Kind::run) answer(p);
   Outcome worst = Outcome::done;
+  int first_failure = 0;
   for (const std::string& pattern : r.unmatched) {
     worst = std::max(worst, skipped(pattern, "no file matches", r.mode == Mode::check ? Outcome::unchecked
                                                                                        : Outcome::skipped));
@@ -233,9 +268,11 @@ void run_command_line(int argc, char** argv) {
     Road road;
     road.input = r.names[i];
     road.output = r.mode == Mode::repair ? r.names[1] : r.names[i];
-    worst = std::max(worst, process(road, r));
+    const Outcome outcome = process(road, r, &first_failure);
+    worst = std::max(worst, outcome);
   }
-  end(status_for(r.mode, worst));
+  // A failure that stopped a file gives the run its number, the first of them.
+  end(first_failure != 0 ? first_failure : status_for(r.mode, worst));
 }
 
 }  // namespace

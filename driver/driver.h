@@ -26,6 +26,11 @@ struct RepairCounts {
   std::int64_t first_touching[kShownTouching] = {};  // the line numbers of the first of them
   bool data_seen = false;  // a data record with numbers, outside announced text
   InterfaceVerdict not_interface;  // why the pass stopped at a file of another format
+  // The failure that stopped the pass, when it returns failures: its number, the unit it met, and the
+  // system's error behind it.
+  std::int32_t failure = 0;
+  std::int32_t failed_unit = 0;
+  std::uint32_t failure_error = 0;
 };
 struct RepairOptions {
   bool write = true;  // false: the records are only read and counted
@@ -34,6 +39,8 @@ struct RepairOptions {
   bool step_back_in_hand = false;
   // A file that is not an interface file stops the pass before anything of it is written.
   bool refuse_other_formats = false;
+  // A failed read, step back or write stops the pass and is returned in the counts, not reported.
+  bool return_failures = false;
   void (*progress)(void* context, const RepairCounts& counts) = nullptr;  // now and then, when given
   void* context = nullptr;
 };

@@ -19,6 +19,13 @@ bool numbers_touch(std::string_view record) {
 }
 
 constexpr char kNulName[8] = {};
+constexpr int kNotANumber = static_cast<int>(rtl::Failure::input_conversion);
+
+void stopped(std::int32_t unit, int failure, RepairCounts& counts) {
+  counts.failure = failure;
+  counts.failed_unit = unit;
+  counts.failure_error = rtl::handled_system_error(unit);
+}
 
 bool has_numbers(std::string_view record) {
   return record.size() > 8 && record.find_first_not_of(' ', 8) < 72;
@@ -40,13 +47,18 @@ void repair_records(std::int32_t input, std::int32_t output, const RepairOptions
   char copy[72];
   std::int32_t text_records_due = 0;  // announced by the last header, still to come
   std::int32_t block_due = 0;         // the same for the format check, which NUL name columns do not end
+  const rtl::Handlers handled{false, options.return_failures};
+  const rtl::Handlers reads = options.return_failures
+                                  ? rtl::Handlers{true, true}
+                                  : rtl::Handlers{true, true, rtl::Failure::input_conversion};
   for (;;) {
     std::memset(name, ' ', sizeof name);
     // Only a field that does not convert sends a line down the copy path; any other failure of the read
-    // (the system's read, memory) is reported and ends the run, so that nothing is copied twice.
-    int outcome = rtl::read<kDataReadLayout>(input, rtl::Handlers{true, true, rtl::Failure::input_conversion},
-                                             std::span<char>(name), values[0], values[1], values[2], values[3]);
+    // (the system's read, memory) ends the pass, so that nothing is copied twice.
+    int outcome = rtl::read<kDataReadLayout>(input, reads, std::span<char>(name), values[0], values[1], values[2],
+                                             values[3]);
     if (outcome == -1) break;
+    if (outcome > 0 && outcome != kNotANumber) return stopped(input, outcome, counts);
     // A text record may read as numbers; only its blank name columns tell it from a data record.
     const bool announced_text = text_records_due > 0 && is_text_record_name(name);
     // Subtle: a results file's announced records may be 72 NUL bytes, name columns included; they take
@@ -65,13 +77,19 @@ void repair_records(std::int32_t input, std::int32_t output, const RepairOptions
     }
     if (outcome > 0 || announced_text) {
       // Not a data record: step back and copy the line through as text.
-      rtl::backspace(input, false, options.step_back_in_hand);
-      if (rtl::read<kOneTextLayout>(input, rtl::Handlers{true, false}, std::span<char>(copy)) == -1) break;
-      if (options.write) rtl::write<kOneTextLayout>(output, std::string_view(copy, sizeof copy));
+      if (int rc = rtl::backspace(input, handled.errors, options.step_back_in_hand)) return stopped(input, rc, counts);
+      const int copied = rtl::read<kOneTextLayout>(input, rtl::Handlers{true, handled.errors}, std::span<char>(copy));
+      if (copied == -1) break;
+      if (copied > 0) return stopped(input, copied, counts);
+      if (options.write) {
+        const int rc = rtl::write_handled<kOneTextLayout>(output, handled, std::string_view(copy, sizeof copy));
+        if (rc != 0) return stopped(output, rc, counts);
+      }
     } else {
       if (options.write) {
-        rtl::write<kDataWriteLayout>(output, std::string_view(name, sizeof name), values[0], values[1], values[2],
-                                     values[3]);
+        const int rc = rtl::write_handled<kDataWriteLayout>(output, handled, std::string_view(name, sizeof name),
+                                                            values[0], values[1], values[2], values[3]);
+        if (rc != 0) return stopped(output, rc, counts);
       }
       text_records_due = block_due = announced_text_records(name, values);
       if (options.count_touching && numbers_touch(line)) {

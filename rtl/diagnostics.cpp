@@ -385,7 +385,10 @@ int fail(std::uint32_t code, Unit* unit, std::int32_t unit_number, std::string_v
   if (name_length > 0) std::memcpy(name, file_name.data(), name_length);
 
   if (handled) {
-    if (unit != nullptr) unit->saved_error = 0;
+    if (unit != nullptr) {
+      unit->handled_error = unit->saved_error;
+      unit->saved_error = 0;
+    }
   } else {
     // A failure that ends the run claims the end before it writes a line: an event that came first
     // keeps it, and this failure stays silent.

@@ -55,6 +55,11 @@ std::int64_t input_file_size(std::int32_t unit);
 // that alone reads it to its end.
 void read_standard_input_in_blocks();
 
+// The system's own error behind the last connection that the system refused; 0 when none.
+platform::SysError last_refusal_error();
+// The system's error behind the last failure that a statement on the unit handled; 0 when none.
+platform::SysError handled_system_error(std::int32_t unit);
+
 // From now on the unit's text records end with LF alone: messages of a command on a system whose lines
 // end so. The records of a repaired file keep CR LF.
 void end_lines_with_lf(std::int32_t unit);
@@ -76,13 +81,14 @@ inline OutDatum out_datum(const char* text) { return {OutDatum::Type::text, text
 inline OutDatum out_datum(std::int32_t value) { return {OutDatum::Type::integer, {}, value}; }
 inline OutDatum out_datum(double value) { return {OutDatum::Type::real, {}, 0, value}; }
 
-// One write statement: walks the layout over the items and delivers every record it ends. Failures are
-// reported (no write statement of this system handles them); fields that do not fit show asterisks.
-void write_statement(std::int32_t unit, const Layout& layout, std::span<const OutDatum> items);
+// One write statement: walks the layout over the items and delivers every record it ends. Returns 0, or
+// the failure number when `handlers` handle errors; otherwise failures are reported. Fields that do not
+// fit show asterisks.
+int write_statement(std::int32_t unit, const Layout& layout, std::span<const OutDatum> items, Handlers handlers = {});
 
 // The data record "(A,1P,4E16.8)" written without the walk: a name and four reals. Same bytes, same
 // failures as write_statement.
-void write_data_record(std::int32_t unit, std::span<const OutDatum, 5> items);
+int write_data_record(std::int32_t unit, std::span<const OutDatum, 5> items, Handlers handlers = {});
 
 // ---- item kinds ---------------------------------------------------------------------------------------
 
@@ -133,19 +139,25 @@ consteval bool is_data_write_layout() {
   return true;
 }
 
+// A write statement whose failures the caller handles as `handlers` say: 0 or the failure number.
 template <const Layout& L, typename... Items>
-void write(std::int32_t unit, const Items&... items) {
+int write_handled(std::int32_t unit, Handlers handlers, const Items&... items) {
   static_assert(L.field_count() == sizeof...(Items), "layout and items differ in number");
   static_assert(kinds_match<L, Items...>(), "an item's kind does not match its field in the layout");
   if constexpr (sizeof...(Items) == 0) {
-    write_statement(unit, L, {});
+    return write_statement(unit, L, {}, handlers);
   } else if constexpr (is_data_write_layout<L>()) {
     const OutDatum data[] = {out_datum(items)...};
-    write_data_record(unit, data);
+    return write_data_record(unit, data, handlers);
   } else {
     const OutDatum data[] = {out_datum(items)...};
-    write_statement(unit, L, data);
+    return write_statement(unit, L, data, handlers);
   }
+}
+
+template <const Layout& L, typename... Items>
+void write(std::int32_t unit, const Items&... items) {
+  write_handled<L>(unit, Handlers{}, items...);
 }
 
 // ---- reading ----------------------------------------------------------------------------------------

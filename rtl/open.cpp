@@ -17,6 +17,7 @@ namespace {
 using platform::OpenRefusal;
 
 std::atomic<bool> g_standard_input_in_blocks{false};
+std::atomic<platform::SysError> g_refusal_error{0};
 
 int failure_for(OpenRefusal r) {
   switch (r) {
@@ -267,6 +268,7 @@ int connect_held(Unit* unit, const ConnectSpec& spec, Target* t) {
   unit->record_length = spec.record_length;
   if (int rc = resolve_target(*unit, spec, t)) return rc;
   platform::OpenResult opened = open_target(spec, t);
+  g_refusal_error.store(opened.error);
   if (opened.refusal != OpenRefusal::none) {
     // Causes with a message of their own keep no system code; the rest keep it for the report.
     if (opened.refusal == OpenRefusal::other) unit->saved_error = opened.error;
@@ -429,6 +431,13 @@ std::int64_t input_file_size(std::int32_t number) {
 }
 
 void read_standard_input_in_blocks() { g_standard_input_in_blocks.store(true); }
+
+platform::SysError last_refusal_error() { return g_refusal_error.load(); }
+
+platform::SysError handled_system_error(std::int32_t number) {
+  Unit* unit = find_unit(number, false);
+  return unit != nullptr ? unit->handled_error : 0;
+}
 
 void end_lines_with_lf(std::int32_t number) {
   if (Unit* unit = find_unit(number, true)) unit->lf_line_ends = true;

@@ -71,6 +71,7 @@ struct Unit {
   // program is never the other end of its own pipe.
   bool open_on_first_use = false;
   platform::SysError saved_error = 0;
+  platform::SysError handled_error = 0;  // behind the last failure a statement handled
 
   InputState in;
   OutputState out;

@@ -170,9 +170,8 @@ void put_text(char* field, std::size_t width, std::string_view text) {
 
 // Starts a write statement: takes the unit and makes sure that it can take formatted records. Returns
 // nullptr after a failure (which is reported: no write statement handles one).
-Unit* begin_write(std::int32_t number) {
-  int outcome = 0;
-  Unit* unit = begin_statement(number, Direction::write, Handlers{}, &outcome);
+Unit* begin_write(std::int32_t number, Handlers handlers, int* outcome) {
+  Unit* unit = begin_statement(number, Direction::write, handlers, outcome);
   if (unit == nullptr) return nullptr;
   Failure refusal{};
   if (unit->read_only) {
@@ -183,7 +182,7 @@ Unit* begin_write(std::int32_t number) {
     refusal = Failure::direct_access_unit;
   }
   if (refusal != Failure{}) {
-    fail(refusal, unit);
+    *outcome = fail(refusal, unit, handlers);
     return nullptr;
   }
   return unit;
@@ -191,16 +190,16 @@ Unit* begin_write(std::int32_t number) {
 
 }  // namespace
 
-void write_data_record(std::int32_t number, std::span<const OutDatum, 5> items) {
-  Unit* unit = begin_write(number);
-  if (unit == nullptr) return;
+int write_data_record(std::int32_t number, std::span<const OutDatum, 5> items, Handlers handlers) {
+  int outcome = 0;
+  Unit* unit = begin_write(number, handlers, &outcome);
+  if (unit == nullptr) return outcome;
   OutputState& out = unit->out;
   const std::string_view name = items[0].text;
   const std::size_t length = name.size() + 4 * 16;
   const bool too_long = unit->record_length > 0 && length > static_cast<std::size_t>(unit->record_length);
   if (too_long || (out.area.size() < length + 2 && !out.area.resize(length + 2, ' '))) {
-    fail(out.area.empty() && !too_long ? Failure::no_memory : Failure::record_overflow, unit);
-    return;
+    return fail(out.area.empty() && !too_long ? Failure::no_memory : Failure::record_overflow, unit, handlers);
   }
   // Every column of this record is written, so the area needs no blanking before it; the walk blanks
   // what this record left before it uses the area again.
@@ -214,20 +213,20 @@ void write_data_record(std::int32_t number, std::span<const OutDatum, 5> items) 
   out.used = std::max(out.used, length + 2);
   if (platform::SysError e = deliver(unit, record, length + 2)) {
     unit->saved_error = e;
-    fail(Failure::write_error, unit);
-    return;
+    return fail(Failure::write_error, unit, handlers);
   }
   free_unit(unit);
+  return 0;
 }
 
-void write_statement(std::int32_t number, const Layout& layout, std::span<const OutDatum> items) {
-  Unit* unit = begin_write(number);
-  if (unit == nullptr) return;
+int write_statement(std::int32_t number, const Layout& layout, std::span<const OutDatum> items, Handlers handlers) {
+  int outcome = 0;
+  Unit* unit = begin_write(number, handlers, &outcome);
+  if (unit == nullptr) return outcome;
 
   OutputState& out = unit->out;
   if (out.area.empty() && !out.area.resize(initial_sizes().record_area + 2, ' ')) {
-    fail(Failure::no_memory, unit);
-    return;
+    return fail(Failure::no_memory, unit, handlers);
   }
   if (out.used > 0) {
     std::memset(out.area.data(), ' ', std::min(out.used, out.area.size()));
@@ -284,11 +283,9 @@ void write_statement(std::int32_t number, const Layout& layout, std::span<const 
     }
   }
   if (walk.failure == 0) walk.end_record(!no_advance);
-  if (walk.failure != 0) {
-    fail(static_cast<Failure>(walk.failure), unit);
-    return;
-  }
+  if (walk.failure != 0) return fail(static_cast<Failure>(walk.failure), unit, handlers);
   free_unit(unit);
+  return 0;
 }
 
 }  // namespace rtl

@@ -126,6 +126,11 @@ int expand_wildcards(const char* pattern, void (*take)(const char* name, void* c
 // The absolute form of `name` in `out`; returns its length, or 0 when it cannot be made or would not fit.
 std::size_t full_path(std::string_view name, char* out, std::size_t capacity);
 
+// Whether the error says that the reader of a pipe has gone.
+bool broken_pipe_error(SysError error);
+// Ends the process as a write to a pipe without a reader ends a command here: quietly.
+[[noreturn]] void end_by_broken_pipe();
+
 // Whether this system's text lines end with LF alone (else CR LF).
 bool lines_end_with_lf();
 

@@ -390,6 +390,14 @@ std::size_t full_path(std::string_view name, char* out, std::size_t capacity) {
 // The arguments are the bytes the caller gave: names in the system's own encoding.
 bool lines_end_with_lf() { return true; }
 
+bool broken_pipe_error(SysError error) { return error == EPIPE; }
+
+void end_by_broken_pipe() {
+  signal(SIGPIPE, SIG_DFL);
+  raise(SIGPIPE);
+  _exit(128 + SIGPIPE);
+}
+
 void utf8_arguments(int*, char***) {}
 
 bool get_env(std::string_view name, std::string_view* value) {

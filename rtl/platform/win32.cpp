@@ -524,6 +524,11 @@ std::size_t full_path(std::string_view name, char* out, std::size_t capacity) {
 
 bool lines_end_with_lf() { return false; }
 
+bool broken_pipe_error(SysError error) { return error == ERROR_BROKEN_PIPE || error == ERROR_NO_DATA; }
+
+// A console program whose reader has gone ends with the write failure's number, without a word.
+void end_by_broken_pipe() { ExitProcess(38); }
+
 void utf8_arguments(int* argc, char*** argv) {
   int count = 0;
   wchar_t** wide = CommandLineToArgvW(GetCommandLineW(), &count);

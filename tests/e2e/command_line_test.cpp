@@ -52,6 +52,7 @@ TEST(CommandLine, RepairsBesideInPlaceAndAsAFilter) {
     int status;
     std::string out, err, files;
     Files contents, made = {};
+    bool on_windows = true;  // Windows keeps device names and cuts trailing blanks itself; no links, no FIFOs
   } rows[] = {
       {"INPUT OUTPUT: no dialogue, a line once the file is in place",
        {"a.fem", "new.fem"}, "", 0, "a.fem -> new.fem: 118 lines, 23 with touching numbers repaired" + n, "",
@@ -63,7 +64,7 @@ TEST(CommandLine, RepairsBesideInPlaceAndAsAFilter) {
       {"a filter: text records in piped input, the line on standard error",
        {"-", "-"}, text, 0, text_repaired, "- -> -: 26 lines, 7 with touching numbers repaired" + n, "a.fem b.fem ", {}},
       {"standard output under another name gets only the records", {"b.fem", "/dev/stdout"}, "", 0, text_repaired,
-       "b.fem -> /dev/stdout: 26 lines, 7 with touching numbers repaired" + n, "a.fem b.fem ", {}},
+       "b.fem -> /dev/stdout: 26 lines, 7 with touching numbers repaired" + n, "a.fem b.fem ", {}, {}, false},
       {"the file being repaired is refused as OUTPUT", {"-f", "a.fem", "./a.fem"}, "", 1, "",
        "quil: ./a.fem: skipped: cannot open: it is the file being repaired (-i repairs in place)" + n, "a.fem b.fem ",
        {{"a.fem", plate}}},
@@ -78,28 +79,27 @@ TEST(CommandLine, RepairsBesideInPlaceAndAsAFilter) {
        "a.fem a.fem.orig a.fem.orig.1 b.fem ", {{"a.fem.orig", "notes"}, {"a.fem.orig.1", plate}}, {{"a.fem.orig", "notes"}}},
       {"without a backup; device words are file names; options combine", {"-i", "--no-backup", "-q", "nul.fem", "Con.Fem"},
        "", 0, "", "", "Con.Fem a.fem b.fem nul.fem ", {{"nul.fem", plate_repaired}, {"Con.Fem", text_repaired}},
-       {{"nul.fem", plate}, {"Con.Fem", text}}},
+       {{"nul.fem", plate}, {"Con.Fem", text}}, false},
       {"nothing to repair: the file is left untouched", {"-i", "c.fem"}, "", 0, "c.fem: 118 lines, nothing to repair" + n,
        "", "a.fem b.fem c.fem ", {{"c.fem", plate_repaired}}, {{"c.fem", plate_repaired}}},
       {"a link is followed: its target repaired, the link kept", {"-i", "--no-backup", "l.fem"}, "", 0,
        "l.fem: 118 lines, 23 with touching numbers repaired" + n, "", "a.fem b.fem l.fem ", {{"a.fem", plate_repaired}},
-       {{"l.fem", "@link:a.fem"}}},
+       {{"l.fem", "@link:a.fem"}}, false},
       {"a pipe is not a regular file", {"-i", "p.fem"}, "", 1, "", "quil: p.fem: skipped: not a regular file" + n,
-       "a.fem b.fem p.fem ", {}, {{"p.fem", "@fifo"}}},
+       "a.fem b.fem p.fem ", {}, {{"p.fem", "@fifo"}}, false},
       {"check: writes nothing, status 1 when a file needs repair",
        {"-c", "a.fem", "b.fem"}, "", 1,
        "a.fem: 118 lines, 23 with touching numbers, first at lines 29, 30, 31, 32, 33" + n +
            "b.fem: 26 lines, 7 with touching numbers, first at lines 7, 10, 11, 16, 20" + n, "", "a.fem b.fem ",
        {{"a.fem", plate}}},
       {"check: a name is used as given, and a file not checked is 2", {"-c", "a.fem "}, "", 2, "",
-       "quil: a.fem : skipped: file not found" + n, "a.fem b.fem ", {}},
+       "quil: a.fem : skipped: file not found" + n, "a.fem b.fem ", {}, {}, false},
       {"check of clean input, read from a pipe", {"--check", "--", "-"}, plate_repaired, 0,
        "-: 118 lines, no touching numbers" + n, "", "a.fem b.fem ", {}},
   };
   for (const Row& row : rows) {
     SCOPED_TRACE(row.what);
-    if (windows_program() && (row.made.size() > 0 && row.made[0].second[0] == '@')) continue;  // no links, no FIFOs
-    if (windows_program() && row.args.back() == "/dev/stdout") continue;
+    if (windows_program() && !row.on_windows) continue;
     TempDir dir;
     write_file(dir.file("a.fem"), plate);
     write_file(dir.file("b.fem"), text);
