@@ -117,6 +117,9 @@ ParsedArguments settle_mode(ParsedArguments p, const Flags& f) {
     return usage_error("more than INPUT and OUTPUT named; -i repairs many files in place");
   } else if (r.names.size() == 2) {
     r.mode = Mode::repair;
+  } else if (r.names.size() == 1 && r.names[0] == "-") {
+    // The dialogue reads its answers from standard input: the records cannot come from there too.
+    return usage_error("standard input as INPUT needs an OUTPUT (quil - OUTPUT)");
   }
   return p;
 }

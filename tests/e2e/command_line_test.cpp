@@ -53,7 +53,12 @@ TEST(CommandLine, RepairsBesideInPlaceAndAsAFilter) {
     std::string out, err, files;
     Files contents, made = {};
     bool on_windows = true;  // Windows keeps device names and cuts trailing blanks itself; no links, no FIFOs
+    bool close_stdout = false;
   } rows[] = {
+      {"a full disk: one line in the system's words, the failure's number", {"a.fem", "/dev/full"}, "", 38, "",
+       "quil: /dev/full: No space left on device" + n, "a.fem b.fem ", {}, {}, false},
+      {"a reader that leaves standard output ends the command quietly, by its signal", {"a.fem", "-"}, "", -1, "", "",
+       "a.fem b.fem ", {}, {}, false, true},
       {"INPUT OUTPUT: no dialogue, a line once the file is in place",
        {"a.fem", "new.fem"}, "", 0, "a.fem -> new.fem: 118 lines, 23 with touching numbers repaired" + n, "",
        "a.fem b.fem new.fem ", {{"new.fem", plate_repaired}, {"a.fem", plate}}},
@@ -112,8 +117,16 @@ TEST(CommandLine, RepairsBesideInPlaceAndAsAFilter) {
         write_file(dir.file(name), content);
       }
     }
-    Result r = run({.input = row.input, .cwd = dir.path(), .args = row.args});
+    Result r;
+    if (row.close_stdout) {
+      Child child({.cwd = dir.path(), .args = row.args});
+      child.close_output();
+      r = child.finish();
+    } else {
+      r = run({.input = row.input, .cwd = dir.path(), .args = row.args});
+    }
     EXPECT_EQ(r.status, row.status);
+    EXPECT_EQ(r.signal, row.close_stdout ? SIGPIPE : 0);
     EXPECT_TRUE(r.out == row.out) << r.out;
     EXPECT_EQ(r.err, row.err);
     EXPECT_EQ(listing(dir.path()), row.files);
@@ -233,6 +246,7 @@ TEST(CommandLine, UsageHelpAndVersion) {
       {{"-i", "-"}, 2, "quil: standard input cannot be repaired in place" + eol() + usage()},
       {{"a", "b", "c"}, 2, "quil: more than INPUT and OUTPUT named; -i repairs many files in place" + eol() + usage()},
       {{"a.fem", ""}, 2, "quil: an empty name" + eol() + usage()},
+      {{"-"}, 2, "quil: standard input as INPUT needs an OUTPUT (quil - OUTPUT)" + eol() + usage()},
       {{"--", "-x", "out"}, 1, "quil: -x: skipped: file not found" + eol()},  // a name after --
       {{"-V"}, 0, "", "quil 1.0" + eol()},
       {{"--help"}, 0, "", "Usage: quil "},
