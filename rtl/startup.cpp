@@ -29,7 +29,6 @@ void startup_initialise() {
       g_initialised.store(true);
       issue_report(condition_code(Failure::no_memory), 0, {});
     }
-    // RTL_NOERROR_DIALOGS asks that no system error box be shown; this platform shows none.
     platform::set_floating_point_environment();
     platform::install_exception_handler(report_processor_exception);
     g_initialised.store(true);
