@@ -14,6 +14,81 @@ enum class NextRecord { record, end_of_file, failure };
 // Grows the record buffer to twice its size; false when memory runs out.
 bool grow(InputState& in) { return in.buffer.resize(std::max<std::size_t>(in.buffer.size() * 2, 2)); }
 
+// A console read cut short may be the work of a console event (a closed window hangs up the terminal,
+// and the system ends the read before it delivers the hang-up): the event and the failed read are one,
+// and the event's handler ends the program. A terminal whose read failed, or that is hung up, has its
+// hang-up on the way for certain; a mere end of input gets a moment's grace.
+void wait_if_an_event_cut_the_read(const Unit* unit, const platform::ReadResult& r) {
+  const bool cut = r.status == platform::ReadStatus::aborted || (r.status != platform::ReadStatus::ok && unit->in.terminal);
+  if (!cut) return;
+  platform::yield();
+  const bool hung_up = r.status == platform::ReadStatus::failed ||
+                       (unit->in.terminal && platform::terminal_hung_up(unit->input_handle()));
+  if (console_event_on_other_thread() || platform::console_event_arriving(hung_up ? 5000 : 100)) wait_for_the_end();
+}
+
+// Moves what is not yet used to the front of the record buffer.
+void compact(InputState& in) {
+  if (in.ahead_begin == 0) return;
+  const std::size_t waiting = in.ahead_end - in.ahead_begin;
+  std::memmove(in.buffer.data(), in.buffer.data() + in.ahead_begin, waiting);
+  in.buffer_file_offset += static_cast<std::int64_t>(in.ahead_begin);
+  in.ahead_begin = 0;
+  in.ahead_end = waiting;
+}
+
+enum class Fill { line, more, end_of_data, failure };
+
+// One read into the buffer's free end. *lf receives the line end it brought (one is made after a last
+// line without one).
+Fill fill_once(Unit* unit, const char** lf, int* failure) {
+  InputState& in = unit->in;
+  if (in.ahead_end == in.buffer.size() && !grow(in)) {
+    *failure = static_cast<int>(Failure::record_too_long);
+    return Fill::failure;
+  }
+  const std::size_t space = in.one_byte_reads ? 1 : in.buffer.size() - in.ahead_end;
+  begin_transfer(false);
+  const platform::ReadResult r = platform::read(unit->input_handle(), in.buffer.data() + in.ahead_end, space);
+  end_transfer();
+  wait_if_an_event_cut_the_read(unit, r);
+  if (r.status == platform::ReadStatus::aborted || r.status == platform::ReadStatus::failed) {
+    unit->saved_error = r.error;
+    *failure = static_cast<int>(Failure::read_error);
+    return Fill::failure;
+  }
+  if (r.status == platform::ReadStatus::end_of_data) {
+    if (in.ahead_end == in.ahead_begin) return Fill::end_of_data;
+    // A last line without a line end is a record all the same.
+    if (in.ahead_end == in.buffer.size() && !grow(in)) {
+      *failure = static_cast<int>(Failure::record_too_long);
+      return Fill::failure;
+    }
+    in.buffer[in.ahead_end] = '\n';
+    *lf = in.buffer.data() + in.ahead_end++;
+    return Fill::line;
+  }
+  // Subtle: a short read is not the end of a line; pipes and devices deliver lines in pieces.
+  const char* fresh = in.buffer.data() + in.ahead_end;
+  in.ahead_end += r.bytes;
+  *lf = static_cast<const char*>(std::memchr(fresh, '\n', r.bytes));
+  return *lf != nullptr ? Fill::line : Fill::more;
+}
+
+// Makes the line that ends at `lf` the current record.
+NextRecord take_record(InputState& in, const char* lf) {
+  in.record_lf = static_cast<std::size_t>(lf - in.buffer.data());
+  in.record_lf_offset = in.buffer_file_offset + static_cast<std::int64_t>(in.record_lf);
+  in.record_begin = in.ahead_begin;
+  in.record_end = in.record_lf;
+  if (in.record_end > in.record_begin && in.buffer[in.record_end - 1] == '\r') --in.record_end;
+  in.ahead_begin = in.record_lf + 1;
+  in.field = in.record_begin;
+  if (in.record_counter >= 0) ++in.record_counter;
+  if (in.record_end - in.record_begin == 1 && in.buffer[in.record_begin] == 0x1A) return NextRecord::end_of_file;
+  return NextRecord::record;
+}
+
 // Takes the next line of the unit as its current record. On failure *failure holds the number.
 NextRecord next_record(Unit* unit, int* failure) {
   InputState& in = unit->in;
@@ -27,73 +102,14 @@ NextRecord next_record(Unit* unit, int* failure) {
   const char* lf = static_cast<const char*>(
       std::memchr(in.buffer.data() + in.ahead_begin, '\n', in.ahead_end - in.ahead_begin));
   if (lf == nullptr) {
-    // Move what is not yet used to the front, then read until a line end arrives.
-    std::size_t waiting = in.ahead_end - in.ahead_begin;
-    if (in.ahead_begin > 0) {
-      std::memmove(in.buffer.data(), in.buffer.data() + in.ahead_begin, waiting);
-      in.buffer_file_offset += static_cast<std::int64_t>(in.ahead_begin);
-      in.ahead_begin = 0;
-      in.ahead_end = waiting;
+    compact(in);
+    Fill fill;
+    while ((fill = fill_once(unit, &lf, failure)) == Fill::more) {
     }
-    for (;;) {
-      if (in.ahead_end == in.buffer.size() && !grow(in)) {
-        *failure = static_cast<int>(Failure::record_too_long);
-        return NextRecord::failure;
-      }
-      std::size_t space = in.buffer.size() - in.ahead_end;
-      if (in.one_byte_reads) space = 1;
-      begin_transfer(false);
-      platform::ReadResult r = platform::read(unit->input_handle(), in.buffer.data() + in.ahead_end, space);
-      end_transfer();
-      if (r.status == platform::ReadStatus::aborted ||
-          (r.status != platform::ReadStatus::ok && in.terminal)) {
-        // A console read cut short may be the work of a console event (a closed window hangs up the
-        // terminal, and the system ends the read before it delivers the hang-up): the event and the
-        // failed read are one, and the event's handler ends the program. A terminal whose read failed,
-        // or that is hung up, has its hang-up on the way for certain; a mere end of input gets a
-        // moment's grace.
-        platform::yield();
-        const bool hung_up = r.status == platform::ReadStatus::failed ||
-                             (in.terminal && platform::terminal_hung_up(unit->input_handle()));
-        if (console_event_on_other_thread() || platform::console_event_arriving(hung_up ? 5000 : 100)) {
-          wait_for_the_end();
-        }
-      }
-      if (r.status == platform::ReadStatus::aborted || r.status == platform::ReadStatus::failed) {
-        unit->saved_error = r.error;
-        *failure = static_cast<int>(Failure::read_error);
-        return NextRecord::failure;
-      }
-      if (r.status == platform::ReadStatus::end_of_data) {
-        if (in.ahead_end == in.ahead_begin) return NextRecord::end_of_file;
-        // A last line without a line end is a record all the same.
-        if (in.ahead_end == in.buffer.size() && !grow(in)) {
-          *failure = static_cast<int>(Failure::record_too_long);
-          return NextRecord::failure;
-        }
-        in.buffer[in.ahead_end] = '\n';
-        lf = in.buffer.data() + in.ahead_end;
-        ++in.ahead_end;
-        break;
-      }
-      // Subtle: a short read is not the end of a line; pipes and devices deliver lines in pieces.
-      const char* fresh = in.buffer.data() + in.ahead_end;
-      in.ahead_end += r.bytes;
-      lf = static_cast<const char*>(std::memchr(fresh, '\n', r.bytes));
-      if (lf != nullptr) break;
-    }
+    if (fill == Fill::failure) return NextRecord::failure;
+    if (fill == Fill::end_of_data) return NextRecord::end_of_file;
   }
-  in.record_lf = static_cast<std::size_t>(lf - in.buffer.data());
-  in.record_lf_offset = in.buffer_file_offset + static_cast<std::int64_t>(in.record_lf);
-  in.record_begin = in.ahead_begin;
-  in.record_end = in.record_lf;
-  if (in.record_end > in.record_begin && in.buffer[in.record_end - 1] == '\r') --in.record_end;
-  in.ahead_begin = in.record_lf + 1;
-  in.field = in.record_begin;
-  if (in.record_counter >= 0) ++in.record_counter;
-  if (in.record_end - in.record_begin == 1 && in.buffer[in.record_begin] == 0x1A)
-    return NextRecord::end_of_file;
-  return NextRecord::record;
+  return take_record(in, lf);
 }
 
 // Cuts the next field of at most `width` columns; a comma ends a numeric field early. Returns the
@@ -252,57 +268,60 @@ std::string_view record_in_hand(std::int32_t number, std::int64_t* consumed) {
   return {in.buffer.data() + in.record_begin, in.record_end - in.record_begin};
 }
 
-int backspace(std::int32_t number, bool handle_errors, bool from_record_in_hand) {
-  Handlers handlers{false, handle_errors};
-  Unit* unit = find_unit(number, false);
-  if (unit == nullptr || !unit->connected) return 0;
-  if (!hold_unit(unit)) {
-    return fail(condition_code(Failure::unit_busy), nullptr, number, unit->file_name(), handlers,
-                Disposal::leave, 40);
-  }
-  if (platform::SysError e = flush_block(unit)) {
-    unit->saved_error = e;
-    return fail(Failure::write_error, unit, handlers);
-  }
-  auto backspace_failure = [&](Failure handled_as) {
-    return fail(condition_code(Failure::backspace_error), unit, number, unit->file_name(), handlers,
-                Disposal::end_hold, static_cast<int>(handled_as));
-  };
-  // A failed system call keeps its cause for the report, as every other transfer does.
-  auto system_failure = [&](platform::SysError error) {
-    unit->saved_error = error;
-    return backspace_failure(Failure::backspace_error);
-  };
-  if (unit->access != Access::sequential && unit->access != Access::append) {
-    return backspace_failure(Failure::backspace_not_sequential);
-  }
-  InputState& in = unit->in;
-  // Subtle: the device CON reads standard input and writes standard output; the step back concerns
-  // only the stream that the unit reads from.
-  if (!in.positionable) {
-    // Only the record just read, nothing read after it, can be given back without a seek.
-    const bool in_hand = !in.buffer.empty() && in.ahead_begin == in.record_lf + 1;
-    if (!from_record_in_hand || !in_hand) return backspace_failure(Failure::backspace_not_positionable);
-    in.ahead_begin = in.record_begin;
-    in.record_lf_offset = in.buffer_file_offset + static_cast<std::int64_t>(in.record_begin) - 1;
-    if (in.record_counter > 0) --in.record_counter;
-    free_unit(unit);
-    return 0;
-  }
-  const platform::Handle file = unit->input_handle();
+namespace {
 
-  std::int32_t n = in.record_counter;
-  if (n >= 0 && n <= 1) {
-    free_unit(unit);
-    return 0;
+// What stops a step back: the failure it is handled as, and the system's error behind it.
+struct StepBack {
+  Failure failure = Failure{};
+  platform::SysError error = 0;
+};
+
+// Only the record just read, nothing read after it, can be given back without a seek.
+StepBack step_back_in_hand(InputState& in, bool allowed) {
+  const bool in_hand = !in.buffer.empty() && in.ahead_begin == in.record_lf + 1;
+  if (!allowed || !in_hand) return {Failure::backspace_not_positionable};
+  in.ahead_begin = in.record_begin;
+  in.record_lf_offset = in.buffer_file_offset + static_cast<std::int64_t>(in.record_begin) - 1;
+  if (in.record_counter > 0) --in.record_counter;
+  return {};
+}
+
+// Reads again the bytes of the file that end just before the record's LF, and finds the line end of the
+// record before it among them.
+StepBack reread_before(platform::Handle file, InputState& in, std::int64_t lf_offset) {
+  std::size_t want = std::min<std::size_t>(in.buffer.size(), static_cast<std::size_t>(lf_offset));
+  for (;;) {
+    const std::int64_t from = lf_offset - static_cast<std::int64_t>(want);
+    if (!platform::seek(file, from)) return {Failure::backspace_error, platform::last_error()};
+    for (std::size_t got = 0; got < want;) {
+      const platform::ReadResult r = platform::read(file, in.buffer.data() + got, want - got);
+      if (r.status != platform::ReadStatus::ok) return {Failure::backspace_error, r.error};
+      got += r.bytes;
+    }
+    std::size_t k = want;
+    while (k > 0 && in.buffer[k - 1] != '\n') --k;
+    if (k > 0 || from == 0) {
+      in.buffer_file_offset = from;
+      in.ahead_begin = k;
+      in.ahead_end = want;
+      return {};
+    }
+    // A record longer than the buffer: make room and look further back.
+    if (!grow(in)) return {Failure::backspace_error};
+    want = std::min<std::size_t>(in.buffer.size(), static_cast<std::size_t>(lf_offset));
   }
+}
+
+// The step back on a file that can be positioned.
+StepBack step_back_on_file(platform::Handle file, InputState& in) {
+  const std::int32_t n = in.record_counter;
+  if (n >= 0 && n <= 1) return {};
   if (n == 2 || in.buffer.empty()) {
-    if (!platform::seek(file, 0)) return system_failure(platform::last_error());
+    if (!platform::seek(file, 0)) return {Failure::backspace_error, platform::last_error()};
     in.ahead_begin = in.ahead_end = 0;
     in.buffer_file_offset = 0;
     in.record_counter = 1;
-    free_unit(unit);
-    return 0;
+    return {};
   }
   // The previous line end is normally still in the buffer, before the last record's own LF.
   const std::int64_t lf_offset = in.record_lf_offset;
@@ -317,37 +336,47 @@ int backspace(std::int32_t number, bool handle_errors, bool from_record_in_hand)
   if (in_buffer) {
     in.ahead_begin = prev;
   } else {
-    // Read again the bytes of the file that end just before the record's LF, and find the line end
-    // of the record before it among them.
-    std::size_t want = std::min<std::size_t>(in.buffer.size(), static_cast<std::size_t>(lf_offset));
-    for (;;) {
-      std::int64_t from = lf_offset - static_cast<std::int64_t>(want);
-      if (!platform::seek(file, from)) return system_failure(platform::last_error());
-      std::size_t got = 0;
-      while (got < want) {
-        platform::ReadResult r = platform::read(file, in.buffer.data() + got, want - got);
-        if (r.status != platform::ReadStatus::ok) return system_failure(r.error);
-        got += r.bytes;
-      }
-      std::size_t k = want;
-      while (k > 0 && in.buffer[k - 1] != '\n') --k;
-      if (k > 0 || from == 0) {
-        in.buffer_file_offset = from;
-        in.ahead_begin = k;
-        in.ahead_end = want;
-        break;
-      }
-      // A record longer than the buffer: make room and look further back.
-      if (!grow(in)) return backspace_failure(Failure::backspace_error);
-      want = std::min<std::size_t>(in.buffer.size(), static_cast<std::size_t>(lf_offset));
-    }
-    if (!platform::seek(file, lf_offset)) return system_failure(platform::last_error());
+    if (StepBack failed = reread_before(file, in, lf_offset); failed.failure != Failure{}) return failed;
+    if (!platform::seek(file, lf_offset)) return {Failure::backspace_error, platform::last_error()};
   }
   // The record before the one stepped over is now the last one read.
   in.record_lf_offset = in.buffer_file_offset + static_cast<std::int64_t>(in.ahead_begin) - 1;
   if (in.record_counter > 0) --in.record_counter;
-  free_unit(unit);
-  return 0;
+  return {};
+}
+
+}  // namespace
+
+int backspace(std::int32_t number, bool handle_errors, bool from_record_in_hand) {
+  Handlers handlers{false, handle_errors};
+  Unit* unit = find_unit(number, false);
+  if (unit == nullptr || !unit->connected) return 0;
+  if (!hold_unit(unit)) {
+    return fail(condition_code(Failure::unit_busy), nullptr, number, unit->file_name(), handlers,
+                Disposal::leave, 40);
+  }
+  if (platform::SysError e = flush_block(unit)) {
+    unit->saved_error = e;
+    return fail(Failure::write_error, unit, handlers);
+  }
+  StepBack result;
+  if (unit->access != Access::sequential && unit->access != Access::append) {
+    result.failure = Failure::backspace_not_sequential;
+  } else if (!unit->in.positionable) {
+    // Subtle: the device CON reads standard input and writes standard output; the step back concerns
+    // only the stream that the unit reads from.
+    result = step_back_in_hand(unit->in, from_record_in_hand);
+  } else {
+    result = step_back_on_file(unit->input_handle(), unit->in);
+  }
+  if (result.failure == Failure{}) {
+    free_unit(unit);
+    return 0;
+  }
+  // A failed system call keeps its cause for the report, as every other transfer does.
+  if (result.error != 0) unit->saved_error = result.error;
+  return fail(condition_code(Failure::backspace_error), unit, number, unit->file_name(), handlers, Disposal::end_hold,
+              static_cast<int>(result.failure));
 }
 
 }  // namespace rtl

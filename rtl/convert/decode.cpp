@@ -119,6 +119,86 @@ int significant_digits(std::uint32_t v) {
   return n;
 }
 
+// The mantissa of a quick field: up to 19 significant digits, at most one point.
+struct QuickMantissa {
+  std::uint64_t m = 0;
+  int significant = 0, after_point = 0, digits_seen = 0;
+  bool point = false;
+};
+
+// Takes digits and one point from p; false when they hold more than 19 significant digits.
+bool quick_mantissa(const char*& p, const char* end, QuickMantissa& q) {
+  for (; p < end; ++p) {
+    if constexpr (std::endian::native == std::endian::little) {
+      // Eight digits at once wherever they stand; in these fields that is the run of decimals.
+      std::uint64_t chunk;
+      if (end - p >= 8 && (std::memcpy(&chunk, p, 8), eight_digits(chunk))) {
+        const std::uint32_t v = eight_digits_value(chunk);
+        const int more = q.m != 0 ? 8 : significant_digits(v);
+        if ((q.significant += more) > 19) return false;
+        q.m = q.m * 100000000 + v;
+        q.digits_seen += 8;
+        q.after_point += q.point ? 8 : 0;
+        p += 7;
+        continue;
+      }
+    }
+    unsigned d = static_cast<unsigned char>(*p) - '0';
+    if (d <= 9) {
+      ++q.digits_seen;
+      q.after_point += q.point;
+      if (q.m == 0 && d == 0) continue;
+      if (++q.significant > 19) return false;
+      q.m = q.m * 10 + d;
+    } else if (*p == '.' && !q.point) {
+      q.point = true;
+    } else {
+      break;
+    }
+  }
+  return true;
+}
+
+// The rest of a quick field: nothing, or an exponent of at most six digits after E, D, Q or a sign, up
+// to the field's last column. False when it is anything else.
+bool quick_exponent(const char* p, const char* end, bool* has_exponent, int* exponent) {
+  *has_exponent = false;
+  *exponent = 0;
+  if (p == end) return true;
+  char c = *p;
+  if (c == 'E' || c == 'e' || c == 'D' || c == 'd' || c == 'Q' || c == 'q') {
+    ++p;
+    if (p < end && (*p == '+' || *p == '-')) c = *p++;
+  } else if (c == '+' || c == '-') {
+    ++p;
+  } else {
+    return false;
+  }
+  *has_exponent = true;
+  int exponent_digits = 0;
+  for (; p < end; ++p) {
+    unsigned d = static_cast<unsigned char>(*p) - '0';
+    if (d > 9 || ++exponent_digits > 6) return false;
+    *exponent = *exponent * 10 + static_cast<int>(d);
+  }
+  if (c == '-') *exponent = -*exponent;
+  return true;
+}
+
+// m * 10^power beyond the exact powers: the library rounds the canonical "digits e power" text.
+Decoded library_value(std::uint64_t m, int power, int significant, bool negative) {
+  char text[48];
+  char* end = std::to_chars(text, text + 20, m).ptr;
+  *end++ = 'e';
+  end = std::to_chars(end, text + sizeof text, power).ptr;
+  double v = 0.0;
+  auto result = std::from_chars(text, end, v);
+  const bool too_large = result.ec == std::errc::result_out_of_range ? power + significant > 0 : v == kInfinity;
+  if (too_large) return {negative ? -kInfinity : kInfinity, DecodeStatus::failed};
+  if (result.ec == std::errc::result_out_of_range) v = 0.0;
+  return {negative ? -v : v, DecodeStatus::converted};
+}
+
 // The common shape of a field, taken in one tight pass: blanks, a sign, digits with at most one point,
 // and an exponent of at most six digits after E, D, Q or a sign, up to the field's last column. Any
 // other field, and any value that needs more than one exact operation, is left to the full scan.
@@ -126,87 +206,116 @@ bool quick_decode(const char* p, const char* end, int digits, int scale, Decoded
   while (p < end && is_leading_space(static_cast<unsigned char>(*p))) ++p;
   bool negative = false;
   if (p < end && (*p == '+' || *p == '-')) negative = *p++ == '-';
-  std::uint64_t m = 0;
-  int significant = 0, after_point = 0, digits_seen = 0;
-  bool point = false;
-  for (; p < end; ++p) {
-    if constexpr (std::endian::native == std::endian::little) {
-      // Eight digits at once wherever they stand; in these fields that is the run of decimals.
-      std::uint64_t chunk;
-      if (end - p >= 8 && (std::memcpy(&chunk, p, 8), eight_digits(chunk))) {
-        const std::uint32_t v = eight_digits_value(chunk);
-        const int more = m != 0 ? 8 : significant_digits(v);
-        if ((significant += more) > 19) return false;
-        m = m * 100000000 + v;
-        digits_seen += 8;
-        after_point += point ? 8 : 0;
-        p += 7;
-        continue;
-      }
-    }
-    unsigned d = static_cast<unsigned char>(*p) - '0';
-    if (d <= 9) {
-      ++digits_seen;
-      after_point += point;
-      if (m == 0 && d == 0) continue;
-      if (++significant > 19) return false;
-      m = m * 10 + d;
-    } else if (*p == '.' && !point) {
-      point = true;
-    } else {
-      break;
-    }
-  }
-  if (digits_seen == 0) return false;
+  QuickMantissa q;
+  if (!quick_mantissa(p, end, q) || q.digits_seen == 0) return false;
   bool has_exponent = false;
   int exponent = 0;
-  if (p < end) {
+  if (!quick_exponent(p, end, &has_exponent, &exponent)) return false;
+  if (q.m == 0) {
+    *out = {negative ? -0.0 : 0.0, DecodeStatus::converted};
+    return true;
+  }
+  int power = exponent - (q.point ? q.after_point : digits);
+  if (!has_exponent) power -= scale;
+  double v = 0.0;
+  if (!quick_value(q.m, power, &v)) {
+    *out = library_value(q.m, power, q.significant, negative);
+    return true;
+  }
+  *out = {negative ? -v : v, DecodeStatus::converted};
+  return true;
+}
+
+// ---- the full scan --------------------------------------------------------------------------------------
+
+// INF, INFINITY or NAN standing alone: nothing, not even a blank, may follow them.
+Decoded special_word(const char* p, const char* end, const Scan& s) {
+  if (matches_word(p, end, "INF") || matches_word(p, end, "INFINITY")) {
+    return signed_value(s, kInfinity, DecodeStatus::converted);
+  }
+  if (matches_word(p, end, "NAN")) {
+    return {std::bit_cast<double>(std::uint64_t{0xFFF8000000000000}), DecodeStatus::converted};
+  }
+  return {0.0, DecodeStatus::failed};
+}
+
+void take_digit(char c, Scan& s) {
+  if (s.point) ++s.after_point;
+  if (c == '0' && s.significant == 0) {
+    s.zero_digit_seen = true;
+    return;
+  }
+  if (s.kept < Scan::kKept) {
+    s.digits[s.kept++] = c;
+  } else if (c != '0') {
+    s.sticky = true;
+  }
+  ++s.significant;
+}
+
+// Digits and one point, up to an exponent letter or sign (taken too). False when another character
+// stops the field.
+bool scan_mantissa(const char*& p, const char* end, bool blanks_are_zeros, Scan& s) {
+  for (; p < end; ++p) {
     char c = *p;
-    if (c == 'E' || c == 'e' || c == 'D' || c == 'd' || c == 'Q' || c == 'q') {
+    if (c == ' ') {
+      if (!blanks_are_zeros) continue;
+      c = '0';
+    }
+    if (c >= '0' && c <= '9') {
+      take_digit(c, s);
+    } else if (c == '.' && !s.point) {
+      s.point = true;
+    } else if (const char u = upper(c); u == 'E' || u == 'D' || u == 'Q' || c == '+' || c == '-') {
+      s.exponent_begun = true;
+      s.exponent_sign_seen = c == '+' || c == '-';
+      s.exponent_negative = c == '-';
       ++p;
-      if (p < end && (*p == '+' || *p == '-')) c = *p++;
-    } else if (c == '+' || c == '-') {
-      ++p;
+      return true;
     } else {
       return false;
     }
-    has_exponent = true;
-    int exponent_digits = 0;
-    for (; p < end; ++p) {
-      unsigned d = static_cast<unsigned char>(*p) - '0';
-      if (d > 9 || ++exponent_digits > 6) return false;
-      exponent = exponent * 10 + static_cast<int>(d);
-    }
-    if (c == '-') exponent = -exponent;
   }
-  if (p != end) return false;
-  if (m == 0) {
-    out->value = negative ? -0.0 : 0.0;
-    out->status = DecodeStatus::converted;
-    return true;
-  }
-  int power = exponent - (point ? after_point : digits);
-  if (!has_exponent) power -= scale;
-  double v = 0.0;
-  if (!quick_value(m, power, &v)) {
-    // Beyond the exact powers: the library rounds the canonical "digits e power" text.
-    char text[48];
-    char* end = std::to_chars(text, text + 20, m).ptr;
-    *end++ = 'e';
-    end = std::to_chars(end, text + sizeof text, power).ptr;
-    auto result = std::from_chars(text, end, v);
-    const bool too_large =
-        result.ec == std::errc::result_out_of_range ? power + significant > 0 : v == kInfinity;
-    if (too_large) {
-      out->value = negative ? -kInfinity : kInfinity;
-      out->status = DecodeStatus::failed;
-      return true;
-    }
-    if (result.ec == std::errc::result_out_of_range) v = 0.0;
-  }
-  out->value = negative ? -v : v;
-  out->status = DecodeStatus::converted;
   return true;
+}
+
+// The exponent's sign and digits to the field's end. False when another character stops the field.
+bool scan_exponent(const char* p, const char* end, bool blanks_are_zeros, Scan& s) {
+  for (; p < end; ++p) {
+    char c = *p;
+    if (c == ' ') {
+      if (!blanks_are_zeros) continue;
+      c = '0';
+    }
+    if ((c == '+' || c == '-') && !s.exponent_sign_seen && s.exponent_significant == 0) {
+      s.exponent_sign_seen = true;
+      s.exponent_negative = c == '-';
+    } else if (c >= '0' && c <= '9') {
+      if (c == '0' && s.exponent_significant == 0) continue;
+      if (s.exponent_significant < 7) s.exponent = s.exponent * 10 + (c - '0');
+      ++s.exponent_significant;
+    } else {
+      return false;
+    }
+  }
+  return true;
+}
+
+// What the scan found, as a value.
+Decoded scanned_value(const Scan& s, int digits, int scale) {
+  if (s.significant == 0) {
+    return {s.negative && s.zero_digit_seen ? -0.0 : 0.0, DecodeStatus::converted};
+  }
+  if (s.exponent_significant > 6) {
+    if (s.exponent_negative) return signed_value(s, 0.0, DecodeStatus::converted);
+    return signed_value(s, kInfinity, DecodeStatus::failed);
+  }
+  long x = s.exponent_negative ? -s.exponent : s.exponent;
+  long f = s.point ? s.after_point : digits;
+  long power = x - f;
+  if (!s.exponent_begun) power -= scale;
+  // The kept digits stand for all significant digits; trailing ones beyond the kept are worth 10^k.
+  return round_to_double(s, power);
 }
 
 }  // namespace
@@ -256,102 +365,10 @@ Decoded decode_real(const char* field, std::size_t count, int digits, int scale,
   if (!blanks_are_zeros) {
     while (p < end && *p == ' ') ++p;
   }
-  if (p < end && (upper(*p) == 'I' || upper(*p) == 'N')) {
-    // Special words stand alone: nothing, not even a blank, may follow them.
-    if (matches_word(p, end, "INF") || matches_word(p, end, "INFINITY")) {
-      return signed_value(s, kInfinity, DecodeStatus::converted);
-    }
-    if (matches_word(p, end, "NAN")) {
-      return {std::bit_cast<double>(std::uint64_t{0xFFF8000000000000}), DecodeStatus::converted};
-    }
-    return {0.0, DecodeStatus::failed};
-  }
-
-  // Mantissa.
-  bool stopped = false;
-  for (; p < end; ++p) {
-    char c = *p;
-    if (c == ' ') {
-      if (!blanks_are_zeros) continue;
-      c = '0';
-    }
-    if (c >= '0' && c <= '9') {
-      if (s.point) ++s.after_point;
-      if (c == '0' && s.significant == 0) {
-        s.zero_digit_seen = true;
-        continue;
-      }
-      if (s.kept < Scan::kKept) {
-        s.digits[s.kept++] = c;
-      } else if (c != '0') {
-        s.sticky = true;
-      }
-      ++s.significant;
-      continue;
-    }
-    if (c == '.') {
-      if (s.point) {
-        stopped = true;
-        break;
-      }
-      s.point = true;
-      continue;
-    }
-    char u = upper(c);
-    if (u == 'E' || u == 'D' || u == 'Q') {
-      s.exponent_begun = true;
-      ++p;
-      break;
-    }
-    if (c == '+' || c == '-') {
-      s.exponent_begun = true;
-      s.exponent_sign_seen = true;
-      s.exponent_negative = c == '-';
-      ++p;
-      break;
-    }
-    stopped = true;
-    break;
-  }
-
-  // Exponent.
-  if (s.exponent_begun && !stopped) {
-    for (; p < end; ++p) {
-      char c = *p;
-      if (c == ' ') {
-        if (!blanks_are_zeros) continue;
-        c = '0';
-      }
-      if ((c == '+' || c == '-') && !s.exponent_sign_seen && s.exponent_significant == 0) {
-        s.exponent_sign_seen = true;
-        s.exponent_negative = c == '-';
-        continue;
-      }
-      if (c >= '0' && c <= '9') {
-        if (c == '0' && s.exponent_significant == 0) continue;
-        if (s.exponent_significant < 7) s.exponent = s.exponent * 10 + (c - '0');
-        ++s.exponent_significant;
-        continue;
-      }
-      stopped = true;
-      break;
-    }
-  }
-  if (stopped) return {0.0, DecodeStatus::failed};
-
-  if (s.significant == 0) {
-    return {s.negative && s.zero_digit_seen ? -0.0 : 0.0, DecodeStatus::converted};
-  }
-  if (s.exponent_significant > 6) {
-    if (s.exponent_negative) return signed_value(s, 0.0, DecodeStatus::converted);
-    return signed_value(s, kInfinity, DecodeStatus::failed);
-  }
-  long x = s.exponent_negative ? -s.exponent : s.exponent;
-  long f = s.point ? s.after_point : digits;
-  long power = x - f;
-  if (!s.exponent_begun) power -= scale;
-  // The kept digits stand for all significant digits; trailing ones beyond the kept are worth 10^k.
-  return round_to_double(s, power);
+  if (p < end && (upper(*p) == 'I' || upper(*p) == 'N')) return special_word(p, end, s);
+  if (!scan_mantissa(p, end, blanks_are_zeros, s)) return {0.0, DecodeStatus::failed};
+  if (s.exponent_begun && !scan_exponent(p, end, blanks_are_zeros, s)) return {0.0, DecodeStatus::failed};
+  return scanned_value(s, digits, scale);
 }
 
 }  // namespace rtl::convert

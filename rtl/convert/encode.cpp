@@ -171,6 +171,90 @@ bool fast_digits(double magnitude, int n, std::uint64_t* digits, int* exponent) 
   return false;
 }
 
+namespace {
+
+// The n significant digits of a value: in `quick` as a number, or as text in `text`.
+struct Digits {
+  std::uint64_t quick = 0;
+  const char* text = nullptr;
+  int x = 0;  // the value is 0.D1D2... * 10^x
+  char scratch[128];
+  std::unique_ptr<char, void (*)(void*)> temporary{nullptr, std::free};
+};
+
+// The digits live in a fixed scratch area up to 62 digits after the point; more take temporary storage.
+// False when they cannot be had.
+bool digits_of(double magnitude, int n, Digits& d) {
+  if (fast_digits(magnitude, n, &d.quick, &d.x)) return true;
+  std::size_t text_size = static_cast<std::size_t>(n) + 16;
+  char* text = d.scratch;
+  if (text_size > sizeof d.scratch) {
+    d.temporary.reset(static_cast<char*>(std::malloc(text_size)));
+    if (d.temporary == nullptr) return false;
+    text = d.temporary.get();
+  } else {
+    text_size = sizeof d.scratch;
+  }
+  // Subtle: the digits are gathered over the text they come from, never ahead of it.
+  if (!exact_digits(magnitude, n, text, text_size, text, &d.x)) return false;
+  d.text = text;
+  return true;
+}
+
+// The exponent's columns: its digits and whether a letter stands before them. False when it does not fit.
+bool exponent_shape(int magnitude, int exponent_digits, int* columns, bool* letter) {
+  const int m = decimal_length(magnitude);
+  if (exponent_digits > 0) {
+    *columns = exponent_digits;
+    *letter = true;
+    return m <= exponent_digits;
+  }
+  *columns = m < 2 ? 2 : m;
+  *letter = m <= 2;
+  return m <= 3;
+}
+
+// Writes the exponent ending at p; returns where it begins.
+char* put_exponent(char* p, int printed_exponent, int columns, bool letter) {
+  const int magnitude = printed_exponent < 0 ? -printed_exponent : printed_exponent;
+  if (columns == 2) {
+    p -= 2;
+    put_pair(p, static_cast<std::uint32_t>(magnitude));
+  } else {
+    for (int i = 0, v = magnitude; i < columns; ++i, v /= 10) *--p = static_cast<char>('0' + v % 10);
+  }
+  *--p = printed_exponent < 0 ? '-' : '+';
+  if (letter) *--p = 'E';
+  return p;
+}
+
+// Writes the digits and the point ending at p; returns where they begin. The first k digits stand
+// before the point; under k <= 0 the point is followed by -k zeros and the digits, and zero shows
+// `digits` zeros.
+char* put_mantissa(char* p, const char* field, const Digits& d, int n, int digits, int k, bool zero, bool sign) {
+  const int shown = zero ? 0 : n;
+  p -= shown;
+  if (d.text != nullptr) {
+    std::memcpy(p, d.text, static_cast<std::size_t>(shown));
+  } else if (!zero) {
+    put_digits(d.quick, n, p);
+  }
+  if (k >= 1) {
+    --p;
+    for (int i = 0; i < k; ++i) p[i] = p[i + 1];
+    p[k] = '.';
+    return p;
+  }
+  p -= digits - shown;
+  std::memset(p, '0', static_cast<std::size_t>(digits - shown));
+  *--p = '.';
+  // The leading "0" only where a column is free for it beside the sign.
+  if (p - field > (sign ? 1 : 0)) *--p = '0';
+  return p;
+}
+
+}  // namespace
+
 EncodeStatus encode_exponential(double value, char* field, int width, int digits, int scale,
                                 int exponent_digits, bool plus_sign) {
   std::memset(field, ' ', static_cast<std::size_t>(width));
@@ -178,88 +262,29 @@ EncodeStatus encode_exponential(double value, char* field, int width, int digits
     if (std::isnan(value)) return put_word(field, width, false, "NaN");
     return put_word(field, width, value < 0, "Infinity");
   }
-
   const bool zero = value == 0.0;
   const bool negative = !zero && std::signbit(value);
   // Zero is written as if there were no scale factor.
   const int k = zero ? 0 : scale;
   const int n = k >= 1 ? digits + 1 : digits + k;
   if (!zero && (k > digits + 1 || n < 1)) return asterisks(field, width);
-
-  // The digits live in a fixed scratch area up to 62 digits after the point; more take temporary storage.
-  char scratch[128];
-  char* digit = nullptr;  // the digits, unless they are still in `quick`
-  std::unique_ptr<char, void (*)(void*)> temporary(nullptr, std::free);
-  int x = 0;
-  std::uint64_t quick = 0;
-  if (!zero) {
-    const double magnitude = std::fabs(value);
-    if (!fast_digits(magnitude, n, &quick, &x)) {
-      std::size_t text_size = static_cast<std::size_t>(n) + 16;
-      char* text = scratch;
-      if (text_size > sizeof scratch) {
-        temporary.reset(static_cast<char*>(std::malloc(text_size)));
-        if (temporary == nullptr) return asterisks(field, width);
-        text = temporary.get();
-      } else {
-        text_size = sizeof scratch;
-      }
-      // Subtle: the digits are gathered over the text they come from, never ahead of it.
-      if (!exact_digits(magnitude, n, text, text_size, text, &x)) return asterisks(field, width);
-      digit = text;
-    }
-  }
+  Digits d;
+  if (!zero && !digits_of(std::fabs(value), n, d)) return asterisks(field, width);
   // The printed exponent makes D1.D2... * 10^P (k digits before the point) equal 0.D1D2... * 10^X.
-  const int printed_exponent = zero ? 0 : x - k;
-
-  const int magnitude = printed_exponent < 0 ? -printed_exponent : printed_exponent;
-  const int m = decimal_length(magnitude);
-  int exponent_width;
-  bool letter;
-  if (exponent_digits > 0) {
-    if (m > exponent_digits) return asterisks(field, width);
-    exponent_width = exponent_digits;
-    letter = true;
-  } else {
-    if (m > 3) return asterisks(field, width);
-    exponent_width = m < 2 ? 2 : m;
-    letter = m <= 2;
+  const int printed_exponent = zero ? 0 : d.x - k;
+  int columns = 0;
+  bool letter = false;
+  if (!exponent_shape(printed_exponent < 0 ? -printed_exponent : printed_exponent, exponent_digits, &columns,
+                      &letter)) {
+    return asterisks(field, width);
   }
   const bool sign = negative || plus_sign;
   const long required =
-      static_cast<long>(digits) + 2 + exponent_width + (k >= 1 ? 1 : 0) + (letter ? 1 : 0) + (sign ? 1 : 0);
+      static_cast<long>(digits) + 2 + columns + (k >= 1 ? 1 : 0) + (letter ? 1 : 0) + (sign ? 1 : 0);
   if (required > width) return asterisks(field, width);
-
   // Built from the right end.
-  char* p = field + width;
-  if (exponent_width == 2) {
-    p -= 2;
-    put_pair(p, static_cast<std::uint32_t>(magnitude));
-  } else {
-    for (int i = 0, v = magnitude; i < exponent_width; ++i, v /= 10) *--p = static_cast<char>('0' + v % 10);
-  }
-  *--p = printed_exponent < 0 ? '-' : '+';
-  if (letter) *--p = 'E';
-  // The digits go straight into the field, the first k of them then one column left for the point.
-  const int shown = zero ? 0 : n;
-  p -= shown;
-  if (digit != nullptr) {
-    std::memcpy(p, digit, static_cast<std::size_t>(shown));
-  } else if (!zero) {
-    put_digits(quick, n, p);
-  }
-  if (k >= 1) {
-    --p;
-    for (int i = 0; i < k; ++i) p[i] = p[i + 1];
-    p[k] = '.';
-  } else {
-    // Under k <= 0 the point is followed by -k zeros and the n digits; zero shows d zeros.
-    p -= digits - shown;
-    std::memset(p, '0', static_cast<std::size_t>(digits - shown));
-    *--p = '.';
-    // The leading "0" only where a column is free for it beside the sign.
-    if (p - field > (sign ? 1 : 0)) *--p = '0';
-  }
+  char* p = put_exponent(field + width, printed_exponent, columns, letter);
+  p = put_mantissa(p, field, d, n, digits, k, zero, sign);
   if (sign) *--p = negative ? '-' : '+';
   return EncodeStatus::converted;
 }
