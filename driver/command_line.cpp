@@ -3,6 +3,7 @@
 
 #include <algorithm>
 #include <new>
+#include <utility>
 #include <string>
 #include <string_view>
 
@@ -155,28 +156,24 @@ Outcome failed(Road& road, const Request& r, const RepairCounts& counts) {
   return Outcome::failed;
 }
 
-Outcome process(Road& road, const Request& r, int* first_failure) {
-  const Outcome refused = r.mode == Mode::check ? Outcome::unchecked : Outcome::skipped;
-  if (std::string why = open_input(road, r.mode); !why.empty()) return skipped(road.input, why, refused);
-  if (r.mode == Mode::in_place) {
-    road.replacing = true;
-  } else if (r.mode == Mode::repair) {
-    if (std::string why = choose_output(road, r); !why.empty()) {
-      rtl::release(kInputUnit);
-      return skipped(road.output, why);
-    }
-  }
-  if (road.replacing) {
-    if (std::string why = road.replacement.create_beside(road.place, kOutputUnit); !why.empty()) {
-      rtl::release(kInputUnit);
-      return skipped(r.mode == Mode::in_place ? road.input : road.output, why);
-    }
-  }
+// Opens both ends of a file's road. Empty, or the name and the reason it is skipped for.
+std::pair<std::string, std::string> open_road(Road& road, const Request& r) {
+  if (std::string why = open_input(road, r.mode); !why.empty()) return {road.input, why};
+  road.replacing = r.mode == Mode::in_place;
+  std::string why;
+  if (r.mode == Mode::repair) why = choose_output(road, r);
+  if (why.empty() && road.replacing) why = road.replacement.create_beside(road.place, kOutputUnit);
+  if (why.empty()) return {};
+  rtl::release(kInputUnit);
+  return {r.mode == Mode::in_place ? road.input : road.output, why};
+}
+
+// The pass over the file, with both units let go after it; a failure to release them is the pass's.
+RepairCounts run_pass(Road& road, const Request& r) {
   RepairOptions options;
   options.write = r.mode != Mode::check;
-  options.count_touching = options.step_back_in_hand = true;
+  options.count_touching = options.step_back_in_hand = options.return_failures = true;
   options.refuse_other_formats = !r.force;
-  options.return_failures = true;
   if (options.write) {
     rtl::write_in_blocks(kOutputUnit);
     road.standard_output = !rtl::on_disk_file(kOutputUnit);
@@ -192,30 +189,43 @@ Outcome process(Road& road, const Request& r, int* first_failure) {
     counts.failure_error = rtl::handled_system_error(kOutputUnit);
   }
   rtl::release(kInputUnit, true);
-  if (counts.failure != 0) {
-    if (*first_failure == 0) *first_failure = std::min(counts.failure, 255);
-    return failed(road, r, counts);
-  }
+  return counts;
+}
 
-  if (counts.not_interface.why != NotInterface::no) {
-    road.replacement.discard();
-    return skipped(road.input, "not an interface file: " + verdict_words(counts.not_interface),
-                   Outcome::other_format);
-  }
-  std::string kept;
+// The repair in the file's place, unless it is the file byte for byte: such a file keeps its inode, its
+// times and its links.
+Outcome put_in_place(Road& road, const Request& r, const RepairCounts& counts) {
   if (r.mode == Mode::in_place &&
       rtl::platform::same_contents(road.place.c_str(), road.replacement.temporary().c_str())) {
-    // A file with nothing to change keeps its inode, its times and its links.
     road.replacement.discard();
     if (!r.quiet) say(kConsoleOut, road.input + ": " + std::to_string(counts.records) + " lines, nothing to repair");
     return Outcome::done;
   }
+  std::string kept;
   if (road.replacing) {
     if (std::string why = road.replacement.commit(r.mode == Mode::in_place && r.backup, &kept); !why.empty()) {
       return skipped(r.mode == Mode::in_place ? road.input : road.output, why);
     }
   }
   return report(road, r.mode, counts, kept, r.quiet);
+}
+
+Outcome process(Road& road, const Request& r, int* first_failure) {
+  if (auto [name, why] = open_road(road, r); !why.empty()) {
+    const bool unchecked = r.mode == Mode::check && name == road.input;
+    return skipped(name, why, unchecked ? Outcome::unchecked : Outcome::skipped);
+  }
+  const RepairCounts counts = run_pass(road, r);
+  if (counts.failure != 0) {
+    if (*first_failure == 0) *first_failure = std::min(counts.failure, 255);
+    return failed(road, r, counts);
+  }
+  if (counts.not_interface.why != NotInterface::no) {
+    road.replacement.discard();
+    return skipped(road.input, "not an interface file: " + verdict_words(counts.not_interface),
+                   Outcome::other_format);
+  }
+  return put_in_place(road, r, counts);
 }
 
 int status_for(Mode mode, Outcome worst) {

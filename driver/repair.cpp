@@ -41,68 +41,114 @@ bool looks_like_interface(std::string_view line, bool data_record, RepairCounts&
 
 }  // namespace
 
-void repair_records(std::int32_t input, std::int32_t output, const RepairOptions& options, RepairCounts& counts) {
-  char name[8];
-  double values[4] = {};
-  char copy[72];
-  std::int32_t text_records_due = 0;  // announced by the last header, still to come
-  std::int32_t block_due = 0;         // the same for the format check, which NUL name columns do not end
-  const rtl::Handlers handled{false, options.return_failures};
-  const rtl::Handlers reads = options.return_failures
-                                  ? rtl::Handlers{true, true}
-                                  : rtl::Handlers{true, true, rtl::Failure::input_conversion};
-  for (;;) {
-    std::memset(name, ' ', sizeof name);
+namespace {
+
+// One pass over a file: a line at a time, read as a data record, repaired or copied.
+class Pass {
+ public:
+  Pass(std::int32_t input, std::int32_t output, const RepairOptions& options, RepairCounts& counts)
+      : input_(input), output_(output), options_(options), counts_(counts), handled_{false, options.return_failures},
+        reads_(options.return_failures ? rtl::Handlers{true, true}
+                                       : rtl::Handlers{true, true, rtl::Failure::input_conversion}) {}
+
+  // False at the end of the input, or when the pass stops.
+  bool next_line() {
+    std::memset(name_, ' ', sizeof name_);
     // Only a field that does not convert sends a line down the copy path; any other failure of the read
     // (the system's read, memory) ends the pass, so that nothing is copied twice.
-    int outcome = rtl::read<kDataReadLayout>(input, reads, std::span<char>(name), values[0], values[1], values[2],
-                                             values[3]);
-    if (outcome == -1) break;
-    if (outcome > 0 && outcome != kNotANumber) return stopped(input, outcome, counts);
-    // A text record may read as numbers; only its blank name columns tell it from a data record.
-    const bool announced_text = text_records_due > 0 && is_text_record_name(name);
+    outcome_ = rtl::read<kDataReadLayout>(input_, reads_, std::span<char>(name_), values_[0], values_[1], values_[2],
+                                          values_[3]);
+    if (outcome_ == -1) return false;
+    if (outcome_ > 0 && outcome_ != kNotANumber) return stop(input_, outcome_);
+    note_text_blocks();
+    // The line as the file holds it, for the format check and the touching count.
+    line_ = options_.refuse_other_formats || options_.count_touching ? rtl::record_in_hand(input_)
+                                                                      : std::string_view();
+    if (options_.refuse_other_formats && !in_text_block_ && !format_holds()) return false;
+    const bool kept = outcome_ > 0 || announced_text_ ? copy_line() : repair_line();
+    if (!kept) return false;
+    ++counts_.records;
+    if (options_.progress != nullptr && counts_.records % 8192 == 0) options_.progress(options_.context, counts_);
+    return true;
+  }
+
+  void finish() {
+    const bool stopped_early = counts_.failure != 0 || counts_.not_interface.why != NotInterface::no;
+    if (options_.refuse_other_formats && !stopped_early && counts_.records > 0 && !counts_.data_seen) {
+      counts_.not_interface = {NotInterface::no_data_record};
+    }
+  }
+
+ private:
+  // A text record may read as numbers; only its blank name columns tell it from a data record.
+  void note_text_blocks() {
+    announced_text_ = text_records_due_ > 0 && is_text_record_name(name_);
     // Subtle: a results file's announced records may be 72 NUL bytes, name columns included; they take
     // the copy path all the same, and no format check looks at them.
-    const bool in_text_block =
-        block_due > 0 && (is_text_record_name(name) || std::memcmp(name, kNulName, sizeof kNulName) == 0);
-    block_due = in_text_block ? block_due - 1 : 0;
-    text_records_due = announced_text ? text_records_due - 1 : 0;
-    // The line as the file holds it, for the format check and the touching count.
-    const std::string_view line =
-        options.refuse_other_formats || options.count_touching ? rtl::record_in_hand(input) : std::string_view();
-    if (options.refuse_other_formats && !in_text_block) {
-      if (!looks_like_interface(line, outcome == 0, counts)) return;
-      // Subtle: a short line of any text reads as a data record of zeros; only numbers make it one.
-      counts.data_seen = counts.data_seen || (outcome == 0 && has_numbers(line));
-    }
-    if (outcome > 0 || announced_text) {
-      // Not a data record: step back and copy the line through as text.
-      if (int rc = rtl::backspace(input, handled.errors, options.step_back_in_hand)) return stopped(input, rc, counts);
-      const int copied = rtl::read<kOneTextLayout>(input, rtl::Handlers{true, handled.errors}, std::span<char>(copy));
-      if (copied == -1) break;
-      if (copied > 0) return stopped(input, copied, counts);
-      if (options.write) {
-        const int rc = rtl::write_handled<kOneTextLayout>(output, handled, std::string_view(copy, sizeof copy));
-        if (rc != 0) return stopped(output, rc, counts);
-      }
-    } else {
-      if (options.write) {
-        const int rc = rtl::write_handled<kDataWriteLayout>(output, handled, std::string_view(name, sizeof name),
-                                                            values[0], values[1], values[2], values[3]);
-        if (rc != 0) return stopped(output, rc, counts);
-      }
-      text_records_due = block_due = announced_text_records(name, values);
-      if (options.count_touching && numbers_touch(line)) {
-        if (counts.touching < kShownTouching) counts.first_touching[counts.touching] = counts.records + 1;
-        ++counts.touching;
-      }
-    }
-    ++counts.records;
-    if (options.progress != nullptr && counts.records % 8192 == 0) options.progress(options.context, counts);
+    in_text_block_ =
+        block_due_ > 0 && (is_text_record_name(name_) || std::memcmp(name_, kNulName, sizeof kNulName) == 0);
+    block_due_ = in_text_block_ ? block_due_ - 1 : 0;
+    text_records_due_ = announced_text_ ? text_records_due_ - 1 : 0;
   }
-  if (options.refuse_other_formats && counts.records > 0 && !counts.data_seen) {
-    counts.not_interface = {NotInterface::no_data_record};
+
+  bool format_holds() {
+    if (!looks_like_interface(line_, outcome_ == 0, counts_)) return false;
+    // Subtle: a short line of any text reads as a data record of zeros; only numbers make it one.
+    counts_.data_seen = counts_.data_seen || (outcome_ == 0 && has_numbers(line_));
+    return true;
   }
+
+  // Not a data record: step back and copy the line through as text.
+  bool copy_line() {
+    if (int rc = rtl::backspace(input_, handled_.errors, options_.step_back_in_hand)) return stop(input_, rc);
+    const int copied = rtl::read<kOneTextLayout>(input_, rtl::Handlers{true, handled_.errors}, std::span<char>(copy_));
+    if (copied == -1) return false;
+    if (copied > 0) return stop(input_, copied);
+    if (!options_.write) return true;
+    const int rc = rtl::write_handled<kOneTextLayout>(output_, handled_, std::string_view(copy_, sizeof copy_));
+    return rc == 0 || stop(output_, rc);
+  }
+
+  bool repair_line() {
+    if (options_.write) {
+      const int rc = rtl::write_handled<kDataWriteLayout>(output_, handled_, std::string_view(name_, sizeof name_),
+                                                          values_[0], values_[1], values_[2], values_[3]);
+      if (rc != 0) return stop(output_, rc);
+    }
+    text_records_due_ = block_due_ = announced_text_records(name_, values_);
+    if (options_.count_touching && numbers_touch(line_)) {
+      if (counts_.touching < kShownTouching) counts_.first_touching[counts_.touching] = counts_.records + 1;
+      ++counts_.touching;
+    }
+    return true;
+  }
+
+  bool stop(std::int32_t unit, int failure) {
+    stopped(unit, failure, counts_);
+    return false;
+  }
+
+  const std::int32_t input_, output_;
+  const RepairOptions& options_;
+  RepairCounts& counts_;
+  const rtl::Handlers handled_, reads_;
+  char name_[8];
+  double values_[4] = {};
+  char copy_[72];
+  int outcome_ = 0;
+  std::string_view line_;
+  std::int32_t text_records_due_ = 0;  // announced by the last header, still to come
+  std::int32_t block_due_ = 0;         // the same for the format check, which NUL name columns do not end
+  bool announced_text_ = false, in_text_block_ = false;
+};
+
+}  // namespace
+
+void repair_records(std::int32_t input, std::int32_t output, const RepairOptions& options, RepairCounts& counts) {
+  Pass pass(input, output, options, counts);
+  while (pass.next_line()) {
+  }
+  pass.finish();
 }
 
 std::int32_t repair_pass(std::int32_t input, std::int32_t output) {

@@ -24,18 +24,10 @@ std::string_view text(const char* t) { return {t, std::strlen(t)}; }
 
 }  // namespace
 
-void connect_file(const char* name, std::int32_t name_length, std::int32_t unit, std::int32_t status_code,
-                  std::int32_t access_code, std::int32_t form_code, std::int32_t blank_code,
-                  std::int32_t record_length, std::int32_t report, std::int32_t message_unit, std::int32_t& result) {
-  result = 0;
-  if (unit < 1 || unit > 99) {
-    if (message_unit > 0) {
-      rtl::write<kOpenFailureHeadingLayout>(message_unit, unit);
-      rtl::write<kUnitRangeLayout>(message_unit);
-    }
-    result = kBadUnit;
-    return;
-  }
+namespace {
+
+// The settings' texts from the caller's codes, into the routine's working texts.
+void set_setting_texts(std::int32_t status_code, bool direct, std::int32_t form_code, std::int32_t blank_code) {
   set_text(g_status, "UNKNOWN");
   set_text(g_access, "SEQUENTIAL");
   set_text(g_form, "FORMATTED  ");
@@ -43,32 +35,20 @@ void connect_file(const char* name, std::int32_t name_length, std::int32_t unit,
   if (status_code == 2) set_text(g_status, "OLD    ");
   if (status_code == 3) set_text(g_status, "NEW    ");
   if (status_code == 4) set_text(g_status, "SCRATCH");
-
-  const bool direct = access_code == 20 || access_code == 30;
   if (direct) set_text(g_form, "UNFORMATTED");
   if (form_code == 1) set_text(g_form, "FORMATTED  ");
   if (form_code == 2) set_text(g_form, "UNFORMATTED");
-
-  std::int32_t effective_length = 0;
-  if (access_code == 20) {
-    if (record_length < 1) {
-      if (message_unit > 0) {
-        rtl::write<kOpenFailureHeadingLayout>(message_unit, unit);
-        rtl::write<kRecordLengthLayout>(message_unit, record_length);
-      }
-      result = kBadRecordLength;
-      return;
-    }
-    // Formatted records are measured in characters, the caller's length in 4-byte words.
-    effective_length = form_code == 1 ? record_length * 4 : record_length;
-  } else if (access_code == 30) {
-    effective_length = 128;
-  }
   if (direct) set_text(g_access, "DIRECT    ");
-  const bool formatted = std::strcmp(g_form, "UNFORMATTED") != 0;
-  if (formatted) set_text(g_blank, blank_code == 1 ? "ZERO" : "NULL");
-  const bool scratch = std::strcmp(g_status, "SCRATCH") == 0;
+  if (std::strcmp(g_form, "UNFORMATTED") != 0) set_text(g_blank, blank_code == 1 ? "ZERO" : "NULL");
+}
 
+void failure_heading(std::int32_t message_unit, std::int32_t unit) {
+  if (message_unit > 0) rtl::write<kOpenFailureHeadingLayout>(message_unit, unit);
+}
+
+// The request for the record layer, its texts pointing at the working texts.
+rtl::ConnectRequest request_for(const char* name, std::int32_t name_length, bool scratch, bool direct,
+                                bool formatted, std::int32_t record_length) {
   rtl::ConnectRequest request;
   if (!scratch) {
     request.name = name;
@@ -82,7 +62,7 @@ void connect_file(const char* name, std::int32_t name_length, std::int32_t unit,
   request.share_length = 8;
   if (direct) {
     request.has_record_length = true;
-    request.record_length = effective_length;
+    request.record_length = record_length;
   }
   request.form = g_form;
   request.form_length = 11;
@@ -91,25 +71,58 @@ void connect_file(const char* name, std::int32_t name_length, std::int32_t unit,
     request.blank_length = 4;
   }
   request.return_errors = true;
-  result = rtl::connect(unit, request);
+  return request;
+}
 
-  if (result <= 0) {
-    if (report > 0 && message_unit > 0) {
-      if (scratch) {
-        rtl::write<kScratchNoticeLayout>(message_unit, unit);
-      } else {
-        rtl::write<kFileNoticeLayout>(message_unit, std::string_view(name, request.name_length), unit);
-      }
-      rtl::write<kFileCharacteristicsLayout>(message_unit, text(g_status), text(g_access), text(g_form),
-                                             effective_length);
-      if (formatted) rtl::write<kBlankModeLayout>(message_unit, text(g_blank));
-    }
+// The notice of a connection made: the file (or scratch unit) and its characteristics.
+void describe(std::int32_t message_unit, std::int32_t unit, const rtl::ConnectRequest& request, bool scratch,
+              bool formatted, std::int32_t record_length) {
+  if (scratch) {
+    rtl::write<kScratchNoticeLayout>(message_unit, unit);
+  } else {
+    rtl::write<kFileNoticeLayout>(message_unit, std::string_view(request.name, request.name_length), unit);
+  }
+  rtl::write<kFileCharacteristicsLayout>(message_unit, text(g_status), text(g_access), text(g_form), record_length);
+  if (formatted) rtl::write<kBlankModeLayout>(message_unit, text(g_blank));
+}
+
+}  // namespace
+
+void connect_file(const char* name, std::int32_t name_length, std::int32_t unit, std::int32_t status_code,
+                  std::int32_t access_code, std::int32_t form_code, std::int32_t blank_code,
+                  std::int32_t record_length, std::int32_t report, std::int32_t message_unit, std::int32_t& result) {
+  result = 0;
+  if (unit < 1 || unit > 99) {
+    failure_heading(message_unit, unit);
+    if (message_unit > 0) rtl::write<kUnitRangeLayout>(message_unit);
+    result = kBadUnit;
     return;
   }
-  if (message_unit > 0) {
-    rtl::write<kOpenFailureHeadingLayout>(message_unit, unit);
-    rtl::write<kErrorCodeLayout>(message_unit, result);
+  const bool direct = access_code == 20 || access_code == 30;
+  set_setting_texts(status_code, direct, form_code, blank_code);
+  std::int32_t effective_length = 0;
+  if (access_code == 20) {
+    if (record_length < 1) {
+      failure_heading(message_unit, unit);
+      if (message_unit > 0) rtl::write<kRecordLengthLayout>(message_unit, record_length);
+      result = kBadRecordLength;
+      return;
+    }
+    // Formatted records are measured in characters, the caller's length in 4-byte words.
+    effective_length = form_code == 1 ? record_length * 4 : record_length;
+  } else if (access_code == 30) {
+    effective_length = 128;
   }
+  const bool formatted = std::strcmp(g_form, "UNFORMATTED") != 0;
+  const bool scratch = std::strcmp(g_status, "SCRATCH") == 0;
+  const rtl::ConnectRequest request = request_for(name, name_length, scratch, direct, formatted, effective_length);
+  result = rtl::connect(unit, request);
+  if (result <= 0) {
+    if (report > 0 && message_unit > 0) describe(message_unit, unit, request, scratch, formatted, effective_length);
+    return;
+  }
+  failure_heading(message_unit, unit);
+  if (message_unit > 0) rtl::write<kErrorCodeLayout>(message_unit, result);
   result = -result;
 }
 

@@ -118,6 +118,24 @@ std::string_view default_name(const Unit& unit, Target* t) {
   return t->default_name;
 }
 
+// A name that stands for a device: the target becomes that device. Returns 0 or the failure number.
+int resolve_device(const DeviceName& d, std::string_view* name, Target* t) {
+  if (d.device == Device::path) {
+    t->kind = TargetKind::device;
+    t->device_path = platform::device_path(d.opened_as);
+    // A device this machine does not have is refused like a missing file.
+    if (t->device_path == nullptr) return 29;
+  } else {
+    t->kind = TargetKind::standard_stream;
+    t->console = d.device == Device::console;
+    t->stream = d.device == Device::standard_input   ? platform::StdStream::input
+                : d.device == Device::standard_error ? platform::StdStream::error
+                                                     : platform::StdStream::output;
+  }
+  if (d.extension_allowed && name->size() > d.name.size()) *name = name->substr(0, d.name.size());
+  return 0;
+}
+
 // Decides what the connection opens: a standard stream, a device, a disk path or a scratch file.
 // Returns 0 or the failure number.
 int resolve_target(const Unit& unit, const ConnectSpec& spec, Target* t) {
@@ -126,29 +144,16 @@ int resolve_target(const Unit& unit, const ConnectSpec& spec, Target* t) {
   if (!spec.exact_name) {
     while (!name.empty() && name.front() == ' ') name.remove_prefix(1);
     while (!name.empty() && (name.back() == ' ' || name.back() == '\0')) name.remove_suffix(1);
-  }
-  if (t->kind == TargetKind::disk_path && !spec.exact_name) {
-    if (const DeviceName* d = device_for(name)) {
-      if (d->device == Device::path) {
-        t->kind = TargetKind::device;
-        t->device_path = platform::device_path(d->opened_as);
-        // A device this machine does not have is refused like a missing file.
-        if (t->device_path == nullptr) return 29;
-      } else {
-        t->kind = TargetKind::standard_stream;
-        t->console = d->device == Device::console;
-        t->stream = d->device == Device::standard_input   ? platform::StdStream::input
-                    : d->device == Device::standard_error ? platform::StdStream::error
-                                                          : platform::StdStream::output;
-      }
-      if (d->extension_allowed && name.size() > d->name.size()) name = name.substr(0, d->name.size());
+    const DeviceName* d = t->kind == TargetKind::disk_path ? device_for(name) : nullptr;
+    if (d != nullptr) {
+      if (int rc = resolve_device(*d, &name, t)) return rc;
     }
   }
-  if (t->kind == TargetKind::disk_path) {
-    // The dialogue's names keep their length: a full path past it leaves the name as given.
-    const std::size_t longest = spec.exact_name ? kLongestPath : kMaxNameLength;
-    std::size_t n = platform::full_path(name, t->full, longest + 1);
-    if (n > 0 && n < longest + 1) name = std::string_view(t->full, n);
+  // An exact name goes to the system as it is, which alone knows where its links and ".." lead; the
+  // dialogue's names are made full, within their length (past it the name stays as given).
+  if (t->kind == TargetKind::disk_path && !spec.exact_name) {
+    std::size_t n = platform::full_path(name, t->full, kMaxNameLength + 1);
+    if (n > 0 && n < kMaxNameLength + 1) name = std::string_view(t->full, n);
   }
   t->name = name;
   return 0;

@@ -84,10 +84,39 @@ platform::SysError deliver(Unit* unit, const char* data, std::size_t size) {
 
 namespace {
 
+void put_integer(char* field, std::size_t width, std::int32_t value) {
+  char digits[12];
+  std::size_t n = 0;
+  std::uint32_t magnitude =
+      value < 0 ? 0u - static_cast<std::uint32_t>(value) : static_cast<std::uint32_t>(value);
+  do {
+    digits[n++] = static_cast<char>('0' + magnitude % 10);
+    magnitude /= 10;
+  } while (magnitude != 0);
+  if (value < 0) digits[n++] = '-';
+  if (n > width) {
+    std::memset(field, '*', width);
+    return;
+  }
+  std::memset(field, ' ', width - n);
+  for (std::size_t i = 0; i < n; ++i) field[width - 1 - i] = digits[i];
+}
+
+void put_text(char* field, std::size_t width, std::string_view text) {
+  if (width > text.size()) {
+    std::memset(field, ' ', width - text.size());
+    std::memcpy(field + width - text.size(), text.data(), text.size());
+  } else {
+    std::memcpy(field, text.data(), width);
+  }
+}
+
 // Failure numbers of a write walk; 0 when it went well.
 struct Walk {
   Unit* unit;
   int failure = 0;
+  int scale = 0;
+  bool no_advance = false;
 
   OutputState& out() { return unit->out; }
 
@@ -139,34 +168,49 @@ struct Walk {
     }
     return true;
   }
+
+  // One item of the layout; a field takes the next datum.
+  void take(const LayoutItem& item, std::span<const OutDatum> items, std::size_t* next) {
+    switch (item.kind) {
+      case ItemKind::text:
+        // An empty text places nothing, so a move before it does not lengthen the record.
+        if (item.text.empty()) break;
+        if (char* at = place(item.text.size())) std::memcpy(at, item.text.data(), item.text.size());
+        break;
+      case ItemKind::move_right:
+        out().column += static_cast<std::size_t>(item.value);
+        break;
+      case ItemKind::record_end:
+        end_record(true);
+        break;
+      case ItemKind::no_advance:
+        no_advance = true;
+        break;
+      case ItemKind::scale:
+        scale = item.value;
+        break;
+      case ItemKind::char_field:
+      case ItemKind::int_field:
+      case ItemKind::exp_field:
+        field(item, items[(*next)++]);
+        break;
+    }
+  }
+
+  void field(const LayoutItem& item, const OutDatum& d) {
+    if (item.kind == ItemKind::char_field) {
+      const std::size_t width = item.width > 0 ? static_cast<std::size_t>(item.width) : d.text.size();
+      if (width == 0) return;
+      if (char* at = place(width)) put_text(at, width, d.text);
+    } else if (char* at = place(static_cast<std::size_t>(item.width))) {
+      if (item.kind == ItemKind::int_field) {
+        put_integer(at, static_cast<std::size_t>(item.width), d.integer);
+      } else {
+        convert::encode_exponential(d.real, at, item.width, item.digits, scale);
+      }
+    }
+  }
 };
-
-void put_integer(char* field, std::size_t width, std::int32_t value) {
-  char digits[12];
-  std::size_t n = 0;
-  std::uint32_t magnitude =
-      value < 0 ? 0u - static_cast<std::uint32_t>(value) : static_cast<std::uint32_t>(value);
-  do {
-    digits[n++] = static_cast<char>('0' + magnitude % 10);
-    magnitude /= 10;
-  } while (magnitude != 0);
-  if (value < 0) digits[n++] = '-';
-  if (n > width) {
-    std::memset(field, '*', width);
-    return;
-  }
-  std::memset(field, ' ', width - n);
-  for (std::size_t i = 0; i < n; ++i) field[width - 1 - i] = digits[i];
-}
-
-void put_text(char* field, std::size_t width, std::string_view text) {
-  if (width > text.size()) {
-    std::memset(field, ' ', width - text.size());
-    std::memcpy(field + width - text.size(), text.data(), text.size());
-  } else {
-    std::memcpy(field, text.data(), width);
-  }
-}
 
 // Starts a write statement: takes the unit and makes sure that it can take formatted records. Returns
 // nullptr after a failure (which is reported: no write statement handles one).
@@ -236,53 +280,13 @@ int write_statement(std::int32_t number, const Layout& layout, std::span<const O
   out.high_water = 0;
 
   Walk walk{unit};
-  int scale = 0;
-  bool no_advance = false;
   std::size_t next = 0;
   for (const LayoutItem& item : layout) {
     if (walk.failure != 0) break;
     if (item.is_field() && next == items.size()) break;
-    switch (item.kind) {
-      case ItemKind::text:
-        // An empty text places nothing, so a move before it does not lengthen the record.
-        if (item.text.empty()) break;
-        if (char* at = walk.place(item.text.size())) std::memcpy(at, item.text.data(), item.text.size());
-        break;
-      case ItemKind::move_right:
-        out.column += static_cast<std::size_t>(item.value);
-        break;
-      case ItemKind::record_end:
-        walk.end_record(true);
-        break;
-      case ItemKind::no_advance:
-        no_advance = true;
-        break;
-      case ItemKind::scale:
-        scale = item.value;
-        break;
-      case ItemKind::char_field: {
-        const OutDatum& d = items[next++];
-        std::size_t width = item.width > 0 ? static_cast<std::size_t>(item.width) : d.text.size();
-        if (width == 0) break;
-        if (char* at = walk.place(width)) put_text(at, width, d.text);
-        break;
-      }
-      case ItemKind::int_field: {
-        const OutDatum& d = items[next++];
-        if (char* at = walk.place(static_cast<std::size_t>(item.width)))
-          put_integer(at, item.width, d.integer);
-        break;
-      }
-      case ItemKind::exp_field: {
-        const OutDatum& d = items[next++];
-        if (char* at = walk.place(static_cast<std::size_t>(item.width))) {
-          convert::encode_exponential(d.real, at, item.width, item.digits, scale);
-        }
-        break;
-      }
-    }
+    walk.take(item, items, &next);
   }
-  if (walk.failure == 0) walk.end_record(!no_advance);
+  if (walk.failure == 0) walk.end_record(!walk.no_advance);
   if (walk.failure != 0) return fail(static_cast<Failure>(walk.failure), unit, handlers);
   free_unit(unit);
   return 0;

@@ -347,27 +347,15 @@ int expand_wildcards(const char* pattern, void (*take)(const char*, void*), void
   return 1;
 }
 
-std::size_t full_path(std::string_view name, char* out, std::size_t capacity) {
-  if (name.empty()) return 0;
-  // Lexical: join with the current directory, fold ".", ".." and repeated "/"; links are not resolved.
-  char joined[4096 + 2];
-  std::size_t n = 0;
-  if (name.front() != '/') {
-    if (getcwd(joined, sizeof joined - 1) == nullptr) return 0;
-    n = strlen(joined);
-    joined[n++] = '/';
-  }
-  if (n + name.size() >= sizeof joined) return 0;
-  memcpy(joined + n, name.data(), name.size());
-  n += name.size();
-
+namespace {
+// Folds ".", ".." and repeated "/" of an absolute name into `out`; returns its length, 0 when it does not fit.
+std::size_t fold_parts(const char* joined, std::size_t n, char* out, std::size_t capacity) {
   std::size_t len = 0;
-  std::size_t i = 0;
-  while (i < n) {
+  for (std::size_t i = 0; i < n;) {
     while (i < n && joined[i] == '/') ++i;
-    std::size_t start = i;
+    const std::size_t start = i;
     while (i < n && joined[i] != '/') ++i;
-    std::string_view part(joined + start, i - start);
+    const std::string_view part(joined + start, i - start);
     if (part.empty() || part == ".") continue;
     if (part == "..") {
       while (len > 0 && out[len - 1] != '/') --len;
@@ -385,6 +373,22 @@ std::size_t full_path(std::string_view name, char* out, std::size_t capacity) {
   }
   out[len] = '\0';
   return len;
+}
+}  // namespace
+
+std::size_t full_path(std::string_view name, char* out, std::size_t capacity) {
+  if (name.empty()) return 0;
+  // Lexical: join with the current directory, fold ".", ".." and repeated "/"; links are not resolved.
+  char joined[4096 + 2];
+  std::size_t n = 0;
+  if (name.front() != '/') {
+    if (getcwd(joined, sizeof joined - 1) == nullptr) return 0;
+    n = strlen(joined);
+    joined[n++] = '/';
+  }
+  if (n + name.size() >= sizeof joined) return 0;
+  memcpy(joined + n, name.data(), name.size());
+  return fold_parts(joined, n + name.size(), out, capacity);
 }
 
 // The arguments are the bytes the caller gave: names in the system's own encoding.
