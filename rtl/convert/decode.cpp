@@ -126,24 +126,31 @@ struct QuickMantissa {
   bool point = false;
 };
 
+// Eight digits at once wherever they stand (in these fields, the run of decimals): true when p begins
+// with them, *fits false when they make more than 19 significant digits.
+bool quick_eight(const char* p, const char* end, QuickMantissa& q, bool* fits) {
+  if constexpr (std::endian::native != std::endian::little) return false;
+  std::uint64_t chunk;
+  if (end - p < 8 || (std::memcpy(&chunk, p, 8), !eight_digits(chunk))) return false;
+  const std::uint32_t v = eight_digits_value(chunk);
+  q.significant += q.m != 0 ? 8 : significant_digits(v);
+  *fits = q.significant <= 19;
+  q.m = q.m * 100000000 + v;
+  q.digits_seen += 8;
+  q.after_point += q.point ? 8 : 0;
+  return true;
+}
+
 // Takes digits and one point from p; false when they hold more than 19 significant digits.
 bool quick_mantissa(const char*& p, const char* end, QuickMantissa& q) {
   for (; p < end; ++p) {
-    if constexpr (std::endian::native == std::endian::little) {
-      // Eight digits at once wherever they stand; in these fields that is the run of decimals.
-      std::uint64_t chunk;
-      if (end - p >= 8 && (std::memcpy(&chunk, p, 8), eight_digits(chunk))) {
-        const std::uint32_t v = eight_digits_value(chunk);
-        const int more = q.m != 0 ? 8 : significant_digits(v);
-        if ((q.significant += more) > 19) return false;
-        q.m = q.m * 100000000 + v;
-        q.digits_seen += 8;
-        q.after_point += q.point ? 8 : 0;
-        p += 7;
-        continue;
-      }
+    bool fits = true;
+    if (quick_eight(p, end, q, &fits)) {
+      if (!fits) return false;
+      p += 7;
+      continue;
     }
-    unsigned d = static_cast<unsigned char>(*p) - '0';
+    const unsigned d = static_cast<unsigned char>(*p) - '0';
     if (d <= 9) {
       ++q.digits_seen;
       q.after_point += q.point;

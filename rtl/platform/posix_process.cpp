@@ -1,0 +1,364 @@
+// The platform door on POSIX systems: the process, its environment, signals, events and exceptions.
+#include <dlfcn.h>
+#include <errno.h>
+#include <execinfo.h>
+#include <fcntl.h>
+#include <limits.h>
+#include <pthread.h>
+#include <semaphore.h>
+#include <sched.h>
+#include <signal.h>
+#include <stdio.h>
+#include <stdlib.h>
+#include <string.h>
+#include <sys/resource.h>
+#include <sys/stat.h>
+#include <sys/ucontext.h>
+#include <termios.h>
+#include <time.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <cfenv>
+#include <cstring>
+
+#include "rtl/platform/backend.h"
+#include "rtl/platform/platform.h"
+
+extern char** environ;
+
+namespace rtl::platform {
+
+bool lines_end_with_lf() { return true; }
+
+bool broken_pipe_error(SysError error) { return error == EPIPE; }
+
+void end_by_broken_pipe() {
+  signal(SIGPIPE, SIG_DFL);
+  raise(SIGPIPE);
+  _exit(128 + SIGPIPE);
+}
+
+// The arguments are the bytes the caller gave: names in the system's own encoding.
+void utf8_arguments(int*, char***) {}
+
+bool get_env(std::string_view name, std::string_view* value) {
+  for (char** e = environ; e != nullptr && *e != nullptr; ++e) {
+    const char* entry = *e;
+    const char* eq = strchr(entry, '=');
+    if (eq == nullptr || static_cast<std::size_t>(eq - entry) != name.size()) continue;
+    if (strncasecmp(entry, name.data(), name.size()) != 0) continue;
+    *value = std::string_view(eq + 1);
+    return true;
+  }
+  return false;
+}
+
+std::size_t system_error_text(SysError code, char* out, std::size_t capacity) {
+  if (capacity < 3) return 0;
+  char text[512];
+  const char* s = strerror_r(static_cast<int>(code), text, sizeof text);
+  if (s == nullptr || *s == '\0') return 0;
+  std::size_t n = strnlen(s, capacity - 3);
+  memcpy(out, s, n);
+  out[n++] = '\r';
+  out[n++] = '\n';
+  out[n] = '\0';
+  return n;
+}
+
+SysError last_error() { return static_cast<SysError>(errno); }
+
+void yield() { sched_yield(); }
+
+void sleep_milliseconds(unsigned milliseconds) {
+  timespec ts{static_cast<time_t>(milliseconds / 1000), static_cast<long>(milliseconds % 1000) * 1000000L};
+  while (nanosleep(&ts, &ts) != 0 && errno == EINTR) {
+  }
+}
+
+void keep_write_failures_as_errors() {
+  struct sigaction sa {};
+  sa.sa_handler = SIG_IGN;
+  sigemptyset(&sa.sa_mask);
+  sigaction(SIGPIPE, &sa, nullptr);
+  sigaction(SIGXFSZ, &sa, nullptr);
+}
+
+// A terminal window outlives the program that runs in it.
+void hold_own_window_before_the_end(bool) {}
+
+void exit_process(int status) {
+  fflush(nullptr);
+  _exit(status & 0xFF);
+}
+
+void abnormal_termination() {
+  static const char text[] = "\r\nabnormal program termination\r\n";
+  write_all(Handle{2}, text, sizeof text - 1);
+  fflush(nullptr);
+  _exit(3);
+}
+
+int capture_stack(void** frames, int max_frames) {
+  void* all[130];
+  const int wanted = max_frames + 1 < 130 ? max_frames + 1 : 130;
+  const int n = backtrace(all, wanted);
+  if (n <= 0) return -1;
+  // all[0] lies in this routine; the caller's frame comes next.
+  for (int i = 1; i < n; ++i) frames[i - 1] = all[i];
+  return n - 1;
+}
+
+FrameModule frame_module(void* address) {
+  FrameModule m{};
+  Dl_info info;
+  if (dladdr(address, &info) == 0 || info.dli_fname == nullptr || *info.dli_fname == '\0') return m;
+  const char* base = strrchr(info.dli_fname, '/');
+  base = base ? base + 1 : info.dli_fname;
+  snprintf(m.name, sizeof m.name, "%s", base);
+  m.offset = reinterpret_cast<std::uintptr_t>(address) - reinterpret_cast<std::uintptr_t>(info.dli_fbase);
+  m.known = true;
+  return m;
+}
+
+bool debugger_attached() {
+  FILE* f = fopen("/proc/self/status", "re");
+  if (f == nullptr) return false;
+  char line[256];
+  bool traced = false;
+  while (fgets(line, sizeof line, f) != nullptr) {
+    if (strncmp(line, "TracerPid:", 10) == 0) {
+      traced = atoi(line + 10) != 0;
+      break;
+    }
+  }
+  fclose(f);
+  return traced;
+}
+
+void break_into_debugger() {
+  // Subtle: a traced process is stopped for its tracer even by a signal it ignores; ignoring it keeps the
+  // break away from the program's own processor-exception handler, and from ending the process when
+  // the tracer passes the signal back.
+  struct sigaction ignore {}, previous {};
+  ignore.sa_handler = SIG_IGN;
+  sigemptyset(&ignore.sa_mask);
+  sigaction(SIGTRAP, &ignore, &previous);
+  raise(SIGTRAP);
+  sigaction(SIGTRAP, &previous, nullptr);
+}
+
+void set_floating_point_environment() {
+  std::fesetround(FE_TONEAREST);
+  std::feclearexcept(FE_ALL_EXCEPT);
+  fedisableexcept(FE_ALL_EXCEPT);
+}
+
+namespace {
+void (*g_console_handler)(int) = nullptr;
+bool (*g_on_arrival)(int) = nullptr;
+std::atomic<bool> g_console_signal_taken{false};
+std::atomic<int> g_arrived_event{-1};
+sem_t g_event_ready;
+constexpr int kConsoleSignals[] = {SIGINT, SIGQUIT, SIGHUP};
+constexpr int kEventSignals[] = {SIGINT, SIGQUIT, SIGHUP, SIGTERM};
+bool g_ignored_at_start[3] = {};
+
+void console_signal_set(sigset_t* set) {
+  sigemptyset(set);
+  for (int sig : kConsoleSignals) sigaddset(set, sig);
+}
+
+bool console_signal_pending() {
+  sigset_t pending;
+  if (sigpending(&pending) != 0) return false;
+  return sigismember(&pending, SIGINT) == 1 || sigismember(&pending, SIGQUIT) == 1 ||
+         sigismember(&pending, SIGHUP) == 1;
+}
+
+// Runs on the event thread, the only one that does not block these signals, the moment one arrives:
+// the event claims the end of the run here, before any other thread can report a failure it caused.
+void on_console_signal(int sig) {
+  const int saved = errno;
+  const int event = sig == SIGINT ? 0 : sig == SIGQUIT ? 1 : sig == SIGHUP ? 2 : 3;
+  g_console_signal_taken.store(true);
+  int none = -1;
+  if (g_on_arrival(event) && g_arrived_event.compare_exchange_strong(none, event)) sem_post(&g_event_ready);
+  errno = saved;
+}
+
+void* console_event_thread(void*) {
+  sigset_t set;
+  console_signal_set(&set);
+  pthread_sigmask(SIG_UNBLOCK, &set, nullptr);
+  for (;;) {
+    if (sem_wait(&g_event_ready) != 0) continue;
+    g_console_handler(g_arrived_event.load());
+  }
+  return nullptr;
+}
+}  // namespace
+
+void catch_termination() {
+  struct sigaction action {};
+  action.sa_handler = on_console_signal;
+  sigemptyset(&action.sa_mask);
+  for (int sig : kEventSignals) sigaddset(&action.sa_mask, sig);
+  sigaction(SIGTERM, &action, nullptr);
+  struct sigaction ignore {};
+  ignore.sa_handler = SIG_IGN;
+  for (int i = 0; i < 3; ++i) {
+    if (g_ignored_at_start[i]) sigaction(kConsoleSignals[i], &ignore, nullptr);
+  }
+}
+
+void end_by_console_event(int event) {
+  const int sig = kEventSignals[event >= 0 && event <= 3 ? event : 0];
+  signal(sig, SIG_DFL);
+  sigset_t set;
+  sigemptyset(&set);
+  sigaddset(&set, sig);
+  pthread_sigmask(SIG_UNBLOCK, &set, nullptr);
+  raise(sig);
+  _exit(128 + sig);
+}
+
+bool console_event_arriving(unsigned wait_milliseconds) {
+  if (g_console_handler == nullptr) return false;
+  for (unsigned waited = 0;; ++waited) {
+    if (g_console_signal_taken.load() || console_signal_pending()) return true;
+    if (waited >= wait_milliseconds) return false;
+    sleep_milliseconds(1);
+  }
+}
+
+bool install_console_event_handler(void (*handler)(int event), bool (*on_arrival)(int event)) {
+  sigset_t set;
+  console_signal_set(&set);
+  // Blocked in this thread before any other starts, so every later thread inherits the mask and only the
+  // event thread, which unblocks them, ever receives these signals.
+  if (pthread_sigmask(SIG_BLOCK, &set, nullptr) != 0) return false;
+  if (sem_init(&g_event_ready, 0, 0) != 0) return false;
+  g_console_handler = handler;
+  g_on_arrival = on_arrival;
+  struct sigaction action {}, previous{};
+  action.sa_handler = on_console_signal;
+  action.sa_mask = set;
+  sigaddset(&action.sa_mask, SIGTERM);
+  for (int i = 0; i < 3; ++i) {
+    sigaction(kConsoleSignals[i], &action, &previous);
+    g_ignored_at_start[i] = previous.sa_handler == SIG_IGN;
+  }
+  pthread_attr_t attr;
+  pthread_attr_init(&attr);
+  pthread_attr_setdetachstate(&attr, PTHREAD_CREATE_DETACHED);
+  pthread_t thread;
+  bool ok = pthread_create(&thread, &attr, console_event_thread, nullptr) == 0;
+  pthread_attr_destroy(&attr);
+  if (!ok) pthread_sigmask(SIG_UNBLOCK, &set, nullptr);
+  return ok;
+}
+
+namespace {
+ExceptionHandler g_exception_handler = nullptr;
+// The machine state of the processor exception being handled.
+std::atomic<bool> g_have_exception_state{false};
+mcontext_t g_exception_state;
+std::uintptr_t g_stack_low = 0;
+std::uintptr_t g_stack_high = 0;
+alignas(16) char g_alt_stack[64 * 1024];
+
+void on_processor_exception(int sig, siginfo_t* info, void* context) {
+  if (context != nullptr && !g_have_exception_state.load()) {
+    g_exception_state = static_cast<ucontext_t*>(context)->uc_mcontext;
+    g_have_exception_state.store(true);
+  }
+  ExceptionKind kind = ExceptionKind::other;
+  if (sig == SIGSEGV || sig == SIGBUS) {
+    kind = ExceptionKind::access_violation;
+    auto addr = reinterpret_cast<std::uintptr_t>(info->si_addr);
+    // A fault just below the lowest usable stack page is a stack overflow (the guard region).
+    if (g_stack_low != 0 && addr < g_stack_high && addr + 256 * 1024 >= g_stack_low) {
+      kind = ExceptionKind::stack_overflow;
+    }
+  }
+  if (g_exception_handler(kind, static_cast<std::uint32_t>(sig)) == ExceptionOutcome::handled) return;
+  // Back to the default action, which ends the process now as the system would have ended it.
+  struct sigaction sa {};
+  sa.sa_handler = SIG_DFL;
+  sigemptyset(&sa.sa_mask);
+  sigaction(sig, &sa, nullptr);
+  raise(sig);
+}
+}  // namespace
+
+bool install_exception_handler(ExceptionHandler handler) {
+  g_exception_handler = handler;
+  pthread_attr_t attr;
+  if (pthread_getattr_np(pthread_self(), &attr) == 0) {
+    void* addr = nullptr;
+    size_t size = 0;
+    if (pthread_attr_getstack(&attr, &addr, &size) == 0) {
+      g_stack_low = reinterpret_cast<std::uintptr_t>(addr);
+      g_stack_high = g_stack_low + size;
+    }
+    pthread_attr_destroy(&attr);
+  }
+  stack_t ss{};
+  ss.ss_sp = g_alt_stack;
+  ss.ss_size = sizeof g_alt_stack;
+  if (sigaltstack(&ss, nullptr) != 0) return false;
+  struct sigaction sa {};
+  sa.sa_sigaction = on_processor_exception;
+  sa.sa_flags = SA_SIGINFO | SA_ONSTACK | SA_NODEFER;
+  sigemptyset(&sa.sa_mask);
+  bool ok = true;
+  for (int sig : {SIGSEGV, SIGBUS, SIGILL, SIGFPE, SIGTRAP}) ok = sigaction(sig, &sa, nullptr) == 0 && ok;
+  return ok;
+}
+
+void raise_debug_exception() {
+  raise(SIGILL);
+  _exit(SIGILL);
+}
+
+void* exception_address() {
+  if (!g_have_exception_state.load()) return nullptr;
+#if defined(__x86_64__)
+  return reinterpret_cast<void*>(g_exception_state.gregs[REG_RIP]);
+#else
+  return nullptr;
+#endif
+}
+
+std::size_t exception_registers(char* out, std::size_t capacity) {
+  if (!g_have_exception_state.load() || capacity == 0) return 0;
+  std::size_t n = 0;
+#if defined(__x86_64__)
+  static const struct {
+    const char* name;
+    int index;
+  } kRegisters[] = {{"RIP", REG_RIP}, {"RSP", REG_RSP}, {"RBP", REG_RBP}, {"RAX", REG_RAX}, {"RBX", REG_RBX},
+                    {"RCX", REG_RCX}, {"RDX", REG_RDX}, {"RSI", REG_RSI}, {"RDI", REG_RDI}, {"R8", REG_R8},
+                    {"R9", REG_R9},   {"R10", REG_R10}, {"R11", REG_R11}, {"R12", REG_R12}, {"R13", REG_R13},
+                    {"R14", REG_R14}, {"R15", REG_R15}, {"EFL", REG_EFL}};
+  for (const auto& r : kRegisters) {
+    int k = snprintf(out + n, capacity - n, "%-3s = %016llX\n", r.name,
+                     static_cast<unsigned long long>(g_exception_state.gregs[r.index]));
+    if (k < 0 || static_cast<std::size_t>(k) >= capacity - n) break;
+    n += static_cast<std::size_t>(k);
+  }
+#endif
+  return n;
+}
+
+
+ReadStatus status_of_read_error(int error) {
+  return error == EINTR ? ReadStatus::ok : ReadStatus::failed;
+}
+int interrupted_code() { return EINTR; }
+int no_space_code() { return ENOSPC; }
+int io_error_code() { return EIO; }
+
+}  // namespace rtl::platform

@@ -1,0 +1,72 @@
+// Names in UTF-8 and UTF-16, and the names the system is given for disk files.
+#define WIN32_LEAN_AND_MEAN
+#define NOMINMAX
+#include "rtl/platform/win32_text.h"
+
+namespace rtl::platform::win32 {
+
+// Names inside the program are UTF-8. A name that is not valid UTF-8 (typed into an answers file in the
+// ANSI code page) is taken in that code page. Returns false when the name cannot be converted.
+bool to_wide(std::string_view name, std::wstring* out) {
+  out->clear();
+  if (name.empty()) return true;
+  for (UINT page : {static_cast<UINT>(CP_UTF8), static_cast<UINT>(CP_ACP)}) {
+    const DWORD flags = page == CP_UTF8 ? MB_ERR_INVALID_CHARS : 0;
+    const int n = MultiByteToWideChar(page, flags, name.data(), static_cast<int>(name.size()), nullptr, 0);
+    if (n <= 0) continue;
+    out->resize(static_cast<std::size_t>(n));
+    MultiByteToWideChar(page, flags, name.data(), static_cast<int>(name.size()), out->data(), n);
+    return true;
+  }
+  return false;
+}
+
+// UTF-8 of a wide text into out (with a terminating NUL); returns its length, 0 when it does not fit.
+std::size_t to_utf8(const wchar_t* text, std::size_t length, char* out, std::size_t capacity) {
+  if (length == 0 || capacity == 0) return 0;
+  const int n = WideCharToMultiByte(CP_UTF8, 0, text, static_cast<int>(length), nullptr, 0, nullptr, nullptr);
+  if (n <= 0 || static_cast<std::size_t>(n) >= capacity) return 0;
+  WideCharToMultiByte(CP_UTF8, 0, text, static_cast<int>(length), out, n, nullptr, nullptr);
+  out[n] = '\0';
+  return static_cast<std::size_t>(n);
+}
+
+bool starts_with(const std::wstring& s, const wchar_t* prefix) { return s.rfind(prefix, 0) == 0; }
+
+// The full path of a wide name, as the system makes it; empty when it cannot.
+std::wstring full_wide_path(const std::wstring& wide) {
+  const DWORD n = GetFullPathNameW(wide.c_str(), 0, nullptr, nullptr);
+  if (n == 0) return {};
+  std::wstring full(n, L'\0');
+  const DWORD m = GetFullPathNameW(wide.c_str(), n, full.data(), nullptr);
+  if (m == 0 || m >= n) return {};
+  full.resize(m);
+  if (starts_with(full, L"\\\\.\\")) {
+    // The system took the last part for a device (as it takes lpt1.txt for LPT1); the record layer has
+    // decided that it is a file, so only the folder is resolved and the last part joined to it.
+    const std::size_t leaf = wide.find_last_of(L"\\/:");
+    std::wstring folder = full_wide_path(leaf == std::wstring::npos ? L"." : wide.substr(0, leaf + 1));
+    if (folder.empty()) return {};
+    if (folder.back() != L'\\') folder += L'\\';
+    return folder + (leaf == std::wstring::npos ? wide : wide.substr(leaf + 1));
+  }
+  return full;
+}
+
+// The name the system is given for a disk file: its full path with the \\?\ prefix, so that neither the
+// length limit of old programs nor the system's device names apply (the record layer has decided that it
+// is a file). Names already in the system's own notation pass as they are.
+bool system_name(const char* name, std::wstring* out) {
+  std::wstring wide;
+  if (!to_wide(name, &wide) || wide.empty()) return false;
+  if (starts_with(wide, L"\\\\?\\") || starts_with(wide, L"\\\\.\\")) {
+    *out = wide;
+    return true;
+  }
+  const std::wstring full = full_wide_path(wide);
+  if (full.empty()) return false;
+  *out = starts_with(full, L"\\\\") ? L"\\\\?\\UNC\\" + full.substr(2) : L"\\\\?\\" + full;
+  return true;
+}
+
+}  // namespace rtl::platform::win32
