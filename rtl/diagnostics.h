@@ -64,7 +64,7 @@ struct Handlers {
   Failure only_error = Failure{};
 };
 
-enum class Disposal { leave, end_hold, discard, release };
+enum class Disposal { leave, end_hold, discard };
 
 // The failure return. Gives the statement its outcome (-1 for a handled end of file, `handled_value`
 // for a handled error), or reports the failure; a severe report does not return.
@@ -75,6 +75,9 @@ int fail(Failure failure, Unit* unit, Handlers handlers = {}, Disposal disposal 
 // Builds and writes the report for `code`; values fill the template's %d and %s. Returns unless the
 // code is severe.
 void issue_report(std::uint32_t code, std::int32_t number_value, std::string_view text_value);
+
+// The system's text for a saved error, written to standard error before the report it explains.
+void write_system_error_line(platform::SysError error);
 
 // Reports a processor exception that reached the program's outermost frame.
 // Returns whether the exception is to be given back to the platform (unreported, or on to a debugger).

@@ -8,6 +8,7 @@
 #include "rtl/connect_spec.h"
 #include "rtl/devices.h"
 #include "rtl/io.h"
+#include "rtl/options.h"
 #include "rtl/unit_io.h"
 #include "rtl/unit_numbers.h"
 
@@ -244,10 +245,8 @@ int attach(Unit* unit, const ConnectSpec& spec, const Target& t, const platform:
       unit->truncate_on_next_write = true;
     }
   }
-  std::string_view buffered;
-  if (unit->disk && !unit->standard_stream && unit->access != Access::direct &&
-      platform::get_env("RTL_BUFFERED", &buffered)) {
-    unit->buffered = switch_on("RTL_BUFFERED");
+  if (unit->disk && !unit->standard_stream && unit->access != Access::direct && runtime_options().buffered_given) {
+    unit->buffered = runtime_options().buffered;
   }
   if (!opened.pipe) {
     if (platform::SysError e = note_input_kind(unit)) {

@@ -5,6 +5,7 @@
 
 #include "rtl/diagnostics.h"
 #include "rtl/io.h"
+#include "rtl/options.h"
 #include "rtl/platform/platform.h"
 #include "rtl/units.h"
 
@@ -20,6 +21,7 @@ double real_divide(double a, double b) { return a / b; }
 
 void startup_initialise() {
   if (!g_initialised.load()) {
+    read_runtime_options();
     // Without the record, reports carry no traceback; start-up goes on all the same.
     g_exception_context = new (std::nothrow) ExceptionContext{};
     platform::reserve_standard_handles();
@@ -51,7 +53,7 @@ void divide_flaw_check(Divide divide) {
   volatile double product = quotient * divisor;
   volatile double residue = dividend - product;
   if (residue == 0.0) return;
-  if (switch_on("RTL_RUN_FLAWED_FDIV")) return;
+  if (runtime_options().run_flawed_fdiv) return;
   issue_report(condition_code(Failure::divide_flaw), 0, {});
 }
 

@@ -1,4 +1,5 @@
 #include "capture.h"
+#include "rtl/options.h"
 
 #if defined(_WIN32)
 #include <float.h>
@@ -56,6 +57,7 @@ void set_env(const char* name, const char* value) {
 #else
   setenv(name, value, 1);
 #endif
+  rtl::read_runtime_options();
 }
 
 void unset_env(const char* name) {
@@ -65,6 +67,7 @@ void unset_env(const char* name) {
 #else
   unsetenv(name);
 #endif
+  rtl::read_runtime_options();
 }
 
 void enable_float_traps() {
