@@ -21,11 +21,11 @@
 namespace quil {
 namespace {
 
-[[noreturn]] void end(std::int32_t status) { rtl::stop({}, false, status, true); }
+[[noreturn]] void end_with(std::int32_t status) { rtl::stop_with_status(status); }
 
 // A line of the command's own. Where nobody reads standard output any more, the command ends quietly,
 // as commands here do; any other failure is reported by the record layer.
-void say(std::int32_t unit, std::string_view line) {
+void print_line(std::int32_t unit, std::string_view line) {
   if (rtl::write_handled<kOneTextLayout>(unit, rtl::Handlers{false, true}, line) == 0) return;
   if (rtl::platform::broken_pipe_error(rtl::handled_system_error(unit))) rtl::platform::end_by_broken_pipe();
   rtl::write<kOneTextLayout>(unit, line);
@@ -42,7 +42,7 @@ std::string failure_words(int failure, rtl::platform::SysError error) {
 }
 
 Outcome skipped(const std::string& name, const std::string& why, Outcome outcome = Outcome::skipped) {
-  say(kErrorOut, "quil: " + name + ": skipped: " + why);
+  print_line(kErrorOut, "quil: " + name + ": skipped: " + why);
   return outcome;
 }
 
@@ -133,13 +133,13 @@ std::string open_input(Road& road, Mode mode) {
 Outcome report(const Road& road, Mode mode, const RepairCounts& counts, const std::string& kept, bool quiet) {
   const std::string lines = std::to_string(counts.records) + " lines, ";
   if (mode == Mode::check) {
-    if (!quiet) say(kConsoleOut, road.input + ": " + lines + touching_words(counts));
+    if (!quiet) print_line(kConsoleOut, road.input + ": " + lines + touching_words(counts));
     return counts.touching > 0 ? Outcome::needs_repair : Outcome::done;
   }
   if (quiet) return Outcome::done;
   const std::string shown = mode == Mode::in_place ? road.input : road.input + " -> " + road.output;
   // The line never mixes with repaired records on standard output, however that is named.
-  say(road.standard_output ? kErrorOut : kConsoleOut,
+  print_line(road.standard_output ? kErrorOut : kConsoleOut,
       shown + ": " + lines + std::to_string(counts.touching) + " with touching numbers repaired" + kept);
   return Outcome::done;
 }
@@ -152,7 +152,7 @@ Outcome failed(Road& road, const Request& r, const RepairCounts& counts) {
     rtl::platform::end_by_broken_pipe();
   }
   const std::string& name = on_output && r.mode == Mode::repair ? road.output : road.input;
-  say(kErrorOut, "quil: " + name + ": " + failure_words(counts.failure, counts.failure_error));
+  print_line(kErrorOut, "quil: " + name + ": " + failure_words(counts.failure, counts.failure_error));
   return Outcome::failed;
 }
 
@@ -198,7 +198,7 @@ Outcome put_in_place(Road& road, const Request& r, const RepairCounts& counts) {
   if (r.mode == Mode::in_place &&
       rtl::platform::same_contents(road.place.c_str(), road.replacement.temporary().c_str())) {
     road.replacement.discard();
-    if (!r.quiet) say(kConsoleOut, road.input + ": " + std::to_string(counts.records) + " lines, nothing to repair");
+    if (!r.quiet) print_line(kConsoleOut, road.input + ": " + std::to_string(counts.records) + " lines, nothing to repair");
     return Outcome::done;
   }
   std::string kept;
@@ -237,15 +237,15 @@ int status_for(Mode mode, Outcome worst) {
 [[noreturn]] void answer(const ParsedArguments& p) {
   switch (p.kind) {
     case ParsedArguments::Kind::help:
-      for (int i = 0; i < kHelpLines; ++i) say(kConsoleOut, kHelp[i]);
-      end(0);
+      for (int i = 0; i < kHelpLines; ++i) print_line(kConsoleOut, kHelp[i]);
+      end_with(0);
     case ParsedArguments::Kind::version:
-      say(kConsoleOut, "quil " QUIL_VERSION);
-      end(0);
+      print_line(kConsoleOut, "quil " QUIL_VERSION);
+      end_with(0);
     default:
-      say(kErrorOut, "quil: " + p.error);
-      say(kErrorOut, kUsage);
-      end(2);
+      print_line(kErrorOut, "quil: " + p.error);
+      print_line(kErrorOut, kUsage);
+      end_with(2);
   }
 }
 
@@ -254,7 +254,7 @@ void run_command_line(int argc, char** argv) {
   const Request& r = p.request;
   rtl::exit_with_failure_numbers(true);
   if (p.kind == ParsedArguments::Kind::run && r.mode == Mode::dialogue && r.unmatched.empty() && !r.names.empty()) {
-    driver(r.names[0]);
+    dialogue(r.names[0]);
   }
   // A command among commands: lines as this system ends them, and an event ends it by its own signal.
   if (rtl::platform::lines_end_with_lf()) {
@@ -270,7 +270,7 @@ void run_command_line(int argc, char** argv) {
                                                                                        : Outcome::skipped));
   }
   // INPUT and OUTPUT are one pair: without all of it there is nothing to do.
-  if (worst != Outcome::done && (r.mode == Mode::dialogue || r.mode == Mode::repair)) end(status_for(r.mode, worst));
+  if (worst != Outcome::done && (r.mode == Mode::dialogue || r.mode == Mode::repair)) end_with(status_for(r.mode, worst));
   if (r.mode == Mode::dialogue) answer(ParsedArguments{ParsedArguments::Kind::usage_error, {}, "no INPUT named"});
   rtl::read_standard_input_in_blocks();
   const std::size_t files = r.mode == Mode::repair ? 1 : r.names.size();
@@ -282,13 +282,13 @@ void run_command_line(int argc, char** argv) {
     worst = std::max(worst, outcome);
   }
   // A failure that stopped a file gives the run its number, the first of them.
-  end(first_failure != 0 ? first_failure : status_for(r.mode, worst));
+  end_with(first_failure != 0 ? first_failure : status_for(r.mode, worst));
 }
 
 }  // namespace
 
 void command_line(int argc, char** argv) {
-  if (argc <= 1) driver();
+  if (argc <= 1) dialogue();
   // The command line's own texts live on the heap: without memory the run ends with the record layer's
   // report for it (and its temporary file goes), never by an exception.
   try {
@@ -296,7 +296,7 @@ void command_line(int argc, char** argv) {
   } catch (const std::bad_alloc&) {
     rtl::issue_report(rtl::condition_code(rtl::Failure::no_memory), 0, {});
   }
-  end(41);  // not reached: the report ends the run
+  end_with(41);  // not reached: the report ends the run
 }
 
 }  // namespace quil

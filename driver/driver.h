@@ -10,9 +10,9 @@ namespace quil {
 
 
 // The body of QUIL: banner, the two file dialogues, the repair pass, the summary, the end. Never returns.
-[[noreturn]] void driver();
+[[noreturn]] void dialogue();
 // The same with the first answer given (a name passed on the command line), shown as if typed.
-[[noreturn]] void driver(std::string_view first_answer);
+[[noreturn]] void dialogue(std::string_view first_answer);
 
 // Writes one blank and the first min(length, 80) characters of `text` to `unit`, with no line end, so
 // that the answer is typed on the same screen line.

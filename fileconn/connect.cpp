@@ -126,7 +126,7 @@ void connect_file(const char* name, std::int32_t name_length, std::int32_t unit,
   result = -result;
 }
 
-void connect_wrapper(const char* name, std::int32_t declared_length, std::int32_t unit, std::int32_t mode,
+void connect_answer(const char* name, std::int32_t declared_length, std::int32_t unit, std::int32_t mode,
                      std::int32_t& error_word) {
   if (mode > 0) {
     g_saved_status = 2;

@@ -20,7 +20,7 @@ void connect_file(const char* name, std::int32_t name_length, std::int32_t unit,
 
 // The driver's entry: mode above 0 for a file that must exist, 0 for one that may exist or not, below 0
 // to reuse the previous call's status. Sets `error_word` to -1 on failure and leaves it alone on success.
-void connect_wrapper(const char* name, std::int32_t declared_length, std::int32_t unit, std::int32_t mode,
+void connect_answer(const char* name, std::int32_t declared_length, std::int32_t unit, std::int32_t mode,
                      std::int32_t& error_word);
 
 }  // namespace quil

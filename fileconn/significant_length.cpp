@@ -7,7 +7,8 @@ namespace quil {
 std::int32_t significant_length(const char* text, std::int32_t declared_length) {
   const std::int32_t length = declared_length;
   std::int32_t scan_from = length;
-  // Probes skip a long blank tail of a long text: they change how much is examined, never the result.
+  // The probes look for a blank tail from a few fixed points; they only decide where the backward scan
+  // starts, never the result: what they pass over is blank.
   static constexpr float kFractions[] = {0.1f, 0.2f, 0.3f, 0.4f, 0.7f};
   for (float fraction : kFractions) {
     const std::int32_t n = static_cast<std::int32_t>(std::lround(static_cast<float>(length) * fraction));

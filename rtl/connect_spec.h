@@ -38,6 +38,6 @@ Failure parse_settings(const ConnectRequest& request, ConnectSpec* spec);
 
 // Connects a unit by typed settings. Returns 0, or the failure number when errors are returned;
 // otherwise a refusal is reported. A refused unit is left unconnected.
-int connect(std::int32_t unit, const ConnectSpec& spec);
+int connect(std::int32_t number, const ConnectSpec& spec);
 
 }  // namespace rtl

@@ -29,12 +29,9 @@ enum class Failure : std::uint16_t {
   no_such_device = 42,
   bad_file_name = 43,
   bad_setting = 45,
-  contradictory_settings = 46,
   write_to_read_only = 47,
-  output_conversion = 63,
   input_conversion = 64,
   record_overflow = 66,
-  too_much_data = 67,
   access_violation = 157,
   noncontinuable_exception = 169,
   stack_overflow = 170,
@@ -113,9 +110,7 @@ void testing_reset_end();
 
 // The exception context record; absent when its memory was not obtained at start-up.
 struct ExceptionContext {
-  const char* current_exception = nullptr;
-  bool in_exception = false;
-  bool debugger = false;
+  bool in_exception = false;  // a processor exception's report is under way, for a debugger to take over
 };
 extern ExceptionContext* g_exception_context;
 

@@ -35,21 +35,21 @@ struct ConnectRequest {
 
 // Connects a unit. Returns 0, or the failure number when errors are returned; otherwise a refusal is
 // reported. A refused unit is left unconnected.
-int connect(std::int32_t unit, const ConnectRequest& request);
+int connect(std::int32_t number, const ConnectRequest& request);
 
 // Releases a unit: buffered output written, the handle closed unless it is a standard stream. Releasing
 // a unit that is not connected does nothing.
-int release(std::int32_t unit, bool return_errors = false);
+int release(std::int32_t number, bool return_errors = false);
 
 // Whether the file on disk that `writer` writes is the one that `reader` reads, however each was named.
 bool writes_file_read_by(std::int32_t writer, std::int32_t reader);
 
 // Whether the unit's file could be opened for reading only (its connection took the read-only retry).
-bool connected_read_only(std::int32_t unit);
+bool connected_read_only(std::int32_t number);
 // Whether the unit is connected to a disk file (not a device, console or pipe).
-bool on_disk_file(std::int32_t unit);
+bool on_disk_file(std::int32_t number);
 // The size in bytes of the disk file that the unit reads; -1 when it reads no disk file.
-std::int64_t input_file_size(std::int32_t unit);
+std::int64_t input_file_size(std::int32_t number);
 
 // From now on standard input is read a block at a time, also where it is not a terminal: for a program
 // that alone reads it to its end.
@@ -58,14 +58,14 @@ void read_standard_input_in_blocks();
 // The system's own error behind the last connection that the system refused; 0 when none.
 platform::SysError last_refusal_error();
 // The system's error behind the last failure that a statement on the unit handled; 0 when none.
-platform::SysError handled_system_error(std::int32_t unit);
+platform::SysError handled_system_error(std::int32_t number);
 
 // From now on the unit's text records end with LF alone: messages of a command on a system whose lines
 // end so. The records of a repaired file keep CR LF.
-void end_lines_with_lf(std::int32_t unit);
+void end_lines_with_lf(std::int32_t number);
 
 // From now on the unit's records go out in blocks of whole records, as RTL_BUFFERED asks of files.
-void write_in_blocks(std::int32_t unit);
+void write_in_blocks(std::int32_t number);
 
 // ---- writing ----------------------------------------------------------------------------------------
 
@@ -84,11 +84,11 @@ inline OutDatum out_datum(double value) { return {OutDatum::Type::real, {}, 0, v
 // One write statement: walks the layout over the items and delivers every record it ends. Returns 0, or
 // the failure number when `handlers` handle errors; otherwise failures are reported. Fields that do not
 // fit show asterisks.
-int write_statement(std::int32_t unit, const Layout& layout, std::span<const OutDatum> items, Handlers handlers = {});
+int write_statement(std::int32_t number, const Layout& layout, std::span<const OutDatum> items, Handlers handlers = {});
 
 // The data record "(A,1P,4E16.8)" written without the walk: a name and four reals. Same bytes, same
 // failures as write_statement.
-int write_data_record(std::int32_t unit, std::span<const OutDatum, 5> items, Handlers handlers = {});
+int write_data_record(std::int32_t number, std::span<const OutDatum, 5> items, Handlers handlers = {});
 
 // ---- item kinds ---------------------------------------------------------------------------------------
 
@@ -173,14 +173,24 @@ inline InDatum in_datum(std::span<char> text) { return {InDatum::Type::text, tex
 inline InDatum in_datum(double& value) { return {InDatum::Type::real, nullptr, 0, &value}; }
 
 // One read statement. Returns 0, -1 for a handled end of file, or a handled failure number.
-int read_statement(std::int32_t unit, const Layout& layout, Handlers handlers, std::span<const InDatum> items);
+int read_statement(std::int32_t number, const Layout& layout, Handlers handlers, std::span<const InDatum> items);
 
 // The data record "(A8,4E16.8)" read without the walk: a name and four reals. Same values, outcomes and
 // rules (the comma that ends a numeric field, short records) as read_statement.
-int read_data_record(std::int32_t unit, Handlers handlers, std::span<const InDatum, 5> items);
+int read_data_record(std::int32_t number, Handlers handlers, std::span<const InDatum, 5> items);
+
+// Whether a scale factor stands in the layout: reads do not apply one, so a read layout may not have it.
+template <const Layout& L>
+consteval bool has_scale() {
+  for (const LayoutItem& item : L) {
+    if (item.kind == ItemKind::scale) return true;
+  }
+  return false;
+}
 
 template <const Layout& L, typename... Items>
 int read(std::int32_t unit, Handlers handlers, Items&&... items) {
+  static_assert(!has_scale<L>(), "a read layout takes no scale factor: reads do not apply one");
   static_assert(L.field_count() == sizeof...(Items), "layout and items differ in number");
   static_assert(kinds_match<L, Items...>(), "an item's kind does not match its field in the layout");
   const InDatum data[] = {in_datum(items)...};
@@ -194,12 +204,12 @@ int read(std::int32_t unit, Handlers handlers, Items&&... items) {
 // Steps back by one record so that the next read returns it again. Returns 0, or a failure number when
 // the caller handles errors. A unit that cannot be positioned (a pipe, a console) fails the step back,
 // unless `from_record_in_hand` lets the record just read, still in the record buffer, serve it.
-int backspace(std::int32_t unit, bool handle_errors = false, bool from_record_in_hand = false);
+int backspace(std::int32_t number, bool handle_errors = false, bool from_record_in_hand = false);
 
 // The record that the last read on `unit` took, as the file holds it (without its line end), valid until
 // the next statement on the unit; *consumed receives how many bytes of the file lie up to its end. Empty
 // when the unit has read nothing.
-std::string_view record_in_hand(std::int32_t unit, std::int64_t* consumed = nullptr);
+std::string_view record_in_hand(std::int32_t number, std::int64_t* consumed = nullptr);
 
 // ---- termination ------------------------------------------------------------------------------------
 
@@ -212,6 +222,8 @@ void set_exit_cleanup(void (*cleanup)());
 // Normal termination: the driver's road is an empty text with the switch off and no code.
 [[noreturn]] void stop(std::string_view text = {}, bool compatible = false, std::int32_t code = 0,
                        bool has_code = false);
+// Normal termination with a status of the program's choosing.
+[[noreturn]] inline void stop_with_status(std::int32_t status) { stop({}, false, status, true); }
 // Lets a test take the road of stop() more than once.
 void testing_reset_stop();
 

@@ -21,7 +21,8 @@ struct Message {
 constexpr std::uint32_t kSevere = 0xC0000000u;
 constexpr std::uint32_t kError = 0x80000000u;
 
-// Every template ends with CR LF, as the report stream shows it.
+// Every template ends with CR LF; the report writer turns its LF into CR LF once more, so the stream
+// shows CR CR LF.
 constexpr Message kCatalogue[] = {
     {kSevere | 9, "permission to access file denied, unit %d, file %s\r\n"},
     {kSevere | 10, "file already exists, unit %d, file %s\r\n"},

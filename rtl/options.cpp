@@ -44,6 +44,7 @@ void read_runtime_options() {
   o.dump = switch_on("rtl_dump_flag");
   o.ignore_exceptions = switch_on("RTL_IGNORE_EXCEPTIONS");
   o.run_flawed_fdiv = switch_on("RTL_RUN_FLAWED_FDIV");
+  o.no_error_dialogs = switch_on("RTL_NOERROR_DIALOGS");
   g_options = o;
 }
 

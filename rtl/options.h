@@ -16,6 +16,7 @@ struct RuntimeOptions {
   bool dump = false;                     // rtl_dump_flag
   bool ignore_exceptions = false;        // RTL_IGNORE_EXCEPTIONS
   bool run_flawed_fdiv = false;          // RTL_RUN_FLAWED_FDIV
+  bool no_error_dialogs = false;         // RTL_NOERROR_DIALOGS
 };
 
 // The options as last read.

@@ -48,9 +48,11 @@ Fill fill_once(Unit* unit, const char** lf, int* failure) {
     return Fill::failure;
   }
   const std::size_t space = in.one_byte_reads ? 1 : in.buffer.size() - in.ahead_end;
-  begin_transfer(false);
-  const platform::ReadResult r = platform::read(unit->input_handle(), in.buffer.data() + in.ahead_end, space);
-  end_transfer();
+  platform::ReadResult r;
+  {
+    TransferGate gate(false);
+    r = platform::read(unit->input_handle(), in.buffer.data() + in.ahead_end, space);
+  }
   wait_if_an_event_cut_the_read(unit, r);
   if (r.status == platform::ReadStatus::aborted || r.status == platform::ReadStatus::failed) {
     unit->saved_error = r.error;
@@ -294,6 +296,7 @@ StepBack reread_before(platform::Handle file, InputState& in, std::int64_t lf_of
     const std::int64_t from = lf_offset - static_cast<std::int64_t>(want);
     if (!platform::seek(file, from)) return {Failure::backspace_error, platform::last_error()};
     for (std::size_t got = 0; got < want;) {
+      TransferGate gate(false);
       const platform::ReadResult r = platform::read(file, in.buffer.data() + got, want - got);
       if (r.status != platform::ReadStatus::ok) return {Failure::backspace_error, r.error};
       got += r.bytes;

@@ -31,6 +31,7 @@ void startup_initialise() {
       g_initialised.store(true);
       issue_report(condition_code(Failure::no_memory), 0, {});
     }
+    if (runtime_options().no_error_dialogs) platform::suppress_error_boxes();
     platform::set_floating_point_environment();
     platform::install_exception_handler(report_processor_exception);
     g_initialised.store(true);

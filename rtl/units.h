@@ -118,6 +118,14 @@ bool console_event_in_progress();
 // handled, the program thread parks at the next bracket instead of going on.
 void begin_transfer(bool writing);
 void end_transfer();
+// The bracket as a scope: every system transfer of the program thread stands inside one.
+class TransferGate {
+ public:
+  explicit TransferGate(bool writing) { begin_transfer(writing); }
+  ~TransferGate() { end_transfer(); }
+  TransferGate(const TransferGate&) = delete;
+  TransferGate& operator=(const TransferGate&) = delete;
+};
 // On the event thread, after the event is marked: waits, for a bounded time, until no write is under
 // way and the program thread has parked or waits for input.
 void settle_program_thread();

@@ -20,7 +20,7 @@ namespace {
 // a torn record and keeps every record that was written.
 platform::SysError write_records(Unit* unit, const char* data, std::size_t size) {
   std::size_t written = 0;
-  begin_transfer(true);
+  TransferGate gate(true);
   platform::SysError e = platform::write_all(unit->handle, data, size, &written);
   if (e != 0 && written > 0 && unit->disk && !unit->standard_stream) {
     std::size_t whole = written;
@@ -32,7 +32,6 @@ platform::SysError write_records(Unit* unit, const char* data, std::size_t size)
       platform::seek(unit->handle, cut);
     }
   }
-  end_transfer();
   return e;
 }
 
@@ -112,7 +111,7 @@ void put_text(char* field, std::size_t width, std::string_view text) {
 }
 
 // Failure numbers of a write walk; 0 when it went well.
-struct Walk {
+struct LayoutWalk {
   Unit* unit;
   int failure = 0;
   int scale = 0;
@@ -279,7 +278,7 @@ int write_statement(std::int32_t number, const Layout& layout, std::span<const O
   out.column = 1;
   out.high_water = 0;
 
-  Walk walk{unit};
+  LayoutWalk walk{unit};
   std::size_t next = 0;
   for (const LayoutItem& item : layout) {
     if (walk.failure != 0) break;

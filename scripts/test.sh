@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # Installs what is missing, builds the release and the sanitizer configurations, runs every test in
-# both, then the fuzz targets for a bounded time.
+# both and the console event tests under the thread sanitizer, the Windows build under Wine, then the
+# fuzz targets for a bounded time.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 bash scripts/deps.sh
@@ -13,6 +14,12 @@ for preset in release asan; do
   echo "== $preset: tests"
   ctest --preset "$preset" -j "$(nproc)"
 done
+
+# The console events, whose handling crosses threads, under the thread sanitizer.
+echo "== tsan: build and the event tests"
+cmake --preset tsan >/dev/null
+cmake --build --preset tsan
+ctest --preset tsan -j "$(nproc)"
 
 bash scripts/test-windows.sh
 

@@ -20,7 +20,7 @@ Handle standard_handle(StdStream stream);
 // with a placeholder that refuses every transfer.
 void reserve_standard_handles();
 
-// The platform's error code (errno here); 0 means none.
+// The platform's error code (errno on POSIX, the system's last-error code on Windows); 0 means none.
 using SysError = std::uint32_t;
 
 enum class ReadStatus { ok, end_of_data, aborted, failed };
@@ -176,6 +176,10 @@ FrameModule frame_module(void* address);
 
 bool debugger_attached();
 void break_into_debugger();
+
+// The system's own error boxes (critical errors, faults, files that cannot be opened) are not shown;
+// its errors come back to the program instead.
+void suppress_error_boxes();
 
 // Floating-point environment: round to nearest, all exceptions masked, flags cleared.
 void set_floating_point_environment();

@@ -29,13 +29,13 @@ extern char** environ;
 
 namespace rtl::platform {
 
-std::int64_t real_raw_write(std::intptr_t fd, const void* data, std::size_t size, int* error) {
-  ssize_t n = ::write(static_cast<int>(fd), data, size);
+std::int64_t real_raw_write(std::intptr_t handle, const void* data, std::size_t size, int* error) {
+  ssize_t n = ::write(static_cast<int>(handle), data, size);
   if (n < 0) *error = errno;
   return n;
 }
-std::int64_t real_raw_read(std::intptr_t fd, void* data, std::size_t size, int* error) {
-  ssize_t n = ::read(static_cast<int>(fd), data, size);
+std::int64_t real_raw_read(std::intptr_t handle, void* data, std::size_t size, int* error) {
+  ssize_t n = ::read(static_cast<int>(handle), data, size);
   if (n < 0) *error = errno;
   return n;
 }

@@ -350,7 +350,7 @@ SysError keep_copy(const char* original, const char* copy) {
 
 bool file_exists_error(SysError error) { return error == ERROR_FILE_EXISTS || error == ERROR_ALREADY_EXISTS; }
 
-// A new file takes the folder's permissions, as the one it replaces did.
+// Windows gives a new file the permissions of its folder; the replaced file's own are not carried over.
 SysError copy_permissions(const char*, const char*) { return 0; }
 
 NameKind name_kind(const char* given, char* target, std::size_t capacity, SysError* error) {

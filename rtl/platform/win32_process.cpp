@@ -147,6 +147,8 @@ void break_into_debugger() {
   g_breaking.store(false);
 }
 
+void suppress_error_boxes() { SetErrorMode(SEM_FAILCRITICALERRORS | SEM_NOGPFAULTERRORBOX | SEM_NOOPENFILEERRORBOX); }
+
 void set_floating_point_environment() {
   std::fesetround(FE_TONEAREST);
   std::feclearexcept(FE_ALL_EXCEPT);

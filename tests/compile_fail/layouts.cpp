@@ -37,6 +37,13 @@ void statement() {
   double v = 0;
   rtl::read<kLayout>(88, rtl::Handlers{}, v, std::span<char>(name), v, v, v);
 }
+#elif defined(CASE_scale_in_a_read)
+constexpr rtl::Layout kLayout{"(A8,1P,4E16.8)"};
+void statement() {
+  char name[8];
+  double v = 0;
+  rtl::read<kLayout>(88, rtl::Handlers{}, std::span<char>(name), v, v, v, v);
+}
 #endif
 
 int main() { return kLayout.size(); }

@@ -84,16 +84,16 @@ void probe() {
     recurse_then_read(40);
   } else if (std::strcmp(g_mode, "flawed-fdiv") == 0) {
     rtl::divide_flaw_check(flawed_divide);
-    quil::driver();
+    quil::dialogue();
   } else if (std::strcmp(g_mode, "read-fails") == 0) {
     rtl::platform::set_raw_read(failing_read);
-    quil::driver();
+    quil::dialogue();
   } else if (std::strcmp(g_mode, "memory") == 0) {
     limit_memory();
-    quil::driver();
+    quil::dialogue();
   } else if (std::strcmp(g_mode, "report-buffers-below") == 0) {
     rtl::set_report_allocator(small_buffers_only);
-    quil::driver();
+    quil::dialogue();
   } else if (std::strcmp(g_mode, "return") == 0) {
     return;
   } else if (std::strcmp(g_mode, "hold-sharing-reads") == 0) {

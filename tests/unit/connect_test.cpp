@@ -5,7 +5,7 @@
 #include <cstring>
 #include <string>
 
-#include "capture.h"
+#include "test_support.h"
 #include "fileconn/connect.h"
 #include "fileconn/significant_length.h"
 #include "rtl/io.h"
@@ -149,7 +149,7 @@ TEST(ConnectionWrapper, ModeWordsAndTheErrorWord) {
   for (const Row& row : rows) {
     SCOPED_TRACE(row.what);
     std::int32_t error = row.error_before;
-    quil::connect_wrapper(row.name.data(), 256, 53, row.mode, error);
+    quil::connect_answer(row.name.data(), 256, 53, row.mode, error);
     EXPECT_EQ(error, row.error_after);
     EXPECT_EQ(access(missing.c_str(), F_OK) == 0, row.created);
     rtl::release(53);

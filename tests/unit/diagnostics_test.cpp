@@ -4,7 +4,7 @@
 
 #include <string>
 
-#include "capture.h"
+#include "test_support.h"
 #include "rtl/diagnostics.h"
 #include "rtl/io.h"
 

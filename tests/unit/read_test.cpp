@@ -5,7 +5,7 @@
 #include <string>
 #include <vector>
 
-#include "capture.h"
+#include "test_support.h"
 #include "rtl/io.h"
 #include "rtl/unit_io.h"
 

@@ -5,7 +5,7 @@
 #include <cmath>
 #include <limits>
 
-#include "capture.h"
+#include "test_support.h"
 #include "rtl/convert/decode.h"
 #include "rtl/convert/encode.h"
 #include "rtl/platform/platform.h"

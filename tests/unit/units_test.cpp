@@ -8,7 +8,7 @@
 #include <cstring>
 #include <string>
 
-#include "capture.h"
+#include "test_support.h"
 #include "rtl/io.h"
 #include "rtl/units.h"
 

@@ -5,7 +5,7 @@
 #include <cstring>
 #include <string>
 
-#include "capture.h"
+#include "test_support.h"
 #include "driver/driver.h"
 #include "driver/layouts.h"
 #include "rtl/io.h"

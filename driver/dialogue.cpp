@@ -21,8 +21,6 @@ bool file_being_read(std::int32_t unit) {
   return rtl::writes_file_read_by(unit, kInputUnit) || rtl::writes_file_read_by(unit, kConsoleIn);
 }
 
-// Asks for a file name until one connects to `unit`. The output question also refuses a file that QUIL
-// reads, above all the one being repaired.
 // A name copied from the Explorer ("Copy as path"), or dropped into a console or terminal window, comes
 // in one pair of double or single quotes, which are not part of it.
 void remove_quotes(char (&name)[kNameLength]) {
@@ -43,7 +41,9 @@ void keep_whole_characters(char (&name)[kNameLength]) {
   if (kNameLength - first < length) std::memset(name + first, ' ', kNameLength - first);
 }
 
-// A first answer, when given, stands for the first one typed and is shown as if it had been.
+// Asks for a file name until one connects to `unit`. The output question also refuses a file that QUIL
+// reads, above all the one being repaired. A first answer, when given, stands for the first one typed and
+// is shown as if it had been.
 void ask_for_file(const char* question, const char* refusal, std::int32_t unit, std::int32_t mode,
                   char (&name)[kNameLength], std::string_view first_answer = {}) {
   std::int32_t error_word = 0;
@@ -59,7 +59,7 @@ void ask_for_file(const char* question, const char* refusal, std::int32_t unit, 
     }
     keep_whole_characters(name);
     remove_quotes(name);
-    connect_wrapper(name, kNameLength, unit, mode, error_word);
+    connect_answer(name, kNameLength, unit, mode, error_word);
     // A file that can only be read cannot take the repaired records: asked again, as for any other.
     if (error_word == 0 && unit == kOutputUnit &&
         (file_being_read(kOutputUnit) || rtl::connected_read_only(kOutputUnit))) {
@@ -82,9 +82,9 @@ void write_prompt(std::int32_t unit, const char* text, std::int32_t length) {
   rtl::write<kPromptLayout>(unit, std::string_view(buffer, static_cast<std::size_t>(n)));
 }
 
-void driver() { driver(std::string_view()); }
+void dialogue() { dialogue(std::string_view()); }
 
-void driver(std::string_view first_answer) {
+void dialogue(std::string_view first_answer) {
   rtl::divide_flaw_check();
   rtl::write<kBannerLayout>(kConsoleOut);
 

@@ -1,4 +1,4 @@
-#include "capture.h"
+#include "test_support.h"
 #include "rtl/options.h"
 
 #if defined(_WIN32)

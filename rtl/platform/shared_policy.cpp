@@ -1,5 +1,5 @@
-// Decisions the backends share: names that Windows keeps for its devices, and when a window of its own
-// waits before it closes.
+// What both backends decide alike: names that Windows keeps for its devices, and when a window of its
+// own waits before it closes.
 #include "rtl/platform/platform.h"
 
 namespace rtl::platform {
