@@ -39,7 +39,8 @@ void BM_DecodeE16_8(benchmark::State& state) {
   for (std::size_t k = 0; k < v.size(); ++k) {
     // Damaged the way the pre-processor writes them: nine decimals, filling all 16 columns.
     char text[32];
-    if (std::snprintf(text, sizeof text, "%16.9E", v[k]) > 16) std::snprintf(text, sizeof text, "%16.8E", v[k]);
+    if (std::snprintf(text, sizeof text, "%16.9E", v[k]) > 16)
+      std::snprintf(text, sizeof text, "%16.8E", v[k]);
     std::memcpy(&fields[k * 16], text, 16);
   }
   std::size_t i = 0;

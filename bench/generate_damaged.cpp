@@ -3,8 +3,8 @@
 // records with a blank name, and about 2 percent text records. The values' decimal exponents spread
 // over -SPREAD..SPREAD (default 12, as models hold them; 300 covers nearly the whole double range).
 // Usage: generate_damaged [N [SEED [SPREAD]]]
-#include <cstdio>
 #include <cmath>
+#include <cstdio>
 #include <cstdlib>
 #include <random>
 

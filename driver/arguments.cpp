@@ -137,7 +137,8 @@ ParsedArguments parse_arguments(int argc, const char* const* argv) {
     } else if (arg == "--") {
       options_end = true;
     } else if (arg[1] == '-') {
-      if (!take_option(arg, flags, p.request, p)) return usage_error("unknown option '" + std::string(arg) + "'");
+      if (!take_option(arg, flags, p.request, p))
+        return usage_error("unknown option '" + std::string(arg) + "'");
     } else {
       // Short options combine: -ic is -i -c.
       for (std::size_t k = 1; k < arg.size(); ++k) {

@@ -3,9 +3,9 @@
 
 #include <algorithm>
 #include <new>
-#include <utility>
 #include <string>
 #include <string_view>
+#include <utility>
 
 #include "driver/arguments.h"
 #include "driver/driver.h"
@@ -38,7 +38,7 @@ enum class Outcome { done, needs_repair, other_format, skipped, unchecked, faile
 // device"), else the record layer's; a missing file is "file not found" on every system.
 std::string failure_words(int failure, rtl::platform::SysError error) {
   return error != 0 && failure != static_cast<int>(rtl::Failure::file_not_found) ? system_words(error)
-                                                                                  : refusal_words(failure);
+                                                                                 : refusal_words(failure);
 }
 
 Outcome skipped(const std::string& name, const std::string& why, Outcome outcome = Outcome::skipped) {
@@ -79,9 +79,9 @@ struct Road {
 
 // Where the repair of `road.input` goes; empty when it may go there, else why not (and the outcome).
 std::string choose_output(Road& road, const Request& r) {
-  if (road.output == "-") return connect_name("-", kOutputUnit, rtl::OpenStatus::unknown, false) == 0
-                                     ? std::string()
-                                     : refusal_words(30);
+  if (road.output == "-")
+    return connect_name("-", kOutputUnit, rtl::OpenStatus::unknown, false) == 0 ? std::string()
+                                                                                : refusal_words(30);
   char target[rtl::kLongestPath + 1];
   rtl::platform::SysError error = 0;
   switch (rtl::platform::name_kind(road.output.c_str(), target, sizeof target, &error)) {
@@ -139,7 +139,8 @@ Outcome report(const Road& road, Mode mode, const RepairCounts& counts, const st
   if (quiet) return Outcome::done;
   const std::string shown = mode == Mode::in_place ? road.input : road.input + " -> " + road.output;
   // The line never mixes with repaired records on standard output, however that is named.
-  print_line(road.standard_output ? kErrorOut : kConsoleOut,
+  print_line(
+      road.standard_output ? kErrorOut : kConsoleOut,
       shown + ": " + lines + std::to_string(counts.touching) + " with touching numbers repaired" + kept);
   return Outcome::done;
 }
@@ -198,12 +199,15 @@ Outcome put_in_place(Road& road, const Request& r, const RepairCounts& counts) {
   if (r.mode == Mode::in_place &&
       rtl::platform::same_contents(road.place.c_str(), road.replacement.temporary().c_str())) {
     road.replacement.discard();
-    if (!r.quiet) print_line(kConsoleOut, road.input + ": " + std::to_string(counts.records) + " lines, nothing to repair");
+    if (!r.quiet)
+      print_line(kConsoleOut,
+                 road.input + ": " + std::to_string(counts.records) + " lines, nothing to repair");
     return Outcome::done;
   }
   std::string kept;
   if (road.replacing) {
-    if (std::string why = road.replacement.commit(r.mode == Mode::in_place && r.backup, &kept); !why.empty()) {
+    if (std::string why = road.replacement.commit(r.mode == Mode::in_place && r.backup, &kept);
+        !why.empty()) {
       return skipped(r.mode == Mode::in_place ? road.input : road.output, why);
     }
   }
@@ -253,7 +257,8 @@ void run_command_line(int argc, char** argv) {
   const ParsedArguments p = parse_arguments(argc, argv);
   const Request& r = p.request;
   rtl::exit_with_failure_numbers(true);
-  if (p.kind == ParsedArguments::Kind::run && r.mode == Mode::dialogue && r.unmatched.empty() && !r.names.empty()) {
+  if (p.kind == ParsedArguments::Kind::run && r.mode == Mode::dialogue && r.unmatched.empty() &&
+      !r.names.empty()) {
     dialogue(r.names[0]);
   }
   // A command among commands: lines as this system ends them, and an event ends it by its own signal.
@@ -266,12 +271,14 @@ void run_command_line(int argc, char** argv) {
   Outcome worst = Outcome::done;
   int first_failure = 0;
   for (const std::string& pattern : r.unmatched) {
-    worst = std::max(worst, skipped(pattern, "no file matches", r.mode == Mode::check ? Outcome::unchecked
-                                                                                       : Outcome::skipped));
+    worst = std::max(worst, skipped(pattern, "no file matches",
+                                    r.mode == Mode::check ? Outcome::unchecked : Outcome::skipped));
   }
   // INPUT and OUTPUT are one pair: without all of it there is nothing to do.
-  if (worst != Outcome::done && (r.mode == Mode::dialogue || r.mode == Mode::repair)) end_with(status_for(r.mode, worst));
-  if (r.mode == Mode::dialogue) answer(ParsedArguments{ParsedArguments::Kind::usage_error, {}, "no INPUT named"});
+  if (worst != Outcome::done && (r.mode == Mode::dialogue || r.mode == Mode::repair))
+    end_with(status_for(r.mode, worst));
+  if (r.mode == Mode::dialogue)
+    answer(ParsedArguments{ParsedArguments::Kind::usage_error, {}, "no INPUT named"});
   rtl::read_standard_input_in_blocks();
   const std::size_t files = r.mode == Mode::repair ? 1 : r.names.size();
   for (std::size_t i = 0; i < files; ++i) {

@@ -1,10 +1,9 @@
-#include "driver/driver.h"
-
 #include <algorithm>
 #include <cstring>
 #include <span>
 #include <string_view>
 
+#include "driver/driver.h"
 #include "driver/layouts.h"
 #include "fileconn/connect.h"
 #include "rtl/io.h"
@@ -90,9 +89,10 @@ void dialogue(std::string_view first_answer) {
 
   char input_name[kNameLength];
   char output_name[kNameLength];
-  ask_for_file("Give SESAM file to repair (complete name) :  ", " Nonexisting file :", kInputUnit, 1, input_name,
-               first_answer);
-  ask_for_file("File to print the repaired data           :  ", " Cannot Open  :", kOutputUnit, 0, output_name);
+  ask_for_file("Give SESAM file to repair (complete name) :  ", " Nonexisting file :", kInputUnit, 1,
+               input_name, first_answer);
+  ask_for_file("File to print the repaired data           :  ", " Cannot Open  :", kOutputUnit, 0,
+               output_name);
 
   const std::int32_t lines = repair_pass(kInputUnit, kOutputUnit);
   rtl::write<kSummaryLayout>(kConsoleOut, lines, " lines with found");

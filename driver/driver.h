@@ -8,7 +8,6 @@
 
 namespace quil {
 
-
 // The body of QUIL: banner, the two file dialogues, the repair pass, the summary, the end. Never returns.
 [[noreturn]] void dialogue();
 // The same with the first answer given (a name passed on the command line), shown as if typed.
@@ -24,8 +23,8 @@ struct RepairCounts {
   std::int64_t records = 0;   // written, or that would have been written
   std::int64_t touching = 0;  // data records whose numbers touch (a field whose first column is not blank)
   std::int64_t first_touching[kShownTouching] = {};  // the line numbers of the first of them
-  bool data_seen = false;  // a data record with numbers, outside announced text
-  InterfaceVerdict not_interface;  // why the pass stopped at a file of another format
+  bool data_seen = false;                            // a data record with numbers, outside announced text
+  InterfaceVerdict not_interface;                    // why the pass stopped at a file of another format
   // The failure that stopped the pass, when it returns failures: its number, the unit it met, and the
   // system's error behind it.
   std::int32_t failure = 0;
@@ -45,7 +44,8 @@ struct RepairOptions {
   void* context = nullptr;
 };
 // The repair pass with its counts: every record of `input` read once and, when asked, written to `output`.
-void repair_records(std::int32_t input, std::int32_t output, const RepairOptions& options, RepairCounts& counts);
+void repair_records(std::int32_t input, std::int32_t output, const RepairOptions& options,
+                    RepairCounts& counts);
 
 // Reads every record of `input` once and writes one record to `output` for each: data records
 // repaired, any other line copied as 72-column text. Returns the number of records written.

@@ -70,14 +70,18 @@ unsigned non_blanks(std::uint64_t w) {
   const std::uint64_t nonzero = (((x & low7) + low7) | x) & 0x8080808080808080ull;
   return static_cast<unsigned>(((nonzero >> 7) * 0x0102040810204080ull) >> 56);
 }
-unsigned non_blank_columns(const char* p) { return non_blanks(word_at(p)) | (non_blanks(word_at(p + 8)) << 8); }
+unsigned non_blank_columns(const char* p) {
+  return non_blanks(word_at(p)) | (non_blanks(word_at(p + 8)) << 8);
+}
 bool has_control_byte(const char* p) {
-  const std::uint64_t a = word_at(p), b = word_at(p + 8), low = 0x2020202020202020ull, high = 0x8080808080808080ull;
+  const std::uint64_t a = word_at(p), b = word_at(p + 8), low = 0x2020202020202020ull,
+                      high = 0x8080808080808080ull;
   return (((a - low) & ~a) | ((b - low) & ~b)) & high;
 }
 bool control_in_data_line(const char* p, std::size_t size) {
-  return has_control_byte(p) || has_control_byte(p + 8) || has_control_byte(p + 24) || has_control_byte(p + 40) ||
-         has_control_byte(p + 56) || (size > 72 && has_control_byte(p + size - 16));
+  return has_control_byte(p) || has_control_byte(p + 8) || has_control_byte(p + 24) ||
+         has_control_byte(p + 40) || has_control_byte(p + 56) ||
+         (size > 72 && has_control_byte(p + size - 16));
 }
 #endif
 
@@ -123,7 +127,8 @@ NotInterface look_at_line(std::string_view line, bool data_record, bool first_li
   if (data_record && line.size() >= 72) {
     // The common line: the blocks of the name and the four fields cover its 72 columns.
     const char* p = line.data();
-    if (control_in_data_line(p, line.size()) && control_bytes(line, byte, column) != NotInterface::no) return NotInterface::binary;
+    if (control_in_data_line(p, line.size()) && control_bytes(line, byte, column) != NotInterface::no)
+      return NotInterface::binary;
     return blank_inside_fields(p) ? NotInterface::blank_in_number : NotInterface::no;
   }
   if (NotInterface why = control_bytes(line, byte, column); why != NotInterface::no) return why;

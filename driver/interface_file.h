@@ -7,11 +7,19 @@
 
 namespace quil {
 
-enum class NotInterface : std::uint8_t { no, binary, gzip, utf16, long_line, blank_in_number, no_data_record };
+enum class NotInterface : std::uint8_t {
+  no,
+  binary,
+  gzip,
+  utf16,
+  long_line,
+  blank_in_number,
+  no_data_record
+};
 
 struct InterfaceVerdict {
   NotInterface why = NotInterface::no;
-  std::int64_t line = 0;  // 1-based; 0 for the whole file
+  std::int64_t line = 0;   // 1-based; 0 for the whole file
   unsigned char byte = 0;  // for binary data: the byte and its column
   std::size_t column = 0;
 };

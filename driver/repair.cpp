@@ -47,7 +47,11 @@ namespace {
 class Pass {
  public:
   Pass(std::int32_t input, std::int32_t output, const RepairOptions& options, RepairCounts& counts)
-      : input_(input), output_(output), options_(options), counts_(counts), handled_{false, options.return_failures},
+      : input_(input),
+        output_(output),
+        options_(options),
+        counts_(counts),
+        handled_{false, options.return_failures},
         reads_(options.return_failures ? rtl::Handlers{true, true}
                                        : rtl::Handlers{true, true, rtl::Failure::input_conversion}) {}
 
@@ -56,19 +60,20 @@ class Pass {
     std::memset(name_, ' ', sizeof name_);
     // Only a field that does not convert sends a line down the copy path; any other failure of the read
     // (the system's read, memory) ends the pass, so that nothing is copied twice.
-    outcome_ = rtl::read<kDataReadLayout>(input_, reads_, std::span<char>(name_), values_[0], values_[1], values_[2],
-                                          values_[3]);
+    outcome_ = rtl::read<kDataReadLayout>(input_, reads_, std::span<char>(name_), values_[0], values_[1],
+                                          values_[2], values_[3]);
     if (outcome_ == -1) return false;
     if (outcome_ > 0 && outcome_ != kNotANumber) return stop(input_, outcome_);
     note_text_blocks();
     // The line as the file holds it, for the format check and the touching count.
     line_ = options_.refuse_other_formats || options_.count_touching ? rtl::record_in_hand(input_)
-                                                                      : std::string_view();
+                                                                     : std::string_view();
     if (options_.refuse_other_formats && !in_text_block_ && !format_holds()) return false;
     const bool kept = outcome_ > 0 || announced_text_ ? copy_line() : repair_line();
     if (!kept) return false;
     ++counts_.records;
-    if (options_.progress != nullptr && counts_.records % 8192 == 0) options_.progress(options_.context, counts_);
+    if (options_.progress != nullptr && counts_.records % 8192 == 0)
+      options_.progress(options_.context, counts_);
     return true;
   }
 
@@ -101,18 +106,21 @@ class Pass {
   // Not a data record: step back and copy the line through as text.
   bool copy_line() {
     if (int rc = rtl::backspace(input_, handled_.errors, options_.step_back_in_hand)) return stop(input_, rc);
-    const int copied = rtl::read<kOneTextLayout>(input_, rtl::Handlers{true, handled_.errors}, std::span<char>(copy_));
+    const int copied =
+        rtl::read<kOneTextLayout>(input_, rtl::Handlers{true, handled_.errors}, std::span<char>(copy_));
     if (copied == -1) return false;
     if (copied > 0) return stop(input_, copied);
     if (!options_.write) return true;
-    const int rc = rtl::write_handled<kOneTextLayout>(output_, handled_, std::string_view(copy_, sizeof copy_));
+    const int rc =
+        rtl::write_handled<kOneTextLayout>(output_, handled_, std::string_view(copy_, sizeof copy_));
     return rc == 0 || stop(output_, rc);
   }
 
   bool repair_line() {
     if (options_.write) {
-      const int rc = rtl::write_handled<kDataWriteLayout>(output_, handled_, std::string_view(name_, sizeof name_),
-                                                          values_[0], values_[1], values_[2], values_[3]);
+      const int rc =
+          rtl::write_handled<kDataWriteLayout>(output_, handled_, std::string_view(name_, sizeof name_),
+                                               values_[0], values_[1], values_[2], values_[3]);
       if (rc != 0) return stop(output_, rc);
     }
     text_records_due_ = block_due_ = announced_text_records(name_, values_);
@@ -144,7 +152,8 @@ class Pass {
 
 }  // namespace
 
-void repair_records(std::int32_t input, std::int32_t output, const RepairOptions& options, RepairCounts& counts) {
+void repair_records(std::int32_t input, std::int32_t output, const RepairOptions& options,
+                    RepairCounts& counts) {
   Pass pass(input, output, options, counts);
   while (pass.next_line()) {
   }

@@ -86,7 +86,8 @@ std::string Replacement::commit(bool keep_original, std::string* kept) {
     }
     *kept = ", original kept in " + backup;
   }
-  if (const rtl::platform::SysError e = rtl::platform::copy_permissions(target_.c_str(), temporary_.c_str())) {
+  if (const rtl::platform::SysError e =
+          rtl::platform::copy_permissions(target_.c_str(), temporary_.c_str())) {
     discard();
     return "cannot give the repair the file's permissions: " + system_words(e);
   }

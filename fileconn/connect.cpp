@@ -27,7 +27,8 @@ std::string_view text(const char* t) { return {t, std::strlen(t)}; }
 namespace {
 
 // The settings' texts from the caller's codes, into the routine's working texts.
-void set_setting_texts(std::int32_t status_code, bool direct, std::int32_t form_code, std::int32_t blank_code) {
+void set_setting_texts(std::int32_t status_code, bool direct, std::int32_t form_code,
+                       std::int32_t blank_code) {
   set_text(g_status, "UNKNOWN");
   set_text(g_access, "SEQUENTIAL");
   set_text(g_form, "FORMATTED  ");
@@ -82,7 +83,8 @@ void describe(std::int32_t message_unit, std::int32_t unit, const rtl::ConnectRe
   } else {
     rtl::write<kFileNoticeLayout>(message_unit, std::string_view(request.name, request.name_length), unit);
   }
-  rtl::write<kFileCharacteristicsLayout>(message_unit, text(g_status), text(g_access), text(g_form), record_length);
+  rtl::write<kFileCharacteristicsLayout>(message_unit, text(g_status), text(g_access), text(g_form),
+                                         record_length);
   if (formatted) rtl::write<kBlankModeLayout>(message_unit, text(g_blank));
 }
 
@@ -90,7 +92,8 @@ void describe(std::int32_t message_unit, std::int32_t unit, const rtl::ConnectRe
 
 void connect_file(const char* name, std::int32_t name_length, std::int32_t unit, std::int32_t status_code,
                   std::int32_t access_code, std::int32_t form_code, std::int32_t blank_code,
-                  std::int32_t record_length, std::int32_t report, std::int32_t message_unit, std::int32_t& result) {
+                  std::int32_t record_length, std::int32_t report, std::int32_t message_unit,
+                  std::int32_t& result) {
   result = 0;
   if (unit < 1 || unit > 99) {
     failure_heading(message_unit, unit);
@@ -115,10 +118,12 @@ void connect_file(const char* name, std::int32_t name_length, std::int32_t unit,
   }
   const bool formatted = std::strcmp(g_form, "UNFORMATTED") != 0;
   const bool scratch = std::strcmp(g_status, "SCRATCH") == 0;
-  const rtl::ConnectRequest request = request_for(name, name_length, scratch, direct, formatted, effective_length);
+  const rtl::ConnectRequest request =
+      request_for(name, name_length, scratch, direct, formatted, effective_length);
   result = rtl::connect(unit, request);
   if (result <= 0) {
-    if (report > 0 && message_unit > 0) describe(message_unit, unit, request, scratch, formatted, effective_length);
+    if (report > 0 && message_unit > 0)
+      describe(message_unit, unit, request, scratch, formatted, effective_length);
     return;
   }
   failure_heading(message_unit, unit);
@@ -127,7 +132,7 @@ void connect_file(const char* name, std::int32_t name_length, std::int32_t unit,
 }
 
 void connect_answer(const char* name, std::int32_t declared_length, std::int32_t unit, std::int32_t mode,
-                     std::int32_t& error_word) {
+                    std::int32_t& error_word) {
   if (mode > 0) {
     g_saved_status = 2;
   } else if (mode == 0) {
@@ -139,6 +144,5 @@ void connect_answer(const char* name, std::int32_t declared_length, std::int32_t
   connect_file(name, length, unit, g_saved_status, 0, 1, 0, 0, 0, -1, result);
   if (result != 0) error_word = -1;
 }
-
 
 }  // namespace quil

@@ -16,11 +16,12 @@ inline constexpr std::int32_t kBadRecordLength = -902;
 // `result` is 0, kBadUnit, kBadRecordLength, or minus the record layer's failure number.
 void connect_file(const char* name, std::int32_t name_length, std::int32_t unit, std::int32_t status_code,
                   std::int32_t access_code, std::int32_t form_code, std::int32_t blank_code,
-                  std::int32_t record_length, std::int32_t report, std::int32_t message_unit, std::int32_t& result);
+                  std::int32_t record_length, std::int32_t report, std::int32_t message_unit,
+                  std::int32_t& result);
 
 // The driver's entry: mode above 0 for a file that must exist, 0 for one that may exist or not, below 0
 // to reuse the previous call's status. Sets `error_word` to -1 on failure and leaves it alone on success.
 void connect_answer(const char* name, std::int32_t declared_length, std::int32_t unit, std::int32_t mode,
-                     std::int32_t& error_word);
+                    std::int32_t& error_word);
 
 }  // namespace quil

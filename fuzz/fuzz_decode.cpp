@@ -111,6 +111,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   Reference want = reference(std::string(field.begin(), field.end()), d, zeros);
   bool got_ok = got.status == rtl::convert::DecodeStatus::converted;
   if (got_ok != want.ok) std::abort();
-  if (got_ok && std::bit_cast<std::uint64_t>(got.value) != std::bit_cast<std::uint64_t>(want.value)) std::abort();
+  if (got_ok && std::bit_cast<std::uint64_t>(got.value) != std::bit_cast<std::uint64_t>(want.value))
+    std::abort();
   return 0;
 }

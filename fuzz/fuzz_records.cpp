@@ -34,7 +34,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   for (;;) {
     char name[8];
     double v[4];
-    int rc = rtl::read<kData>(kUnit, rtl::Handlers{true, true}, std::span<char>(name), v[0], v[1], v[2], v[3]);
+    int rc =
+        rtl::read<kData>(kUnit, rtl::Handlers{true, true}, std::span<char>(name), v[0], v[1], v[2], v[3]);
     if (rc == -1) break;
     if (rc > 0) {
       if (rc != 64 || rtl::backspace(kUnit, true) != 0) std::abort();

@@ -4,22 +4,14 @@ namespace rtl {
 namespace {
 
 constexpr DeviceName kDevices[] = {
-    {"CON", Device::console, {}, true},
-    {"CONOUT$", Device::standard_output, {}, false},
-    {"USER", Device::standard_output, {}, false},
-    {"CONIN$", Device::standard_input, {}, false},
-    {"ERR", Device::standard_error, {}, false},
-    {"NUL", Device::path, "NUL", true},
-    {"PRN", Device::path, "PRN", true},
-    {"LPT1", Device::path, "LPT1", false},
-    {"LPT2", Device::path, "LPT2", false},
-    {"LPT3", Device::path, "LPT3", false},
-    {"LPT4", Device::path, "LPT4", false},
-    {"COM1", Device::path, "COM1", true},
-    {"COM2", Device::path, "COM2", true},
-    {"COM3", Device::path, "COM3", true},
-    {"COM4", Device::path, "COM4", true},
-    {"AUX", Device::path, "COM1", true},
+    {"CON", Device::console, {}, true},           {"CONOUT$", Device::standard_output, {}, false},
+    {"USER", Device::standard_output, {}, false}, {"CONIN$", Device::standard_input, {}, false},
+    {"ERR", Device::standard_error, {}, false},   {"NUL", Device::path, "NUL", true},
+    {"PRN", Device::path, "PRN", true},           {"LPT1", Device::path, "LPT1", false},
+    {"LPT2", Device::path, "LPT2", false},        {"LPT3", Device::path, "LPT3", false},
+    {"LPT4", Device::path, "LPT4", false},        {"COM1", Device::path, "COM1", true},
+    {"COM2", Device::path, "COM2", true},         {"COM3", Device::path, "COM3", true},
+    {"COM4", Device::path, "COM4", true},         {"AUX", Device::path, "COM1", true},
     {"LINE", Device::path, "COM1", false},
 };
 

@@ -14,7 +14,8 @@ namespace {
 bool handled_outcome(std::uint32_t number, Handlers handlers, int handled_value, int* outcome) {
   const bool end_kind = number == 24 || number == 613;
   const bool record_kind = number == 268 || number == 758;
-  const bool covered = handlers.only_error == Failure{} || static_cast<std::uint32_t>(handlers.only_error) == number;
+  const bool covered =
+      handlers.only_error == Failure{} || static_cast<std::uint32_t>(handlers.only_error) == number;
   if (handlers.errors && covered && !end_kind && !record_kind) {
     *outcome = handled_value;
     return true;
@@ -34,8 +35,8 @@ void dispose(Unit* unit, Disposal disposal) {
 
 }  // namespace
 
-int fail(std::uint32_t code, Unit* unit, std::int32_t unit_number, std::string_view file_name, Handlers handlers,
-         Disposal disposal, int handled_value) {
+int fail(std::uint32_t code, Unit* unit, std::int32_t unit_number, std::string_view file_name,
+         Handlers handlers, Disposal disposal, int handled_value) {
   const std::uint32_t number = code & 0xFFFF;
   int outcome = 0;
   if (handled_outcome(number, handlers, handled_value, &outcome)) {

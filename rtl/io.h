@@ -84,7 +84,8 @@ inline OutDatum out_datum(double value) { return {OutDatum::Type::real, {}, 0, v
 // One write statement: walks the layout over the items and delivers every record it ends. Returns 0, or
 // the failure number when `handlers` handle errors; otherwise failures are reported. Fields that do not
 // fit show asterisks.
-int write_statement(std::int32_t number, const Layout& layout, std::span<const OutDatum> items, Handlers handlers = {});
+int write_statement(std::int32_t number, const Layout& layout, std::span<const OutDatum> items,
+                    Handlers handlers = {});
 
 // The data record "(A,1P,4E16.8)" written without the walk: a name and four reals. Same bytes, same
 // failures as write_statement.
@@ -100,7 +101,8 @@ consteval ItemKind field_kind_of() {
     return ItemKind::exp_field;
   } else if constexpr (std::is_integral_v<U> && !std::is_same_v<U, bool> && !std::is_same_v<U, char>) {
     return ItemKind::int_field;
-  } else if constexpr (std::is_convertible_v<U, std::string_view> || std::is_convertible_v<U, std::span<char>>) {
+  } else if constexpr (std::is_convertible_v<U, std::string_view> ||
+                       std::is_convertible_v<U, std::span<char>>) {
     return ItemKind::char_field;
   } else {
     return ItemKind::text;  // no field takes it
@@ -173,7 +175,8 @@ inline InDatum in_datum(std::span<char> text) { return {InDatum::Type::text, tex
 inline InDatum in_datum(double& value) { return {InDatum::Type::real, nullptr, 0, &value}; }
 
 // One read statement. Returns 0, -1 for a handled end of file, or a handled failure number.
-int read_statement(std::int32_t number, const Layout& layout, Handlers handlers, std::span<const InDatum> items);
+int read_statement(std::int32_t number, const Layout& layout, Handlers handlers,
+                   std::span<const InDatum> items);
 
 // The data record "(A8,4E16.8)" read without the walk: a name and four reals. Same values, outcomes and
 // rules (the comma that ends a numeric field, short records) as read_statement.

@@ -1,11 +1,10 @@
 // The message catalogue: every failure number's words.
-#include "rtl/diagnostics.h"
-
 #include <atomic>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 
+#include "rtl/diagnostics.h"
 #include "rtl/io.h"
 #include "rtl/options.h"
 #include "rtl/unit_io.h"

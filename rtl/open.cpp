@@ -77,8 +77,8 @@ platform::SysError note_input_kind(Unit* unit) {
                               ? unit->disk
                               : platform::is_disk_file(input, &unknown_kind);
   unit->in.terminal = !unit->in.positionable && platform::is_terminal(input);
-  unit->in.one_byte_reads = input == platform::standard_handle(platform::StdStream::input) && !unit->in.terminal &&
-                            !g_standard_input_in_blocks.load();
+  unit->in.one_byte_reads = input == platform::standard_handle(platform::StdStream::input) &&
+                            !unit->in.terminal && !g_standard_input_in_blocks.load();
   return unknown_kind;
 }
 
@@ -245,7 +245,8 @@ int attach(Unit* unit, const ConnectSpec& spec, const Target& t, const platform:
       unit->truncate_on_next_write = true;
     }
   }
-  if (unit->disk && !unit->standard_stream && unit->access != Access::direct && runtime_options().buffered_given) {
+  if (unit->disk && !unit->standard_stream && unit->access != Access::direct &&
+      runtime_options().buffered_given) {
     unit->buffered = runtime_options().buffered;
   }
   if (!opened.pipe) {
@@ -267,7 +268,9 @@ int connect_held(Unit* unit, const ConnectSpec& spec, Target* t) {
   }
   reset_connection(unit);
   unit->access = spec.access;
-  unit->form = spec.has_form ? spec.form : spec.access == Access::direct ? Form::unformatted : Form::formatted;
+  unit->form = spec.has_form                   ? spec.form
+               : spec.access == Access::direct ? Form::unformatted
+                                               : Form::formatted;
   unit->blank = spec.blank;
   unit->record_length = spec.record_length;
   if (int rc = resolve_target(*unit, spec, t)) return rc;
@@ -284,7 +287,8 @@ int connect_held(Unit* unit, const ConnectSpec& spec, Target* t) {
 // A refused connection: the unit let go, and the failure returned or reported.
 int refuse(Unit* unit, std::int32_t number, const Target& t, Handlers handlers, int rc) {
   if (unit->connected) release_held_unit(unit);
-  return fail(condition_code(static_cast<Failure>(rc)), unit, number, t.name, handlers, Disposal::discard, rc);
+  return fail(condition_code(static_cast<Failure>(rc)), unit, number, t.name, handlers, Disposal::discard,
+              rc);
 }
 
 // Opens a pipe named as a file for the direction of its first transfer. Returns 0 or a failure number.

@@ -1,13 +1,13 @@
 // The run-time options that the environment sets.
-#include "rtl/diagnostics.h"
+#include "rtl/options.h"
 
 #include <atomic>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 
+#include "rtl/diagnostics.h"
 #include "rtl/io.h"
-#include "rtl/options.h"
 #include "rtl/unit_io.h"
 
 namespace rtl {

@@ -8,15 +8,15 @@ namespace rtl {
 struct RuntimeOptions {
   bool buffered_given = false;  // RTL_BUFFERED is set, to anything
   bool buffered = false;
-  bool disable_display = false;          // RTL_DISABLE_DIAGNOSTIC_DISPLAY
-  bool disable_stack_trace = false;      // RTL_DISABLE_STACK_TRACE
-  bool verbose_stack_trace = false;      // RTL_ENABLE_VERBOSE_STACK_TRACE
+  bool disable_display = false;           // RTL_DISABLE_DIAGNOSTIC_DISPLAY
+  bool disable_stack_trace = false;       // RTL_DISABLE_STACK_TRACE
+  bool verbose_stack_trace = false;       // RTL_ENABLE_VERBOSE_STACK_TRACE
   bool generate_debug_exception = false;  // RTL_GENERATE_DEBUG_EXCEPTION
-  bool debugger_present = false;         // RTL_IS_DEBUGGER_PRESENT
-  bool dump = false;                     // rtl_dump_flag
-  bool ignore_exceptions = false;        // RTL_IGNORE_EXCEPTIONS
-  bool run_flawed_fdiv = false;          // RTL_RUN_FLAWED_FDIV
-  bool no_error_dialogs = false;         // RTL_NOERROR_DIALOGS
+  bool debugger_present = false;          // RTL_IS_DEBUGGER_PRESENT
+  bool dump = false;                      // rtl_dump_flag
+  bool ignore_exceptions = false;         // RTL_IGNORE_EXCEPTIONS
+  bool run_flawed_fdiv = false;           // RTL_RUN_FLAWED_FDIV
+  bool no_error_dialogs = false;          // RTL_NOERROR_DIALOGS
 };
 
 // The options as last read.

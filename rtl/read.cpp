@@ -19,12 +19,14 @@ bool grow(InputState& in) { return in.buffer.resize(std::max<std::size_t>(in.buf
 // and the event's handler ends the program. A terminal whose read failed, or that is hung up, has its
 // hang-up on the way for certain; a mere end of input gets a moment's grace.
 void wait_if_an_event_cut_the_read(const Unit* unit, const platform::ReadResult& r) {
-  const bool cut = r.status == platform::ReadStatus::aborted || (r.status != platform::ReadStatus::ok && unit->in.terminal);
+  const bool cut = r.status == platform::ReadStatus::aborted ||
+                   (r.status != platform::ReadStatus::ok && unit->in.terminal);
   if (!cut) return;
   platform::yield();
   const bool hung_up = r.status == platform::ReadStatus::failed ||
                        (unit->in.terminal && platform::terminal_hung_up(unit->input_handle()));
-  if (console_event_on_other_thread() || platform::console_event_arriving(hung_up ? 5000 : 100)) wait_for_the_end();
+  if (console_event_on_other_thread() || platform::console_event_arriving(hung_up ? 5000 : 100))
+    wait_for_the_end();
 }
 
 // Moves what is not yet used to the front of the record buffer.
@@ -87,7 +89,8 @@ NextRecord take_record(InputState& in, const char* lf) {
   in.ahead_begin = in.record_lf + 1;
   in.field = in.record_begin;
   if (in.record_counter >= 0) ++in.record_counter;
-  if (in.record_end - in.record_begin == 1 && in.buffer[in.record_begin] == 0x1A) return NextRecord::end_of_file;
+  if (in.record_end - in.record_begin == 1 && in.buffer[in.record_begin] == 0x1A)
+    return NextRecord::end_of_file;
   return NextRecord::record;
 }
 
@@ -378,8 +381,8 @@ int backspace(std::int32_t number, bool handle_errors, bool from_record_in_hand)
   }
   // A failed system call keeps its cause for the report, as every other transfer does.
   if (result.error != 0) unit->saved_error = result.error;
-  return fail(condition_code(Failure::backspace_error), unit, number, unit->file_name(), handlers, Disposal::end_hold,
-              static_cast<int>(result.failure));
+  return fail(condition_code(Failure::backspace_error), unit, number, unit->file_name(), handlers,
+              Disposal::end_hold, static_cast<int>(result.failure));
 }
 
 }  // namespace rtl

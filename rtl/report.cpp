@@ -1,12 +1,11 @@
 // The failure report: its words, where it goes, and the report of a processor exception.
-#include "rtl/diagnostics.h"
-
 #include <atomic>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <new>
 
+#include "rtl/diagnostics.h"
 #include "rtl/io.h"
 #include "rtl/options.h"
 #include "rtl/traceback.h"
@@ -96,7 +95,8 @@ namespace {
 constexpr std::size_t kReportBuffer = 16384;
 
 // Formats a template: %d and %i take the number, %s the text, %lx and %ld the number as well.
-std::size_t expand(const char* tmpl, std::int32_t number, std::string_view text, char* out, std::size_t capacity) {
+std::size_t expand(const char* tmpl, std::int32_t number, std::string_view text, char* out,
+                   std::size_t capacity) {
   std::size_t n = 0;
   auto put = [&](const char* s, std::size_t len) {
     std::size_t k = std::min(len, capacity - 1 - n);
@@ -146,7 +146,9 @@ void write_report(std::string_view report) {
 
 }  // namespace
 
-void set_report_allocator(ReportAllocator allocate) { g_report_allocator.store(allocate ? allocate : std::malloc); }
+void set_report_allocator(ReportAllocator allocate) {
+  g_report_allocator.store(allocate ? allocate : std::malloc);
+}
 
 void issue_report(std::uint32_t code, std::int32_t number_value, std::string_view text_value) {
   const bool severe = (code >> 30) == 3;
@@ -211,10 +213,11 @@ platform::ExceptionOutcome report_processor_exception(platform::ExceptionKind ki
   }
   // A fault inside the report of a fault goes to the system: a second report could only loop.
   static std::atomic<bool> reporting{false};
-  if (reporting.exchange(true) || runtime_options().ignore_exceptions) return platform::ExceptionOutcome::pass_on;
+  if (reporting.exchange(true) || runtime_options().ignore_exceptions)
+    return platform::ExceptionOutcome::pass_on;
   // With a debugger attached and the switch on, the report returns and the exception goes on to it.
-  const bool to_debugger = g_exception_context != nullptr && runtime_options().debugger_present &&
-                           platform::debugger_attached();
+  const bool to_debugger =
+      g_exception_context != nullptr && runtime_options().debugger_present && platform::debugger_attached();
   if (to_debugger) g_exception_context->in_exception = true;
   switch (kind) {
     case platform::ExceptionKind::access_violation:

@@ -22,8 +22,8 @@ bool normalise(const char* text, std::size_t length, char (&out)[16], std::strin
 // Reads one keyword: true when it is absent (the value stays) or one of `words` (the value is its
 // index's); false when it is none of them.
 template <typename T, std::size_t N>
-bool read_keyword(const char* text, std::size_t length, const std::string_view (&words)[N], const T (&values)[N],
-                  T* value) {
+bool read_keyword(const char* text, std::size_t length, const std::string_view (&words)[N],
+                  const T (&values)[N], T* value) {
   if (text == nullptr) return true;
   char buffer[16];
   std::string_view v;
@@ -68,7 +68,8 @@ Failure parse_settings(const ConnectRequest& req, ConnectSpec* spec) {
   spec->has_name = req.name != nullptr;
   if (spec->has_name) {
     // A text request's name is the dialogue's: at most its declared length.
-    spec->name = std::string_view(req.name, req.name_length < kMaxNameLength ? req.name_length : kMaxNameLength);
+    spec->name =
+        std::string_view(req.name, req.name_length < kMaxNameLength ? req.name_length : kMaxNameLength);
   }
   spec->return_errors = req.return_errors;
   return Failure{};

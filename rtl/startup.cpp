@@ -16,7 +16,6 @@ std::atomic<bool> g_initialised{false};
 
 double real_divide(double a, double b) { return a / b; }
 
-
 }  // namespace
 
 void startup_initialise() {

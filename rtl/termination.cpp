@@ -1,11 +1,10 @@
 // How the run ends: one claim on the end, the status, and the end of the process.
-#include "rtl/diagnostics.h"
-
 #include <atomic>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 
+#include "rtl/diagnostics.h"
 #include "rtl/io.h"
 #include "rtl/options.h"
 #include "rtl/unit_io.h"
@@ -64,6 +63,5 @@ void end_program(int status) {
   // A hook that returns still must not let the failed statement go on.
   platform::exit_process(status);
 }
-
 
 }  // namespace rtl

@@ -1,30 +1,32 @@
 // The traceback of a severe report: the frames of the stack, innermost first.
-#include "rtl/diagnostics.h"
+#include "rtl/traceback.h"
 
 #include <atomic>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 
+#include "rtl/diagnostics.h"
 #include "rtl/io.h"
 #include "rtl/options.h"
-#include "rtl/traceback.h"
 
 namespace rtl {
 
 // The traceback of `count` return addresses (or -1 after a failed walk), innermost first. For a
 // processor exception the faulting instruction comes first and the frames of its handling are left out.
-std::size_t append_traceback(void* const* walked, int count, char* out, std::size_t used, std::size_t capacity) {
+std::size_t append_traceback(void* const* walked, int count, char* out, std::size_t used,
+                             std::size_t capacity) {
   bool verbose = runtime_options().verbose_stack_trace;
   auto advance = [&](int k) {
     if (k > 0) used = std::min(capacity - 1, used + static_cast<std::size_t>(k));
   };
   if (verbose) {
-    advance(std::snprintf(out + used, capacity - used, "\nTraceback symbolic or hex stack dump follows:\n\n"));
+    advance(
+        std::snprintf(out + used, capacity - used, "\nTraceback symbolic or hex stack dump follows:\n\n"));
     used += platform::exception_registers(out + used, capacity - used);
   } else {
-    advance(std::snprintf(out + used, capacity - used, "%-19.19s%-10.10s%-19.19s%-12.12s%-19.19s\n", "Image", "PC",
-                          "Routine", "Line", "Source"));
+    advance(std::snprintf(out + used, capacity - used, "%-19.19s%-10.10s%-19.19s%-12.12s%-19.19s\n", "Image",
+                          "PC", "Routine", "Line", "Source"));
   }
   if (count < 0) {
     // A walker that fails leaves its line end on standard output, flushed at the end of the process.
@@ -52,15 +54,17 @@ std::size_t append_traceback(void* const* walked, int count, char* out, std::siz
     const char* image = m.known ? m.name : "Unknown";
     // Addresses are shown within their module, so that they mean the same in every run.
     unsigned long pc =
-        static_cast<unsigned long>(m.known ? m.offset : reinterpret_cast<std::uintptr_t>(frames[i])) & 0xFFFFFFFFul;
+        static_cast<unsigned long>(m.known ? m.offset : reinterpret_cast<std::uintptr_t>(frames[i])) &
+        0xFFFFFFFFul;
     if (verbose) {
-      advance(std::snprintf(out + used, capacity - used,
-                            "--------- Frame # %d\nImage: %s\nRoutine: Unknown\nSource: Unknown\nLine: Unknown\n"
-                            "PC: %8.8lX\n",
-                            i, image, pc));
+      advance(
+          std::snprintf(out + used, capacity - used,
+                        "--------- Frame # %d\nImage: %s\nRoutine: Unknown\nSource: Unknown\nLine: Unknown\n"
+                        "PC: %8.8lX\n",
+                        i, image, pc));
     } else {
-      advance(std::snprintf(out + used, capacity - used, "%-17.17s  %8.8lX  %-17.17s  %10.10s  %s\n", image, pc,
-                            "Unknown", "Unknown", "Unknown"));
+      advance(std::snprintf(out + used, capacity - used, "%-17.17s  %8.8lX  %-17.17s  %10.10s  %s\n", image,
+                            pc, "Unknown", "Unknown", "Unknown"));
     }
   }
   return used;

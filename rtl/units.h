@@ -5,6 +5,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <string_view>
+
 #include "rtl/byte_buffer.h"
 #include "rtl/platform/platform.h"
 
@@ -28,9 +29,9 @@ struct InputState {
   std::int64_t buffer_file_offset = 0;  // file offset of buffer[0]
   std::size_t ahead_begin = 0, ahead_end = 0;
   std::size_t record_begin = 0, record_end = 0;
-  std::size_t record_lf = 0;  // where the current record's LF stands
+  std::size_t record_lf = 0;          // where the current record's LF stands
   std::int64_t record_lf_offset = 0;  // and where it stands in the file
-  std::size_t field = 0;  // the next field begins here
+  std::size_t field = 0;              // the next field begins here
   std::int32_t record_counter = 1;
   bool one_byte_reads = false;
   bool terminal = false;
@@ -131,7 +132,6 @@ class TransferGate {
 void settle_program_thread();
 // Whether `holder` is a thread parked for the end, whose units the event thread may release.
 bool parked_for_the_end(std::uint32_t holder);
-
 
 template <typename Fn>
 void for_each_unit(Fn&& fn) {

@@ -242,7 +242,8 @@ int write_data_record(std::int32_t number, std::span<const OutDatum, 5> items, H
   const std::size_t length = name.size() + 4 * 16;
   const bool too_long = unit->record_length > 0 && length > static_cast<std::size_t>(unit->record_length);
   if (too_long || (out.area.size() < length + 2 && !out.area.resize(length + 2, ' '))) {
-    return fail(out.area.empty() && !too_long ? Failure::no_memory : Failure::record_overflow, unit, handlers);
+    return fail(out.area.empty() && !too_long ? Failure::no_memory : Failure::record_overflow, unit,
+                handlers);
   }
   // Every column of this record is written, so the area needs no blanking before it; the walk blanks
   // what this record left before it uses the area again.
@@ -262,7 +263,8 @@ int write_data_record(std::int32_t number, std::span<const OutDatum, 5> items, H
   return 0;
 }
 
-int write_statement(std::int32_t number, const Layout& layout, std::span<const OutDatum> items, Handlers handlers) {
+int write_statement(std::int32_t number, const Layout& layout, std::span<const OutDatum> items,
+                    Handlers handlers) {
   int outcome = 0;
   Unit* unit = begin_write(number, handlers, &outcome);
   if (unit == nullptr) return outcome;

@@ -7,6 +7,9 @@ cd "$(dirname "$0")/.."
 bash scripts/deps.sh
 fuzz_seconds="${QUIL_FUZZ_SECONDS:-30}"
 
+echo "== style: formatting of every source"
+git ls-files '*.cpp' '*.h' | xargs clang-format --dry-run --Werror
+
 for preset in release asan; do
   echo "== $preset: build"
   cmake --preset "$preset" >/dev/null
@@ -14,6 +17,9 @@ for preset in release asan; do
   echo "== $preset: tests"
   ctest --preset "$preset" -j "$(nproc)"
 done
+
+echo "== style: function length and complexity of the product (.clang-tidy)"
+git ls-files 'rtl/*.cpp' 'driver/*.cpp' 'fileconn/*.cpp' | grep -v 'win32' | xargs clang-tidy -p build/release --quiet 2>/dev/null
 
 # The console events, whose handling crosses threads, under the thread sanitizer.
 echo "== tsan: build and the event tests"

@@ -200,7 +200,8 @@ Decoded library_value(std::uint64_t m, int power, int significant, bool negative
   end = std::to_chars(end, text + sizeof text, power).ptr;
   double v = 0.0;
   auto result = std::from_chars(text, end, v);
-  const bool too_large = result.ec == std::errc::result_out_of_range ? power + significant > 0 : v == kInfinity;
+  const bool too_large =
+      result.ec == std::errc::result_out_of_range ? power + significant > 0 : v == kInfinity;
   if (too_large) return {negative ? -kInfinity : kInfinity, DecodeStatus::failed};
   if (result.ec == std::errc::result_out_of_range) v = 0.0;
   return {negative ? -v : v, DecodeStatus::converted};

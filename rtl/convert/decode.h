@@ -16,6 +16,7 @@ struct Decoded {
 // factor `scale`, and blanks ignored (or read as zeros when `blanks_are_zeros`). Reads no byte outside
 // the field and allocates nothing. The result is the double nearest the field's decimal value, ties to
 // even; overflow is a failure, underflow is not.
-Decoded decode_real(const char* field, std::size_t count, int digits, int scale, bool blanks_are_zeros = false);
+Decoded decode_real(const char* field, std::size_t count, int digits, int scale,
+                    bool blanks_are_zeros = false);
 
 }  // namespace rtl::convert

@@ -231,7 +231,8 @@ char* put_exponent(char* p, int printed_exponent, int columns, bool letter) {
 // Writes the digits and the point ending at p; returns where they begin. The first k digits stand
 // before the point; under k <= 0 the point is followed by -k zeros and the digits, and zero shows
 // `digits` zeros.
-char* put_mantissa(char* p, const char* field, const Digits& d, int n, int digits, int k, bool zero, bool sign) {
+char* put_mantissa(char* p, const char* field, const Digits& d, int n, int digits, int k, bool zero,
+                   bool sign) {
   const int shown = zero ? 0 : n;
   p -= shown;
   if (d.text != nullptr) {

@@ -37,7 +37,16 @@ ReadResult read(Handle h, void* buffer, std::size_t size);
 SysError write_all(Handle h, const void* data, std::size_t size, std::size_t* written = nullptr);
 
 // Why an open was refused, in the record layer's terms.
-enum class OpenRefusal { none, not_found, too_many_files, access_denied, bad_device, exists, bad_name, other };
+enum class OpenRefusal {
+  none,
+  not_found,
+  too_many_files,
+  access_denied,
+  bad_device,
+  exists,
+  bad_name,
+  other
+};
 // read_existing opens an existing file for reading only: a file that is only read is never opened to write.
 enum class Creation { open_existing, create_new, open_or_create, replace, read_existing };
 struct OpenResult {
@@ -186,7 +195,8 @@ void set_floating_point_environment();
 
 // Console control events: 0 control-C, 1 control-BREAK, 2 window-CLOSE. Must be called before any other
 // thread starts. `on_arrival` runs the moment an event arrives, where only async-signal-safe work is
-// allowed; when it returns true, `handler` then runs on a thread of its own. False when it cannot be arranged.
+// allowed; when it returns true, `handler` then runs on a thread of its own. False when it cannot be
+// arranged.
 bool install_console_event_handler(void (*handler)(int event), bool (*on_arrival)(int event));
 // From now on termination (SIGTERM) is an event too (number 3), and an event whose signal the parent
 // ignored stays ignored: for a program run from scripts, which ends by the event's own signal.

@@ -5,8 +5,8 @@
 #include <fcntl.h>
 #include <limits.h>
 #include <pthread.h>
-#include <semaphore.h>
 #include <sched.h>
+#include <semaphore.h>
 #include <signal.h>
 #include <stdio.h>
 #include <stdlib.h>
@@ -41,7 +41,6 @@ std::int64_t real_raw_read(std::intptr_t handle, void* data, std::size_t size, i
 }
 
 namespace {
-
 
 int fd_of(Handle h) { return static_cast<int>(h.value); }
 
@@ -108,7 +107,6 @@ void reserve_standard_handles() {
     }
   }
 }
-
 
 namespace {
 OpenResult refused(int err) {
@@ -195,9 +193,10 @@ const char* device_path(std::string_view device) {
   static constexpr struct {
     std::string_view name;
     const char* path;
-  } kDevices[] = {{"NUL", "/dev/null"},   {"PRN", "/dev/lp0"},    {"LPT1", "/dev/lp0"},   {"LPT2", "/dev/lp1"},
-                  {"LPT3", "/dev/lp2"},   {"LPT4", "/dev/lp3"},   {"COM1", "/dev/ttyS0"}, {"COM2", "/dev/ttyS1"},
-                  {"COM3", "/dev/ttyS2"}, {"COM4", "/dev/ttyS3"}};
+  } kDevices[] = {{"NUL", "/dev/null"},   {"PRN", "/dev/lp0"},    {"LPT1", "/dev/lp0"},
+                  {"LPT2", "/dev/lp1"},   {"LPT3", "/dev/lp2"},   {"LPT4", "/dev/lp3"},
+                  {"COM1", "/dev/ttyS0"}, {"COM2", "/dev/ttyS1"}, {"COM3", "/dev/ttyS2"},
+                  {"COM4", "/dev/ttyS3"}};
   for (const auto& d : kDevices) {
     if (d.name == device) return d.path;
   }
@@ -348,7 +347,8 @@ int expand_wildcards(const char* pattern, void (*take)(const char*, void*), void
 }
 
 namespace {
-// Folds ".", ".." and repeated "/" of an absolute name into `out`; returns its length, 0 when it does not fit.
+// Folds ".", ".." and repeated "/" of an absolute name into `out`; returns its length, 0 when it does not
+// fit.
 std::size_t fold_parts(const char* joined, std::size_t n, char* out, std::size_t capacity) {
   std::size_t len = 0;
   for (std::size_t i = 0; i < n;) {

@@ -5,8 +5,8 @@
 #include <fcntl.h>
 #include <limits.h>
 #include <pthread.h>
-#include <semaphore.h>
 #include <sched.h>
+#include <semaphore.h>
 #include <signal.h>
 #include <stdio.h>
 #include <stdlib.h>
@@ -141,7 +141,8 @@ void break_into_debugger() {
   // Subtle: a traced process is stopped for its tracer even by a signal it ignores; ignoring it keeps the
   // break away from the program's own processor-exception handler, and from ending the process when
   // the tracer passes the signal back.
-  struct sigaction ignore {}, previous {};
+  struct sigaction ignore {
+  }, previous{};
   ignore.sa_handler = SIG_IGN;
   sigemptyset(&ignore.sa_mask);
   sigaction(SIGTRAP, &ignore, &previous);
@@ -245,7 +246,8 @@ bool install_console_event_handler(void (*handler)(int event), bool (*on_arrival
   if (sem_init(&g_event_ready, 0, 0) != 0) return false;
   g_console_handler = handler;
   g_on_arrival = on_arrival;
-  struct sigaction action {}, previous{};
+  struct sigaction action {
+  }, previous{};
   action.sa_handler = on_console_signal;
   action.sa_mask = set;
   sigaddset(&action.sa_mask, SIGTERM);
@@ -356,10 +358,7 @@ std::size_t exception_registers(char* out, std::size_t capacity) {
   return n;
 }
 
-
-ReadStatus status_of_read_error(int error) {
-  return error == EINTR ? ReadStatus::ok : ReadStatus::failed;
-}
+ReadStatus status_of_read_error(int error) { return error == EINTR ? ReadStatus::ok : ReadStatus::failed; }
 int interrupted_code() { return EINTR; }
 int no_space_code() { return ENOSPC; }
 int io_error_code() { return EIO; }

@@ -2,9 +2,12 @@
 #define WIN32_LEAN_AND_MEAN
 #define NOMINMAX
 #include <windows.h>
+// After windows.h, whose types it uses.
 #include <shellapi.h>
 // The system headers spell a structured-exception intrinsic with this name.
 #undef abnormal_termination
+
+#include <float.h>
 
 #include <algorithm>
 #include <atomic>
@@ -12,7 +15,6 @@
 #include <cstdio>
 #include <cstring>
 #include <cwchar>
-#include <float.h>
 #include <new>
 #include <string>
 
@@ -113,7 +115,6 @@ std::int64_t real_raw_read(std::intptr_t handle, void* data, std::size_t size, i
 
 namespace {
 
-
 OpenRefusal refusal_for(DWORD err) {
   switch (err) {
     case ERROR_FILE_NOT_FOUND:
@@ -178,7 +179,6 @@ Handle standard_handle(StdStream stream) {
 // transfer on it fails.
 void reserve_standard_handles() {}
 
-
 OpenResult open_file(const char* given, Creation creation, Sharing sharing) {
   std::wstring name;
   if (!system_name(given, &name)) return refused(ERROR_INVALID_NAME);
@@ -202,16 +202,18 @@ OpenResult open_file(const char* given, Creation creation, Sharing sharing) {
   OpenResult result;
   const bool reading = creation == Creation::read_existing;
   result.read_only = reading;
-  HANDLE h = CreateFileW(name.c_str(), reading ? GENERIC_READ : GENERIC_READ | GENERIC_WRITE, share, nullptr, disposition,
-                         FILE_ATTRIBUTE_NORMAL, nullptr);
+  HANDLE h = CreateFileW(name.c_str(), reading ? GENERIC_READ : GENERIC_READ | GENERIC_WRITE, share, nullptr,
+                         disposition, FILE_ATTRIBUTE_NORMAL, nullptr);
   if (h == INVALID_HANDLE_VALUE) {
     const DWORD first = GetLastError();
     // A file that another program holds open, letting others only read it, can still be read.
-    if (reading || (first != ERROR_ACCESS_DENIED && first != ERROR_WRITE_PROTECT && first != ERROR_SHARING_VIOLATION)) {
+    if (reading ||
+        (first != ERROR_ACCESS_DENIED && first != ERROR_WRITE_PROTECT && first != ERROR_SHARING_VIOLATION)) {
       return refused(first);
     }
     // Subtle: the read-only retry never creates a file; it exists or the first open said so.
-    h = CreateFileW(name.c_str(), GENERIC_READ, share, nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+    h = CreateFileW(name.c_str(), GENERIC_READ, share, nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL,
+                    nullptr);
     if (h == INVALID_HANDLE_VALUE) return refused(first);
     result.read_only = true;
   } else if (creation == Creation::replace && GetFileType(h) == FILE_TYPE_DISK) {
@@ -225,8 +227,9 @@ OpenResult open_file(const char* given, Creation creation, Sharing sharing) {
 OpenResult open_pipe(const char* name, bool for_writing) {
   std::wstring wide;
   if (!to_wide(name, &wide)) return refused(ERROR_INVALID_NAME);
-  HANDLE h = CreateFileW(wide.c_str(), for_writing ? GENERIC_WRITE : GENERIC_READ,
-                         FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+  HANDLE h =
+      CreateFileW(wide.c_str(), for_writing ? GENERIC_WRITE : GENERIC_READ,
+                  FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
   if (h == INVALID_HANDLE_VALUE) return refused(GetLastError());
   OpenResult result;
   result.handle = ours(h);
@@ -260,10 +263,9 @@ OpenResult open_scratch_file(char* name, std::size_t capacity, Sharing sharing) 
 // The system's own device names.
 const char* device_path(std::string_view device) {
   // In the system's device notation, so that they are opened as devices and never as files.
-  static constexpr const char* kDevices[] = {"\\\\.\\NUL",  "\\\\.\\PRN",  "\\\\.\\LPT1",
-                                             "\\\\.\\LPT2", "\\\\.\\LPT3", "\\\\.\\LPT4",
-                                             "\\\\.\\COM1", "\\\\.\\COM2", "\\\\.\\COM3",
-                                             "\\\\.\\COM4"};
+  static constexpr const char* kDevices[] = {"\\\\.\\NUL",  "\\\\.\\PRN",  "\\\\.\\LPT1", "\\\\.\\LPT2",
+                                             "\\\\.\\LPT3", "\\\\.\\LPT4", "\\\\.\\COM1", "\\\\.\\COM2",
+                                             "\\\\.\\COM3", "\\\\.\\COM4"};
   for (const char* d : kDevices) {
     if (device == d + 4) return d;
   }
@@ -273,8 +275,8 @@ const char* device_path(std::string_view device) {
 FileIdentity identity(Handle h) {
   BY_HANDLE_FILE_INFORMATION info;
   if (GetFileType(os(h)) != FILE_TYPE_DISK || !GetFileInformationByHandle(os(h), &info)) return {};
-  return {info.dwVolumeSerialNumber, (static_cast<std::uint64_t>(info.nFileIndexHigh) << 32) | info.nFileIndexLow,
-          true};
+  return {info.dwVolumeSerialNumber,
+          (static_cast<std::uint64_t>(info.nFileIndexHigh) << 32) | info.nFileIndexLow, true};
 }
 
 bool is_disk_file(Handle h, SysError* error) {
@@ -319,8 +321,8 @@ SysError close(Handle h) { return CloseHandle(os(h)) ? 0 : GetLastError(); }
 bool redirect_standard_error(const char* path) {
   std::wstring name;
   if (!system_name(path, &name)) return false;
-  HANDLE h = CreateFileW(name.c_str(), FILE_APPEND_DATA, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_ALWAYS,
-                         FILE_ATTRIBUTE_NORMAL, nullptr);
+  HANDLE h = CreateFileW(name.c_str(), FILE_APPEND_DATA, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                         OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
   if (h == INVALID_HANDLE_VALUE) return false;
   return SetStdHandle(STD_ERROR_HANDLE, h) != 0;
 }
@@ -328,8 +330,8 @@ bool redirect_standard_error(const char* path) {
 bool append_to_file(const char* path, const void* data, std::size_t size) {
   std::wstring name;
   if (!system_name(path, &name)) return false;
-  HANDLE h = CreateFileW(name.c_str(), FILE_APPEND_DATA, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_ALWAYS,
-                         FILE_ATTRIBUTE_NORMAL, nullptr);
+  HANDLE h = CreateFileW(name.c_str(), FILE_APPEND_DATA, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                         OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
   if (h == INVALID_HANDLE_VALUE) return false;
   bool ok = write_all(ours(h), data, size) == 0;
   CloseHandle(h);
@@ -339,7 +341,9 @@ bool append_to_file(const char* path, const void* data, std::size_t size) {
 SysError rename_file(const char* from, const char* to) {
   std::wstring a, b;
   if (!system_name(from, &a) || !system_name(to, &b)) return ERROR_INVALID_NAME;
-  return MoveFileExW(a.c_str(), b.c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH) ? 0 : GetLastError();
+  return MoveFileExW(a.c_str(), b.c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)
+             ? 0
+             : GetLastError();
 }
 
 SysError keep_copy(const char* original, const char* copy) {
@@ -363,7 +367,8 @@ NameKind name_kind(const char* given, char* target, std::size_t capacity, SysErr
   const DWORD attributes = GetFileAttributesW(name.c_str());
   if (attributes == INVALID_FILE_ATTRIBUTES) {
     *error = GetLastError();
-    return *error == ERROR_FILE_NOT_FOUND || *error == ERROR_PATH_NOT_FOUND ? NameKind::missing : NameKind::other;
+    return *error == ERROR_FILE_NOT_FOUND || *error == ERROR_PATH_NOT_FOUND ? NameKind::missing
+                                                                            : NameKind::other;
   }
   if ((attributes & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_DEVICE)) != 0) return NameKind::other;
   const std::size_t n = std::strlen(given);
@@ -385,10 +390,10 @@ bool writable_file(const char* given) {
 bool same_contents(const char* a, const char* b) {
   std::wstring wa, wb;
   if (!system_name(a, &wa) || !system_name(b, &wb)) return false;
-  HANDLE ha = CreateFileW(wa.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,
-                          FILE_ATTRIBUTE_NORMAL, nullptr);
-  HANDLE hb = CreateFileW(wb.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,
-                          FILE_ATTRIBUTE_NORMAL, nullptr);
+  HANDLE ha = CreateFileW(wa.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                          OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+  HANDLE hb = CreateFileW(wb.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                          OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
   bool same = ha != INVALID_HANDLE_VALUE && hb != INVALID_HANDLE_VALUE;
   static char ba[65536], bb[65536];
   while (same) {

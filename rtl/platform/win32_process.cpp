@@ -2,9 +2,12 @@
 #define WIN32_LEAN_AND_MEAN
 #define NOMINMAX
 #include <windows.h>
+// After windows.h, whose types it uses.
 #include <shellapi.h>
 // The system headers spell a structured-exception intrinsic with this name.
 #undef abnormal_termination
+
+#include <float.h>
 
 #include <algorithm>
 #include <atomic>
@@ -12,19 +15,16 @@
 #include <cstdio>
 #include <cstring>
 #include <cwchar>
-#include <float.h>
 #include <new>
 #include <string>
 
 #include "rtl/platform/backend.h"
 #include "rtl/platform/platform.h"
-
 #include "rtl/platform/win32_text.h"
 
 namespace rtl::platform {
 
 using namespace win32;
-
 
 void utf8_arguments(int* argc, char*** argv) {
   int count = 0;
@@ -68,8 +68,8 @@ bool get_env(std::string_view name, std::string_view* value) {
 std::size_t system_error_text(SysError code, char* out, std::size_t capacity) {
   if (capacity < 3) return 0;
   wchar_t wide[1024];
-  const DWORD n = FormatMessageW(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, nullptr, code, 0, wide,
-                                 1024, nullptr);
+  const DWORD n = FormatMessageW(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, nullptr, code, 0,
+                                 wide, 1024, nullptr);
   const std::size_t length = to_utf8(wide, n, out, capacity);
   out[length] = '\0';
   return length;
@@ -118,8 +118,9 @@ int capture_stack(void** frames, int max_frames) {
 FrameModule frame_module(void* address) {
   FrameModule m{};
   HMODULE module = nullptr;
-  if (!GetModuleHandleExA(GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS | GET_MODULE_HANDLE_EX_FLAG_UNCHANGED_REFCOUNT,
-                          static_cast<LPCSTR>(address), &module)) {
+  if (!GetModuleHandleExA(
+          GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS | GET_MODULE_HANDLE_EX_FLAG_UNCHANGED_REFCOUNT,
+          static_cast<LPCSTR>(address), &module)) {
     return m;
   }
   char path[MAX_PATH + 1];
@@ -147,7 +148,9 @@ void break_into_debugger() {
   g_breaking.store(false);
 }
 
-void suppress_error_boxes() { SetErrorMode(SEM_FAILCRITICALERRORS | SEM_NOGPFAULTERRORBOX | SEM_NOOPENFILEERRORBOX); }
+void suppress_error_boxes() {
+  SetErrorMode(SEM_FAILCRITICALERRORS | SEM_NOGPFAULTERRORBOX | SEM_NOOPENFILEERRORBOX);
+}
 
 void set_floating_point_environment() {
   std::fesetround(FE_TONEAREST);
@@ -271,9 +274,7 @@ void raise_debug_exception() {
   ExitProcess(kDebugException);
 }
 
-void* exception_address() {
-  return g_have_exception.load() ? g_exception_record.ExceptionAddress : nullptr;
-}
+void* exception_address() { return g_have_exception.load() ? g_exception_record.ExceptionAddress : nullptr; }
 
 std::size_t exception_registers(char* out, std::size_t capacity) {
   if (!g_have_exception.load() || capacity == 0) return 0;
@@ -283,17 +284,18 @@ std::size_t exception_registers(char* out, std::size_t capacity) {
   const struct {
     const char* name;
     DWORD64 value;
-  } registers[] = {{"RIP", c.Rip}, {"RSP", c.Rsp}, {"RBP", c.Rbp}, {"RAX", c.Rax}, {"RBX", c.Rbx}, {"RCX", c.Rcx},
-                   {"RDX", c.Rdx}, {"RSI", c.Rsi}, {"RDI", c.Rdi}, {"R8", c.R8},   {"R9", c.R9},   {"R10", c.R10},
-                   {"R11", c.R11}, {"R12", c.R12}, {"R13", c.R13}, {"R14", c.R14}, {"R15", c.R15}, {"EFL", c.EFlags}};
+  } registers[] = {{"RIP", c.Rip}, {"RSP", c.Rsp}, {"RBP", c.Rbp},   {"RAX", c.Rax}, {"RBX", c.Rbx},
+                   {"RCX", c.Rcx}, {"RDX", c.Rdx}, {"RSI", c.Rsi},   {"RDI", c.Rdi}, {"R8", c.R8},
+                   {"R9", c.R9},   {"R10", c.R10}, {"R11", c.R11},   {"R12", c.R12}, {"R13", c.R13},
+                   {"R14", c.R14}, {"R15", c.R15}, {"EFL", c.EFlags}};
   for (const auto& r : registers) {
-    int k = std::snprintf(out + n, capacity - n, "%-3s = %016llX\n", r.name, static_cast<unsigned long long>(r.value));
+    int k = std::snprintf(out + n, capacity - n, "%-3s = %016llX\n", r.name,
+                          static_cast<unsigned long long>(r.value));
     if (k < 0 || static_cast<std::size_t>(k) >= capacity - n) break;
     n += static_cast<std::size_t>(k);
   }
 #endif
   return n;
 }
-
 
 }  // namespace rtl::platform

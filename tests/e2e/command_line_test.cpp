@@ -55,52 +55,161 @@ TEST(CommandLine, RepairsBesideInPlaceAndAsAFilter) {
     bool on_windows = true;  // Windows keeps device names and cuts trailing blanks itself; no links, no FIFOs
     bool close_stdout = false;
   } rows[] = {
-      {"a full disk: one line in the system's words, the failure's number", {"a.fem", "/dev/full"}, "", 38, "",
-       "quil: /dev/full: No space left on device" + n, "a.fem b.fem ", {}, {}, false},
-      {"a reader that leaves standard output ends the command quietly, by its signal", {"a.fem", "-"}, "", -1, "", "",
-       "a.fem b.fem ", {}, {}, false, true},
+      {"a full disk: one line in the system's words, the failure's number",
+       {"a.fem", "/dev/full"},
+       "",
+       38,
+       "",
+       "quil: /dev/full: No space left on device" + n,
+       "a.fem b.fem ",
+       {},
+       {},
+       false},
+      {"a reader that leaves standard output ends the command quietly, by its signal",
+       {"a.fem", "-"},
+       "",
+       -1,
+       "",
+       "",
+       "a.fem b.fem ",
+       {},
+       {},
+       false,
+       true},
       {"INPUT OUTPUT: no dialogue, a line once the file is in place",
-       {"a.fem", "new.fem"}, "", 0, "a.fem -> new.fem: 118 lines, 23 with touching numbers repaired" + n, "",
-       "a.fem b.fem new.fem ", {{"new.fem", plate_repaired}, {"a.fem", plate}}},
-      {"an existing OUTPUT is never replaced by a slip", {"b.fem", "a.fem"}, "", 1, "",
-       "quil: a.fem: skipped: it exists (-f replaces it)" + n, "a.fem b.fem ", {{"a.fem", plate}}},
-      {"... but with -f, and whole", {"-f", "b.fem", "a.fem"}, "", 0,
-       "b.fem -> a.fem: 26 lines, 7 with touching numbers repaired" + n, "", "a.fem b.fem ", {{"a.fem", text_repaired}}},
+       {"a.fem", "new.fem"},
+       "",
+       0,
+       "a.fem -> new.fem: 118 lines, 23 with touching numbers repaired" + n,
+       "",
+       "a.fem b.fem new.fem ",
+       {{"new.fem", plate_repaired}, {"a.fem", plate}}},
+      {"an existing OUTPUT is never replaced by a slip",
+       {"b.fem", "a.fem"},
+       "",
+       1,
+       "",
+       "quil: a.fem: skipped: it exists (-f replaces it)" + n,
+       "a.fem b.fem ",
+       {{"a.fem", plate}}},
+      {"... but with -f, and whole",
+       {"-f", "b.fem", "a.fem"},
+       "",
+       0,
+       "b.fem -> a.fem: 26 lines, 7 with touching numbers repaired" + n,
+       "",
+       "a.fem b.fem ",
+       {{"a.fem", text_repaired}}},
       {"a filter: text records in piped input, the line on standard error",
-       {"-", "-"}, text, 0, text_repaired, "- -> -: 26 lines, 7 with touching numbers repaired" + n, "a.fem b.fem ", {}},
-      {"standard output under another name gets only the records", {"b.fem", "/dev/stdout"}, "", 0, text_repaired,
-       "b.fem -> /dev/stdout: 26 lines, 7 with touching numbers repaired" + n, "a.fem b.fem ", {}, {}, false},
-      {"the file being repaired is refused as OUTPUT", {"-f", "a.fem", "./a.fem"}, "", 1, "",
-       "quil: ./a.fem: skipped: cannot open: it is the file being repaired (-i repairs in place)" + n, "a.fem b.fem ",
+       {"-", "-"},
+       text,
+       0,
+       text_repaired,
+       "- -> -: 26 lines, 7 with touching numbers repaired" + n,
+       "a.fem b.fem ",
+       {}},
+      {"standard output under another name gets only the records",
+       {"b.fem", "/dev/stdout"},
+       "",
+       0,
+       text_repaired,
+       "b.fem -> /dev/stdout: 26 lines, 7 with touching numbers repaired" + n,
+       "a.fem b.fem ",
+       {},
+       {},
+       false},
+      {"the file being repaired is refused as OUTPUT",
+       {"-f", "a.fem", "./a.fem"},
+       "",
+       1,
+       "",
+       "quil: ./a.fem: skipped: cannot open: it is the file being repaired (-i repairs in place)" + n,
+       "a.fem b.fem ",
        {{"a.fem", plate}}},
       {"in place, many files: a missing one skipped, originals kept",
-       {"-i", "a.fem", "missing.fem", "b.fem"}, "", 1,
+       {"-i", "a.fem", "missing.fem", "b.fem"},
+       "",
+       1,
        "a.fem: 118 lines, 23 with touching numbers repaired, original kept in a.fem.orig" + n +
            "b.fem: 26 lines, 7 with touching numbers repaired, original kept in b.fem.orig" + n,
-       "quil: missing.fem: skipped: file not found" + n, "a.fem a.fem.orig b.fem b.fem.orig ",
+       "quil: missing.fem: skipped: file not found" + n,
+       "a.fem a.fem.orig b.fem b.fem.orig ",
        {{"a.fem", plate_repaired}, {"a.fem.orig", plate}, {"b.fem", text_repaired}, {"b.fem.orig", text}}},
-      {"an unrelated FILE.orig stays; the original goes beside it", {"-i", "a.fem"}, "", 0,
-       "a.fem: 118 lines, 23 with touching numbers repaired, original kept in a.fem.orig.1" + n, "",
-       "a.fem a.fem.orig a.fem.orig.1 b.fem ", {{"a.fem.orig", "notes"}, {"a.fem.orig.1", plate}}, {{"a.fem.orig", "notes"}}},
-      {"without a backup; device words are file names; options combine", {"-i", "--no-backup", "-q", "nul.fem", "Con.Fem"},
-       "", 0, "", "", "Con.Fem a.fem b.fem nul.fem ", {{"nul.fem", plate_repaired}, {"Con.Fem", text_repaired}},
-       {{"nul.fem", plate}, {"Con.Fem", text}}, false},
-      {"nothing to repair: the file is left untouched", {"-i", "c.fem"}, "", 0, "c.fem: 118 lines, nothing to repair" + n,
-       "", "a.fem b.fem c.fem ", {{"c.fem", plate_repaired}}, {{"c.fem", plate_repaired}}},
-      {"a link is followed: its target repaired, the link kept", {"-i", "--no-backup", "l.fem"}, "", 0,
-       "l.fem: 118 lines, 23 with touching numbers repaired" + n, "", "a.fem b.fem l.fem ", {{"a.fem", plate_repaired}},
-       {{"l.fem", "@link:a.fem"}}, false},
-      {"a pipe is not a regular file", {"-i", "p.fem"}, "", 1, "", "quil: p.fem: skipped: not a regular file" + n,
-       "a.fem b.fem p.fem ", {}, {{"p.fem", "@fifo"}}, false},
+      {"an unrelated FILE.orig stays; the original goes beside it",
+       {"-i", "a.fem"},
+       "",
+       0,
+       "a.fem: 118 lines, 23 with touching numbers repaired, original kept in a.fem.orig.1" + n,
+       "",
+       "a.fem a.fem.orig a.fem.orig.1 b.fem ",
+       {{"a.fem.orig", "notes"}, {"a.fem.orig.1", plate}},
+       {{"a.fem.orig", "notes"}}},
+      {"without a backup; device words are file names; options combine",
+       {"-i", "--no-backup", "-q", "nul.fem", "Con.Fem"},
+       "",
+       0,
+       "",
+       "",
+       "Con.Fem a.fem b.fem nul.fem ",
+       {{"nul.fem", plate_repaired}, {"Con.Fem", text_repaired}},
+       {{"nul.fem", plate}, {"Con.Fem", text}},
+       false},
+      {"nothing to repair: the file is left untouched",
+       {"-i", "c.fem"},
+       "",
+       0,
+       "c.fem: 118 lines, nothing to repair" + n,
+       "",
+       "a.fem b.fem c.fem ",
+       {{"c.fem", plate_repaired}},
+       {{"c.fem", plate_repaired}}},
+      {"a link is followed: its target repaired, the link kept",
+       {"-i", "--no-backup", "l.fem"},
+       "",
+       0,
+       "l.fem: 118 lines, 23 with touching numbers repaired" + n,
+       "",
+       "a.fem b.fem l.fem ",
+       {{"a.fem", plate_repaired}},
+       {{"l.fem", "@link:a.fem"}},
+       false},
+      {"a pipe is not a regular file",
+       {"-i", "p.fem"},
+       "",
+       1,
+       "",
+       "quil: p.fem: skipped: not a regular file" + n,
+       "a.fem b.fem p.fem ",
+       {},
+       {{"p.fem", "@fifo"}},
+       false},
       {"check: writes nothing, status 1 when a file needs repair",
-       {"-c", "a.fem", "b.fem"}, "", 1,
+       {"-c", "a.fem", "b.fem"},
+       "",
+       1,
        "a.fem: 118 lines, 23 with touching numbers, first at lines 29, 30, 31, 32, 33" + n +
-           "b.fem: 26 lines, 7 with touching numbers, first at lines 7, 10, 11, 16, 20" + n, "", "a.fem b.fem ",
+           "b.fem: 26 lines, 7 with touching numbers, first at lines 7, 10, 11, 16, 20" + n,
+       "",
+       "a.fem b.fem ",
        {{"a.fem", plate}}},
-      {"check: a name is used as given, and a file not checked is 2", {"-c", "a.fem "}, "", 2, "",
-       "quil: a.fem : skipped: file not found" + n, "a.fem b.fem ", {}, {}, false},
-      {"check of clean input, read from a pipe", {"--check", "--", "-"}, plate_repaired, 0,
-       "-: 118 lines, no touching numbers" + n, "", "a.fem b.fem ", {}},
+      {"check: a name is used as given, and a file not checked is 2",
+       {"-c", "a.fem "},
+       "",
+       2,
+       "",
+       "quil: a.fem : skipped: file not found" + n,
+       "a.fem b.fem ",
+       {},
+       {},
+       false},
+      {"check of clean input, read from a pipe",
+       {"--check", "--", "-"},
+       plate_repaired,
+       0,
+       "-: 118 lines, no touching numbers" + n,
+       "",
+       "a.fem b.fem ",
+       {}},
   };
   for (const Row& row : rows) {
     SCOPED_TRACE(row.what);
@@ -130,7 +239,8 @@ TEST(CommandLine, RepairsBesideInPlaceAndAsAFilter) {
     EXPECT_TRUE(r.out == row.out) << r.out;
     EXPECT_EQ(r.err, row.err);
     EXPECT_EQ(listing(dir.path()), row.files);
-    for (const auto& [name, content] : row.contents) EXPECT_TRUE(read_file(dir.file(name)) == content) << name;
+    for (const auto& [name, content] : row.contents)
+      EXPECT_TRUE(read_file(dir.file(name)) == content) << name;
   }
 }
 
@@ -139,7 +249,8 @@ TEST(CommandLine, RepairsBesideInPlaceAndAsAFilter) {
 TEST(CommandLine, FilesOfOtherFormatsAreRefused) {
   const std::string model = "NODE     1.00000000E+00-2.50000000E-01 2.00000000E+02-3.00000000E+00\r\n";
   std::string noise;
-  for (std::uint32_t x = 12345; noise.size() < 4096;) noise += static_cast<char>((x = x * 1103515245u + 12345u) >> 24);
+  for (std::uint32_t x = 12345; noise.size() < 4096;)
+    noise += static_cast<char>((x = x * 1103515245u + 12345u) >> 24);
   const struct {
     const char* what;
     std::string content;
@@ -150,15 +261,18 @@ TEST(CommandLine, FilesOfOtherFormatsAreRefused) {
       {"UTF-16 text", std::string("\xff\xfeN\0O\0", 6), "line 1: UTF-16 text"},
       {"free-format columns", model + "  NODE         91531   -21797.00000   -11123.70310   -48220.0000\n",
        "line 2: blanks inside a number field"},
-      {"8-column cards", "GRID           1       0      10      20\n", "line 1: blanks inside a number field"},
+      {"8-column cards", "GRID           1       0      10      20\n",
+       "line 1: blanks inside a number field"},
       {"a table", "a,b,c\n1,2,3\n", "no line reads as a data record"},
-      {"a line longer than any record", std::string(2000, 'x') + "\n" + model, "line 1: a line longer than any record"},
+      {"a line longer than any record", std::string(2000, 'x') + "\n" + model,
+       "line 1: a line longer than any record"},
       {"random bytes", noise, "line 1: binary data"},
       {"every number touching, signs in the first column, exponents without a letter",
        "NODE    -1.234567890E+00-1.234567890E+00  1.23456789-100+1.234567890E+00\n", ""},
       {"a results file's text records of NUL bytes",
-       "TEXT      0.00000000E+00  0.00000000E+00  2.00000000E+00  7.20000000E+01\n" + std::string(72, '\0') + "\n" +
-           std::string(72, '\0') + "\n" + model, ""},
+       "TEXT      0.00000000E+00  0.00000000E+00  2.00000000E+00  7.20000000E+01\n" + std::string(72, '\0') +
+           "\n" + std::string(72, '\0') + "\n" + model,
+       ""},
   };
   for (const auto& row : rows) {
     SCOPED_TRACE(row.what);
@@ -219,7 +333,8 @@ TEST(CommandLine, AnEventPartWayLeavesTheFileAsItWas) {
     Child child({.cwd = dir.path(), .args = {"-i", "big.fem"}});
     // Once the temporary file has records in it, the run is part way.
     const auto give_up = std::chrono::steady_clock::now() + std::chrono::seconds(30);
-    while (read_file(dir.file("big.fem.quil-1.tmp")).size() < 100000 && std::chrono::steady_clock::now() < give_up) {
+    while (read_file(dir.file("big.fem.quil-1.tmp")).size() < 100000 &&
+           std::chrono::steady_clock::now() < give_up) {
       std::this_thread::sleep_for(std::chrono::milliseconds(2));
     }
     child.signal(sig);
@@ -244,7 +359,9 @@ TEST(CommandLine, UsageHelpAndVersion) {
       {{"-ic", "a"}, 2, "quil: -i and -c exclude each other" + eol() + usage()},
       {{"--no-backup", "a", "b"}, 2, "quil: --no-backup goes with -i" + eol() + usage()},
       {{"-i", "-"}, 2, "quil: standard input cannot be repaired in place" + eol() + usage()},
-      {{"a", "b", "c"}, 2, "quil: more than INPUT and OUTPUT named; -i repairs many files in place" + eol() + usage()},
+      {{"a", "b", "c"},
+       2,
+       "quil: more than INPUT and OUTPUT named; -i repairs many files in place" + eol() + usage()},
       {{"a.fem", ""}, 2, "quil: an empty name" + eol() + usage()},
       {{"-"}, 2, "quil: standard input as INPUT needs an OUTPUT (quil - OUTPUT)" + eol() + usage()},
       {{"--", "-x", "out"}, 1, "quil: -x: skipped: file not found" + eol()},  // a name after --
@@ -270,8 +387,9 @@ TEST(CommandLine, OneNameIsTheDialogueWithItsFirstAnswer) {
   EXPECT_EQ(r.status, 0);
   EXPECT_EQ(read_file(dir.file("out.fem")), sample("plate.repaired.fem"));
   r = run({.input = "in.fem\nout.fem\n", .cwd = dir.path(), .args = {"missing.fem"}});
-  EXPECT_EQ(r.out, banner() + kInputPrompt + "missing.fem\r\n" + refusal(" Nonexisting file :", "missing.fem") +
-                       kInputPrompt + kOutputPrompt + summary(118));
+  EXPECT_EQ(r.out, banner() + kInputPrompt + "missing.fem\r\n" +
+                       refusal(" Nonexisting file :", "missing.fem") + kInputPrompt + kOutputPrompt +
+                       summary(118));
 }
 
 // A check that takes longer than a second shows its progress on a terminal, then erases it. Its input
@@ -285,7 +403,8 @@ TEST(CommandLine, ProgressOnlyOnATerminal) {
   if (pid == 0) {
     dup2(in[0], 0);
     close_range(3, ~0U, 0);
-    execl("/bin/sh", "sh", "-c", ("exec " + program_under_test() + " -c -").c_str(), static_cast<char*>(nullptr));
+    execl("/bin/sh", "sh", "-c", ("exec " + program_under_test() + " -c -").c_str(),
+          static_cast<char*>(nullptr));
     _exit(127);
   }
   close(in[0]);

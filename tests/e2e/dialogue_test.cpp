@@ -51,14 +51,16 @@ TEST(Dialogue, RefusedInputNamesAreAskedAgain) {
       {"\xe9t\xe9.fem", "\xe9t\xe9.fem"},
       {"   ", ""},
       {"\"missing.fem\"", "missing.fem"},
-      {long_accented, long_accented.substr(0, 255)},  // never cut inside a character  // one pair of quotes goes, as a copied path has them
+      {long_accented,
+       long_accented.substr(
+           0, 255)},  // never cut inside a character  // one pair of quotes goes, as a copied path has them
       {"\"'missing.fem'\"", "'missing.fem'"},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.shown);
     Result r = run({.input = c.answer + "\nin.fem\nout.fem\n", .cwd = dir.path()});
-    EXPECT_EQ(r.out, dialogue_head() + refusal(" Nonexisting file :", c.shown) + kInputPrompt + kOutputPrompt +
-                         summary(1));
+    EXPECT_EQ(r.out, dialogue_head() + refusal(" Nonexisting file :", c.shown) + kInputPrompt +
+                         kOutputPrompt + summary(1));
     EXPECT_EQ(r.status, 0);
   }
 }
@@ -82,8 +84,8 @@ TEST(Dialogue, UnreadableInputIsRefused) {
   write_file(dir.file("in.fem"), kRecord);
   chmod(dir.file("in.fem").c_str(), 0644);
   Result r = run(as_other_user({.input = "secret.fem\nin.fem\nout.fem\n", .cwd = dir.path()}));
-  EXPECT_EQ(r.out, dialogue_head() + refusal(" Nonexisting file :", "secret.fem") + kInputPrompt + kOutputPrompt +
-                       summary(1));
+  EXPECT_EQ(r.out, dialogue_head() + refusal(" Nonexisting file :", "secret.fem") + kInputPrompt +
+                       kOutputPrompt + summary(1));
   EXPECT_EQ(r.status, 0);
 }
 
@@ -139,10 +141,12 @@ TEST(Dialogue, OutputThatIsTheInputFileIsRefused) {
   TempDir dir;
   write_file(dir.file("in.fem"), kRecord);
   ASSERT_EQ(link(dir.file("in.fem").c_str(), dir.file("alias.fem").c_str()), 0);
-  for (const std::string& same : std::vector<std::string>{"in.fem", "./in.fem", dir.file("in.fem"), "alias.fem", "sub/../in.fem"}) {
+  for (const std::string& same :
+       std::vector<std::string>{"in.fem", "./in.fem", dir.file("in.fem"), "alias.fem", "sub/../in.fem"}) {
     SCOPED_TRACE(same);
     Result r = run({.input = "in.fem\n" + same + "\nout.fem\n", .cwd = dir.path()});
-    EXPECT_EQ(r.out, dialogue_head() + kOutputPrompt + refusal(" Cannot Open  :", same) + kOutputPrompt + summary(1));
+    EXPECT_EQ(r.out, dialogue_head() + kOutputPrompt + refusal(" Cannot Open  :", same) + kOutputPrompt +
+                         summary(1));
     EXPECT_EQ(read_file(dir.file("in.fem")), kRecord);
     EXPECT_EQ(read_file(dir.file("out.fem")), kRepaired);
   }
@@ -155,8 +159,8 @@ TEST(Dialogue, OutputThatIsAConsoleFileIsRefused) {
   const std::string answers = "in.fem\nanswers.txt\nout.fem\n";
   write_file(dir.file("answers.txt"), answers);
   Result r = run({.env = {"RTL_UNIT5=answers.txt"}, .cwd = dir.path()});
-  EXPECT_EQ(r.out, dialogue_head() + kOutputPrompt + refusal(" Cannot Open  :", "answers.txt") + kOutputPrompt +
-                       summary(1));
+  EXPECT_EQ(r.out, dialogue_head() + kOutputPrompt + refusal(" Cannot Open  :", "answers.txt") +
+                       kOutputPrompt + summary(1));
   EXPECT_EQ(read_file(dir.file("answers.txt")), answers);
 }
 

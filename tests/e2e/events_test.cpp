@@ -41,7 +41,8 @@ TEST(Events, SignalsAtTheFirstQuestion) {
 // is not the report's.
 TEST(Events, InputEndingWithTheEventEndsTheRunOnce) {
   std::vector<Child*> load;
-  for (int i = 0; i < 2; ++i) load.push_back(new Child({.program = "/bin/sh", .args = {"-c", "while :; do :; done"}}));
+  for (int i = 0; i < 2; ++i)
+    load.push_back(new Child({.program = "/bin/sh", .args = {"-c", "while :; do :; done"}}));
   const struct {
     int sig, status;
     const char* name;
@@ -54,8 +55,10 @@ TEST(Events, InputEndingWithTheEventEndsTheRunOnce) {
       if (!child.wait_for_output(kInputPrompt)) continue;
       child.signal(e.sig);
       const Result r = child.finish();
-      const bool event = r.err == std::string("rtl: error (200): program aborting due to ") + e.name + " event\r\r\n";
-      const bool end_of_file = r.err.rfind("rtl: severe (24)", 0) == 0 && r.err.find("aborting") == std::string::npos;
+      const bool event =
+          r.err == std::string("rtl: error (200): program aborting due to ") + e.name + " event\r\r\n";
+      const bool end_of_file =
+          r.err.rfind("rtl: severe (24)", 0) == 0 && r.err.find("aborting") == std::string::npos;
       wrong += !((event && r.status == e.status) || (end_of_file && r.status == 24));
     }
     EXPECT_EQ(wrong, 0) << e.name;
@@ -99,7 +102,8 @@ Result close_terminal_at_the_prompt(const std::string& dir) {
   }
   close(master);
   char buffer[4096];
-  for (ssize_t n; (n = read(err[0], buffer, sizeof buffer)) > 0;) r.err.append(buffer, static_cast<std::size_t>(n));
+  for (ssize_t n; (n = read(err[0], buffer, sizeof buffer)) > 0;)
+    r.err.append(buffer, static_cast<std::size_t>(n));
   close(err[0]);
   int status = 0;
   waitpid(pid, &status, 0);

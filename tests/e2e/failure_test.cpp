@@ -4,14 +4,14 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-
 #include "e2e/harness.h"
 
 namespace e2e {
 namespace {
 
 const std::string kEndOfInput = "rtl: severe (24): end-of-file during read, unit 5, file CONIN$\r\r\n";
-const std::string kHeading = "Image              PC        Routine            Line        Source             \r\n";
+const std::string kHeading =
+    "Image              PC        Routine            Line        Source             \r\n";
 const std::string kRecord = "GRID     1.000000000E+00-2.500000000E-01 2.000000000E+02-3.000000000E+00\n";
 
 // Checks the heading and frame lines of a traceback and returns how many frames it shows.
@@ -19,10 +19,13 @@ int traceback_frames(const std::string& text) {
   EXPECT_EQ(text.substr(0, kHeading.size()), kHeading);
   // "%-17.17s  %8.8lX  %-17.17s  %10.10s  %s" with Unknown for routine, line and source.
   auto is_frame = [](const std::string& line) {
-    static const std::string tail = "  Unknown          " "     Unknown  Unknown\r\n";
+    static const std::string tail =
+        "  Unknown          "
+        "     Unknown  Unknown\r\n";
     if (line.size() != 19 + 8 + tail.size() || line.compare(17, 2, "  ") != 0) return false;
     for (char c : line.substr(19, 8)) {
-      if (!std::isxdigit(static_cast<unsigned char>(c)) || std::islower(static_cast<unsigned char>(c))) return false;
+      if (!std::isxdigit(static_cast<unsigned char>(c)) || std::islower(static_cast<unsigned char>(c)))
+        return false;
     }
     return line.compare(27, tail.size(), tail) == 0;
   };
@@ -72,7 +75,8 @@ TEST(Failure, ReportBufferRefused) {
     std::string err;
   } rows[] = {{"16384", kEndOfInput}, {"1", "24"}};
   for (const Row& row : rows) {
-    Result r = run({.cwd = dir.path(), .program = probe_program(), .args = {"report-buffers-below", row.below}});
+    Result r =
+        run({.cwd = dir.path(), .program = probe_program(), .args = {"report-buffers-below", row.below}});
     EXPECT_EQ(r.err, row.err);
     EXPECT_EQ(r.status, 24);
   }
@@ -104,8 +108,9 @@ TEST(Failure, SwitchesShapeTheReport) {
 TEST(Failure, LogFileWithDisplayOff) {
   TempDir dir;
   write_file(dir.file("log.txt"), "earlier\r\n");
-  Result r = run({.env = {"RTL_DISABLE_DIAGNOSTIC_DISPLAY=1", "RTL_DIAGNOSTIC_LOG_FILE=" + dir.file("log.txt")},
-                  .cwd = dir.path()});
+  Result r =
+      run({.env = {"RTL_DISABLE_DIAGNOSTIC_DISPLAY=1", "RTL_DIAGNOSTIC_LOG_FILE=" + dir.file("log.txt")},
+           .cwd = dir.path()});
   EXPECT_EQ(r.err, "");
   EXPECT_EQ(r.status, 24);
   std::string log = read_file(dir.file("log.txt"));
@@ -116,7 +121,8 @@ TEST(Failure, LogFileWithDisplayOff) {
 TEST(Failure, Unit0SendsReportsToAFile) {
   TempDir dir;
   write_file(dir.file("errors.txt"), "before\r\n");
-  Result r = run({.env = {"RTL_UNIT0=" + dir.file("errors.txt"), "RTL_DISABLE_STACK_TRACE=1"}, .cwd = dir.path()});
+  Result r =
+      run({.env = {"RTL_UNIT0=" + dir.file("errors.txt"), "RTL_DISABLE_STACK_TRACE=1"}, .cwd = dir.path()});
   EXPECT_EQ(r.err, "");
   EXPECT_EQ(read_file(dir.file("errors.txt")), "before\r\n" + kEndOfInput);
   EXPECT_EQ(r.status, 24);
@@ -162,11 +168,13 @@ TEST(Failure, FileSystemFillsUpPartWay) {
   TempDir dir;
   std::string small = dir.file("small");
   mkdir(small.c_str(), 0755);
-  if (mount("tmpfs", small.c_str(), "tmpfs", 0, "size=64k") != 0) GTEST_SKIP() << "cannot mount a small tmpfs here";
+  if (mount("tmpfs", small.c_str(), "tmpfs", 0, "size=64k") != 0)
+    GTEST_SKIP() << "cannot mount a small tmpfs here";
   std::string input;
   for (int i = 0; i < 5000; ++i) input += kRecord;
   write_file(dir.file("in.fem"), input);
-  Result r = run({.input = "in.fem\nsmall/out.fem\n", .env = {"RTL_DISABLE_STACK_TRACE=1"}, .cwd = dir.path()});
+  Result r =
+      run({.input = "in.fem\nsmall/out.fem\n", .env = {"RTL_DISABLE_STACK_TRACE=1"}, .cwd = dir.path()});
   std::string out = read_file(small + "/out.fem");
   umount(small.c_str());
   EXPECT_EQ(r.status, 38);
@@ -188,8 +196,8 @@ TEST(Failure, ReadOnlyOutputFileIsAskedAgain) {
   chmod(dir.file("in.fem").c_str(), 0644);
   chmod(dir.file("out.fem").c_str(), 0444);
   Result r = run(as_other_user({.input = "in.fem\nout.fem\nnew.fem\n", .cwd = dir.path()}));
-  EXPECT_EQ(r.out, banner() + kInputPrompt + kOutputPrompt + refusal(" Cannot Open  :", "out.fem") + kOutputPrompt +
-                       summary(1));
+  EXPECT_EQ(r.out, banner() + kInputPrompt + kOutputPrompt + refusal(" Cannot Open  :", "out.fem") +
+                       kOutputPrompt + summary(1));
   EXPECT_EQ(r.status, 0);
   EXPECT_EQ(read_file(dir.file("out.fem")), "keep me\r\n");
   EXPECT_EQ(read_file(dir.file("new.fem")).size(), 74u);
@@ -199,7 +207,8 @@ TEST(Failure, Unit5NamingAMissingFile) {
   TempDir dir;
   Result r = run({.env = {"RTL_UNIT5=missing.txt", "RTL_DISABLE_STACK_TRACE=1"}, .cwd = dir.path()});
   EXPECT_EQ(r.out, banner() + kInputPrompt);
-  EXPECT_EQ(r.err, "rtl: severe (29): file not found, unit 5, file " + shown_name(dir.file("missing.txt")) + "\r\r\n");
+  EXPECT_EQ(r.err, "rtl: severe (29): file not found, unit 5, file " + shown_name(dir.file("missing.txt")) +
+                       "\r\r\n");
   EXPECT_EQ(r.status, 29);
 }
 
@@ -253,10 +262,20 @@ TEST(Failure, DebuggerRoad) {
     int status, signal;
   } rows[] = {
       {"a severe failure under a tracer", true, {"RTL_IS_DEBUGGER_PRESENT=1"}, {}, kEndOfInput, 24, 0},
-      {"a processor exception under a tracer", true, {"RTL_IS_DEBUGGER_PRESENT=1"}, {"segv"},
-       "rtl: severe (157): Program Exception - access violation\r\r\n", -1, SIGSEGV},
-      {"a debug exception in place of a processor exception's report", false, {"RTL_GENERATE_DEBUG_EXCEPTION=1"},
-       {"segv"}, "rtl: severe (169): Program Exception - noncontinuable exception\r\r\n", 169, 0},
+      {"a processor exception under a tracer",
+       true,
+       {"RTL_IS_DEBUGGER_PRESENT=1"},
+       {"segv"},
+       "rtl: severe (157): Program Exception - access violation\r\r\n",
+       -1,
+       SIGSEGV},
+      {"a debug exception in place of a processor exception's report",
+       false,
+       {"RTL_GENERATE_DEBUG_EXCEPTION=1"},
+       {"segv"},
+       "rtl: severe (169): Program Exception - noncontinuable exception\r\r\n",
+       169,
+       0},
   };
   for (Row& row : rows) {
     SCOPED_TRACE(row.what);
@@ -292,12 +311,14 @@ TEST(Failure, DeepStackShowsTwentyFrames) {
 
 TEST(Failure, VerboseTraceback) {
   Result r = run({.env = {"RTL_ENABLE_VERBOSE_STACK_TRACE=1"}});
-  std::string head = kEndOfInput + "\r\nTraceback symbolic or hex stack dump follows:\r\n\r\n--------- Frame # 0\r\n";
+  std::string head =
+      kEndOfInput + "\r\nTraceback symbolic or hex stack dump follows:\r\n\r\n--------- Frame # 0\r\n";
   EXPECT_EQ(r.err.substr(0, head.size()), head);
   // A processor exception shows its saved registers before the frames.
   r = run({.env = {"RTL_ENABLE_VERBOSE_STACK_TRACE=1"}, .program = probe_program(), .args = {"segv"}});
-  head = "rtl: severe (157): Program Exception - access violation\r\r\n\r\nTraceback symbolic or hex stack dump "
-         "follows:\r\n\r\nRIP = ";
+  head =
+      "rtl: severe (157): Program Exception - access violation\r\r\n\r\nTraceback symbolic or hex stack dump "
+      "follows:\r\n\r\nRIP = ";
   EXPECT_EQ(r.err.substr(0, head.size()), head);
   EXPECT_LT(r.err.find("RSP = "), r.err.find("--------- Frame # 0"));
 }
@@ -305,7 +326,8 @@ TEST(Failure, VerboseTraceback) {
 TEST(Failure, FlawedDivisionEndsBeforeTheBanner) {
   Result r = run({.env = {"RTL_DISABLE_STACK_TRACE=1"}, .program = probe_program(), .args = {"flawed-fdiv"}});
   EXPECT_EQ(r.out, "");
-  EXPECT_EQ(r.err, "rtl: severe (201): floating-point divide flaw detected, please update the processor\r\r\n");
+  EXPECT_EQ(r.err,
+            "rtl: severe (201): floating-point divide flaw detected, please update the processor\r\r\n");
   EXPECT_EQ(r.status, 201);
 
   r = run({.env = {"RTL_RUN_FLAWED_FDIV=yes", "RTL_DISABLE_STACK_TRACE=1"},

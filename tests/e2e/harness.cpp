@@ -69,14 +69,16 @@ Options as_other_user(Options o) {
     // That user's home is its prefix folder too, so that Wine writes nothing elsewhere.
     args.insert(args.end(), {"/usr/bin/env", "HOME=" + folder, "QUIL_WINEPREFIX=" + folder});
   }
-  for (const std::string& word : split(o.program.empty() ? program_under_test() : o.program)) args.push_back(word);
+  for (const std::string& word : split(o.program.empty() ? program_under_test() : o.program))
+    args.push_back(word);
   args.insert(args.end(), o.args.begin(), o.args.end());
   o.program = "/usr/bin/setpriv";
   o.args = args;
   return o;
 }
 
-std::string after_system_line(const std::string& err, const std::string& posix_text, const std::string& report) {
+std::string after_system_line(const std::string& err, const std::string& posix_text,
+                              const std::string& report) {
   if (!windows_program()) return "rtl: " + posix_text + "\r\r\n" + report;
   const std::size_t end = err.find("\r\r\n");
   if (err.rfind("rtl: ", 0) != 0 || end == std::string::npos) return "<a system error line>" + report;
@@ -85,7 +87,8 @@ std::string after_system_line(const std::string& err, const std::string& posix_t
 
 Child::Child(const Options& o) {
   int in[2], out[2], err[2];
-  if (pipe2(in, O_CLOEXEC) || pipe2(out, O_CLOEXEC) || pipe2(err, O_CLOEXEC)) throw std::runtime_error("pipe");
+  if (pipe2(in, O_CLOEXEC) || pipe2(out, O_CLOEXEC) || pipe2(err, O_CLOEXEC))
+    throw std::runtime_error("pipe");
   std::vector<std::string> argv = split(o.program.empty() ? program_under_test() : o.program);
   for (const auto& a : o.args) argv.push_back(a);
   // Wine reads this system's file names and arguments in the locale's encoding: UTF-8, as they are.
@@ -269,7 +272,8 @@ std::string padded(const std::string& text, std::size_t width) {
 std::string banner() {
   auto record = [](std::initializer_list<std::pair<int, std::string>> parts) {
     std::string r(59, ' ');
-    for (const auto& [column, text] : parts) r.replace(static_cast<std::size_t>(column - 1), text.size(), text);
+    for (const auto& [column, text] : parts)
+      r.replace(static_cast<std::size_t>(column - 1), text.size(), text);
     return r + "\r\n";
   };
   std::string b = std::string(54, ' ') + "\r\n";

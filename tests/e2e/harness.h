@@ -17,10 +17,10 @@ struct Options {
   std::string input = {};             // written to standard input, which is then closed
   std::vector<std::string> env = {};  // NAME=value entries added to a minimal environment
   std::string cwd = {};
-  std::string program = {};           // empty: the program under test
+  std::string program = {};  // empty: the program under test
   std::vector<std::string> args = {};
   bool close_stdout = false;
-  bool close_stderr_reader = false;   // the child's standard error is a pipe nobody reads
+  bool close_stderr_reader = false;  // the child's standard error is a pipe nobody reads
 };
 
 Result run(const Options& options);
@@ -63,7 +63,8 @@ Options as_other_user(Options o);
 
 // What standard error must hold: the system error line with the POSIX text, then the report. Under Wine
 // the systems' own texts differ, so the program's own line stands and only the report is compared.
-std::string after_system_line(const std::string& err, const std::string& posix_text, const std::string& report);
+std::string after_system_line(const std::string& err, const std::string& posix_text,
+                              const std::string& report);
 
 class TempDir {
  public:

@@ -89,11 +89,11 @@ TEST(Hostile, ConsoleStreamsAsFiles) {
       {"CON reads a standard input that is a file; the step back stays on it",
        in_shell({.cwd = dir.path()}, "", "<answers.txt >log.txt"), 0, head + summary(118), "", repaired},
       {"CON on a standard input pipe cannot step back",
-       in_shell({.input = "CON\nout.fem\n" + plate, .env = {kNoTrace}, .cwd = dir.path()}, "", ">log.txt"), 23,
-       head, "rtl: severe (23): BACKSPACE error, unit 88, file CON\r\r\n", repaired.substr(0, 2 * 74)},
+       in_shell({.input = "CON\nout.fem\n" + plate, .env = {kNoTrace}, .cwd = dir.path()}, "", ">log.txt"),
+       23, head, "rtl: severe (23): BACKSPACE error, unit 88, file CON\r\r\n", repaired.substr(0, 2 * 74)},
       {"CONOUT$ sends the repaired records to a standard output that is a file",
-       in_shell({.input = "in.fem\nCONOUT$\n", .cwd = dir.path()}, "", ">log.txt"), 0, head + repaired + summary(118),
-       "", ""},
+       in_shell({.input = "in.fem\nCONOUT$\n", .cwd = dir.path()}, "", ">log.txt"), 0,
+       head + repaired + summary(118), "", ""},
   };
   for (const Row& row : rows) {
     SCOPED_TRACE(row.what);
@@ -147,7 +147,8 @@ TEST(Hostile, PipesNamedAsFiles) {
     int fd = open(dir.file("out.fifo").c_str(), O_RDONLY | O_NONBLOCK);
     char buffer[1000];
     pollfd p{fd, POLLIN, 0};
-    if (fd >= 0 && poll(&p, 1, 30000) == 1 && read(fd, buffer, sizeof buffer) <= 0) ADD_FAILURE() << "reading";
+    if (fd >= 0 && poll(&p, 1, 30000) == 1 && read(fd, buffer, sizeof buffer) <= 0)
+      ADD_FAILURE() << "reading";
     if (fd >= 0) close(fd);
   });
   r = run({.input = "big.fem\nout.fifo\n", .env = {kNoTrace}, .cwd = dir.path()});
@@ -175,7 +176,8 @@ TEST(Hostile, DeviceNames) {
   }
   if (file_exists("/dev/lp1")) GTEST_SKIP() << "this machine has the device behind LPT2";
   Result r = run({.input = "in.fem\nLPT2\n", .env = {kNoTrace}, .cwd = dir.path()});
-  EXPECT_EQ(r.out, banner() + kInputPrompt + kOutputPrompt + refusal(" Cannot Open  :", "LPT2") + kOutputPrompt);
+  EXPECT_EQ(r.out,
+            banner() + kInputPrompt + kOutputPrompt + refusal(" Cannot Open  :", "LPT2") + kOutputPrompt);
   EXPECT_EQ(r.status, 24);
   EXPECT_FALSE(file_exists("/dev/lp1"));
 }
@@ -216,7 +218,8 @@ TEST(Hostile, MemoryRunsOut) {
       }
     }
   }
-  Result r = run(in_shell({.input = "/dev/zero\nout.fem\n", .env = {kNoTrace}, .cwd = dir.path()}, "ulimit -v 200000;", ""));
+  Result r = run(in_shell({.input = "/dev/zero\nout.fem\n", .env = {kNoTrace}, .cwd = dir.path()},
+                          "ulimit -v 200000;", ""));
   EXPECT_EQ(r.err, "rtl: severe (22): input record too long, unit 88, file /dev/zero\r\r\n");
   EXPECT_EQ(r.status, 22);
 }

@@ -47,7 +47,8 @@ __attribute__((noinline)) int overflow(int depth) {
 // The seam's read: the g_argument-th read of a file other than the standard streams fails.
 std::int64_t failing_read(std::intptr_t handle, void* data, std::size_t size, int* error) {
   static long reads = 0;
-  const bool standard = rtl::platform::Handle{handle} == rtl::platform::standard_handle(rtl::platform::StdStream::input);
+  const bool standard =
+      rtl::platform::Handle{handle} == rtl::platform::standard_handle(rtl::platform::StdStream::input);
   if (!standard && ++reads == g_argument) {
     *error = rtl::platform::io_error_code();
     return -1;
@@ -64,7 +65,8 @@ void limit_memory() {
     std::fclose(f);
   }
   rlimit limit{};
-  limit.rlim_cur = limit.rlim_max = static_cast<rlim_t>(pages) * 4096 + static_cast<rlim_t>(g_argument) * 1024;
+  limit.rlim_cur = limit.rlim_max =
+      static_cast<rlim_t>(pages) * 4096 + static_cast<rlim_t>(g_argument) * 1024;
   setrlimit(RLIMIT_AS, &limit);
 #endif
 }
@@ -99,9 +101,10 @@ void probe() {
   } else if (std::strcmp(g_mode, "hold-sharing-reads") == 0) {
     // Another program that has the file open and lets others only read it, until its input ends.
     namespace platform = rtl::platform;
-    const platform::OpenResult held = platform::open_file(g_text, platform::Creation::open_existing,
-                                                          platform::Sharing::read_only);
-    const char* said = held.refusal == platform::OpenRefusal::none && !held.read_only ? "holding\n" : "cannot hold\n";
+    const platform::OpenResult held =
+        platform::open_file(g_text, platform::Creation::open_existing, platform::Sharing::read_only);
+    const char* said =
+        held.refusal == platform::OpenRefusal::none && !held.read_only ? "holding\n" : "cannot hold\n";
     platform::write_all(platform::standard_handle(platform::StdStream::output), said, std::strlen(said));
     char c;
     while (platform::read(platform::standard_handle(platform::StdStream::input), &c, 1).status ==

@@ -85,7 +85,8 @@ TEST(Repair, Cases) {
        header("TDLOAD", 4, 1, 102, 100) + "\r\n" + line("        1") + "GRID    " + kZeros + "\r\n" +
            "          7.00000000E-08  0.00000000E+00  0.00000000E+00  0.00000000E+00\r\n"},
       {"a Ctrl-Z line inside a text block ends the input",
-       header("DATE", 1, 0, 3, 72) + "\n\n\x1a\n        1\n", header("DATE", 1, 0, 3, 72) + "\r\n" + line("")},
+       header("DATE", 1, 0, 3, 72) + "\n\n\x1a\n        1\n",
+       header("DATE", 1, 0, 3, 72) + "\r\n" + line("")},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.what);

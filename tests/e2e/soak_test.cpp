@@ -13,7 +13,8 @@ namespace {
 TEST(Soak, TwoMillionLines) {
   TempDir dir;
   const long lines = 2000000;
-  std::string generate = std::string(QUIL_GENERATOR) + " " + std::to_string(lines) + " > " + dir.file("in.fem");
+  std::string generate =
+      std::string(QUIL_GENERATOR) + " " + std::to_string(lines) + " > " + dir.file("in.fem");
   ASSERT_EQ(std::system(generate.c_str()), 0);
   Result r = run({.input = "in.fem\nout.fem\n", .cwd = dir.path()});
   ASSERT_EQ(r.status, 0) << r.err;

@@ -19,14 +19,17 @@ TEST(UsersNames, LettersOutsideAscii) {
   write_file(dir.file("mod\xc3\xa8le/plate.fem"), sample("plate.fem"));
   write_file(dir.file("\xc3\xa9t\xc3\xa9.fem"), sample("plate.fem"));
   // The dialogue from an answers file in UTF-8; a missing name is shown as it was typed.
-  Result r = run({.input = "M\xc3\xbcller/x.fem\nmod\xc3\xa8le/plate.fem\nBj\xc3\xb8rn/\xe6\x97\xa5\xe6\x9c\xac.fem\n",
-                  .cwd = dir.path()});
-  EXPECT_EQ(r.out, banner() + kInputPrompt + refusal(" Nonexisting file :", "M\xc3\xbcller/x.fem") + kInputPrompt +
-                       kOutputPrompt + summary(118));
+  Result r = run(
+      {.input = "M\xc3\xbcller/x.fem\nmod\xc3\xa8le/plate.fem\nBj\xc3\xb8rn/\xe6\x97\xa5\xe6\x9c\xac.fem\n",
+       .cwd = dir.path()});
+  EXPECT_EQ(r.out, banner() + kInputPrompt + refusal(" Nonexisting file :", "M\xc3\xbcller/x.fem") +
+                       kInputPrompt + kOutputPrompt + summary(118));
   EXPECT_EQ(read_file(dir.file("Bj\xc3\xb8rn/\xe6\x97\xa5\xe6\x9c\xac.fem")), sample("plate.repaired.fem"));
   // The command line, and a report that names such a file.
   r = run({.cwd = dir.path(), .args = {"mod\xc3\xa8le/plate.fem", "Bj\xc3\xb8rn/T1.FEM"}});
-  EXPECT_EQ(r.out, "mod\xc3\xa8le/plate.fem -> Bj\xc3\xb8rn/T1.FEM: 118 lines, 23 with touching numbers repaired" + eol());
+  EXPECT_EQ(
+      r.out,
+      "mod\xc3\xa8le/plate.fem -> Bj\xc3\xb8rn/T1.FEM: 118 lines, 23 with touching numbers repaired" + eol());
   EXPECT_EQ(read_file(dir.file("Bj\xc3\xb8rn/T1.FEM")), sample("plate.repaired.fem"));
   // An answer that is not UTF-8 is read in the ANSI code page on Windows (0xE9 is e acute there); this
   // system takes the bytes as the name.

@@ -1,21 +1,21 @@
 // Preloaded into the program under test: fails the Nth call of one kind, or sends a console signal at the
 // Nth write. QUIL_FAULT names them, e.g. "write:17" or "malloc:3,signal:20"; the kinds are malloc (and
-// realloc), read, write, open, seek, truncate, close, stat, rename, link and signal. When a fault fires, the file named by
-// QUIL_FAULT_FIRED is created, so that a sweep knows when N has passed the last call of its kind.
-// eof:N makes the Nth read find the end of its input; readsignal:N sends the console signal at the Nth
+// realloc), read, write, open, seek, truncate, close, stat, rename, link and signal. When a fault fires, the
+// file named by QUIL_FAULT_FIRED is created, so that a sweep knows when N has passed the last call of its
+// kind. eof:N makes the Nth read find the end of its input; readsignal:N sends the console signal at the Nth
 // read and waits until it has been taken, before the read itself. QUIL_FAULT_SIGNAL names the signal
 // by number (else SIGHUP at an even N, SIGQUIT at an odd one); signal:next sends it at the first write
 // after the end of input that eof:N made.
 #include <errno.h>
 #include <fcntl.h>
+#include <sched.h>
 #include <signal.h>
 #include <stdarg.h>
 #include <stdlib.h>
-#include <sched.h>
 #include <string.h>
-#include <time.h>
 #include <sys/stat.h>
 #include <sys/syscall.h>
+#include <time.h>
 #include <unistd.h>
 
 #include <atomic>
@@ -26,8 +26,20 @@ extern "C" void* __libc_realloc(void* p, size_t size);
 namespace {
 
 enum Kind {
-  k_malloc, k_read, k_write, k_open, k_seek, k_truncate, k_close, k_stat, k_rename, k_link, k_signal,
-  k_eof, k_readsignal, k_count
+  k_malloc,
+  k_read,
+  k_write,
+  k_open,
+  k_seek,
+  k_truncate,
+  k_close,
+  k_stat,
+  k_rename,
+  k_link,
+  k_signal,
+  k_eof,
+  k_readsignal,
+  k_count
 };
 constexpr const char* kNames[k_count] = {"malloc", "read",   "write", "open",   "seek", "truncate",  "close",
                                          "stat",   "rename", "link",  "signal", "eof",  "readsignal"};

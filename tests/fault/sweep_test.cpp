@@ -4,9 +4,8 @@
 // whole records of it: never a record twice, never old bytes after new ones, nothing left behind.
 #include <dirent.h>
 #include <gtest/gtest.h>
-#include <unistd.h>
-
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <chrono>
@@ -24,8 +23,8 @@ struct Kind {
   const char* name;
   bool signal = false;  // a console event, not a failed call
 };
-const Kind kKinds[] = {{"malloc"}, {"read"}, {"write"}, {"open"}, {"seek"},
-                       {"truncate"}, {"close"}, {"stat"}, {"signal", true}};
+const Kind kKinds[] = {{"malloc"},   {"read"},  {"write"}, {"open"},        {"seek"},
+                       {"truncate"}, {"close"}, {"stat"},  {"signal", true}};
 
 // The names in a folder that are not among `allowed`.
 std::string strangers(const std::string& folder, std::initializer_list<std::string_view> allowed) {
@@ -43,8 +42,9 @@ std::string strangers(const std::string& folder, std::initializer_list<std::stri
 }
 
 std::vector<std::string> fault_environment(const TempDir& dir, const std::string& fault) {
-  return {"LD_PRELOAD=" QUIL_FAULT_LIBRARY, "QUIL_FAULT=" + fault, "QUIL_FAULT_FIRED=" + dir.file("fired"),
-          "TMPDIR=" + dir.file("tmp"), "RTL_DISABLE_STACK_TRACE=1", "ASAN_OPTIONS=verify_asan_link_order=0"};
+  return {
+      "LD_PRELOAD=" QUIL_FAULT_LIBRARY, "QUIL_FAULT=" + fault,       "QUIL_FAULT_FIRED=" + dir.file("fired"),
+      "TMPDIR=" + dir.file("tmp"),      "RTL_DISABLE_STACK_TRACE=1", "ASAN_OPTIONS=verify_asan_link_order=0"};
 }
 
 struct Sweep {
@@ -70,14 +70,16 @@ bool run_once(Sweep& s, const Kind& kind, int n, bool buffered, bool old_output,
   const bool fired = file_exists(dir.file("fired"));
   ++s.runs;
   s.fired += fired;
-  SCOPED_TRACE(fault + (buffered ? " buffered" : "") + (old_output ? " over an old file" : "") + "\n" + r.err);
+  SCOPED_TRACE(fault + (buffered ? " buffered" : "") + (old_output ? " over an old file" : "") + "\n" +
+               r.err);
   const std::string out = read_file(dir.file("out.fem"));
   EXPECT_EQ(r.signal, 0);
   EXPECT_EQ(r.err.find("[harness: killed after time-out]"), std::string::npos);
   if (r.status == 0) {
     EXPECT_TRUE(out == s.expected) << "status 0 with an incomplete output of " << out.size() << " bytes";
     const std::string tail = summary(static_cast<int>(s.expected.size() / 74));
-    EXPECT_TRUE(r.out.size() >= tail.size() && r.out.compare(r.out.size() - tail.size(), tail.size(), tail) == 0);
+    EXPECT_TRUE(r.out.size() >= tail.size() &&
+                r.out.compare(r.out.size() - tail.size(), tail.size(), tail) == 0);
   } else {
     EXPECT_TRUE(r.err.find("rtl: ") != std::string::npos) << "status " << r.status << " without a report";
     // Untouched, when no record was written; else whole records of the repair and nothing else.
@@ -139,8 +141,9 @@ TEST(FaultSweep, EveryCallOfEveryKind) {
   }
 #endif
   const double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
-  std::printf("runs with the fault fired: kind, then default / buffered / default over an old file / buffered "
-              "over an old file, for the sample and the larger input\n");
+  std::printf(
+      "runs with the fault fired: kind, then default / buffered / default over an old file / buffered "
+      "over an old file, for the sample and the larger input\n");
   for (std::size_t k = 0; k < std::size(kKinds); ++k) {
     std::printf("  %-8s", kKinds[k].name);
     for (const Sweep* s : {&sample, &larger}) {
@@ -169,7 +172,8 @@ TEST(FaultSweep, AnEventAndAFailedReadEndTheRunOnce) {
       env.push_back("QUIL_FAULT_SIGNAL=" + std::to_string(e.sig));
       const Result r = run({.input = "in.fem\n", .env = env, .cwd = dir.path()});
       SCOPED_TRACE(std::string(e.name) + (event_first ? ", then the read fails" : " after the failed read"));
-      EXPECT_EQ(r.err, event_first ? std::string("rtl: error (200): program aborting due to ") + e.name + " event\r\r\n"
+      EXPECT_EQ(r.err, event_first ? std::string("rtl: error (200): program aborting due to ") + e.name +
+                                         " event\r\r\n"
                                    : end_of_file);
       EXPECT_EQ(r.status, event_first ? e.status : 24);
     }
@@ -186,7 +190,8 @@ TEST(FaultSweep, InPlaceLeavesEveryFileWholeOrRepaired) {
                                   read_file(std::string(QUIL_SAMPLES) + "/text-records.repaired.fem")};
   int runs = 0;
   std::string by_kind;
-  for (const char* kind : {"malloc", "read", "write", "open", "seek", "close", "stat", "rename", "link", "signal"}) {
+  for (const char* kind :
+       {"malloc", "read", "write", "open", "seek", "close", "stat", "rename", "link", "signal"}) {
 #ifdef QUIL_SANITIZE
     if (std::string(kind) == "malloc") continue;
 #endif
@@ -196,19 +201,22 @@ TEST(FaultSweep, InPlaceLeavesEveryFileWholeOrRepaired) {
       mkdir(dir.file("tmp").c_str(), 0700);
       for (int f = 0; f < 2; ++f) write_file(dir.file(names[f]), originals[f]);
       const std::string fault = std::string(kind) + ":" + std::to_string(n);
-      Child child({.env = fault_environment(dir, fault), .cwd = dir.path(), .args = {"-i", "a.fem", "b.fem"}});
+      Child child(
+          {.env = fault_environment(dir, fault), .cwd = dir.path(), .args = {"-i", "a.fem", "b.fem"}});
       const Result r = child.finish(20);
       ++runs;
       SCOPED_TRACE(fault + "\n" + r.out + r.err);
       // A console event ends the command by its own signal, once its temporary file is gone.
       const bool event = std::string(kind) == "signal";
       EXPECT_TRUE(r.signal == 0 || (event && (r.signal == SIGQUIT || r.signal == SIGHUP))) << r.signal;
-      EXPECT_TRUE(r.status == 0 || r.signal != 0 || !r.err.empty()) << "status " << r.status << " without a word";
+      EXPECT_TRUE(r.status == 0 || r.signal != 0 || !r.err.empty())
+          << "status " << r.status << " without a word";
       for (int f = 0; f < 2; ++f) {
         const std::string now = read_file(dir.file(names[f]));
         EXPECT_TRUE(now == originals[f] || now == repaired[f]) << names[f] << " is neither";
         EXPECT_TRUE(r.status != 0 || now == repaired[f]);
-        EXPECT_TRUE(!file_exists(dir.file(names[f] + ".orig")) || read_file(dir.file(names[f] + ".orig")) == originals[f]);
+        EXPECT_TRUE(!file_exists(dir.file(names[f] + ".orig")) ||
+                    read_file(dir.file(names[f] + ".orig")) == originals[f]);
       }
       EXPECT_EQ(strangers(dir.file("tmp"), {}), "");
       EXPECT_EQ(strangers(dir.path(), {"a.fem", "b.fem", "a.fem.orig", "b.fem.orig", "tmp", "fired"}), "");

@@ -1,15 +1,16 @@
 // The connection routine, its wrapper and the significant length of a name.
+#include "fileconn/connect.h"
+
 #include <gtest/gtest.h>
 #include <unistd.h>
 
 #include <cstring>
 #include <string>
 
-#include "test_support.h"
-#include "fileconn/connect.h"
 #include "fileconn/significant_length.h"
 #include "rtl/io.h"
 #include "rtl/units.h"
+#include "test_support.h"
 
 namespace {
 
@@ -27,7 +28,8 @@ TEST(SignificantLength, LastNonBlankPosition) {
     std::int32_t length;
   } rows[] = {
       {text(0), 256, 0},
-      {text(26), 256, 26},  // the probe at 26 fails, the one at 51 succeeds, the scan from 51 finds 26
+      {text(26), 256, 26},  // the probe at 26 fails, the one at 51 succeeds, the scan
+                            // from 51 finds 26
       {text(25), 256, 25},  // the first probe succeeds and the scan starts at 26
       {text(256), 256, 256},
       {text(180), 256, 180},
@@ -57,7 +59,10 @@ TEST(ConnectionRoutine, ResultsWithoutTouchingTheDisk) {
     std::int32_t unit, access, record_length;
     std::int32_t result;
   } rows[] = {
-      {0, 0, 0, quil::kBadUnit}, {100, 0, 0, quil::kBadUnit}, {-1, 0, 0, quil::kBadUnit}, {52, 20, 0, quil::kBadRecordLength},
+      {0, 0, 0, quil::kBadUnit},
+      {100, 0, 0, quil::kBadUnit},
+      {-1, 0, 0, quil::kBadUnit},
+      {52, 20, 0, quil::kBadRecordLength},
   };
   std::string name = test::temp_path("never-made");
   for (const Row& row : rows) {
@@ -78,13 +83,15 @@ TEST(ConnectionRoutine, Diagnostics) {
 
   EXPECT_EQ(diagnostics([&] { quil::connect_file("x", 1, 100, 1, 0, 1, 0, 0, 1, kMessages, result); }),
             "\r\n\r\n\r\n *** ERROR DURING OPENING OF FILE UNIT  100\r\n     ILLEGAL FILE UNIT\r\n");
-  EXPECT_EQ(diagnostics([&] { quil::connect_file("x", 1, 52, 1, 20, 1, 0, -7, 1, kMessages, result); }),
-            "\r\n\r\n\r\n *** ERROR DURING OPENING OF FILE UNIT   52\r\n     ILLEGAL RECORD LENGTH =   -7\r\n");
+  EXPECT_EQ(
+      diagnostics([&] { quil::connect_file("x", 1, 52, 1, 20, 1, 0, -7, 1, kMessages, result); }),
+      "\r\n\r\n\r\n *** ERROR DURING OPENING OF FILE UNIT   52\r\n     ILLEGAL RECORD LENGTH =   -7\r\n");
   EXPECT_EQ(diagnostics([&] {
-              quil::connect_file(missing.c_str(), static_cast<std::int32_t>(missing.size()), 52, 2, 0, 1, 0, 0, 1,
-                                 kMessages, result);
+              quil::connect_file(missing.c_str(), static_cast<std::int32_t>(missing.size()), 52, 2, 0, 1, 0,
+                                 0, 1, kMessages, result);
             }),
-            "\r\n\r\n\r\n *** ERROR DURING OPENING OF FILE UNIT   52\r\n     ERROR CODE =   29  (SYSTEM PARAMETER)\r\n");
+            "\r\n\r\n\r\n *** ERROR DURING OPENING OF FILE UNIT   52\r\n     ERROR CODE =   29  (SYSTEM "
+            "PARAMETER)\r\n");
   EXPECT_EQ(result, -29);
   EXPECT_EQ(file_status(52), "unconnected");
 
@@ -93,10 +100,11 @@ TEST(ConnectionRoutine, Diagnostics) {
               quil::connect_file(made.c_str(), static_cast<std::int32_t>(made.size()), 52, 1, 20, 1, 0, 10, 1,
                                  kMessages, result);
             }),
-            "\r\n\r\n\r\n     FILE  " + made + "\r\n     IS OPENED ON UNIT NO.  52\r\n"
-            "     FILE CHARACTERISTICS :\r\n          STATUS =UNKNOWN\r\n          ACCESS =DIRECT    \r\n"
-            "          FORM   =FORMATTED  \r\n          LENGTH =   40 WORDS/BYTES PER RECORD (SECTOR)\r\n"
-            "          BLANK  =NULL\r\n");
+            "\r\n\r\n\r\n     FILE  " + made +
+                "\r\n     IS OPENED ON UNIT NO.  52\r\n"
+                "     FILE CHARACTERISTICS :\r\n          STATUS =UNKNOWN\r\n          ACCESS =DIRECT    \r\n"
+                "          FORM   =FORMATTED  \r\n          LENGTH =   40 WORDS/BYTES PER RECORD (SECTOR)\r\n"
+                "          BLANK  =NULL\r\n");
   EXPECT_EQ(result, 0);
   rtl::release(52);
 

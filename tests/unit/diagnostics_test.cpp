@@ -1,12 +1,13 @@
 // Switches, the failure return's handler rules, and reports built without ending the test.
+#include "rtl/diagnostics.h"
+
 #include <gtest/gtest.h>
 #include <stdlib.h>
 
 #include <string>
 
-#include "test_support.h"
-#include "rtl/diagnostics.h"
 #include "rtl/io.h"
+#include "test_support.h"
 
 namespace {
 
@@ -14,8 +15,8 @@ TEST(Switches, OnAndOff) {
   struct Row {
     const char* value;
     bool on;
-  } rows[] = {{"T", true},   {"true", true}, {"yes", true}, {"Y", true}, {"1", true},   {"007", true},
-              {"0", false},  {"000", false}, {"no", false}, {"", false}, {"1x", false}, {" 1", false}};
+  } rows[] = {{"T", true},  {"true", true}, {"yes", true}, {"Y", true}, {"1", true},   {"007", true},
+              {"0", false}, {"000", false}, {"no", false}, {"", false}, {"1x", false}, {" 1", false}};
   for (const Row& row : rows) {
     test::set_env("RTL_TEST_SWITCH", row.value);
     EXPECT_EQ(rtl::switch_on("RTL_TEST_SWITCH"), row.on) << '"' << row.value << '"';
@@ -47,7 +48,7 @@ TEST(FailureReturn, HandlerCoverage) {
     rtl::Handlers handlers;
     int outcome;
   } rows[] = {
-      {64, {true, true}, 64},   {24, {true, true}, -1},  {24, {true, false}, -1},  {27, {true, false}, -1},
+      {64, {true, true}, 64},   {24, {true, true}, -1},  {24, {true, false}, -1},   {27, {true, false}, -1},
       {613, {true, false}, -1}, {39, {false, true}, 39}, {264, {false, true}, 264},
   };
   for (const Row& row : rows) {
@@ -64,9 +65,13 @@ TEST(FailureReturn, UnhandledReportsAndEnds) {
     std::string report;
     int status;  // -1: the report returns
   } rows[] = {
-      {0xC0000018, {false, true}, "rtl: severe (24): end-of-file during read, unit 9, file f.txt\r\r\n",
+      {0xC0000018,
+       {false, true},
+       "rtl: severe (24): end-of-file during read, unit 9, file f.txt\r\r\n",
        static_cast<int>(0xC0000018)},
-      {0xC0000040, {true, false}, "rtl: severe (64): input conversion error, unit 9, file f.txt\r\r\n",
+      {0xC0000040,
+       {true, false},
+       "rtl: severe (64): input conversion error, unit 9, file f.txt\r\r\n",
        static_cast<int>(0xC0000040)},
       {0xC0000999, {}, "rtl: severe (2457): Message not found\r\n", static_cast<int>(0xC0000999)},
       {0x80000040, {}, "rtl: error (64): Message not found\r\n", -1},
@@ -94,7 +99,8 @@ TEST(Reports, EventNamesFillTheTemplate) {
   std::string err;
   {
     test::FatalRoad road;
-    rtl::issue_report(rtl::condition_code(rtl::Failure::control_event, rtl::Severity::error), 0, "control-BREAK");
+    rtl::issue_report(rtl::condition_code(rtl::Failure::control_event, rtl::Severity::error), 0,
+                      "control-BREAK");
     err = road.error_output();
   }
   EXPECT_EQ(err, "rtl: error (200): program aborting due to control-BREAK event\r\r\n");
@@ -114,8 +120,9 @@ TEST(Reports, LogFileReceivesEveryReport) {
   test::unset_env("RTL_DIAGNOSTIC_LOG_FILE");
   test::unset_env("RTL_DISABLE_DIAGNOSTIC_DISPLAY");
   EXPECT_EQ(err, "");
-  EXPECT_EQ(test::read_file(log), "rtl: error (200): program aborting due to window-CLOSE event\r\r\n"
-                                  "rtl: error (200): program aborting due to control-C event\r\r\n");
+  EXPECT_EQ(test::read_file(log),
+            "rtl: error (200): program aborting due to window-CLOSE event\r\r\n"
+            "rtl: error (200): program aborting due to control-C event\r\r\n");
   unlink(log.c_str());
 }
 

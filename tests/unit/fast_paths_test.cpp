@@ -1,5 +1,7 @@
 // The quick conversion stages held against the standard library's exact conversions: whatever a quick
 // stage answers must be exactly what the exact one gives, and it must answer nearly always.
+#include "rtl/convert/fast_paths.h"
+
 #include <gtest/gtest.h>
 
 #include <bit>
@@ -11,7 +13,6 @@
 #include <string>
 
 #include "rtl/convert/decode.h"
-#include "rtl/convert/fast_paths.h"
 
 namespace {
 
@@ -104,7 +105,8 @@ TEST(FastPaths, ProductAgreesWithTheExactConversion) {
   }
   EXPECT_GT(t.answered, t.asked * 999 / 1000);
   // Exact ties between two doubles, which must be declined or rounded to even, and every power of ten.
-  for (std::uint64_t w : {9007199254740993ull, 9007199254740995ull, 18014398509481986ull, 18014398509481990ull}) {
+  for (std::uint64_t w :
+       {9007199254740993ull, 9007199254740995ull, 18014398509481986ull, 18014398509481990ull}) {
     t.product(w, 0);
   }
   for (long q = -350; q <= 350; ++q) t.product(1, q);

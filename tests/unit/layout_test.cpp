@@ -1,9 +1,10 @@
 // The layout notation compiled while the program builds.
+#include "rtl/layout.h"
+
 #include <gtest/gtest.h>
 
 #include "driver/layouts.h"
 #include "fileconn/message_layouts.h"
-#include "rtl/layout.h"
 
 namespace {
 

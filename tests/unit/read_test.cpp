@@ -5,9 +5,9 @@
 #include <string>
 #include <vector>
 
-#include "test_support.h"
 #include "rtl/io.h"
 #include "rtl/unit_io.h"
+#include "test_support.h"
 
 namespace {
 
@@ -78,20 +78,30 @@ TEST(Read, FieldsAreCutByColumn) {
   } rows[] = {
       {"only a name", "NODE", "NODE    ", {0, 0, 0, 0}, 0},
       {"an empty line", "", "        ", {0, 0, 0, 0}, 0},
-      {"touching fields", "GRID     1.000000000E+00-2.500000000E-01 2.000000000E+02-3.000000000E+00", "GRID    ",
-       {1.0, -0.25, 200.0, -3.0}, 0},
+      {"touching fields",
+       "GRID     1.000000000E+00-2.500000000E-01 2.000000000E+02-3.000000000E+00",
+       "GRID    ",
+       {1.0, -0.25, 200.0, -3.0},
+       0},
       {"a comma ends a numeric field early", "GRID    1.0,2.0,3.0,4.0", "GRID    ", {1.0, 2.0, 3.0, 4.0}, 0},
       {"a comma at the field start gives zero", "GRID    ,,,5.", "GRID    ", {0, 0, 0, 5.0}, 0},
       {"a comma in the name is an ordinary character", "A,B,C,D 1.0", "A,B,C,D ", {1.0, 0, 0, 0}, 0},
       {"a word in a real field", "TEXT     some words here", "TEXT    ", {0, 0, 0, 0}, 64},
       {"columns after 72 are not looked at",
-       "GRID     1.000000000E+00 1.000000000E+00 1.000000000E+00 1.000000000E+00 words", "GRID    ",
-       {1, 1, 1, 1}, 0},
+       "GRID     1.000000000E+00 1.000000000E+00 1.000000000E+00 1.000000000E+00 words",
+       "GRID    ",
+       {1, 1, 1, 1},
+       0},
       {"nor is a comma after column 72",
-       "GRID     1.000000000E+00 1.000000000E+00 1.000000000E+00 1.000000000E+00 a,b", "GRID    ",
-       {1, 1, 1, 1}, 0},
+       "GRID     1.000000000E+00 1.000000000E+00 1.000000000E+00 1.000000000E+00 a,b",
+       "GRID    ",
+       {1, 1, 1, 1},
+       0},
       {"the record ends inside a field: blanks complete it",
-       std::string("GRID    ") + " 1.0            " + " 2.0            " + "3", "GRID    ", {1, 2, 3e-8, 0}, 0},
+       std::string("GRID    ") + " 1.0            " + " 2.0            " + "3",
+       "GRID    ",
+       {1, 2, 3e-8, 0},
+       0},
   };
   // The data record's own statement and the layout walk must agree on every row.
   for (bool walk : {false, true}) {
@@ -100,8 +110,8 @@ TEST(Read, FieldsAreCutByColumn) {
       test::connect_reading(kUnit, row.line + "\n");
       char name[8];
       double v[4] = {-9, -9, -9, -9};
-      const rtl::InDatum items[] = {rtl::in_datum(std::span<char>(name)), rtl::in_datum(v[0]), rtl::in_datum(v[1]),
-                                    rtl::in_datum(v[2]), rtl::in_datum(v[3])};
+      const rtl::InDatum items[] = {rtl::in_datum(std::span<char>(name)), rtl::in_datum(v[0]),
+                                    rtl::in_datum(v[1]), rtl::in_datum(v[2]), rtl::in_datum(v[3])};
       int rc = walk ? rtl::read_statement(kUnit, kData, kBoth, items)
                     : rtl::read<kData>(kUnit, kBoth, std::span<char>(name), v[0], v[1], v[2], v[3]);
       EXPECT_EQ(rc, row.outcome);
@@ -119,7 +129,8 @@ TEST(Read, CharacterFields) {
   static constexpr rtl::Layout kNarrowItem{"(A6)"};
   test::connect_reading(kUnit, "abcdefghij,kl\nxy\n");
   char a[3], b[5], c[4];
-  ASSERT_EQ(rtl::read<kThreeText>(kUnit, kBoth, std::span<char>(a), std::span<char>(b), std::span<char>(c)), 0);
+  ASSERT_EQ(rtl::read<kThreeText>(kUnit, kBoth, std::span<char>(a), std::span<char>(b), std::span<char>(c)),
+            0);
   EXPECT_EQ(std::string(a, 3), "abc");
   EXPECT_EQ(std::string(b, 5), "defgh");
   EXPECT_EQ(std::string(c, 4), "ij,k");
@@ -149,7 +160,8 @@ TEST(Read, StepBack) {
       {"after the first record", {"r", "b", "r"}, {"first", "first"}},
       {"after a later record", {"r", "r", "b", "r", "r"}, {"first", "second", "second", "third line"}},
       {"twice in a row", {"r", "r", "r", "b", "b", "r"}, {"first", "second", "third line", "second"}},
-      {"after the end of file", {"r", "r", "r", "r", "b", "r", "r"},
+      {"after the end of file",
+       {"r", "r", "r", "r", "b", "r", "r"},
        {"first", "second", "third line", "<end>", "third line", "<end>"}},
   };
   for (std::size_t buffer : {2u, 5u, 9u, 65536u}) {
@@ -182,7 +194,7 @@ TEST(Read, StepBackAfterAFailedRecordReturnsItAsText) {
   EXPECT_EQ(rtl::backspace(kUnit), 0);
   EXPECT_EQ(rtl::read<kText>(kUnit, rtl::Handlers{true, false}, std::span<char>(copy)), 0);
   EXPECT_EQ(std::string(copy, 12), "TEXT     wor");
-  EXPECT_EQ(data(), 0);  // "last^Z" is a record: its field is blank
+  EXPECT_EQ(data(), 0);   // "last^Z" is a record: its field is blank
   EXPECT_EQ(data(), -1);  // the Ctrl-Z line
   // After the Ctrl-Z line the step back returns to it, so the end of file comes again.
   EXPECT_EQ(rtl::backspace(kUnit), 0);

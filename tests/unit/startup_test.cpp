@@ -1,15 +1,16 @@
 // The floating-point environment that start-up leaves, and the divide-flaw check.
+#include "rtl/startup.h"
+
 #include <gtest/gtest.h>
 
 #include <cfenv>
 #include <cmath>
 #include <limits>
 
-#include "test_support.h"
 #include "rtl/convert/decode.h"
 #include "rtl/convert/encode.h"
 #include "rtl/platform/platform.h"
-#include "rtl/startup.h"
+#include "test_support.h"
 
 namespace {
 
@@ -20,8 +21,12 @@ TEST(Startup, FloatingPointOperationsNeverTrap) {
   rtl::startup_initialise();
   EXPECT_FALSE(test::float_traps_enabled());
   EXPECT_EQ(fegetround(), FE_TONEAREST);
-  const double specials[] = {std::numeric_limits<double>::quiet_NaN(), std::numeric_limits<double>::infinity(),
-                             -std::numeric_limits<double>::infinity(), 0x1p-1074, -0x1p-1060, 0x1.fffffffffffffp+1023};
+  const double specials[] = {std::numeric_limits<double>::quiet_NaN(),
+                             std::numeric_limits<double>::infinity(),
+                             -std::numeric_limits<double>::infinity(),
+                             0x1p-1074,
+                             -0x1p-1060,
+                             0x1.fffffffffffffp+1023};
   char field[16];
   for (double v : specials) rtl::convert::encode_exponential(v, field, 16, 8, 1);
   for (const char* text : {"1.0E+999", "1.0E-330", "4.9E-324", "NAN", "-INFINITY", "1.8E+308", "0.0"}) {
@@ -72,7 +77,8 @@ TEST(Startup, WindowWaitsOnlyWhenItIsTheProgramsOwn) {
       {1, true, true, false},    // the window is being closed, or control-C
   };
   for (const Row& r : rows) {
-    EXPECT_EQ(rtl::platform::window_waits_for_enter(r.programs, r.input_is_console, r.event), r.waits) << r.programs;
+    EXPECT_EQ(rtl::platform::window_waits_for_enter(r.programs, r.input_is_console, r.event), r.waits)
+        << r.programs;
   }
 }
 

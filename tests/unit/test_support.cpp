@@ -1,4 +1,5 @@
 #include "test_support.h"
+
 #include "rtl/options.h"
 
 #if defined(_WIN32)
@@ -170,8 +171,9 @@ FatalRoad::FatalRoad() : path_(temp_path("stderr")) {
   fflush(stderr);
 #if defined(_WIN32)
   saved_stderr_ = reinterpret_cast<std::intptr_t>(GetStdHandle(STD_ERROR_HANDLE));
-  HANDLE file = CreateFileA(path_.c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
-                            nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+  HANDLE file =
+      CreateFileA(path_.c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                  nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
   SetStdHandle(STD_ERROR_HANDLE, file);
 #else
   saved_stderr_ = dup(2);
@@ -204,7 +206,8 @@ std::string FatalRoad::error_output() const { return read_file(path_); }
 
 std::string system_error_line(int code) {
   char text[1100];
-  std::size_t n = rtl::platform::system_error_text(static_cast<rtl::platform::SysError>(code), text, sizeof text);
+  std::size_t n =
+      rtl::platform::system_error_text(static_cast<rtl::platform::SysError>(code), text, sizeof text);
   std::string line = "rtl: " + std::string(text, n);
   // Standard error shows every LF as CR LF.
   std::string shown;

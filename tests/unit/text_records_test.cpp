@@ -1,10 +1,10 @@
 // Which header records announce text records, and how many.
+#include "driver/text_records.h"
+
 #include <gtest/gtest.h>
 
 #include <cstring>
 #include <limits>
-
-#include "driver/text_records.h"
 
 namespace {
 
@@ -19,8 +19,8 @@ TEST(TextRecords, AnnouncedByHeaders) {
   const Row rows[] = {
       {"DATE", {1, 0, 4, 72}, 4},
       {"TEXT", {1, 0, 1, 1}, 1},
-      {"TEXT", {1, 0, 0, 72}, 0},    // no record announced
-      {"TEXT", {1, 0, 3, 0}, 0},     // NBYTE 1..72
+      {"TEXT", {1, 0, 0, 72}, 0},  // no record announced
+      {"TEXT", {1, 0, 3, 0}, 0},   // NBYTE 1..72
       {"TEXT", {1, 0, 3, 73}, 0},
       {"TEXT", {1, 0, 1.5, 72}, 0},  // a count that is not whole
       {"TEXT", {1.5, 0, 3, 72}, 0},  // nor any other field

@@ -1,16 +1,16 @@
 // The unit table, connection settings, name resolution and release.
-#include <gtest/gtest.h>
+#include "rtl/units.h"
 
-#include <filesystem>
+#include <gtest/gtest.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <cstring>
+#include <filesystem>
 #include <string>
 
-#include "test_support.h"
 #include "rtl/io.h"
-#include "rtl/units.h"
+#include "test_support.h"
 
 namespace {
 
@@ -97,8 +97,12 @@ TEST(Units, RefusedRequests) {
 
 TEST(Units, SettingsIgnoreCaseAndTrailingBlanks) {
   std::string path = test::temp_path("settings");
-  EXPECT_EQ(connect(43, {.name = path.c_str(), .status = "unknown", .access = "Sequential  ", .form = "FORMATTED  ",
-                         .blank = "zero", .share = "DenyNone"}),
+  EXPECT_EQ(connect(43, {.name = path.c_str(),
+                         .status = "unknown",
+                         .access = "Sequential  ",
+                         .form = "FORMATTED  ",
+                         .blank = "zero",
+                         .share = "DenyNone"}),
             0);
   rtl::Unit* u = rtl::find_unit(43, false);
   ASSERT_NE(u, nullptr);
@@ -111,11 +115,12 @@ TEST(Units, SettingsIgnoreCaseAndTrailingBlanks) {
 
 TEST(Units, NamesWindowsKeepsForDevices) {
   const std::pair<const char*, bool> rows[] = {
-      {"COM5", true},       {"lpt1.txt", true},   {"sub\\com1.fem", true}, {"c:/x/Aux.dat", true},
-      {"nul", true},        {"LPT0", true},       {"COM10", false},         {"COMA", false},
-      {"console.txt", false}, {"lpt1x.txt", false}, {"CONOUT$", false},     {"com1\\data.fem", false},
+      {"COM5", true},         {"lpt1.txt", true},   {"sub\\com1.fem", true}, {"c:/x/Aux.dat", true},
+      {"nul", true},          {"LPT0", true},       {"COM10", false},        {"COMA", false},
+      {"console.txt", false}, {"lpt1x.txt", false}, {"CONOUT$", false},      {"com1\\data.fem", false},
   };
-  for (const auto& [name, reserved] : rows) EXPECT_EQ(rtl::platform::reserved_device_name(name), reserved) << name;
+  for (const auto& [name, reserved] : rows)
+    EXPECT_EQ(rtl::platform::reserved_device_name(name), reserved) << name;
 }
 
 TEST(Units, NamesResolveToAbsolutePaths) {

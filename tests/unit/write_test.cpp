@@ -5,12 +5,12 @@
 #include <cstring>
 #include <string>
 
-#include "test_support.h"
 #include "driver/driver.h"
 #include "driver/layouts.h"
 #include "rtl/io.h"
 #include "rtl/platform/platform.h"
 #include "rtl/unit_io.h"
+#include "test_support.h"
 
 namespace {
 
@@ -32,32 +32,47 @@ TEST(Write, WalkRules) {
   };
   const std::string name256 = "data.fem" + std::string(248, ' ');
   const Row rows[] = {
-      {"summary of 0", "(/,I6,A,/)", {out_datum(0), out_datum(" lines with found")},
+      {"summary of 0",
+       "(/,I6,A,/)",
+       {out_datum(0), out_datum(" lines with found")},
        "\r\n     0 lines with found\r\n\r\n"},
-      {"summary of 999999", "(/,I6,A,/)", {out_datum(999999), out_datum(" lines with found")},
+      {"summary of 999999",
+       "(/,I6,A,/)",
+       {out_datum(999999), out_datum(" lines with found")},
        "\r\n999999 lines with found\r\n\r\n"},
-      {"an integer that does not fit shows asterisks", "(/,I6,A,/)",
-       {out_datum(1000000), out_datum(" lines with found")}, "\r\n****** lines with found\r\n\r\n"},
+      {"an integer that does not fit shows asterisks",
+       "(/,I6,A,/)",
+       {out_datum(1000000), out_datum(" lines with found")},
+       "\r\n****** lines with found\r\n\r\n"},
       {"the minus sign stands beside the digits", "(I5)", {out_datum(-1)}, "   -1\r\n"},
       {"the most negative integer", "(I12)", {out_datum(INT32_MIN)}, " -2147483648\r\n"},
-      {"a name keeps its trailing blanks", "(A,1P,4E16.8)",
+      {"a name keeps its trailing blanks",
+       "(A,1P,4E16.8)",
        {out_datum("GRID    "), out_datum(1.0), out_datum(-1.0), out_datum(0.0), out_datum(123.456)},
        "GRID      1.00000000E+00 -1.00000000E+00  0.00000000E+00  1.23456000E+02\r\n"},
       {"a prompt of no characters", "(' ',A,$)", {out_datum("")}, " "},
-      {"the failure record of the input question is written whole", "(A,A)",
-       {out_datum(" Nonexisting file :"), out_datum(name256)}, " Nonexisting file :" + name256 + "\r\n"},
-      {"and of the output question", "(A,A)", {out_datum(" Cannot Open  :"), out_datum(name256)},
+      {"the failure record of the input question is written whole",
+       "(A,A)",
+       {out_datum(" Nonexisting file :"), out_datum(name256)},
+       " Nonexisting file :" + name256 + "\r\n"},
+      {"and of the output question",
+       "(A,A)",
+       {out_datum(" Cannot Open  :"), out_datum(name256)},
        " Cannot Open  :" + name256 + "\r\n"},
       {"a move that nothing follows does not lengthen the record", "('ab',TR5)", {}, "ab\r\n"},
       {"a move that something follows leaves blanks", "('ab',TR3,'c')", {}, "ab   c\r\n"},
       {"nor does a move that only an empty text follows", "('ab',TR3,'')", {}, "ab\r\n"},
-      {"text after the last field is still written", "(TR5,'ERROR CODE =',I5,'  (SYSTEM PARAMETER)')",
-       {out_datum(29)}, "     ERROR CODE =   29  (SYSTEM PARAMETER)\r\n"},
+      {"text after the last field is still written",
+       "(TR5,'ERROR CODE =',I5,'  (SYSTEM PARAMETER)')",
+       {out_datum(29)},
+       "     ERROR CODE =   29  (SYSTEM PARAMETER)\r\n"},
       {"the walk stops at a field without an item", "('a',I3,'b')", {}, "a\r\n"},
       {"Aw wider than the item right-aligns it", "(A6)", {out_datum("ab")}, "    ab\r\n"},
       {"Aw narrower than the item cuts it", "(A2)", {out_datum("abcdef")}, "ab\r\n"},
       {"a record end on an empty record gives an empty record", "(/,/)", {}, "\r\n\r\n\r\n"},
-      {"the scale factor holds for the fields after it only", "(E16.8,1P,E16.8)", {out_datum(1.0), out_datum(1.0)},
+      {"the scale factor holds for the fields after it only",
+       "(E16.8,1P,E16.8)",
+       {out_datum(1.0), out_datum(1.0)},
        "  0.10000000E+01  1.00000000E+00\r\n"},
   };
   for (const Row& row : rows) {
@@ -81,9 +96,11 @@ TEST(Write, PromptWriterTakesAtMostEightyCharacters) {
   struct Row {
     std::int32_t length;
     std::string bytes;
-  } rows[] = {{-5, " "}, {0, " "}, {3, " qqq"}, {80, " " + std::string(80, 'q')}, {100, " " + std::string(80, 'q')}};
+  } rows[] = {
+      {-5, " "}, {0, " "}, {3, " qqq"}, {80, " " + std::string(80, 'q')}, {100, " " + std::string(80, 'q')}};
   for (const Row& row : rows) {
-    EXPECT_EQ(test::written_by(kUnit, [&] { quil::write_prompt(kUnit, long_text.c_str(), row.length); }), row.bytes);
+    EXPECT_EQ(test::written_by(kUnit, [&] { quil::write_prompt(kUnit, long_text.c_str(), row.length); }),
+              row.bytes);
   }
 }
 
@@ -114,8 +131,8 @@ TEST(Write, DataRecordsAndRecordLengths) {
       rtl::write<kData>(kUnit, "GRID    ", v[0], v[1], v[2], v[3]);
       rtl::write<kMoved>(kUnit);
     });
-    std::string walked = walk(kData, {out_datum("GRID    "), out_datum(v[0]), out_datum(v[1]), out_datum(v[2]),
-                                      out_datum(v[3])});
+    std::string walked = walk(
+        kData, {out_datum("GRID    "), out_datum(v[0]), out_datum(v[1]), out_datum(v[2]), out_datum(v[3])});
     EXPECT_EQ(fast, walked + std::string(70, ' ') + "x\r\n");
   }
   std::string path = test::temp_path("recl");
@@ -139,8 +156,8 @@ TEST(Write, DataRecordsAndRecordLengths) {
       status = e.status;
     }
     EXPECT_EQ(status, static_cast<int>(0xC0000042u));
-    EXPECT_EQ(road.error_output(), "rtl: severe (66): output statement overflows record, unit 41, file " + path +
-                                       "\r\r\n");
+    EXPECT_EQ(road.error_output(),
+              "rtl: severe (66): output statement overflows record, unit 41, file " + path + "\r\r\n");
   }
 }
 
