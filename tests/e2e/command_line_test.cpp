@@ -18,8 +18,6 @@
 namespace e2e {
 namespace {
 
-std::string sample(const std::string& name) { return read_file(std::string(QUIL_SAMPLES) + "/" + name); }
-
 // The names in a folder, sorted, so that a test sees every file a run left behind.
 std::string listing(const std::string& folder) {
   std::vector<std::string> names;

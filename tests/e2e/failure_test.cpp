@@ -277,10 +277,15 @@ TEST(Failure, DebuggerRoad) {
        169,
        0},
   };
+  bool untried = false;
   for (Row& row : rows) {
     SCOPED_TRACE(row.what);
     // A tracer of Wine's process is no Windows debugger: the program never sees one attached.
-    if (row.traced && (!tracer || windows_program())) continue;
+    if (row.traced && windows_program()) continue;
+    if (row.traced && !tracer) {
+      untried = true;
+      continue;
+    }
     row.env.push_back("RTL_DISABLE_STACK_TRACE=1");
     std::string program = row.args.empty() ? program_under_test() : probe_program();
     if (row.traced) row.args.insert(row.args.begin(), {"-f", "-o", "/dev/null", program});
@@ -289,6 +294,7 @@ TEST(Failure, DebuggerRoad) {
     EXPECT_EQ(r.status, row.status);
     EXPECT_EQ(r.signal, row.signal);
   }
+  if (untried) GTEST_SKIP() << "strace is missing: the rows under a tracer did not run";
 }
 
 TEST(Failure, IgnoredExceptionsGoToTheSystem) {
@@ -344,16 +350,21 @@ TEST(Failure, DriverThatReturnsEndsWithZero) {
 }
 
 // Start-up switches change nothing on the console of a normal run.
+// Every switch that shapes reports is on, and a normal run still writes no line of report anywhere: not on
+// standard error, not in the diagnostic log, not in the file that standard error would go to.
 TEST(Failure, NormalRunIsSilent) {
   TempDir dir;
   write_file(dir.file("in.fem"), kRecord);
-  for (const char* env : {"RTL_NOERROR_DIALOGS=0", "RTL_NOERROR_DIALOGS=1", "RTL_RUN_FLAWED_FDIV=yes"}) {
-    SCOPED_TRACE(env);
-    Result r = run({.input = "in.fem\nout.fem\n", .env = {env}, .cwd = dir.path()});
-    EXPECT_EQ(r.out, banner() + kInputPrompt + kOutputPrompt + summary(1));
-    EXPECT_EQ(r.err, "");
-    EXPECT_EQ(r.status, 0);
-  }
+  Result r = run({.input = "in.fem\nout.fem\n",
+                  .env = {"RTL_DIAGNOSTIC_LOG_FILE=" + dir.file("log"), "RTL_UNIT0=" + dir.file("err"),
+                          "RTL_ENABLE_VERBOSE_STACK_TRACE=1", "RTL_NOERROR_DIALOGS=1",
+                          "RTL_RUN_FLAWED_FDIV=yes", "RTL_BUFFERED=1"},
+                  .cwd = dir.path()});
+  EXPECT_EQ(r.out, banner() + kInputPrompt + kOutputPrompt + summary(1));
+  EXPECT_EQ(r.err, "");
+  EXPECT_EQ(r.status, 0);
+  EXPECT_FALSE(file_exists(dir.file("log")));
+  EXPECT_FALSE(file_exists(dir.file("err")));
 }
 
 }  // namespace

@@ -255,6 +255,8 @@ std::string read_file(const std::string& path) {
   return s.str();
 }
 
+std::string sample(const std::string& name) { return read_file(std::string(QUIL_SAMPLES) + "/" + name); }
+
 bool file_exists(const std::string& path) { return access(path.c_str(), F_OK) == 0; }
 
 void write_file(const std::string& path, const std::string& data) {

@@ -78,6 +78,8 @@ class TempDir {
 };
 
 std::string read_file(const std::string& path);
+// A sample model or its repaired form, as the samples folder holds it.
+std::string sample(const std::string& name);
 bool file_exists(const std::string& path);
 void write_file(const std::string& path, const std::string& data);
 

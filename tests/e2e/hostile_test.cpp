@@ -24,8 +24,6 @@ std::string times(const std::string& s, int n) {
   return r;
 }
 
-std::string sample(const char* name) { return read_file(std::string(QUIL_SAMPLES) + "/" + name); }
-
 // The program under test in a shell, so that a redirection or a limit can be set around it.
 Options in_shell(Options o, const std::string& before, const std::string& redirections) {
   o.program = "/bin/bash";

@@ -103,8 +103,8 @@ TEST(Repair, SampleFilesByteForByte) {
   for (const char* sample : {"plate", "text-records"}) {
     SCOPED_TRACE(sample);
     TempDir dir;
-    Result r = repair(dir, read_file(std::string(QUIL_SAMPLES) + "/" + sample + ".fem"));
-    const std::string expected = read_file(std::string(QUIL_SAMPLES) + "/" + sample + ".repaired.fem");
+    Result r = repair(dir, e2e::sample(std::string(sample) + ".fem"));
+    const std::string expected = e2e::sample(std::string(sample) + ".repaired.fem");
     EXPECT_EQ(read_file(dir.file("out.fem")), expected);
     EXPECT_EQ(r.out, banner() + kInputPrompt + kOutputPrompt + summary(count_lines(expected)));
   }
@@ -155,12 +155,12 @@ TEST(Repair, BinaryGarbageIsCopiedLineByLine) {
 
 TEST(Repair, BufferedOutputWritesTheSameBytes) {
   TempDir dir;
-  std::string input = read_file(std::string(QUIL_SAMPLES) + "/plate.fem");
+  std::string input = sample("plate.fem");
   write_file(dir.file("in.fem"), input);
   write_file(dir.file("out.fem"), std::string(100000, 'o'));
   Result r = run({.input = "in.fem\nout.fem\n", .env = {"RTL_BUFFERED=yes"}, .cwd = dir.path()});
   EXPECT_EQ(r.status, 0);
-  EXPECT_EQ(read_file(dir.file("out.fem")), read_file(std::string(QUIL_SAMPLES) + "/plate.repaired.fem"));
+  EXPECT_EQ(read_file(dir.file("out.fem")), sample("plate.repaired.fem"));
 }
 
 }  // namespace

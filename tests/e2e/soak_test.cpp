@@ -1,5 +1,5 @@
-// Two million generated lines through the real program: one output record per input line, each 72
-// characters and CR LF, text records copied, every repaired field starting with a blank.
+// Generated lines through the real program (two million with the slow tests): one output record per input
+// line, each 72 characters and CR LF, text records copied, every repaired field starting with a blank.
 #include <gtest/gtest.h>
 
 #include <cstdlib>
@@ -10,15 +10,21 @@
 namespace e2e {
 namespace {
 
-TEST(Soak, TwoMillionLines) {
+TEST(Soak, GeneratedLines) {
   TempDir dir;
+#if defined(QUIL_SLOW_TESTS)
   const long lines = 2000000;
+#else
+  const long lines = 200000;
+#endif
   std::string generate =
       std::string(QUIL_GENERATOR) + " " + std::to_string(lines) + " > " + dir.file("in.fem");
   ASSERT_EQ(std::system(generate.c_str()), 0);
   Result r = run({.input = "in.fem\nout.fem\n", .cwd = dir.path()});
   ASSERT_EQ(r.status, 0) << r.err;
-  EXPECT_EQ(r.out, banner() + kInputPrompt + kOutputPrompt + "\r\n****** lines with found\r\n\r\n");
+  EXPECT_EQ(r.out,
+            banner() + kInputPrompt + kOutputPrompt +
+                (lines > 999999 ? "\r\n****** lines with found\r\n\r\n" : summary(static_cast<int>(lines))));
 
   std::ifstream in(dir.file("in.fem"), std::ios::binary);
   std::ifstream out(dir.file("out.fem"), std::ios::binary);

@@ -10,8 +10,6 @@
 namespace e2e {
 namespace {
 
-std::string sample(const std::string& name) { return read_file(std::string(QUIL_SAMPLES) + "/" + name); }
-
 TEST(UsersNames, LettersOutsideAscii) {
   TempDir dir;
   mkdir(dir.file("mod\xc3\xa8le").c_str(), 0755);

@@ -103,8 +103,7 @@ bool failed_since(int failures) { return failures_so_far() != failures; }
 TEST(FaultSweep, EveryCallOfEveryKind) {
   int failures = 0;
   const auto start = std::chrono::steady_clock::now();
-  Sweep sample{read_file(std::string(QUIL_SAMPLES) + "/plate.fem"),
-               read_file(std::string(QUIL_SAMPLES) + "/plate.repaired.fem"), 1};
+  Sweep sample{e2e::sample("plate.fem"), e2e::sample("plate.repaired.fem"), 1};
   const Result generated = run({.program = QUIL_GENERATOR, .args = {"3000", "11", "300"}});
   Sweep larger{generated.out, "", 50};
   {
@@ -184,10 +183,8 @@ TEST(FaultSweep, AnEventAndAFailedReadEndTheRunOnce) {
 // original is the original, and no temporary file is left.
 TEST(FaultSweep, InPlaceLeavesEveryFileWholeOrRepaired) {
   const std::string names[] = {"a.fem", "b.fem"};
-  const std::string originals[] = {read_file(std::string(QUIL_SAMPLES) + "/plate.fem"),
-                                   read_file(std::string(QUIL_SAMPLES) + "/text-records.fem")};
-  const std::string repaired[] = {read_file(std::string(QUIL_SAMPLES) + "/plate.repaired.fem"),
-                                  read_file(std::string(QUIL_SAMPLES) + "/text-records.repaired.fem")};
+  const std::string originals[] = {sample("plate.fem"), sample("text-records.fem")};
+  const std::string repaired[] = {sample("plate.repaired.fem"), sample("text-records.repaired.fem")};
   int runs = 0;
   std::string by_kind;
   for (const char* kind :

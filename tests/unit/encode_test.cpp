@@ -218,10 +218,10 @@ double random_double(std::mt19937_64& rng) {
 }
 
 TEST(Encode, AgreesWithReferenceAndReadsBack) {
-#if defined(QUIL_SANITIZE)
-  const long count = 1000000;
-#else
+#if defined(QUIL_SLOW_TESTS)
   const long count = 10000000;
+#else
+  const long count = 1000000;
 #endif
   std::mt19937_64 rng(20261207);
   long checked = 0;

@@ -221,12 +221,7 @@ TEST(Read, EndOfFileWithOnlyAnErrorHandlerIsReported) {
 
 // The step back needs a file that can be positioned.
 TEST(Read, StepBackOnAStreamIsRefused) {
-  rtl::ConnectRequest req;
-  static const char kNull[] = "NUL";
-  req.name = kNull;
-  req.name_length = 3;
-  req.return_errors = true;
-  ASSERT_EQ(rtl::connect(kUnit, req), 0);
+  ASSERT_EQ(test::connect_named(kUnit, "NUL"), 0);
   EXPECT_EQ(rtl::backspace(kUnit, true), 264);
   rtl::release(kUnit);
 }
