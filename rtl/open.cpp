@@ -92,14 +92,14 @@ struct Target {
   std::string_view name;  // the unit's name, and the one a report shows
   char full[kLongestPath + 2];
   char default_name[32];
+  platform::EnvValue variable;  // RTL_UNITn
 };
 
 // The name a connection without one takes: RTL_UNITn, else the unit's own default.
 std::string_view default_name(const Unit& unit, Target* t) {
   char variable[32];
   std::snprintf(variable, sizeof variable, "RTL_UNIT%d", unit.number);
-  std::string_view name;
-  if (platform::get_env(variable, &name)) return name.substr(0, kMaxNameLength);
+  if (platform::get_env(variable, &t->variable)) return t->variable.view().substr(0, kMaxNameLength);
   struct Standard {
     std::int32_t unit;
     const char* name;

@@ -13,8 +13,9 @@
 namespace rtl {
 
 bool switch_on(std::string_view name) {
-  std::string_view value;
-  if (!platform::get_env(name, &value) || value.empty()) return false;
+  platform::EnvValue env;
+  if (!platform::get_env(name, &env) || env.length == 0) return false;
+  const std::string_view value = env.view();
   char c = value.front();
   if (c == 't' || c == 'T' || c == 'y' || c == 'Y') return true;
   bool non_zero = false;
@@ -33,7 +34,7 @@ const RuntimeOptions& runtime_options() { return g_options; }
 
 void read_runtime_options() {
   RuntimeOptions o;
-  std::string_view value;
+  platform::EnvValue value;
   o.buffered_given = platform::get_env("RTL_BUFFERED", &value);
   o.buffered = switch_on("RTL_BUFFERED");
   o.disable_display = switch_on("RTL_DISABLE_DIAGNOSTIC_DISPLAY");

@@ -32,14 +32,10 @@ std::atomic<bool> g_debug_exception_raised{false};
 // Before the first line on standard error, once per process, RTL_UNIT0 may send that stream to a file.
 void redirect_error_stream_once() {
   if (g_error_stream_redirected.exchange(true)) return;
-  std::string_view name;
-  if (!platform::get_env("RTL_UNIT0", &name) || name.empty()) return;
-  char path[4096];
-  if (name.size() >= sizeof path) return;
-  std::memcpy(path, name.data(), name.size());
-  path[name.size()] = '\0';
+  platform::EnvValue name;
+  if (!platform::get_env("RTL_UNIT0", &name) || name.length == 0) return;
   // A file that cannot be opened leaves standard error as it was, so no later report is lost.
-  platform::redirect_standard_error(path);
+  platform::redirect_standard_error(name.text);
 }
 
 // Text mode: every LF reaches the stream as CR LF.
@@ -130,15 +126,9 @@ std::size_t expand(const char* tmpl, std::int32_t number, std::string_view text,
 }
 
 void write_report(std::string_view report) {
-  std::string_view log;
-  if (platform::get_env("RTL_DIAGNOSTIC_LOG_FILE", &log) && !log.empty()) {
-    char path[4096];
-    if (log.size() < sizeof path) {
-      std::memcpy(path, log.data(), log.size());
-      path[log.size()] = '\0';
-      write_translated(path, report);
-    }
-  }
+  platform::EnvValue log;
+  if (platform::get_env("RTL_DIAGNOSTIC_LOG_FILE", &log) && log.length > 0)
+    write_translated(log.text, report);
   if (runtime_options().disable_display) return;
   redirect_error_stream_once();
   write_translated(nullptr, report);

@@ -10,4 +10,19 @@ namespace rtl::platform {
 // console event, or a failure.
 ReadStatus status_of_read_error(int error);
 
+// One open as asked, no retry: for reading and writing (for reading only with read_existing).
+OpenResult open_once(const char* name, Creation creation, Sharing sharing);
+// Whether a refusal of that open leaves a read-only open worth trying (no access, a held or protected file).
+bool read_only_may_succeed(SysError error);
+
+// Whether a console event has arrived and is not yet handled.
+bool console_event_pending();
+
+// The registers saved with the processor exception being handled; returns how many, 0 when none.
+struct RegisterValue {
+  const char* name;
+  std::uint64_t value;
+};
+int exception_register_values(RegisterValue* out, int capacity);
+
 }  // namespace rtl::platform

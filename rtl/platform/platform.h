@@ -146,8 +146,15 @@ bool lines_end_with_lf();
 // Replaces the program's arguments by their UTF-8 form where the system hands them over in another.
 void utf8_arguments(int* argc, char*** argv);
 
-// An environment variable, its name matched without regard to case; the first match wins.
-bool get_env(std::string_view name, std::string_view* value);
+// An environment variable's value, held by the caller (UTF-8, at most 4,096 bytes).
+struct EnvValue {
+  char text[4097];
+  std::size_t length = 0;
+  std::string_view view() const { return {text, length}; }
+};
+// An environment variable, its name matched without regard to case; the first match wins. False when
+// it is not set, or its value is longer than an EnvValue holds.
+bool get_env(std::string_view name, EnvValue* value);
 
 // The platform's text for an error code, ending with a line end; returns its length, 0 if there is none.
 std::size_t system_error_text(SysError code, char* out, std::size_t capacity);

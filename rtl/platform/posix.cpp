@@ -118,7 +118,9 @@ OpenResult refused(int err) {
 }  // namespace
 
 // POSIX has no mandatory share modes: the sharing setting is checked as text and asks for nothing here.
-OpenResult open_file(const char* name, Creation creation, Sharing) {
+bool read_only_may_succeed(SysError error) { return lacks_access(static_cast<int>(error)); }
+
+OpenResult open_once(const char* name, Creation creation, Sharing) {
   int flags = O_RDWR | O_NOCTTY;
   switch (creation) {
     case Creation::open_existing:
@@ -143,14 +145,7 @@ OpenResult open_file(const char* name, Creation creation, Sharing) {
     result.pipe = true;
     return result;
   }
-  int fd = open_retrying(name, flags);
-  if (fd < 0 && lacks_access(errno)) {
-    const int first = errno;
-    // Subtle: a read-only retry must not create or cut the file; it exists or the first open said so.
-    fd = open_retrying(name, O_RDONLY | O_NOCTTY);
-    if (fd < 0) return refused(first);
-    result.read_only = true;
-  }
+  const int fd = open_retrying(name, flags);
   if (fd < 0) return refused(errno);
   // A directory opens for reading, but it holds no records: refuse it as the system refuses writing it.
   if (fstat(fd, &st) == 0 && S_ISDIR(st.st_mode)) {

@@ -42,13 +42,16 @@ void end_by_broken_pipe() {
 // The arguments are the bytes the caller gave: names in the system's own encoding.
 void utf8_arguments(int*, char***) {}
 
-bool get_env(std::string_view name, std::string_view* value) {
+bool get_env(std::string_view name, EnvValue* value) {
   for (char** e = environ; e != nullptr && *e != nullptr; ++e) {
     const char* entry = *e;
     const char* eq = strchr(entry, '=');
     if (eq == nullptr || static_cast<std::size_t>(eq - entry) != name.size()) continue;
     if (strncasecmp(entry, name.data(), name.size()) != 0) continue;
-    *value = std::string_view(eq + 1);
+    const std::size_t length = strlen(eq + 1);
+    if (length >= sizeof value->text) return false;
+    memcpy(value->text, eq + 1, length + 1);
+    value->length = length;
     return true;
   }
   return false;
@@ -91,13 +94,6 @@ void hold_own_window_before_the_end(bool) {}
 void exit_process(int status) {
   fflush(nullptr);
   _exit(status & 0xFF);
-}
-
-void abnormal_termination() {
-  static const char text[] = "\r\nabnormal program termination\r\n";
-  write_all(Handle{2}, text, sizeof text - 1);
-  fflush(nullptr);
-  _exit(3);
 }
 
 int capture_stack(void** frames, int max_frames) {
@@ -228,13 +224,8 @@ void end_by_console_event(int event) {
   _exit(128 + sig);
 }
 
-bool console_event_arriving(unsigned wait_milliseconds) {
-  if (g_console_handler == nullptr) return false;
-  for (unsigned waited = 0;; ++waited) {
-    if (g_console_signal_taken.load() || console_signal_pending()) return true;
-    if (waited >= wait_milliseconds) return false;
-    sleep_milliseconds(1);
-  }
+bool console_event_pending() {
+  return g_console_handler != nullptr && (g_console_signal_taken.load() || console_signal_pending());
 }
 
 bool install_console_event_handler(void (*handler)(int event), bool (*on_arrival)(int event)) {
@@ -337,9 +328,9 @@ void* exception_address() {
 #endif
 }
 
-std::size_t exception_registers(char* out, std::size_t capacity) {
-  if (!g_have_exception_state.load() || capacity == 0) return 0;
-  std::size_t n = 0;
+int exception_register_values(RegisterValue* out, int capacity) {
+  if (!g_have_exception_state.load()) return 0;
+  int n = 0;
 #if defined(__x86_64__)
   static const struct {
     const char* name;
@@ -349,10 +340,8 @@ std::size_t exception_registers(char* out, std::size_t capacity) {
                     {"R9", REG_R9},   {"R10", REG_R10}, {"R11", REG_R11}, {"R12", REG_R12}, {"R13", REG_R13},
                     {"R14", REG_R14}, {"R15", REG_R15}, {"EFL", REG_EFL}};
   for (const auto& r : kRegisters) {
-    int k = snprintf(out + n, capacity - n, "%-3s = %016llX\n", r.name,
-                     static_cast<unsigned long long>(g_exception_state.gregs[r.index]));
-    if (k < 0 || static_cast<std::size_t>(k) >= capacity - n) break;
-    n += static_cast<std::size_t>(k);
+    if (n == capacity) break;
+    out[n++] = {r.name, static_cast<std::uint64_t>(g_exception_state.gregs[r.index])};
   }
 #endif
   return n;

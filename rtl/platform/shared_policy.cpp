@@ -1,5 +1,9 @@
-// What both backends decide alike: names that Windows keeps for its devices, and when a window of its
-// own waits before it closes.
+// What both backends decide alike: the read-only retry, names that Windows keeps for its devices, when a
+// window of its own waits before it closes, how long a console event is waited for, the register dump
+// and the abnormal termination. The backends hold only the system's calls.
+#include <cstdio>
+
+#include "rtl/platform/backend.h"
 #include "rtl/platform/platform.h"
 
 namespace rtl::platform {
@@ -22,6 +26,45 @@ bool reserved_device_name(std::string_view name) {
 
 bool window_waits_for_enter(unsigned programs_on_console, bool input_is_console, bool console_event) {
   return programs_on_console == 1 && input_is_console && !console_event;
+}
+
+OpenResult open_file(const char* name, Creation creation, Sharing sharing) {
+  const OpenResult first = open_once(name, creation, sharing);
+  if (first.refusal == OpenRefusal::none || creation == Creation::read_existing ||
+      !read_only_may_succeed(first.error)) {
+    return first;
+  }
+  // Subtle: the read-only retry never creates or cuts a file: it exists, or the first open said so.
+  // When it fails too, the first refusal is the one that stands.
+  const OpenResult again = open_once(name, Creation::read_existing, sharing);
+  return again.refusal == OpenRefusal::none ? again : first;
+}
+
+bool console_event_arriving(unsigned wait_milliseconds) {
+  for (unsigned waited = 0;; ++waited) {
+    if (console_event_pending()) return true;
+    if (waited >= wait_milliseconds) return false;
+    sleep_milliseconds(1);
+  }
+}
+
+std::size_t exception_registers(char* out, std::size_t capacity) {
+  RegisterValue values[32];
+  const int count = exception_register_values(values, 32);
+  std::size_t n = 0;
+  for (int i = 0; i < count && capacity > 0; ++i) {
+    const int k = std::snprintf(out + n, capacity - n, "%-3s = %016llX\n", values[i].name,
+                                static_cast<unsigned long long>(values[i].value));
+    if (k < 0 || static_cast<std::size_t>(k) >= capacity - n) break;
+    n += static_cast<std::size_t>(k);
+  }
+  return n;
+}
+
+void abnormal_termination() {
+  static const char text[] = "\r\nabnormal program termination\r\n";
+  write_all(standard_handle(StdStream::error), text, sizeof text - 1);
+  exit_process(3);
 }
 
 }  // namespace rtl::platform

@@ -179,7 +179,12 @@ Handle standard_handle(StdStream stream) {
 // transfer on it fails.
 void reserve_standard_handles() {}
 
-OpenResult open_file(const char* given, Creation creation, Sharing sharing) {
+bool read_only_may_succeed(SysError error) {
+  // A file that another program holds open, letting others only read it, can still be read.
+  return error == ERROR_ACCESS_DENIED || error == ERROR_WRITE_PROTECT || error == ERROR_SHARING_VIOLATION;
+}
+
+OpenResult open_once(const char* given, Creation creation, Sharing sharing) {
   std::wstring name;
   if (!system_name(given, &name)) return refused(ERROR_INVALID_NAME);
   // Windows' own tools cannot open or delete a file named for one of its devices: never make one.
@@ -204,19 +209,8 @@ OpenResult open_file(const char* given, Creation creation, Sharing sharing) {
   result.read_only = reading;
   HANDLE h = CreateFileW(name.c_str(), reading ? GENERIC_READ : GENERIC_READ | GENERIC_WRITE, share, nullptr,
                          disposition, FILE_ATTRIBUTE_NORMAL, nullptr);
-  if (h == INVALID_HANDLE_VALUE) {
-    const DWORD first = GetLastError();
-    // A file that another program holds open, letting others only read it, can still be read.
-    if (reading ||
-        (first != ERROR_ACCESS_DENIED && first != ERROR_WRITE_PROTECT && first != ERROR_SHARING_VIOLATION)) {
-      return refused(first);
-    }
-    // Subtle: the read-only retry never creates a file; it exists or the first open said so.
-    h = CreateFileW(name.c_str(), GENERIC_READ, share, nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL,
-                    nullptr);
-    if (h == INVALID_HANDLE_VALUE) return refused(first);
-    result.read_only = true;
-  } else if (creation == Creation::replace && GetFileType(h) == FILE_TYPE_DISK) {
+  if (h == INVALID_HANDLE_VALUE) return refused(GetLastError());
+  if (creation == Creation::replace && GetFileType(h) == FILE_TYPE_DISK) {
     SetEndOfFile(h);
   }
   result.handle = ours(h);

@@ -43,25 +43,19 @@ void utf8_arguments(int* argc, char*** argv) {
   *argv = args;
 }
 
-bool get_env(std::string_view name, std::string_view* value) {
-  // Values live in a small ring of buffers: a caller uses a value before it asks for many more. A value
-  // (a unit's file name) is UTF-8, as every name inside the program.
-  static thread_local char values[4][32768];
-  static thread_local int next = 0;
+bool get_env(std::string_view name, EnvValue* value) {
   wchar_t variable[256];
   if (name.size() >= 256) return false;
   for (std::size_t i = 0; i < name.size(); ++i) variable[i] = static_cast<unsigned char>(name[i]);
   variable[name.size()] = L'\0';
-  static thread_local wchar_t wide[32768];
-  const DWORD n = GetEnvironmentVariableW(variable, wide, 32768);
+  // A value (a unit's file name) is UTF-8 inside the program, as every name.
+  wchar_t wide[4097];
+  const DWORD n = GetEnvironmentVariableW(variable, wide, 4097);
   if (n == 0 && GetLastError() == ERROR_ENVVAR_NOT_FOUND) return false;
-  if (n >= 32768) return false;
-  char* slot = values[next];
-  const std::size_t length = n == 0 ? 0 : to_utf8(wide, n, slot, sizeof values[0]);
-  if (n > 0 && length == 0) return false;
-  next = (next + 1) % 4;
-  *value = std::string_view(slot, length);
-  return true;
+  if (n >= 4097) return false;
+  value->length = n == 0 ? 0 : to_utf8(wide, n, value->text, sizeof value->text);
+  value->text[value->length] = '\0';
+  return n == 0 || value->length > 0;
 }
 
 // In UTF-8 like every other text the program writes: the system's texts are in the user's language.
@@ -99,13 +93,6 @@ void hold_own_window_before_the_end(bool console_event) {
 void exit_process(int status) {
   std::fflush(nullptr);
   ExitProcess(static_cast<UINT>(status));
-}
-
-void abnormal_termination() {
-  static const char text[] = "\r\nabnormal program termination\r\n";
-  write_all(standard_handle(StdStream::error), text, sizeof text - 1);
-  std::fflush(nullptr);
-  ExitProcess(3);
 }
 
 int capture_stack(void** frames, int max_frames) {
@@ -201,14 +188,7 @@ void end_by_console_event(int) {
   ExitProcess(0xC000013Au);
 }
 
-bool console_event_arriving(unsigned wait_milliseconds) {
-  if (g_console_handler == nullptr) return false;
-  for (unsigned waited = 0;; ++waited) {
-    if (g_console_event_taken.load()) return true;
-    if (waited >= wait_milliseconds) return false;
-    Sleep(1);
-  }
-}
+bool console_event_pending() { return g_console_handler != nullptr && g_console_event_taken.load(); }
 
 namespace {
 ExceptionHandler g_exception_handler = nullptr;
@@ -276,23 +256,18 @@ void raise_debug_exception() {
 
 void* exception_address() { return g_have_exception.load() ? g_exception_record.ExceptionAddress : nullptr; }
 
-std::size_t exception_registers(char* out, std::size_t capacity) {
-  if (!g_have_exception.load() || capacity == 0) return 0;
-  std::size_t n = 0;
+int exception_register_values(RegisterValue* out, int capacity) {
+  if (!g_have_exception.load()) return 0;
+  int n = 0;
 #if defined(_M_X64) || defined(__x86_64__)
   const CONTEXT& c = g_exception_context;
-  const struct {
-    const char* name;
-    DWORD64 value;
-  } registers[] = {{"RIP", c.Rip}, {"RSP", c.Rsp}, {"RBP", c.Rbp},   {"RAX", c.Rax}, {"RBX", c.Rbx},
-                   {"RCX", c.Rcx}, {"RDX", c.Rdx}, {"RSI", c.Rsi},   {"RDI", c.Rdi}, {"R8", c.R8},
-                   {"R9", c.R9},   {"R10", c.R10}, {"R11", c.R11},   {"R12", c.R12}, {"R13", c.R13},
-                   {"R14", c.R14}, {"R15", c.R15}, {"EFL", c.EFlags}};
-  for (const auto& r : registers) {
-    int k = std::snprintf(out + n, capacity - n, "%-3s = %016llX\n", r.name,
-                          static_cast<unsigned long long>(r.value));
-    if (k < 0 || static_cast<std::size_t>(k) >= capacity - n) break;
-    n += static_cast<std::size_t>(k);
+  const RegisterValue registers[] = {
+      {"RIP", c.Rip}, {"RSP", c.Rsp}, {"RBP", c.Rbp}, {"RAX", c.Rax}, {"RBX", c.Rbx}, {"RCX", c.Rcx},
+      {"RDX", c.Rdx}, {"RSI", c.Rsi}, {"RDI", c.Rdi}, {"R8", c.R8},   {"R9", c.R9},   {"R10", c.R10},
+      {"R11", c.R11}, {"R12", c.R12}, {"R13", c.R13}, {"R14", c.R14}, {"R15", c.R15}, {"EFL", c.EFlags}};
+  for (const RegisterValue& r : registers) {
+    if (n == capacity) break;
+    out[n++] = r;
   }
 #endif
   return n;
