@@ -6,7 +6,6 @@
 #include <string_view>
 
 #include "rtl/connect_spec.h"
-#include "rtl/devices.h"
 #include "rtl/io.h"
 #include "rtl/options.h"
 #include "rtl/unit_io.h"
@@ -120,18 +119,18 @@ std::string_view default_name(const Unit& unit, Target* t) {
 }
 
 // A name that stands for a device: the target becomes that device. Returns 0 or the failure number.
-int resolve_device(const DeviceName& d, std::string_view* name, Target* t) {
-  if (d.device == Device::path) {
+int resolve_device(const platform::DeviceName& d, std::string_view* name, Target* t) {
+  if (d.kind == platform::DeviceKind::path) {
     t->kind = TargetKind::device;
     t->device_path = platform::device_path(d.opened_as);
     // A device this machine does not have is refused like a missing file.
     if (t->device_path == nullptr) return 29;
   } else {
     t->kind = TargetKind::standard_stream;
-    t->console = d.device == Device::console;
-    t->stream = d.device == Device::standard_input   ? platform::StdStream::input
-                : d.device == Device::standard_error ? platform::StdStream::error
-                                                     : platform::StdStream::output;
+    t->console = d.kind == platform::DeviceKind::console;
+    t->stream = d.kind == platform::DeviceKind::standard_input   ? platform::StdStream::input
+                : d.kind == platform::DeviceKind::standard_error ? platform::StdStream::error
+                                                                 : platform::StdStream::output;
   }
   if (d.extension_allowed && name->size() > d.name.size()) *name = name->substr(0, d.name.size());
   return 0;
@@ -145,7 +144,7 @@ int resolve_target(const Unit& unit, const ConnectSpec& spec, Target* t) {
   if (!spec.exact_name) {
     while (!name.empty() && name.front() == ' ') name.remove_prefix(1);
     while (!name.empty() && (name.back() == ' ' || name.back() == '\0')) name.remove_suffix(1);
-    const DeviceName* d = t->kind == TargetKind::disk_path ? device_for(name) : nullptr;
+    const platform::DeviceName* d = t->kind == TargetKind::disk_path ? platform::device_for(name) : nullptr;
     if (d != nullptr) {
       if (int rc = resolve_device(*d, &name, t)) return rc;
     }

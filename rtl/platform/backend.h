@@ -15,6 +15,10 @@ OpenResult open_once(const char* name, Creation creation, Sharing sharing);
 // Whether a refusal of that open leaves a read-only open worth trying (no access, a held or protected file).
 bool read_only_may_succeed(SysError error);
 
+// How this system names its devices.
+enum class DeviceNotation { posix, windows };
+DeviceNotation device_notation();
+
 // Whether a console event has arrived and is not yet handled.
 bool console_event_pending();
 

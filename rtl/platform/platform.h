@@ -68,8 +68,18 @@ OpenResult open_pipe(const char* name, bool for_writing);
 // A new file in the temporary directory that disappears when closed; its name is written to `name`.
 OpenResult open_scratch_file(char* name, std::size_t capacity, Sharing sharing);
 
-// The name under which this platform opens a device ("NUL", "PRN", "LPT1" to "LPT4", "COM1" to "COM4"),
-// or nullptr when it has none by that name.
+// The device words of the record layer, in one table with the devices they open on each system.
+enum class DeviceKind { console, standard_output, standard_input, standard_error, path };
+struct DeviceName {
+  std::string_view name;
+  DeviceKind kind;
+  std::string_view opened_as;  // the device that a path kind opens
+  bool extension_allowed;      // "NUL.TXT" is NUL too
+};
+// The device a name without a folder part stands for, or nullptr when it names a file.
+const DeviceName* device_for(std::string_view name);
+// The name under which this system opens a device ("NUL", "PRN", "LPT1" to "LPT4", "COM1" to "COM4"), or
+// nullptr when it has none by that name.
 const char* device_path(std::string_view device);
 
 // Whether Windows keeps the last part of the name, before any extension, for one of its devices (CON,

@@ -184,19 +184,7 @@ OpenResult open_scratch_file(char* name, std::size_t capacity, Sharing) {
   return result;
 }
 
-const char* device_path(std::string_view device) {
-  static constexpr struct {
-    std::string_view name;
-    const char* path;
-  } kDevices[] = {{"NUL", "/dev/null"},   {"PRN", "/dev/lp0"},    {"LPT1", "/dev/lp0"},
-                  {"LPT2", "/dev/lp1"},   {"LPT3", "/dev/lp2"},   {"LPT4", "/dev/lp3"},
-                  {"COM1", "/dev/ttyS0"}, {"COM2", "/dev/ttyS1"}, {"COM3", "/dev/ttyS2"},
-                  {"COM4", "/dev/ttyS3"}};
-  for (const auto& d : kDevices) {
-    if (d.name == device) return d.path;
-  }
-  return nullptr;
-}
+DeviceNotation device_notation() { return DeviceNotation::posix; }
 
 FileIdentity identity(Handle h) {
   struct stat st;

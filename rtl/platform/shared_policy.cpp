@@ -7,6 +7,64 @@
 #include "rtl/platform/platform.h"
 
 namespace rtl::platform {
+namespace {
+
+constexpr DeviceName kDevices[] = {
+    {"CON", DeviceKind::console, {}, true},           {"CONOUT$", DeviceKind::standard_output, {}, false},
+    {"USER", DeviceKind::standard_output, {}, false}, {"CONIN$", DeviceKind::standard_input, {}, false},
+    {"ERR", DeviceKind::standard_error, {}, false},   {"NUL", DeviceKind::path, "NUL", true},
+    {"PRN", DeviceKind::path, "PRN", true},           {"LPT1", DeviceKind::path, "LPT1", false},
+    {"LPT2", DeviceKind::path, "LPT2", false},        {"LPT3", DeviceKind::path, "LPT3", false},
+    {"LPT4", DeviceKind::path, "LPT4", false},        {"COM1", DeviceKind::path, "COM1", true},
+    {"COM2", DeviceKind::path, "COM2", true},         {"COM3", DeviceKind::path, "COM3", true},
+    {"COM4", DeviceKind::path, "COM4", true},         {"AUX", DeviceKind::path, "COM1", true},
+    {"LINE", DeviceKind::path, "COM1", false},
+};
+
+// What each device opens: on POSIX a device file, on Windows the device in the system's own notation, so
+// that it is opened as a device and never as a file.
+constexpr struct {
+  std::string_view device;
+  const char* posix;
+  const char* windows;
+} kDevicePaths[] = {{"NUL", "/dev/null", "\\\\.\\NUL"},    {"PRN", "/dev/lp0", "\\\\.\\PRN"},
+                    {"LPT1", "/dev/lp0", "\\\\.\\LPT1"},   {"LPT2", "/dev/lp1", "\\\\.\\LPT2"},
+                    {"LPT3", "/dev/lp2", "\\\\.\\LPT3"},   {"LPT4", "/dev/lp3", "\\\\.\\LPT4"},
+                    {"COM1", "/dev/ttyS0", "\\\\.\\COM1"}, {"COM2", "/dev/ttyS1", "\\\\.\\COM2"},
+                    {"COM3", "/dev/ttyS2", "\\\\.\\COM3"}, {"COM4", "/dev/ttyS3", "\\\\.\\COM4"}};
+
+bool equal_ignoring_case(std::string_view a, std::string_view b) {
+  if (a.size() != b.size()) return false;
+  for (std::size_t i = 0; i < a.size(); ++i) {
+    char c = a[i];
+    if (c >= 'a' && c <= 'z') c = static_cast<char>(c - 32);
+    if (c != b[i]) return false;
+  }
+  return true;
+}
+
+}  // namespace
+
+const DeviceName* device_for(std::string_view name) {
+  // A name with a folder part is a file in that folder, whatever its last part spells.
+  if (name.find_first_of("/\\") != std::string_view::npos) return nullptr;
+  std::string_view stem = name;
+  const std::size_t dot = name.rfind('.');
+  const bool has_extension = dot != std::string_view::npos && dot + 1 < name.size();
+  if (has_extension) stem = name.substr(0, dot);
+  for (const DeviceName& d : kDevices) {
+    if (equal_ignoring_case(name, d.name)) return &d;
+    if (has_extension && d.extension_allowed && equal_ignoring_case(stem, d.name)) return &d;
+  }
+  return nullptr;
+}
+
+const char* device_path(std::string_view device) {
+  for (const auto& d : kDevicePaths) {
+    if (d.device == device) return device_notation() == DeviceNotation::posix ? d.posix : d.windows;
+  }
+  return nullptr;
+}
 
 bool reserved_device_name(std::string_view name) {
   const std::size_t slash = name.find_last_of("\\/:");

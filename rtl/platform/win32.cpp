@@ -255,16 +255,7 @@ OpenResult open_scratch_file(char* name, std::size_t capacity, Sharing sharing) 
 }
 
 // The system's own device names.
-const char* device_path(std::string_view device) {
-  // In the system's device notation, so that they are opened as devices and never as files.
-  static constexpr const char* kDevices[] = {"\\\\.\\NUL",  "\\\\.\\PRN",  "\\\\.\\LPT1", "\\\\.\\LPT2",
-                                             "\\\\.\\LPT3", "\\\\.\\LPT4", "\\\\.\\COM1", "\\\\.\\COM2",
-                                             "\\\\.\\COM3", "\\\\.\\COM4"};
-  for (const char* d : kDevices) {
-    if (device == d + 4) return d;
-  }
-  return nullptr;
-}
+DeviceNotation device_notation() { return DeviceNotation::windows; }
 
 FileIdentity identity(Handle h) {
   BY_HANDLE_FILE_INFORMATION info;
