@@ -184,11 +184,11 @@ bool read_only_may_succeed(SysError error) {
   return error == ERROR_ACCESS_DENIED || error == ERROR_WRITE_PROTECT || error == ERROR_SHARING_VIOLATION;
 }
 
-OpenResult open_once(const char* given, Creation creation, Sharing sharing) {
-  std::wstring name;
-  if (!system_name(given, &name)) return refused(ERROR_INVALID_NAME);
+OpenResult open_once(const char* name, Creation creation, Sharing sharing) {
+  std::wstring system;
+  if (!system_name(name, &system)) return refused(ERROR_INVALID_NAME);
   // Windows' own tools cannot open or delete a file named for one of its devices: never make one.
-  if (!starts_with(name, L"\\\\.\\") && reserved_device_name(given)) return refused(ERROR_FILE_NOT_FOUND);
+  if (!starts_with(system, L"\\\\.\\") && reserved_device_name(name)) return refused(ERROR_FILE_NOT_FOUND);
   DWORD disposition = OPEN_EXISTING;
   switch (creation) {
     case Creation::open_existing:
@@ -207,7 +207,7 @@ OpenResult open_once(const char* given, Creation creation, Sharing sharing) {
   OpenResult result;
   const bool reading = creation == Creation::read_existing;
   result.read_only = reading;
-  HANDLE h = CreateFileW(name.c_str(), reading ? GENERIC_READ : GENERIC_READ | GENERIC_WRITE, share, nullptr,
+  HANDLE h = CreateFileW(system.c_str(), reading ? GENERIC_READ : GENERIC_READ | GENERIC_WRITE, share, nullptr,
                          disposition, FILE_ATTRIBUTE_NORMAL, nullptr);
   if (h == INVALID_HANDLE_VALUE) return refused(GetLastError());
   if (creation == Creation::replace && GetFileType(h) == FILE_TYPE_DISK) {
@@ -342,33 +342,33 @@ bool file_exists_error(SysError error) { return error == ERROR_FILE_EXISTS || er
 // Windows gives a new file the permissions of its folder; the replaced file's own are not carried over.
 SysError copy_permissions(const char*, const char*) { return 0; }
 
-NameKind name_kind(const char* given, char* target, std::size_t capacity, SysError* error) {
+NameKind name_kind(const char* name, char* target, std::size_t capacity, SysError* error) {
   *error = 0;
-  std::wstring name;
-  if (!system_name(given, &name)) {
+  std::wstring system;
+  if (!system_name(name, &system)) {
     *error = ERROR_INVALID_NAME;
     return NameKind::other;
   }
-  const DWORD attributes = GetFileAttributesW(name.c_str());
+  const DWORD attributes = GetFileAttributesW(system.c_str());
   if (attributes == INVALID_FILE_ATTRIBUTES) {
     *error = GetLastError();
     return *error == ERROR_FILE_NOT_FOUND || *error == ERROR_PATH_NOT_FOUND ? NameKind::missing
                                                                             : NameKind::other;
   }
   if ((attributes & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_DEVICE)) != 0) return NameKind::other;
-  const std::size_t n = std::strlen(given);
+  const std::size_t n = std::strlen(name);
   if (n >= capacity) {
     *error = ERROR_FILENAME_EXCED_RANGE;
     return NameKind::other;
   }
-  std::memcpy(target, given, n + 1);
+  std::memcpy(target, name, n + 1);
   return NameKind::regular_file;
 }
 
-bool writable_file(const char* given) {
-  std::wstring name;
-  if (!system_name(given, &name)) return false;
-  const DWORD attributes = GetFileAttributesW(name.c_str());
+bool writable_file(const char* name) {
+  std::wstring system;
+  if (!system_name(name, &system)) return false;
+  const DWORD attributes = GetFileAttributesW(system.c_str());
   return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_READONLY) == 0;
 }
 
