@@ -83,6 +83,17 @@ bool take_option(std::string_view option, Flags& f, Request& r, ParsedArguments&
   return true;
 }
 
+// One argument of options; short ones combine (-ic is -i -c). Returns the first unknown option, if any.
+std::string take_options(std::string_view arg, Flags& flags, ParsedArguments& p) {
+  p.request.options_given = true;
+  if (arg[1] == '-') return take_option(arg, flags, p.request, p) ? std::string() : std::string(arg);
+  for (std::size_t k = 1; k < arg.size(); ++k) {
+    const char option[] = {'-', arg[k], '\0'};
+    if (!take_option(option, flags, p.request, p)) return option;
+  }
+  return {};
+}
+
 void add_names(const char* argument, Request& r) {
   Names expanded;
   const int found = rtl::platform::expand_wildcards(argument, add_name, &expanded);
@@ -99,8 +110,28 @@ ParsedArguments usage_error(std::string why) {
 }
 
 // Which mode the options and the number of names make, or a usage error.
-ParsedArguments settle_mode(ParsedArguments p, const Flags& f) {
+// Several files dropped on the program's window: every argument an existing file, no option, and the
+// program alone on a console of its own. They are repaired in place, not one over another.
+bool dropped_on_window(const Request& r) {
+  if (r.options_given || r.names.size() < 2 || !r.unmatched.empty() ||
+      !rtl::platform::alone_on_own_console()) {
+    return false;
+  }
+  char target[4097];
+  rtl::platform::SysError error = 0;
+  for (const std::string& n : r.names) {
+    if (rtl::platform::name_kind(n.c_str(), target, sizeof target, &error) !=
+        rtl::platform::NameKind::regular_file) {
+      return false;
+    }
+  }
+  return true;
+}
+
+ParsedArguments settle_mode(ParsedArguments p, Flags f) {
   Request& r = p.request;
+  r.dropped = dropped_on_window(r);
+  f.in_place = f.in_place || r.dropped;
   if (f.in_place && f.check) return usage_error("-i and -c exclude each other");
   if (f.no_backup && !f.in_place) return usage_error("--no-backup goes with -i");
   r.backup = !f.no_backup;
@@ -132,21 +163,16 @@ ParsedArguments parse_arguments(int argc, const char* const* argv) {
   bool options_end = false;
   for (int i = 1; i < argc; ++i) {
     const std::string_view arg = argv[i];
+    if (!options_end && arg == "/?" && rtl::platform::slash_options()) {
+      p.kind = ParsedArguments::Kind::help;
+      return p;
+    }
     if (options_end || arg.size() < 2 || arg[0] != '-') {
       add_names(argv[i], p.request);
     } else if (arg == "--") {
       options_end = true;
-    } else if (arg[1] == '-') {
-      if (!take_option(arg, flags, p.request, p))
-        return usage_error("unknown option '" + std::string(arg) + "'");
-    } else {
-      // Short options combine: -ic is -i -c.
-      for (std::size_t k = 1; k < arg.size(); ++k) {
-        const char option[] = {'-', arg[k], '\0'};
-        if (!take_option(option, flags, p.request, p)) {
-          return usage_error("unknown option '" + std::string(option) + "'");
-        }
-      }
+    } else if (std::string unknown = take_options(arg, flags, p); !unknown.empty()) {
+      return usage_error("unknown option '" + unknown + "'");
     }
     if (p.kind != ParsedArguments::Kind::run) return p;
   }

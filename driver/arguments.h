@@ -13,6 +13,8 @@ struct Request {
   bool backup = true;
   bool force = false;  // replace an existing OUTPUT; repair a file of another format all the same
   bool quiet = false;  // no line per file; refusals and failures are still shown
+  bool options_given = false;
+  bool dropped = false;  // files dropped on the program's own window: repaired in place, originals kept
   std::vector<std::string> names;
   std::vector<std::string> unmatched;  // patterns that name no file
 };

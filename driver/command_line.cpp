@@ -78,19 +78,41 @@ struct Road {
 };
 
 // Where the repair of `road.input` goes; empty when it may go there, else why not (and the outcome).
+// The last part of a name, after its folders.
+std::string last_part(const std::string& name) {
+  const std::size_t slash = name.find_last_of(rtl::platform::slash_options() ? "/\\:" : "/");
+  return slash == std::string::npos ? name : name.substr(slash + 1);
+}
+
+// Whether the existing file at `place` may be replaced now; empty, or the system's words for what holds it.
+std::string held(const std::string& place) {
+  const rtl::platform::SysError e = rtl::platform::replaceable(place.c_str());
+  return e == 0 ? std::string() : system_words(e);
+}
+
 std::string choose_output(Road& road, const Request& r) {
   if (road.output == "-")
     return connect_name("-", kOutputUnit, rtl::OpenStatus::unknown, false) == 0 ? std::string()
                                                                                 : refusal_words(30);
   char target[rtl::kLongestPath + 1];
   rtl::platform::SysError error = 0;
-  switch (rtl::platform::name_kind(road.output.c_str(), target, sizeof target, &error)) {
+  rtl::platform::NameKind kind = rtl::platform::name_kind(road.output.c_str(), target, sizeof target, &error);
+  if (kind == rtl::platform::NameKind::folder) {
+    // A folder receives the repair under the input's own name, as a copy into it would.
+    const char separator = rtl::platform::slash_options() ? '\\' : '/';
+    const bool ends = !road.output.empty() && (road.output.back() == '/' || road.output.back() == separator);
+    road.output += (ends ? "" : std::string(1, separator)) + last_part(road.input);
+    kind = rtl::platform::name_kind(road.output.c_str(), target, sizeof target, &error);
+  }
+  switch (kind) {
     case rtl::platform::NameKind::missing:
       road.place = road.output;
       road.replacing = true;
       return {};
     case rtl::platform::NameKind::regular_file:
       break;
+    case rtl::platform::NameKind::folder:
+      return "is a folder";
     case rtl::platform::NameKind::other: {
       // A device or a pipe takes the records as they come.
       const int rc = connect_name(road.output, kOutputUnit, rtl::OpenStatus::unknown, false);
@@ -106,7 +128,7 @@ std::string choose_output(Road& road, const Request& r) {
   }
   if (!r.force) return "it exists (-f replaces it)";
   if (!rtl::platform::writable_file(road.place.c_str())) return "cannot open: it is read-only";
-  return {};
+  return held(road.place);
 }
 
 // Opens the input; for -i, the regular file the name leads to. Empty or why not.
@@ -118,12 +140,16 @@ std::string open_input(Road& road, Mode mode) {
     switch (rtl::platform::name_kind(road.input.c_str(), target, sizeof target, &error)) {
       case rtl::platform::NameKind::missing:
         return refusal_words(29);
+      case rtl::platform::NameKind::folder:
+        return "is a folder";
       case rtl::platform::NameKind::other:
         return error != 0 ? system_words(error) : "not a regular file";
       case rtl::platform::NameKind::regular_file:
         break;
     }
     if (!rtl::platform::writable_file(target)) return "cannot repair in place: it is read-only";
+    // Learnt before the repair: a file that another program holds cannot take its place afterwards.
+    if (std::string why = held(target); !why.empty()) return why;
     road.place = name = target;
   }
   const int rc = connect_name(name, kInputUnit, rtl::OpenStatus::old_file, true);

@@ -7,6 +7,7 @@
 #include "driver/layouts.h"
 #include "fileconn/connect.h"
 #include "rtl/io.h"
+#include "rtl/platform/platform.h"
 #include "rtl/startup.h"
 
 namespace quil {
@@ -40,11 +41,31 @@ void keep_whole_characters(char (&name)[kNameLength]) {
   if (kNameLength - first < length) std::memset(name + first, ' ', kNameLength - first);
 }
 
+// An answers file written by an editor that marks UTF-8 begins with the mark; it is not part of a name.
+void remove_byte_order_mark(char (&name)[kNameLength]) {
+  if (std::memcmp(name, "\xEF\xBB\xBF", 3) != 0) return;
+  std::memmove(name, name + 3, kNameLength - 3);
+  std::memset(name + kNameLength - 3, ' ', 3);
+}
+
+// In a window of its own, a file dropped on the program is answered by a bare name for its repair: that
+// file goes beside the dropped one, not into whatever folder the Explorer made current.
+void place_beside(char (&name)[kNameLength], std::string_view folder) {
+  if (folder.empty()) return;
+  const std::string_view answer(name, kNameLength);
+  const std::size_t length = answer.find_last_not_of(' ') + 1;
+  if (length == 0 || answer.substr(0, length).find_first_of("/\\:") != std::string_view::npos) return;
+  if (folder.size() + length > kNameLength) return;
+  std::memmove(name + folder.size(), name, length);
+  std::memcpy(name, folder.data(), folder.size());
+}
+
 // Asks for a file name until one connects to `unit`. The output question also refuses a file that QUIL
 // reads, above all the one being repaired. A first answer, when given, stands for the first one typed and
 // is shown as if it had been.
 void ask_for_file(const char* question, const char* refusal, std::int32_t unit, std::int32_t mode,
-                  char (&name)[kNameLength], std::string_view first_answer = {}) {
+                  char (&name)[kNameLength], std::string_view first_answer = {},
+                  std::string_view beside = {}) {
   std::int32_t error_word = 0;
   for (bool given = !first_answer.empty();; given = false) {
     std::memset(name, ' ', sizeof name);
@@ -55,9 +76,11 @@ void ask_for_file(const char* question, const char* refusal, std::int32_t unit, 
       rtl::write<kOneTextLayout>(kConsoleOut, first_answer);
     } else {
       rtl::read<kOneTextLayout>(kConsoleIn, rtl::Handlers{}, std::span<char>(name));
+      remove_byte_order_mark(name);
     }
     keep_whole_characters(name);
     remove_quotes(name);
+    place_beside(name, beside);
     connect_answer(name, kNameLength, unit, mode, error_word);
     // A file that can only be read cannot take the repaired records: asked again, as for any other.
     if (error_word == 0 && unit == kOutputUnit &&
@@ -91,8 +114,13 @@ void dialogue(std::string_view first_answer) {
   char output_name[kNameLength];
   ask_for_file("Give SESAM file to repair (complete name) :  ", " Nonexisting file :", kInputUnit, 1,
                input_name, first_answer);
+  std::string_view beside;
+  if (!first_answer.empty() && rtl::platform::alone_on_own_console()) {
+    const std::size_t folder = first_answer.find_last_of("/\\:");
+    if (folder != std::string_view::npos) beside = first_answer.substr(0, folder + 1);
+  }
   ask_for_file("File to print the repaired data           :  ", " Cannot Open  :", kOutputUnit, 0,
-               output_name);
+               output_name, {}, beside);
 
   const std::int32_t lines = repair_pass(kInputUnit, kOutputUnit);
   rtl::write<kSummaryLayout>(kConsoleOut, lines, " lines with found");

@@ -127,7 +127,7 @@ SysError copy_permissions(const char* original, const char* copy);
 // What a name given to be repaired in place is: missing, a regular file, or anything else (a folder, a
 // pipe, a device). *target receives the file that the name leads to, links followed (the name itself
 // where it is no link); capacity of at least 4097.
-enum class NameKind { missing, regular_file, other };
+enum class NameKind { missing, regular_file, folder, other };
 NameKind name_kind(const char* name, char* target, std::size_t capacity, SysError* error);
 // Whether the file may be written by this user.
 bool writable_file(const char* name);
@@ -137,6 +137,11 @@ bool same_contents(const char* a, const char* b);
 void restrict_new_files_to(const char* original);
 // The size of a disk file in bytes; -1 when it is not a disk file or cannot be learnt.
 std::int64_t file_size(Handle h);
+// Whether `name` matches `pattern` with its wildcards * and ? (letters without regard to case), as a
+// user of Windows expects of a long name. QUIL's own backups (NAME.orig, NAME.orig.N) and temporary
+// files (NAME.quil-N.tmp, quil-N.tmp) never match a pattern.
+bool wildcard_match(std::string_view pattern, std::string_view name);
+
 // The names that a name with the wildcards * and ? stands for, in the system's order, each handed to
 // `take`; a platform whose shell expands them itself, or a name without any, hands on the name as it is.
 // Returns how many names were handed on: 0 when a pattern matches no file.
@@ -183,6 +188,15 @@ void keep_write_failures_as_errors();
 // event, nor where another program shares the console (a console window, a script) or input is redirected.
 void hold_own_window_before_the_end(bool console_event);
 bool window_waits_for_enter(unsigned programs_on_console, bool input_is_console, bool console_event);
+// From now on the window never waits: the program was not started by a person's double-click or drop
+// (an option was given), or waiting would hold a script forever.
+void never_hold_the_window();
+// Whether the program has a console window of its own (started from the Explorer or by a drop).
+bool alone_on_own_console();
+// Whether an argument of the form /? asks for help, as on Windows.
+bool slash_options();
+// Whether the named existing file can be replaced now (no other program holds it); 0 or the error.
+SysError replaceable(const char* name);
 [[noreturn]] void abnormal_termination();
 
 // Stack walking for tracebacks: return addresses, innermost first, beginning with the one inside the

@@ -266,6 +266,7 @@ NameKind name_kind(const char* name, char* target, std::size_t capacity, SysErro
     *error = static_cast<SysError>(errno);
     return errno == ENOENT ? NameKind::missing : NameKind::other;
   }
+  if (S_ISDIR(st.st_mode)) return NameKind::folder;
   if (!S_ISREG(st.st_mode)) return NameKind::other;
   struct stat link;
   const std::size_t n = std::strlen(name);
@@ -284,6 +285,11 @@ NameKind name_kind(const char* name, char* target, std::size_t capacity, SysErro
   }
   return NameKind::regular_file;
 }
+
+// No program here can hold a file against its replacement.
+SysError replaceable(const char*) { return 0; }
+
+bool slash_options() { return false; }
 
 bool writable_file(const char* name) { return ::access(name, W_OK) == 0; }
 

@@ -1,6 +1,7 @@
 // What both backends decide alike: the read-only retry, names that Windows keeps for its devices, when a
 // window of its own waits before it closes, how long a console event is waited for, the register dump
 // and the abnormal termination. The backends hold only the system's calls.
+#include <atomic>
 #include <cstdio>
 
 #include "rtl/platform/backend.h"
@@ -82,8 +83,63 @@ bool reserved_device_name(std::string_view name) {
          word[3] <= '9';
 }
 
+namespace {
+std::atomic<bool> g_window_may_wait{true};
+
+char fold(char c) { return c >= 'a' && c <= 'z' ? static_cast<char>(c - 32) : c; }
+
+bool matches(std::string_view pattern, std::string_view name) {
+  // The last * seen and where its match resumes: backtracking over one star at a time suffices.
+  std::size_t p = 0, n = 0, star = std::string_view::npos, resume = 0;
+  while (n < name.size()) {
+    if (p < pattern.size() && (pattern[p] == '?' || fold(pattern[p]) == fold(name[n]))) {
+      ++p;
+      ++n;
+    } else if (p < pattern.size() && pattern[p] == '*') {
+      star = p++;
+      resume = n;
+    } else if (star != std::string_view::npos) {
+      p = star + 1;
+      n = ++resume;
+    } else {
+      return false;
+    }
+  }
+  while (p < pattern.size() && pattern[p] == '*') ++p;
+  return p == pattern.size();
+}
+
+// NAME.orig, NAME.orig.N, NAME.quil-N.tmp, quil-N.tmp.
+bool quil_own_file(std::string_view name) {
+  const auto digits_from = [&](std::size_t at, std::size_t end) {
+    if (at >= end) return false;
+    for (std::size_t i = at; i < end; ++i) {
+      if (name[i] < '0' || name[i] > '9') return false;
+    }
+    return true;
+  };
+  if (name.size() > 5 && name.substr(name.size() - 5) == ".orig") return true;
+  const std::size_t orig = name.rfind(".orig.");
+  if (orig != std::string_view::npos && digits_from(orig + 6, name.size())) return true;
+  if (name.size() > 4 && name.substr(name.size() - 4) == ".tmp") {
+    const std::size_t quil = name.rfind("quil-");
+    if (quil != std::string_view::npos && (quil == 0 || name[quil - 1] == '.') &&
+        digits_from(quil + 5, name.size() - 4)) {
+      return true;
+    }
+  }
+  return false;
+}
+}  // namespace
+
+bool wildcard_match(std::string_view pattern, std::string_view name) {
+  return !quil_own_file(name) && matches(pattern, name);
+}
+
+void never_hold_the_window() { g_window_may_wait.store(false); }
+
 bool window_waits_for_enter(unsigned programs_on_console, bool input_is_console, bool console_event) {
-  return programs_on_console == 1 && input_is_console && !console_event;
+  return g_window_may_wait.load() && programs_on_console == 1 && input_is_console && !console_event;
 }
 
 OpenResult open_file(const char* name, Creation creation, Sharing sharing) {

@@ -207,8 +207,8 @@ OpenResult open_once(const char* name, Creation creation, Sharing sharing) {
   OpenResult result;
   const bool reading = creation == Creation::read_existing;
   result.read_only = reading;
-  HANDLE h = CreateFileW(system.c_str(), reading ? GENERIC_READ : GENERIC_READ | GENERIC_WRITE, share, nullptr,
-                         disposition, FILE_ATTRIBUTE_NORMAL, nullptr);
+  HANDLE h = CreateFileW(system.c_str(), reading ? GENERIC_READ : GENERIC_READ | GENERIC_WRITE, share,
+                         nullptr, disposition, FILE_ATTRIBUTE_NORMAL, nullptr);
   if (h == INVALID_HANDLE_VALUE) return refused(GetLastError());
   if (creation == Creation::replace && GetFileType(h) == FILE_TYPE_DISK) {
     SetEndOfFile(h);
@@ -326,10 +326,28 @@ bool append_to_file(const char* path, const void* data, std::size_t size) {
 SysError rename_file(const char* from, const char* to) {
   std::wstring a, b;
   if (!system_name(from, &a) || !system_name(to, &b)) return ERROR_INVALID_NAME;
-  return MoveFileExW(a.c_str(), b.c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)
-             ? 0
-             : GetLastError();
+  // A virus scanner or an indexer may hold the new file for a moment: tried again for up to two seconds.
+  for (int waited = 0;; waited += 50) {
+    if (MoveFileExW(a.c_str(), b.c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) return 0;
+    const DWORD error = GetLastError();
+    if ((error != ERROR_SHARING_VIOLATION && error != ERROR_ACCESS_DENIED) || waited >= 2000) return error;
+    Sleep(50);
+  }
 }
+
+SysError replaceable(const char* name) {
+  std::wstring system;
+  if (!system_name(name, &system)) return ERROR_INVALID_NAME;
+  // Opened as a replacement opens it: for writing and deleting, sharing everything.
+  HANDLE h = CreateFileW(system.c_str(), GENERIC_WRITE | DELETE,
+                         FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING,
+                         FILE_ATTRIBUTE_NORMAL, nullptr);
+  if (h == INVALID_HANDLE_VALUE) return GetLastError();
+  CloseHandle(h);
+  return 0;
+}
+
+bool slash_options() { return true; }
 
 SysError keep_copy(const char* original, const char* copy) {
   std::wstring a, b;
@@ -355,7 +373,8 @@ NameKind name_kind(const char* name, char* target, std::size_t capacity, SysErro
     return *error == ERROR_FILE_NOT_FOUND || *error == ERROR_PATH_NOT_FOUND ? NameKind::missing
                                                                             : NameKind::other;
   }
-  if ((attributes & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_DEVICE)) != 0) return NameKind::other;
+  if ((attributes & FILE_ATTRIBUTE_DIRECTORY) != 0) return NameKind::folder;
+  if ((attributes & FILE_ATTRIBUTE_DEVICE) != 0) return NameKind::other;
   const std::size_t n = std::strlen(name);
   if (n >= capacity) {
     *error = ERROR_FILENAME_EXCED_RANGE;
@@ -436,7 +455,10 @@ int expand_wildcards(const char* pattern, void (*take)(const char*, void*), void
     if (found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) continue;
     if (folder >= 32768) continue;
     std::memcpy(name, pattern, folder);
-    if (to_utf8(found.cFileName, wcslen(found.cFileName), name + folder, sizeof name - folder) == 0) continue;
+    const std::size_t n =
+        to_utf8(found.cFileName, wcslen(found.cFileName), name + folder, sizeof name - folder);
+    // The system matches short names too (*.fem finds x.femx): the long name must match as well.
+    if (n == 0 || !wildcard_match(last_part, std::string_view(name + folder, n))) continue;
     take(name, context);
     ++count;
   } while (FindNextFileW(search, &found));

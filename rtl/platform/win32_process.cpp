@@ -77,6 +77,11 @@ void sleep_milliseconds(unsigned milliseconds) { Sleep(milliseconds); }
 // Writes to a pipe without a reader, or beyond a quota, already fail as errors here.
 void keep_write_failures_as_errors() {}
 
+bool alone_on_own_console() {
+  DWORD processes[2];
+  return GetConsoleProcessList(processes, 2) == 1;
+}
+
 void hold_own_window_before_the_end(bool console_event) {
   DWORD processes[2];
   const DWORD attached = GetConsoleProcessList(processes, 2);

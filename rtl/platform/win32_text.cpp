@@ -35,6 +35,8 @@ bool starts_with(const std::wstring& s, const wchar_t* prefix) { return s.rfind(
 
 // The full path of a wide name, as the system makes it; empty when it cannot.
 std::wstring full_wide_path(const std::wstring& wide) {
+  // Names in the system's own notation are full already.
+  if (starts_with(wide, L"\\\\.\\") || starts_with(wide, L"\\\\?\\")) return wide;
   const DWORD n = GetFullPathNameW(wide.c_str(), 0, nullptr, nullptr);
   if (n == 0) return {};
   std::wstring full(n, L'\0');
@@ -45,6 +47,8 @@ std::wstring full_wide_path(const std::wstring& wide) {
     // The system took the last part for a device (as it takes lpt1.txt for LPT1); the record layer has
     // decided that it is a file, so only the folder is resolved and the last part joined to it.
     const std::size_t leaf = wide.find_last_of(L"\\/:");
+    // A name that is all folder ("NUL:", "C:\\x\\NUL:") has no last part to join: it names no file.
+    if (leaf != std::wstring::npos && leaf + 1 == wide.size()) return {};
     std::wstring folder = full_wide_path(leaf == std::wstring::npos ? L"." : wide.substr(0, leaf + 1));
     if (folder.empty()) return {};
     if (folder.back() != L'\\') folder += L'\\';

@@ -87,6 +87,51 @@ TEST(UsersNames, FullPathsLongerThan260Characters) {
   EXPECT_EQ(read_file(dir.file(relative + "in.fem.orig")), sample("plate.fem"));
 }
 
+// Names and answers as Windows users give them, and what they get on either system.
+TEST(UsersNames, NamesAndAnswersOnEitherSystem) {
+  const bool windows = windows_program();
+  struct Row {
+    const char* what;
+    std::vector<std::string> args;
+    std::string input;
+    int status;
+    std::string err_begins;
+    bool windows_only = false;
+  } rows[] = {
+      {"/? is help on Windows", {"/?"}, "", 0, "", true},
+      {"a name that is all device and colon is refused, not a crash",
+       {"NUL:", "out.fem"},
+       "",
+       1,
+       "quil: NUL:: ",
+       true},
+      {"... in a folder too", {"-c", "sub\\NUL:"}, "", 2, "quil: sub\\NUL:: skipped: ", true},
+      {"a folder as OUTPUT receives the file under the input's name", {"in.fem", "sub"}, "", 0, ""},
+      {"a folder is not repaired in place", {"-i", "sub"}, "", 1, "quil: sub: skipped: is a folder"},
+  };
+  for (const Row& row : rows) {
+    SCOPED_TRACE(row.what);
+    if (row.windows_only && !windows) continue;
+    TempDir dir;
+    mkdir(dir.file("sub").c_str(), 0755);
+    write_file(dir.file("in.fem"), sample("plate.fem"));
+    Result r = run({.input = row.input, .cwd = dir.path(), .args = row.args});
+    EXPECT_EQ(r.status, row.status);
+    EXPECT_EQ(r.err.substr(0, row.err_begins.size()), row.err_begins);
+    if (row.args[0] == "/?") {
+      EXPECT_EQ(r.out.rfind("Usage: quil", 0), 0u);
+    }
+    if (row.args.back() == "sub" && row.status == 0) {
+      EXPECT_EQ(read_file(dir.file("sub/in.fem")), sample("plate.repaired.fem"));
+    }
+  }
+  // An answers file that an editor began with the UTF-8 mark.
+  TempDir dir;
+  write_file(dir.file("in.fem"), sample("plate.fem"));
+  Result r = run({.input = "\xEF\xBB\xBFin.fem\nout.fem\n", .cwd = dir.path()});
+  EXPECT_EQ(r.out, banner() + kInputPrompt + kOutputPrompt + summary(118));
+}
+
 // What `if errorlevel 1` in a batch file sees: the command line's statuses, never a negative code.
 TEST(UsersNames, StatusesThatBatchFilesCanTest) {
   if (!windows_program()) GTEST_SKIP() << "batch files are Windows'";

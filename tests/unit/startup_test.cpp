@@ -80,6 +80,35 @@ TEST(Startup, WindowWaitsOnlyWhenItIsTheProgramsOwn) {
     EXPECT_EQ(rtl::platform::window_waits_for_enter(r.programs, r.input_is_console, r.event), r.waits)
         << r.programs;
   }
+  // A command with options, or one started by a script, never holds the window.
+  rtl::platform::never_hold_the_window();
+  EXPECT_FALSE(rtl::platform::window_waits_for_enter(1, true, false));
+}
+
+// Patterns as a Windows user gives them: long names only, letters without regard to case, and never
+// QUIL's own backups or temporary files.
+TEST(Startup, WildcardsMatchLongNamesButNotQuilsOwnFiles) {
+  const struct {
+    const char* pattern;
+    const char* name;
+    bool matches;
+  } rows[] = {
+      {"*.fem", "T1.FEM", true},
+      {"*.fem", "x.femx", false},
+      {"T?.FEM", "T12.FEM", false},
+      {"model*", "model.fem", true},
+      {"model*", "model.fem.orig", false},
+      {"model*", "model.fem.orig.2", false},
+      {"*", "model.fem.quil-1.tmp", false},
+      {"*", "quil-3.tmp", false},
+      {"*", "orig", true},
+      {"*.tmp", "data.tmp", true},
+      {"a*b*c", "aXbYc", true},
+      {"a*b*c", "aXbY", false},
+  };
+  for (const auto& r : rows) {
+    EXPECT_EQ(rtl::platform::wildcard_match(r.pattern, r.name), r.matches) << r.pattern << " " << r.name;
+  }
 }
 
 }  // namespace
