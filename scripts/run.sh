@@ -1,11 +1,12 @@
 #!/usr/bin/env bash
 # Builds QUIL when needed and runs it on this terminal, in the caller's folder, with the caller's arguments.
+# Installs only what building and running it needs.
 set -euo pipefail
 root="$(cd "$(dirname "$0")/.." && pwd)"
-bash "$root/scripts/deps.sh" >&2
+bash "$root/scripts/deps.sh" run >&2
 (
   cd "$root"
-  if [ ! -f build/release/build.ninja ]; then cmake --preset release >/dev/null; fi
-  cmake --build --preset release --target quil >/dev/null
+  if [ ! -f build/run/build.ninja ]; then cmake --preset run >/dev/null; fi
+  cmake --build --preset run --target quil >/dev/null
 )
-exec "$root/build/release/quil" "$@"
+exec "$root/build/run/quil" "$@"

@@ -21,6 +21,9 @@ done
 echo "== style: function length and complexity of the product (.clang-tidy)"
 git ls-files 'rtl/*.cpp' 'driver/*.cpp' 'fileconn/*.cpp' | grep -v 'win32' | xargs clang-tidy -p build/release --quiet 2>/dev/null
 
+echo "== package: the .deb and the tarball, unpacked and run"
+bash scripts/check-package.sh
+
 # The console events, whose handling crosses threads, under the thread sanitizer.
 echo "== tsan: build and the event tests"
 cmake --preset tsan >/dev/null

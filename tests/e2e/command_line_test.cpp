@@ -11,6 +11,8 @@
 #include <algorithm>
 #include <chrono>
 #include <csignal>
+#include <regex>
+#include <set>
 #include <thread>
 
 #include "e2e/harness.h"
@@ -375,6 +377,22 @@ TEST(CommandLine, UsageHelpAndVersion) {
     EXPECT_EQ(r.out.substr(0, row.out_begins.size()), row.out_begins);
     EXPECT_EQ(listing(dir.path()), "");
   }
+}
+
+// The manual page and --help list the same options.
+TEST(CommandLine, ManualListsTheOptionsOfTheHelp) {
+  const auto options = [](std::string text, const std::string& from, const std::string& to) {
+    for (std::size_t at; (at = text.find("\\-")) != std::string::npos;) text.erase(at, 1);  // troff's \-
+    text = text.substr(text.find(from), text.find(to) - text.find(from));
+    std::set<std::string> found;
+    const std::regex option("(^|[ ,])(--?[a-zA-Z][-a-zA-Z]*)");
+    for (std::sregex_iterator i(text.begin(), text.end(), option), end; i != end; ++i) found.insert((*i)[2]);
+    return found;
+  };
+  const std::string help = run({.args = {"--help"}}).out;
+  const std::string manual = read_file(std::string(QUIL_SAMPLES) + "/../../packaging/quil.1");
+  EXPECT_EQ(options(help, "  -i,", "Exit status"), options(manual, ".SH OPTIONS", ".SH EXIT STATUS"));
+  EXPECT_EQ(options(help, "  -i,", "Exit status").size(), 13u);  // -i, --in-place ... --version
 }
 
 TEST(CommandLine, OneNameIsTheDialogueWithItsFirstAnswer) {
