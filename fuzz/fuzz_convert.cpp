@@ -7,6 +7,7 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "rtl/convert/encode.h"
 #include "rtl/convert/fast_paths.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
@@ -34,6 +35,13 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     std::from_chars(p + (p[1] == '+' ? 2 : 1), end, e);
     if (digits != exact || x != e + 1) std::abort();
   }
+
+  // The data record's own field writer against the general one, for any bits at all.
+  char own[16], general[16];
+  const double any = std::bit_cast<double>(bits);
+  rtl::convert::encode_e16_8_scaled(any, own);
+  rtl::convert::encode_exponential(any, general, 16, 8, 1);
+  if (std::memcmp(own, general, 16) != 0) std::abort();
 
   // Decoding: w * 10^q.
   const long q = static_cast<long>(q_bits % 801) - 400;

@@ -249,7 +249,7 @@ int read_data_record(std::int32_t number, Handlers handlers, std::span<const InD
     const std::size_t at = 8 + 16 * static_cast<std::size_t>(i);
     convert::Decoded d;
     if (at + 16 <= length) {
-      d = convert::decode_real(record + at, 16, 8, 0, zeros);
+      d = convert::decode_field_16(record + at, zeros);
     } else {
       // A field that the record ends inside, or beyond it: blanks complete it.
       char field[16];

@@ -249,9 +249,8 @@ int write_data_record(std::int32_t number, std::span<const OutDatum, 5> items, H
   // what this record left before it uses the area again.
   char* record = out.area.data();
   std::memcpy(record, name.data(), name.size());
-  for (std::size_t i = 0; i < 4; ++i) {
-    convert::encode_exponential(items[1 + i].real, record + name.size() + 16 * i, 16, 8, 1);
-  }
+  for (std::size_t i = 0; i < 4; ++i)
+    convert::encode_e16_8_scaled(items[1 + i].real, record + name.size() + 16 * i);
   record[length] = '\r';
   record[length + 1] = '\n';
   out.used = std::max(out.used, length + 2);

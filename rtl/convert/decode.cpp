@@ -6,6 +6,10 @@
 #include <cstring>
 #include <limits>
 
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
+
 #include "rtl/convert/fast_paths.h"
 #include "rtl/convert/powers.h"
 
@@ -377,6 +381,75 @@ Decoded decode_real(const char* field, std::size_t count, int digits, int scale,
   if (!scan_mantissa(p, end, blanks_are_zeros, s)) return {0.0, DecodeStatus::failed};
   if (s.exponent_begun && !scan_exponent(p, end, blanks_are_zeros, s)) return {0.0, DecodeStatus::failed};
   return scanned_value(s, digits, scale);
+}
+
+namespace {
+
+#if defined(__SSE2__)
+unsigned mask_of(__m128i matches) { return static_cast<unsigned>(_mm_movemask_epi8(matches)); }
+
+// The columns [from, to) of a 16-column mask.
+constexpr unsigned columns(int from, int to) { return ((1u << to) - 1) & ~((1u << from) - 1); }
+
+// The common field of a data record, looked at in one piece: blanks, a sign, digits, a point, digits,
+// E or D and a sign (or a sign alone) and up to three exponent digits, to the last column. False for
+// any other field, or a value that needs more than one exact operation: the full decoder takes it.
+bool decode_common_16(const char* field, double* out) {
+  const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(field));
+  const __m128i offset = _mm_sub_epi8(v, _mm_set1_epi8('0'));
+  const unsigned digit = mask_of(_mm_cmpeq_epi8(_mm_min_epu8(offset, _mm_set1_epi8(9)), offset));
+  const unsigned blank = mask_of(_mm_cmpeq_epi8(v, _mm_set1_epi8(' ')));
+  const unsigned dot = mask_of(_mm_cmpeq_epi8(v, _mm_set1_epi8('.')));
+  const __m128i lower = _mm_or_si128(v, _mm_set1_epi8(0x20));
+  const unsigned letter = mask_of(
+      _mm_or_si128(_mm_cmpeq_epi8(lower, _mm_set1_epi8('e')), _mm_cmpeq_epi8(lower, _mm_set1_epi8('d'))));
+  const unsigned sign =
+      mask_of(_mm_or_si128(_mm_cmpeq_epi8(v, _mm_set1_epi8('+')), _mm_cmpeq_epi8(v, _mm_set1_epi8('-'))));
+  if (dot == 0 || (dot & (dot - 1)) != 0) return false;
+  const int point = std::countr_zero(dot);
+  int begin = std::countr_one(blank);  // after the leading blanks
+  if (begin > 12) return false;
+  const bool negative = begin < 16 && field[begin] == '-';
+  begin += (sign >> begin) & 1;  // a sign before the digits
+  const unsigned after_point = sign & ~columns(0, point + 1);
+  // The exponent begins with E or D and a sign, or with a sign alone.
+  int marker = letter != 0        ? std::countr_zero(letter)
+               : after_point != 0 ? std::countr_zero(after_point) - 1
+                                  : -1;
+  if (marker < point || marker > 13 || (letter != 0 && (letter & (letter - 1)) != 0)) return false;
+  const int exponent_begin = marker + 2;
+  if (((sign >> (marker + 1)) & 1) == 0 || exponent_begin < 13) return false;  // one to three exponent digits
+  if (digit != (columns(begin, point) | columns(point + 1, marker + (letter != 0 ? 0 : 1)) |
+                columns(exponent_begin, 16))) {
+    return false;
+  }
+  const int fraction_end = letter != 0 ? marker : marker + 1;
+  if (begin >= point || fraction_end - begin - 1 > 19) return false;
+  std::uint64_t m = 0;
+  for (int i = begin; i < point; ++i) m = m * 10 + static_cast<unsigned>(field[i] - '0');
+  for (int i = point + 1; i < fraction_end; ++i) m = m * 10 + static_cast<unsigned>(field[i] - '0');
+  int exponent = 0;
+  for (int i = exponent_begin; i < 16; ++i) exponent = exponent * 10 + (field[i] - '0');
+  if (field[exponent_begin - 1] == '-') exponent = -exponent;
+  if (m == 0) {
+    *out = negative ? -0.0 : 0.0;
+    return true;
+  }
+  double value = 0.0;
+  if (!quick_value(m, exponent - (fraction_end - point - 1), &value)) return false;
+  *out = negative ? -value : value;
+  return true;
+}
+#endif
+
+}  // namespace
+
+Decoded decode_field_16(const char* field, bool blanks_are_zeros) {
+#if defined(__SSE2__)
+  double value = 0.0;
+  if (!blanks_are_zeros && decode_common_16(field, &value)) return {value, DecodeStatus::converted};
+#endif
+  return decode_real(field, 16, 8, 0, blanks_are_zeros);
 }
 
 }  // namespace rtl::convert

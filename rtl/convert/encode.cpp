@@ -290,4 +290,37 @@ EncodeStatus encode_exponential(double value, char* field, int width, int digits
   return EncodeStatus::converted;
 }
 
+void encode_e16_8_scaled(double value, char* field) {
+  const std::uint64_t bits = std::bit_cast<std::uint64_t>(value);
+  std::uint64_t d = 0;
+  int x = 0;
+  // Zero, infinities and NaN, values whose nine digits the quick stage cannot prove, and exponents of
+  // four digits take the general writer: the same bytes by the longer road.
+  if ((bits & 0x7FF0000000000000u) == 0x7FF0000000000000u || (bits << 1) == 0 ||
+      !fast_digits(std::bit_cast<double>(bits & 0x7FFFFFFFFFFFFFFFu), 9, &d, &x) || x - 1 > 999 ||
+      x - 1 < -999) {
+    encode_exponential(value, field, 16, 8, 1);
+    return;
+  }
+  // " -D.DDDDDDDDE+XX": a blank, the sign's column, nine digits around the point, four exponent columns
+  // (E, sign and two digits, or sign and three digits).
+  const int p = x - 1;
+  const int magnitude = p < 0 ? -p : p;
+  field[0] = ' ';
+  field[1] = static_cast<std::int64_t>(bits) < 0 ? '-' : ' ';
+  const auto lead = static_cast<std::uint32_t>(d / 100000000);
+  field[2] = static_cast<char>('0' + lead);
+  field[3] = '.';
+  put_digits(d - std::uint64_t{lead} * 100000000, 8, field + 4);
+  if (magnitude < 100) {
+    field[12] = 'E';
+    field[13] = p < 0 ? '-' : '+';
+    put_pair(field + 14, static_cast<std::uint32_t>(magnitude));
+  } else {
+    field[12] = p < 0 ? '-' : '+';
+    field[13] = static_cast<char>('0' + magnitude / 100);
+    put_pair(field + 14, static_cast<std::uint32_t>(magnitude % 100));
+  }
+}
+
 }  // namespace rtl::convert

@@ -58,7 +58,12 @@ TEST(Encode, E16_8UnderScaleFactorOne) {
       {kInf, " Infinity       "},
       {-kInf, " -Infinity      "},
   };
-  for (const Row& row : rows) EXPECT_EQ(field(row.value), row.field) << std::hexfloat << row.value;
+  for (const Row& row : rows) {
+    EXPECT_EQ(field(row.value), row.field) << std::hexfloat << row.value;
+    char own[16];  // the data record's own writer
+    rtl::convert::encode_e16_8_scaled(row.value, own);
+    EXPECT_EQ(std::string(own, 16), row.field) << std::hexfloat << row.value;
+  }
 }
 
 TEST(Encode, E16_8WithoutScaleFactor) {
@@ -230,6 +235,10 @@ TEST(Encode, AgreesWithReferenceAndReadsBack) {
     if (!std::isfinite(v)) continue;
     std::string f = field(v);
     ASSERT_EQ(f, reference_field(v)) << std::hexfloat << v;
+    // The data record's own writer gives the same bytes.
+    char own[16];
+    rtl::convert::encode_e16_8_scaled(v, own);
+    ASSERT_EQ(std::string(own, 16), f) << std::hexfloat << v;
     // Decoding the field and encoding the result again gives the same field.
     rtl::convert::Decoded back = rtl::convert::decode_real(f.data(), f.size(), 8, 0);
     ASSERT_EQ(back.status, rtl::convert::DecodeStatus::converted) << f;
