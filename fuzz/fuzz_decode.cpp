@@ -113,5 +113,12 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   if (got_ok != want.ok) std::abort();
   if (got_ok && std::bit_cast<std::uint64_t>(got.value) != std::bit_cast<std::uint64_t>(want.value))
     std::abort();
+  // A 16-column field through the data record's own scan: the same value and status as the decoder's.
+  if (field.size() == 16 && d == 8) {
+    const rtl::convert::Decoded own = rtl::convert::decode_field_16(field.data(), zeros);
+    if (own.status != got.status ||
+        std::bit_cast<std::uint64_t>(own.value) != std::bit_cast<std::uint64_t>(got.value))
+      std::abort();
+  }
   return 0;
 }

@@ -2,6 +2,10 @@
 #include <algorithm>
 #include <cstring>
 
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
+
 #include "rtl/convert/decode.h"
 #include "rtl/io.h"
 #include "rtl/unit_io.h"
@@ -217,6 +221,20 @@ int transfer_items(Unit* unit, const Layout& layout, Handlers handlers, std::spa
 
 constexpr Layout kDataRecord{"(A8,4E16.8)"};
 
+// Whether a comma stands in the numeric columns: sixteen at a time where the machine compares so.
+bool has_comma(const char* p, std::size_t n) {
+#if defined(__SSE2__)
+  std::size_t i = 0;
+  for (; i + 16 <= n; i += 16) {
+    const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p + i));
+    if (_mm_movemask_epi8(_mm_cmpeq_epi8(v, _mm_set1_epi8(','))) != 0) return true;
+  }
+  return std::memchr(p + i, ',', n - i) != nullptr;
+#else
+  return std::memchr(p, ',', n) != nullptr;
+#endif
+}
+
 }  // namespace
 
 int read_statement(std::int32_t number, const Layout& layout, Handlers handlers,
@@ -240,10 +258,18 @@ int read_data_record(std::int32_t number, Handlers handlers, std::span<const InD
   const bool kinds = items[0].type == InDatum::Type::text &&
                      std::all_of(items.begin() + 1, items.end(),
                                  [](const InDatum& d) { return d.type == InDatum::Type::real; });
-  if (!kinds || (numeric_end > 8 && std::memchr(record + 8, ',', numeric_end - 8) != nullptr)) {
+  if (!kinds || (numeric_end > 8 && has_comma(record + 8, numeric_end - 8))) {
     return transfer_items(unit, kDataRecord, handlers, items);
   }
-  transfer(unit, kDataRecord[0], items[0], unit->blank);
+  if (items[0].length == 8) {
+    // The name's eight columns, blanks past the record's end.
+    const std::size_t present = std::min<std::size_t>(length, 8);
+    std::memcpy(items[0].text, record, present);
+    std::memset(items[0].text + present, ' ', 8 - present);
+    in.field = in.record_begin + 8;
+  } else {
+    transfer(unit, kDataRecord[0], items[0], unit->blank);
+  }
   const bool zeros = unit->blank == Blank::zero;
   for (int i = 0; i < 4; ++i) {
     const std::size_t at = 8 + 16 * static_cast<std::size_t>(i);

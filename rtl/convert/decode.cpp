@@ -427,7 +427,16 @@ bool decode_common_16(const char* field, double* out) {
   if (begin >= point || fraction_end - begin - 1 > 19) return false;
   std::uint64_t m = 0;
   for (int i = begin; i < point; ++i) m = m * 10 + static_cast<unsigned>(field[i] - '0');
-  for (int i = point + 1; i < fraction_end; ++i) m = m * 10 + static_cast<unsigned>(field[i] - '0');
+  int i = point + 1;
+  if constexpr (std::endian::native == std::endian::little) {
+    // The decimals eight at a time: the mask above has shown them to be digits.
+    for (; fraction_end - i >= 8; i += 8) {
+      std::uint64_t chunk;
+      std::memcpy(&chunk, field + i, 8);
+      m = m * 100000000 + eight_digits_value(chunk);
+    }
+  }
+  for (; i < fraction_end; ++i) m = m * 10 + static_cast<unsigned>(field[i] - '0');
   int exponent = 0;
   for (int i = exponent_begin; i < 16; ++i) exponent = exponent * 10 + (field[i] - '0');
   if (field[exponent_begin - 1] == '-') exponent = -exponent;
