@@ -391,10 +391,18 @@ unsigned mask_of(__m128i matches) { return static_cast<unsigned>(_mm_movemask_ep
 // The columns [from, to) of a 16-column mask.
 constexpr unsigned columns(int from, int to) { return ((1u << to) - 1) & ~((1u << from) - 1); }
 
+// Where the parts of a common field stand.
+struct Shape {
+  int begin = 0;           // the first mantissa digit
+  int point = 0;           // the point
+  int fraction_end = 0;    // after the last decimal
+  int exponent_begin = 0;  // the first exponent digit
+  bool negative = false;
+};
+
 // The common field of a data record, looked at in one piece: blanks, a sign, digits, a point, digits,
-// E or D and a sign (or a sign alone) and up to three exponent digits, to the last column. False for
-// any other field, or a value that needs more than one exact operation: the full decoder takes it.
-bool decode_common_16(const char* field, double* out) {
+// E or D and a sign (or a sign alone) and one to three exponent digits, to the last column.
+bool common_shape(const char* field, Shape* s) {
   const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(field));
   const __m128i offset = _mm_sub_epi8(v, _mm_set1_epi8('0'));
   const unsigned digit = mask_of(_mm_cmpeq_epi8(_mm_min_epu8(offset, _mm_set1_epi8(9)), offset));
@@ -405,48 +413,53 @@ bool decode_common_16(const char* field, double* out) {
       _mm_or_si128(_mm_cmpeq_epi8(lower, _mm_set1_epi8('e')), _mm_cmpeq_epi8(lower, _mm_set1_epi8('d'))));
   const unsigned sign =
       mask_of(_mm_or_si128(_mm_cmpeq_epi8(v, _mm_set1_epi8('+')), _mm_cmpeq_epi8(v, _mm_set1_epi8('-'))));
-  if (dot == 0 || (dot & (dot - 1)) != 0) return false;
-  const int point = std::countr_zero(dot);
-  int begin = std::countr_one(blank);  // after the leading blanks
-  if (begin > 12) return false;
-  const bool negative = begin < 16 && field[begin] == '-';
-  begin += (sign >> begin) & 1;  // a sign before the digits
-  const unsigned after_point = sign & ~columns(0, point + 1);
-  // The exponent begins with E or D and a sign, or with a sign alone.
-  int marker = letter != 0        ? std::countr_zero(letter)
-               : after_point != 0 ? std::countr_zero(after_point) - 1
-                                  : -1;
-  if (marker < point || marker > 13 || (letter != 0 && (letter & (letter - 1)) != 0)) return false;
-  const int exponent_begin = marker + 2;
-  if (((sign >> (marker + 1)) & 1) == 0 || exponent_begin < 13) return false;  // one to three exponent digits
-  if (digit != (columns(begin, point) | columns(point + 1, marker + (letter != 0 ? 0 : 1)) |
-                columns(exponent_begin, 16))) {
-    return false;
-  }
-  const int fraction_end = letter != 0 ? marker : marker + 1;
-  if (begin >= point || fraction_end - begin - 1 > 19) return false;
+  // One point, at most one exponent letter (without a counting instruction, which SSE2 lacks).
+  if (dot == 0 || (dot & (dot - 1)) != 0 || (letter & (letter - 1)) != 0) return false;
+  s->point = std::countr_zero(dot);
+  s->begin = std::countr_one(blank);  // after the leading blanks
+  if (s->begin > 12) return false;
+  s->negative = field[s->begin] == '-';
+  s->begin += static_cast<int>((sign >> s->begin) & 1);  // a sign before the digits
+  // The exponent begins with E or D and a sign, or with a sign alone after the point.
+  const unsigned after_point = sign & ~columns(0, s->point + 1);
+  const int marker = letter != 0 ? std::countr_zero(letter) : std::countr_zero(after_point | 0x10000u) - 1;
+  s->fraction_end = marker + (letter != 0 ? 0 : 1);
+  s->exponent_begin = marker + 2;
+  const bool exponent_fits = marker >= s->point && marker <= 13 && s->exponent_begin >= 13;
+  return exponent_fits && ((sign >> (marker + 1)) & 1) != 0 && s->begin < s->point &&
+         s->fraction_end - s->begin - 1 <= 19 &&
+         digit == (columns(s->begin, s->point) | columns(s->point + 1, s->fraction_end) |
+                   columns(s->exponent_begin, 16));
+}
+
+// The mantissa's digits as one number: the decimals eight at a time where they are.
+std::uint64_t mantissa_of(const char* field, const Shape& s) {
   std::uint64_t m = 0;
-  for (int i = begin; i < point; ++i) m = m * 10 + static_cast<unsigned>(field[i] - '0');
-  int i = point + 1;
+  for (int i = s.begin; i < s.point; ++i) m = m * 10 + static_cast<unsigned>(field[i] - '0');
+  int i = s.point + 1;
   if constexpr (std::endian::native == std::endian::little) {
-    // The decimals eight at a time: the mask above has shown them to be digits.
-    for (; fraction_end - i >= 8; i += 8) {
+    for (; s.fraction_end - i >= 8; i += 8) {
       std::uint64_t chunk;
       std::memcpy(&chunk, field + i, 8);
       m = m * 100000000 + eight_digits_value(chunk);
     }
   }
-  for (; i < fraction_end; ++i) m = m * 10 + static_cast<unsigned>(field[i] - '0');
+  for (; i < s.fraction_end; ++i) m = m * 10 + static_cast<unsigned>(field[i] - '0');
+  return m;
+}
+
+// The value of a common field; false for any other field, or one that needs more than one exact
+// operation: the full decoder takes it.
+bool decode_common_16(const char* field, double* out) {
+  Shape s;
+  if (!common_shape(field, &s)) return false;
+  const std::uint64_t m = mantissa_of(field, s);
   int exponent = 0;
-  for (int i = exponent_begin; i < 16; ++i) exponent = exponent * 10 + (field[i] - '0');
-  if (field[exponent_begin - 1] == '-') exponent = -exponent;
-  if (m == 0) {
-    *out = negative ? -0.0 : 0.0;
-    return true;
-  }
+  for (int i = s.exponent_begin; i < 16; ++i) exponent = exponent * 10 + (field[i] - '0');
+  if (field[s.exponent_begin - 1] == '-') exponent = -exponent;
   double value = 0.0;
-  if (!quick_value(m, exponent - (fraction_end - point - 1), &value)) return false;
-  *out = negative ? -value : value;
+  if (m != 0 && !quick_value(m, exponent - (s.fraction_end - s.point - 1), &value)) return false;
+  *out = s.negative ? -value : value;
   return true;
 }
 #endif
