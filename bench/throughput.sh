@@ -52,3 +52,14 @@ bytes=$(stat -c %s "$work/in.fem")
 measure "-i 1 file" sh -c "cp in.fem work.fem && '$quil' -i --no-backup work.fem"
 bytes=$((1000 * $(stat -c %s "$work/one-part.fem")))
 measure "-i 1000 files" sh -c "rm -rf work && cp -r many work && cd work && '$quil' -i --no-backup T*.FEM"
+
+if command -v valgrind >/dev/null; then
+  echo "instructions and mispredicted branches a line (callgrind, 100,000 lines, quil IN OUT, buffered):"
+  for spread in 12 300; do
+    build/release/generate_damaged 100000 5 "$spread" > "$work/small.fem"
+    rm -f "$work/out.fem"
+    (cd "$work" && RTL_BUFFERED=1 valgrind --tool=callgrind --branch-sim=yes --callgrind-out-file=/dev/null \
+      "$quil" small.fem out.fem 2>&1 >/dev/null) |
+      awk -v s="$spread" '/Collected/ { printf "  exponents -%s..%s: %.0f instructions, %.1f mispredicts a line\n", s, s, $4 / 100000, ($6 + $8) / 100000 }'
+  done
+fi
