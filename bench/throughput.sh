@@ -38,7 +38,8 @@ for spread in 12 300; do
   echo "values with decimal exponents -$spread..$spread:"
   measure default sh -c "printf 'in.fem\nout.fem\n' | RTL_BUFFERED=0 '$quil'"
   measure buffered sh -c "printf 'in.fem\nout.fem\n' | RTL_BUFFERED=1 '$quil'"
-  measure "IN OUT" "$quil" in.fem out.fem
+  measure "IN OUT -j1" "$quil" -j1 in.fem out.fem
+  measure "IN OUT -j2" "$quil" -j2 in.fem out.fem
   measure "- - (filter)" sh -c "'$quil' -q - - < in.fem"
 done
 
@@ -49,7 +50,7 @@ build/release/generate_damaged "$per_file" 20261207 300 > "$work/one-part.fem"
 for ((f = 1; f <= 1000; f++)); do cp "$work/one-part.fem" "$work/many/T$f.FEM"; done
 bytes=$(stat -c %s "$work/in.fem")
 # Each run repairs fresh copies (a repaired file is left alone by the next run); the copy is timed too.
-measure "-i 1 file" sh -c "cp in.fem work.fem && '$quil' -i --no-backup work.fem"
+measure "-i 1 file" sh -c "cp in.fem work.fem && '$quil' -i --no-backup -j1 work.fem"
 bytes=$((1000 * $(stat -c %s "$work/one-part.fem")))
 measure "-i 1000 files" sh -c "rm -rf work && cp -r many work && cd work && '$quil' -i --no-backup T*.FEM"
 

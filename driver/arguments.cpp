@@ -8,7 +8,7 @@
 namespace quil {
 
 const char* const kUsage =
-    "Usage: quil [-f] [INPUT [OUTPUT]] | quil -i [--no-backup] [-f] FILE... | quil -c FILE...";
+    "Usage: quil [-f] [-j N] [INPUT [OUTPUT]] | quil -i [--no-backup] [-f] [-j N] FILE... | quil -c FILE...";
 const char* const kHelp[] = {
     "Usage: quil                      asks for the file to repair and the file to write",
     "       quil INPUT                asks only for the file to write",
@@ -29,6 +29,8 @@ const char* const kHelp[] = {
     "  -c, --check      count the data lines whose numbers touch, and show the first five",
     "  -f, --force      replace an existing OUTPUT; repair a file of another format all the same",
     "  -q, --quiet      no line for each file; refusals and failures are still shown",
+    "  -j, --jobs N     repair a large file in N parts at once (1 to 8; the default is the",
+    "                   number of processors)",
     "  -h, --help       show this text",
     "  -V, --version    show the version",
     "  --               every argument after it is a name",
@@ -92,6 +94,13 @@ std::string take_options(std::string_view arg, Flags& flags, ParsedArguments& p)
     if (!take_option(option, flags, p.request, p)) return option;
   }
   return {};
+}
+
+bool take_jobs(std::string_view value, Request& r) {
+  r.options_given = true;
+  if (value.size() != 1 || value[0] < '1' || value[0] > '8') return false;
+  r.jobs = value[0] - '0';
+  return true;
 }
 
 void add_names(const char* argument, Request& r) {
@@ -171,6 +180,12 @@ ParsedArguments parse_arguments(int argc, const char* const* argv) {
       add_names(argv[i], p.request);
     } else if (arg == "--") {
       options_end = true;
+    } else if (arg.rfind("-j", 0) == 0 || arg == "--jobs" || arg.rfind("--jobs=", 0) == 0) {
+      const std::string_view value = arg.rfind("--jobs=", 0) == 0      ? arg.substr(7)
+                                     : arg.size() > 2 && arg[1] == 'j' ? arg.substr(2)
+                                     : i + 1 < argc                    ? std::string_view(argv[++i])
+                                                                       : std::string_view();
+      if (!take_jobs(value, p.request)) return usage_error("-j takes a number of parts from 1 to 8");
     } else if (std::string unknown = take_options(arg, flags, p); !unknown.empty()) {
       return usage_error("unknown option '" + unknown + "'");
     }

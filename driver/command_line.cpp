@@ -10,6 +10,7 @@
 #include "driver/arguments.h"
 #include "driver/driver.h"
 #include "driver/layouts.h"
+#include "driver/parallel.h"
 #include "driver/progress.h"
 #include "driver/replacement.h"
 #include "quil_version.h"
@@ -195,19 +196,39 @@ std::pair<std::string, std::string> open_road(Road& road, const Request& r) {
   return {r.mode == Mode::in_place ? road.input : road.output, why};
 }
 
+// A large disk file is repaired in parts at once, each writing at its place in the temporary file; a
+// file that must take the road in one piece (or a small one) returns false and is repaired as one.
+bool run_in_parts(Road& road, const Request& r, const RepairOptions& options, RepairCounts* counts) {
+  const int jobs = r.jobs > 0 ? r.jobs : std::min(rtl::platform::processor_count(), kMostParts);
+  const std::int64_t size = rtl::input_file_size(kInputUnit);
+  if (jobs < 2 || size < kSmallestFileInParts || road.input == "-" || (options.write && !road.replacing))
+    return false;
+  const std::string& input = r.mode == Mode::in_place ? road.place : road.input;
+  const std::string output = options.write ? road.replacement.temporary() : std::string();
+  // The parts write the temporary file by its name; the file's own unit lets go of it meanwhile.
+  if (options.write) rtl::release(kOutputUnit);
+  const bool done = repair_in_parts(input, size, output, jobs, options, counts);
+  if (!done && options.write && connect_name(output, kOutputUnit, rtl::OpenStatus::old_file, false) != 0) {
+    counts->failure = static_cast<int>(rtl::Failure::open_failure);
+    counts->failed_unit = kOutputUnit;
+    return true;
+  }
+  if (done) rtl::release(kInputUnit, true);
+  return done;
+}
+
 // The pass over the file, with both units let go after it; a failure to release them is the pass's.
 RepairCounts run_pass(Road& road, const Request& r) {
   RepairOptions options;
   options.write = r.mode != Mode::check;
   options.count_touching = options.step_back_in_hand = options.return_failures = true;
   options.refuse_other_formats = !r.force;
-  if (options.write) {
-    rtl::write_in_blocks(kOutputUnit);
-    road.standard_output = !rtl::on_disk_file(kOutputUnit);
-  }
+  if (options.write) road.standard_output = !rtl::on_disk_file(kOutputUnit);
+  RepairCounts counts;
+  if (run_in_parts(road, r, options, &counts)) return counts;
+  if (options.write) rtl::write_in_blocks(kOutputUnit);
   Progress progress;
   progress.start(road.input, kInputUnit, &options);
-  RepairCounts counts;
   repair_records(kInputUnit, kOutputUnit, options, counts);
   progress.erase();
   if (const int rc = rtl::release(kOutputUnit, true); rc != 0 && counts.failure == 0) {

@@ -30,6 +30,7 @@ struct RepairCounts {
   std::int32_t failure = 0;
   std::int32_t failed_unit = 0;
   std::uint32_t failure_error = 0;
+  bool block_open_at_end = false;  // the input ended inside a block of text records a header announced
 };
 struct RepairOptions {
   bool write = true;  // false: the records are only read and counted
@@ -40,6 +41,8 @@ struct RepairOptions {
   bool refuse_other_formats = false;
   // A failed read, step back or write stops the pass and is returned in the counts, not reported.
   bool return_failures = false;
+  // The lines of the file before the part that this pass reads: line numbers count from the file's start.
+  std::int64_t lines_before = 0;
   void (*progress)(void* context, const RepairCounts& counts) = nullptr;  // now and then, when given
   void* context = nullptr;
 };

@@ -32,10 +32,11 @@ bool has_numbers(std::string_view record) {
 }
 
 // Whether the line just read may belong to an interface file; otherwise the verdict goes to `counts`.
-bool looks_like_interface(std::string_view line, bool data_record, RepairCounts& counts) {
+bool looks_like_interface(std::string_view line, bool data_record, std::int64_t lines_before,
+                          RepairCounts& counts) {
   InterfaceVerdict& v = counts.not_interface;
-  v.why = look_at_line(line, data_record, counts.records == 0, &v.byte, &v.column);
-  v.line = counts.records + 1;
+  v.why = look_at_line(line, data_record, lines_before + counts.records == 0, &v.byte, &v.column);
+  v.line = lines_before + counts.records + 1;
   return v.why == NotInterface::no;
 }
 
@@ -78,6 +79,7 @@ class Pass {
   }
 
   void finish() {
+    counts_.block_open_at_end = text_records_due_ > 0 || block_due_ > 0;
     const bool stopped_early = counts_.failure != 0 || counts_.not_interface.why != NotInterface::no;
     if (options_.refuse_other_formats && !stopped_early && counts_.records > 0 && !counts_.data_seen) {
       counts_.not_interface = {NotInterface::no_data_record};
@@ -97,7 +99,7 @@ class Pass {
   }
 
   bool format_holds() {
-    if (!looks_like_interface(line_, outcome_ == 0, counts_)) return false;
+    if (!looks_like_interface(line_, outcome_ == 0, options_.lines_before, counts_)) return false;
     // Subtle: a short line of any text reads as a data record of zeros; only numbers make it one.
     counts_.data_seen = counts_.data_seen || (outcome_ == 0 && has_numbers(line_));
     return true;
@@ -125,7 +127,9 @@ class Pass {
     }
     text_records_due_ = block_due_ = announced_text_records(name_, values_);
     if (options_.count_touching && numbers_touch(line_)) {
-      if (counts_.touching < kShownTouching) counts_.first_touching[counts_.touching] = counts_.records + 1;
+      if (counts_.touching < kShownTouching) {
+        counts_.first_touching[counts_.touching] = options_.lines_before + counts_.records + 1;
+      }
       ++counts_.touching;
     }
     return true;

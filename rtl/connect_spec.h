@@ -29,6 +29,11 @@ struct ConnectSpec {
   // Opened for reading only: a file that is never written is never opened for writing.
   bool read_only = false;
   bool return_errors = false;
+  // A part of a disk file: the unit reads the bytes [part_begin, part_end) as if they were the whole
+  // file (and steps back only over the record in hand), or writes from part_begin on, leaving the rest
+  // of the file as it is. part_end < 0: no part.
+  std::int64_t part_begin = 0;
+  std::int64_t part_end = -1;
 };
 
 struct ConnectRequest;

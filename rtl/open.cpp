@@ -234,7 +234,12 @@ int attach(Unit* unit, const ConnectSpec& spec, const Target& t, const platform:
   unit->connected = true;
   arm_exit_handler();
 
-  if (unit->access == Access::append) {
+  if (spec.part_end >= 0) {
+    // Subtle: a part is read from its first byte to its last, and written without cutting what other
+    // parts wrote after it.
+    if (!unit->disk || !platform::seek(unit->handle, spec.part_begin))
+      return static_cast<int>(Failure::open_failure);
+  } else if (unit->access == Access::append) {
     platform::seek_end(unit->handle);
   } else if (unit->disk && !unit->standard_stream) {
     platform::seek(unit->handle, 0);
@@ -253,6 +258,10 @@ int attach(Unit* unit, const ConnectSpec& spec, const Target& t, const platform:
       unit->saved_error = e;
       return static_cast<int>(Failure::open_failure);
     }
+  }
+  if (spec.part_end >= 0) {
+    unit->in.unread = spec.part_end - spec.part_begin;
+    unit->in.positionable = false;
   }
   return 0;
 }

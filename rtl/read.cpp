@@ -53,12 +53,18 @@ Fill fill_once(Unit* unit, const char** lf, int* failure) {
     *failure = static_cast<int>(Failure::record_too_long);
     return Fill::failure;
   }
-  const std::size_t space = in.one_byte_reads ? 1 : in.buffer.size() - in.ahead_end;
+  std::size_t space = in.one_byte_reads ? 1 : in.buffer.size() - in.ahead_end;
+  // A unit that reads a part of its file sees the part's end as the end of the data.
+  if (in.unread >= 0 && static_cast<std::int64_t>(space) > in.unread)
+    space = static_cast<std::size_t>(in.unread);
   platform::ReadResult r;
-  {
+  if (space == 0) {
+    r.status = platform::ReadStatus::end_of_data;
+  } else {
     TransferGate gate(false);
     r = platform::read(unit->input_handle(), in.buffer.data() + in.ahead_end, space);
   }
+  if (in.unread >= 0 && r.status == platform::ReadStatus::ok) in.unread -= static_cast<std::int64_t>(r.bytes);
   wait_if_an_event_cut_the_read(unit, r);
   if (r.status == platform::ReadStatus::aborted || r.status == platform::ReadStatus::failed) {
     unit->saved_error = r.error;

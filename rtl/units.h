@@ -36,6 +36,7 @@ struct InputState {
   bool one_byte_reads = false;
   bool terminal = false;
   bool positionable = false;  // the file read from is a disk file, so the step back may seek it
+  std::int64_t unread = -1;   // bytes of its part still to read, for a unit that reads a part; -1: all
 };
 
 // Writing state: the record area and, for buffered units, the block of whole records not yet written.

@@ -36,7 +36,9 @@ std::string listing(const std::string& folder) {
 }
 
 std::string usage() {
-  return "Usage: quil [-f] [INPUT [OUTPUT]] | quil -i [--no-backup] [-f] FILE... | quil -c FILE..." + eol();
+  return "Usage: quil [-f] [-j N] [INPUT [OUTPUT]] | quil -i [--no-backup] [-f] [-j N] FILE... | quil -c "
+         "FILE..." +
+         eol();
 }
 
 TEST(CommandLine, RepairsBesideInPlaceAndAsAFilter) {
@@ -330,7 +332,7 @@ TEST(CommandLine, AnEventPartWayLeavesTheFileAsItWas) {
   // control-C), once its temporary file is gone.
   for (const int sig : windows_program() ? std::vector<int>{SIGINT} : std::vector<int>{SIGTERM, SIGINT}) {
     write_file(dir.file("big.fem"), g.out);
-    Child child({.cwd = dir.path(), .args = {"-i", "big.fem"}});
+    Child child({.cwd = dir.path(), .args = {"-i", "-j1", "big.fem"}});
     // Once the temporary file has records in it, the run is part way.
     const auto give_up = std::chrono::steady_clock::now() + std::chrono::seconds(30);
     while (read_file(dir.file("big.fem.quil-1.tmp")).size() < 100000 &&
@@ -379,6 +381,35 @@ TEST(CommandLine, UsageHelpAndVersion) {
   }
 }
 
+// A large file repaired in parts at once gives what one piece gives: the same bytes, counts, first
+// lines and refusals, also where a text block, a Ctrl-Z line or a line of another format falls near a cut.
+TEST(CommandLine, PartsAtOnceGiveWhatOnePieceGives) {
+  const std::string text = sample("text-records.fem");
+  std::string model;
+  while (model.size() < (9u << 20)) model += text;  // above the size that is cut into parts
+  const std::string other =
+      model.substr(0, model.size() / 2) + "  NODE         91531   -21797.00000\n" + model;
+  const std::string ctrl_z = model + "\x1a\n" + text;
+  for (const std::string* input : {static_cast<const std::string*>(&model), &other, &ctrl_z}) {
+    TempDir dir;
+    write_file(dir.file("in.fem"), *input);
+    Result one = run({.cwd = dir.path(), .args = {"-j", "1", "in.fem", "one.fem"}});
+    for (const char* jobs : {"2", "3", "8"}) {
+      SCOPED_TRACE(std::string("-j ") + jobs + ", input of " + std::to_string(input->size()) + " bytes");
+      Result parts =
+          run({.cwd = dir.path(), .args = {"-j", jobs, "in.fem", std::string("parts") + jobs + ".fem"}});
+      EXPECT_EQ(parts.status, one.status);
+      EXPECT_EQ(parts.err, one.err);
+      EXPECT_EQ(parts.out.substr(parts.out.find(':')), one.out.substr(one.out.find(':')));
+      EXPECT_TRUE(read_file(dir.file(std::string("parts") + jobs + ".fem")) ==
+                  read_file(dir.file("one.fem")));
+      Result check = run({.cwd = dir.path(), .args = {"-c", "-j", jobs, "in.fem"}});
+      EXPECT_EQ(check.out + check.err, run({.cwd = dir.path(), .args = {"-c", "-j1", "in.fem"}}).out +
+                                           run({.cwd = dir.path(), .args = {"-c", "-j1", "in.fem"}}).err);
+    }
+  }
+}
+
 // The manual page and --help list the same options.
 TEST(CommandLine, ManualListsTheOptionsOfTheHelp) {
   const auto options = [](std::string text, const std::string& from, const std::string& to) {
@@ -392,7 +423,7 @@ TEST(CommandLine, ManualListsTheOptionsOfTheHelp) {
   const std::string help = run({.args = {"--help"}}).out;
   const std::string manual = read_file(std::string(QUIL_SAMPLES) + "/../../packaging/quil.1");
   EXPECT_EQ(options(help, "  -i,", "Exit status"), options(manual, ".SH OPTIONS", ".SH EXIT STATUS"));
-  EXPECT_EQ(options(help, "  -i,", "Exit status").size(), 13u);  // -i, --in-place ... --version
+  EXPECT_EQ(options(help, "  -i,", "Exit status").size(), 15u);  // -i, --in-place ... --version
 }
 
 TEST(CommandLine, OneNameIsTheDialogueWithItsFirstAnswer) {

@@ -1,0 +1,138 @@
+#include "driver/parallel.h"
+
+#include <algorithm>
+#include <system_error>
+#include <thread>
+#include <vector>
+
+#include "rtl/connect_spec.h"
+#include "rtl/io.h"
+#include "rtl/platform/platform.h"
+
+namespace quil {
+namespace {
+
+constexpr std::int32_t kFirstPartInput = 60;
+constexpr std::int32_t kFirstPartOutput = 70;
+constexpr std::int64_t kRecordBytes = 74;
+
+struct Part {
+  std::int64_t begin = 0, end = 0;  // bytes of the input
+  std::int64_t lines = 0, lines_before = 0;
+  bool lone_ctrl_z = false;
+  RepairCounts counts;
+};
+
+// Runs job(k) for k in [0, n), each on a thread of its own where one can be had, else on this one.
+template <typename Job>
+void run_at_once(int n, const Job& job) {
+  std::vector<std::thread> threads;
+  std::vector<int> left_over;
+  for (int k = 1; k < n; ++k) {
+    try {
+      threads.emplace_back(job, k);
+    } catch (const std::system_error&) {
+      left_over.push_back(k);
+    }
+  }
+  job(0);
+  for (int k : left_over) job(k);
+  for (std::thread& t : threads) t.join();
+}
+
+rtl::ConnectSpec part_spec(const std::string& name, std::int64_t begin, std::int64_t end, bool reading) {
+  rtl::ConnectSpec spec;
+  spec.status = rtl::OpenStatus::old_file;
+  spec.read_only = reading;
+  spec.has_name = spec.exact_name = spec.return_errors = true;
+  spec.name = name;
+  spec.part_begin = begin;
+  spec.part_end = end;
+  return spec;
+}
+
+// A part stopped: `unit` is the file's own unit that the failure is told of; `error` the system's.
+void stop_part(Part& p, std::int32_t unit, int failure, rtl::platform::SysError error) {
+  p.counts.failure = failure;
+  p.counts.failed_unit = unit;
+  p.counts.failure_error = error;
+}
+
+void repair_part(Part& p, int k, const std::string& input, const std::string& output, RepairOptions options) {
+  const std::int32_t in = kFirstPartInput + k, out = kFirstPartOutput + k;
+  if (int rc = rtl::connect(in, part_spec(input, p.begin, p.end, true))) {
+    return stop_part(p, kInputUnit, rc, rtl::last_refusal_error());
+  }
+  if (!output.empty()) {
+    const std::int64_t at = kRecordBytes * p.lines_before;
+    if (int rc = rtl::connect(out, part_spec(output, at, at + kRecordBytes * p.lines, false))) {
+      rtl::release(in);
+      return stop_part(p, kOutputUnit, rc, rtl::last_refusal_error());
+    }
+    rtl::write_in_blocks(out);
+  }
+  options.lines_before = p.lines_before;
+  options.progress = nullptr;
+  repair_records(in, out, options, p.counts);
+  if (p.counts.failure != 0) p.counts.failed_unit = p.counts.failed_unit == in ? kInputUnit : kOutputUnit;
+  if (int rc = rtl::release(out, true); rc != 0 && p.counts.failure == 0) {
+    stop_part(p, kOutputUnit, rc, rtl::handled_system_error(out));
+  }
+  rtl::release(in, true);
+}
+
+// The parts' counts as the file's: in order, the first failure or verdict standing for all.
+void merge(const std::vector<Part>& parts, RepairCounts* counts) {
+  RepairCounts all;
+  for (const Part& p : parts) {
+    const RepairCounts& c = p.counts;
+    for (std::int64_t i = 0; i < c.touching && i < kShownTouching && all.touching + i < kShownTouching; ++i) {
+      all.first_touching[all.touching + i] = c.first_touching[i];
+    }
+    all.records += c.records;
+    all.touching += c.touching;
+    all.data_seen = all.data_seen || c.data_seen;
+    if (all.failure == 0 && all.not_interface.why == NotInterface::no) {
+      all.failure = c.failure;
+      all.failed_unit = c.failed_unit;
+      all.failure_error = c.failure_error;
+      // Whether a file holds no data record at all is the file's verdict, not a part's.
+      if (c.not_interface.why != NotInterface::no_data_record) all.not_interface = c.not_interface;
+    }
+  }
+  *counts = all;
+}
+
+}  // namespace
+
+bool repair_in_parts(const std::string& input, std::int64_t size, const std::string& output, int count,
+                     const RepairOptions& options, RepairCounts* counts) {
+  count = std::clamp(count, 1, kMostParts);
+  std::vector<Part> parts(static_cast<std::size_t>(count));
+  for (int k = 0; k < count; ++k) {
+    parts[k].begin = k == 0 ? 0 : parts[k - 1].end;
+    parts[k].end = k + 1 == count ? size : rtl::platform::line_start_after(input.c_str(), size * (k + 1) / count, size);
+    if (parts[k].end < parts[k].begin) return false;
+  }
+  run_at_once(count, [&](int k) {
+    parts[k].lines = rtl::platform::count_lines(input.c_str(), parts[k].begin, parts[k].end, &parts[k].lone_ctrl_z);
+  });
+  for (int k = 0; k < count; ++k) {
+    // A lone Ctrl-Z ends the input wherever it stands: the lines after it are not repaired.
+    if (parts[k].lines < 0 || parts[k].lone_ctrl_z) return false;
+    if (k > 0) parts[k].lines_before = parts[k - 1].lines_before + parts[k - 1].lines;
+  }
+  run_at_once(count, [&](int k) { repair_part(parts[k], k, input, output, options); });
+  for (int k = 0; k + 1 < count; ++k) {
+    // Text records that a header announced run on into the next part, which read them as data.
+    if (parts[k].counts.block_open_at_end && parts[k].counts.failure == 0) return false;
+  }
+  merge(parts, counts);
+  if (options.refuse_other_formats && counts->failure == 0 && counts->not_interface.why == NotInterface::no &&
+      counts->records > 0 && !counts->data_seen) {
+    counts->not_interface = {NotInterface::no_data_record};
+  }
+  return true;
+}
+
+}  // namespace quil
