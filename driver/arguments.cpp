@@ -96,6 +96,13 @@ std::string take_options(std::string_view arg, Flags& flags, ParsedArguments& p)
   return {};
 }
 
+// The number of -j: in the same argument (-j2, --jobs=2) or the next one (-j 2, --jobs 2).
+std::string_view jobs_value(std::string_view arg, int argc, const char* const* argv, int* i) {
+  if (arg.rfind("--jobs=", 0) == 0) return arg.substr(7);
+  if (arg.size() > 2 && arg[1] == 'j') return arg.substr(2);
+  return *i + 1 < argc ? std::string_view(argv[++*i]) : std::string_view();
+}
+
 bool take_jobs(std::string_view value, Request& r) {
   r.options_given = true;
   if (value.size() != 1 || value[0] < '1' || value[0] > '8') return false;
@@ -181,11 +188,9 @@ ParsedArguments parse_arguments(int argc, const char* const* argv) {
     } else if (arg == "--") {
       options_end = true;
     } else if (arg.rfind("-j", 0) == 0 || arg == "--jobs" || arg.rfind("--jobs=", 0) == 0) {
-      const std::string_view value = arg.rfind("--jobs=", 0) == 0      ? arg.substr(7)
-                                     : arg.size() > 2 && arg[1] == 'j' ? arg.substr(2)
-                                     : i + 1 < argc                    ? std::string_view(argv[++i])
-                                                                       : std::string_view();
-      if (!take_jobs(value, p.request)) return usage_error("-j takes a number of parts from 1 to 8");
+      if (!take_jobs(jobs_value(arg, argc, argv, &i), p.request)) {
+        return usage_error("-j takes a number of parts from 1 to 8");
+      }
     } else if (std::string unknown = take_options(arg, flags, p); !unknown.empty()) {
       return usage_error("unknown option '" + unknown + "'");
     }

@@ -111,11 +111,13 @@ bool repair_in_parts(const std::string& input, std::int64_t size, const std::str
   std::vector<Part> parts(static_cast<std::size_t>(count));
   for (int k = 0; k < count; ++k) {
     parts[k].begin = k == 0 ? 0 : parts[k - 1].end;
-    parts[k].end = k + 1 == count ? size : rtl::platform::line_start_after(input.c_str(), size * (k + 1) / count, size);
+    parts[k].end =
+        k + 1 == count ? size : rtl::platform::line_start_after(input.c_str(), size * (k + 1) / count, size);
     if (parts[k].end < parts[k].begin) return false;
   }
   run_at_once(count, [&](int k) {
-    parts[k].lines = rtl::platform::count_lines(input.c_str(), parts[k].begin, parts[k].end, &parts[k].lone_ctrl_z);
+    parts[k].lines =
+        rtl::platform::count_lines(input.c_str(), parts[k].begin, parts[k].end, &parts[k].lone_ctrl_z);
   });
   for (int k = 0; k < count; ++k) {
     // A lone Ctrl-Z ends the input wherever it stands: the lines after it are not repaired.

@@ -56,7 +56,8 @@ std::int64_t count_lines(const char* name, std::int64_t from, std::int64_t to, b
   // Whether the line being scanned so far is a lone Ctrl-Z (and a CR before its LF).
   int lone = 0;  // 0 new line, 1 Ctrl-Z seen, 2 Ctrl-Z and CR seen, 3 anything else
   while (left > 0) {
-    const ReadResult r = read(h, block, left < static_cast<std::int64_t>(kBlock) ? static_cast<std::size_t>(left) : kBlock);
+    const ReadResult r =
+        read(h, block, left < static_cast<std::int64_t>(kBlock) ? static_cast<std::size_t>(left) : kBlock);
     if (r.status != ReadStatus::ok || r.bytes == 0) break;
     for (std::size_t i = 0; i < r.bytes; ++i) {
       const char c = block[i];
