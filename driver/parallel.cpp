@@ -105,31 +105,31 @@ void merge(const std::vector<Part>& parts, RepairCounts* counts) {
 
 }  // namespace
 
-bool repair_in_parts(const std::string& input, std::int64_t size, const std::string& output, int count,
+bool repair_in_parts(const std::string& input, std::int64_t size, const std::string& output, int parts,
                      const RepairOptions& options, RepairCounts* counts) {
-  count = std::clamp(count, 1, kMostParts);
-  std::vector<Part> parts(static_cast<std::size_t>(count));
+  const int count = std::clamp(parts, 1, kMostParts);
+  std::vector<Part> pieces(static_cast<std::size_t>(count));
   for (int k = 0; k < count; ++k) {
-    parts[k].begin = k == 0 ? 0 : parts[k - 1].end;
-    parts[k].end =
+    pieces[k].begin = k == 0 ? 0 : pieces[k - 1].end;
+    pieces[k].end =
         k + 1 == count ? size : rtl::platform::line_start_after(input.c_str(), size * (k + 1) / count, size);
-    if (parts[k].end < parts[k].begin) return false;
+    if (pieces[k].end < pieces[k].begin) return false;
   }
   run_at_once(count, [&](int k) {
-    parts[k].lines =
-        rtl::platform::count_lines(input.c_str(), parts[k].begin, parts[k].end, &parts[k].lone_ctrl_z);
+    pieces[k].lines =
+        rtl::platform::count_lines(input.c_str(), pieces[k].begin, pieces[k].end, &pieces[k].lone_ctrl_z);
   });
   for (int k = 0; k < count; ++k) {
     // A lone Ctrl-Z ends the input wherever it stands: the lines after it are not repaired.
-    if (parts[k].lines < 0 || parts[k].lone_ctrl_z) return false;
-    if (k > 0) parts[k].lines_before = parts[k - 1].lines_before + parts[k - 1].lines;
+    if (pieces[k].lines < 0 || pieces[k].lone_ctrl_z) return false;
+    if (k > 0) pieces[k].lines_before = pieces[k - 1].lines_before + pieces[k - 1].lines;
   }
-  run_at_once(count, [&](int k) { repair_part(parts[k], k, input, output, options); });
+  run_at_once(count, [&](int k) { repair_part(pieces[k], k, input, output, options); });
   for (int k = 0; k + 1 < count; ++k) {
     // Text records that a header announced run on into the next part, which read them as data.
-    if (parts[k].counts.block_open_at_end && parts[k].counts.failure == 0) return false;
+    if (pieces[k].counts.block_open_at_end && pieces[k].counts.failure == 0) return false;
   }
-  merge(parts, counts);
+  merge(pieces, counts);
   if (options.refuse_other_formats && counts->failure == 0 && counts->not_interface.why == NotInterface::no &&
       counts->records > 0 && !counts->data_seen) {
     counts->not_interface = {NotInterface::no_data_record};

@@ -46,40 +46,55 @@ std::int64_t line_start_after(const char* name, std::int64_t offset, std::int64_
   return found < end ? found : end;
 }
 
+namespace {
+// Lines counted as their bytes come, with whether one of them is a lone Ctrl-Z (a CR before its LF
+// aside).
+struct LineCounter {
+  std::int64_t lines = 0;
+  bool lone_ctrl_z = false;
+  char last = '\n';
+  enum class Line { fresh, ctrl_z, ctrl_z_cr, other } line = Line::fresh;
+
+  void end_line() {
+    ++lines;
+    lone_ctrl_z = lone_ctrl_z || line == Line::ctrl_z || line == Line::ctrl_z_cr;
+    line = Line::fresh;
+  }
+  void take(char c) {
+    if (c == '\n') return end_line();
+    if (line == Line::fresh && c == 0x1A) {
+      line = Line::ctrl_z;
+    } else if (line == Line::ctrl_z && c == '\r') {
+      line = Line::ctrl_z_cr;
+    } else {
+      line = Line::other;
+    }
+  }
+};
+}  // namespace
+
 std::int64_t count_lines(const char* name, std::int64_t from, std::int64_t to, bool* ends_input) {
   *ends_input = false;
   const Handle h = open_at(name, from);
   if (!h.valid()) return -1;
   static thread_local char block[kBlock];
-  std::int64_t lines = 0, left = to - from;
-  char last = '\n';
-  // Whether the line being scanned so far is a lone Ctrl-Z (and a CR before its LF).
-  int lone = 0;  // 0 new line, 1 Ctrl-Z seen, 2 Ctrl-Z and CR seen, 3 anything else
+  LineCounter counter;
+  std::int64_t left = to - from;
   while (left > 0) {
-    const ReadResult r =
-        read(h, block, left < static_cast<std::int64_t>(kBlock) ? static_cast<std::size_t>(left) : kBlock);
+    const std::size_t want =
+        left < static_cast<std::int64_t>(kBlock) ? static_cast<std::size_t>(left) : kBlock;
+    const ReadResult r = read(h, block, want);
     if (r.status != ReadStatus::ok || r.bytes == 0) break;
-    for (std::size_t i = 0; i < r.bytes; ++i) {
-      const char c = block[i];
-      if (c == '\n') {
-        ++lines;
-        if (lone == 1 || lone == 2) *ends_input = true;
-        lone = 0;
-      } else {
-        lone = lone == 0 && c == 0x1A ? 1 : lone == 1 && c == '\r' ? 2 : 3;
-      }
-    }
-    last = block[r.bytes - 1];
+    for (std::size_t i = 0; i < r.bytes; ++i) counter.take(block[i]);
+    counter.last = block[r.bytes - 1];
     left -= static_cast<std::int64_t>(r.bytes);
   }
   close(h);
   if (left > 0) return -1;
   // A last line without a line end is a record all the same.
-  if (last != '\n' && to > from) {
-    ++lines;
-    if (lone == 1 || lone == 2) *ends_input = true;
-  }
-  return lines;
+  if (counter.last != '\n' && to > from) counter.end_line();
+  *ends_input = counter.lone_ctrl_z;
+  return counter.lines;
 }
 
 }  // namespace rtl::platform
