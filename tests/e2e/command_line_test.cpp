@@ -11,7 +11,6 @@
 #include <algorithm>
 #include <chrono>
 #include <csignal>
-#include <regex>
 #include <set>
 #include <thread>
 
@@ -415,9 +414,17 @@ TEST(CommandLine, ManualListsTheOptionsOfTheHelp) {
   const auto options = [](std::string text, const std::string& from, const std::string& to) {
     for (std::size_t at; (at = text.find("\\-")) != std::string::npos;) text.erase(at, 1);  // troff's \-
     text = text.substr(text.find(from), text.find(to) - text.find(from));
+    // Words that begin with - or -- and a letter, after a blank, a comma or a line's start.
     std::set<std::string> found;
-    const std::regex option("(^|[ ,])(--?[a-zA-Z][-a-zA-Z]*)");
-    for (std::sregex_iterator i(text.begin(), text.end(), option), end; i != end; ++i) found.insert((*i)[2]);
+    for (std::size_t i = 0; i < text.size(); ++i) {
+      if (text[i] != '-' || (i > 0 && std::string(" ,\n").find(text[i - 1]) == std::string::npos)) continue;
+      std::size_t end = i;
+      while (end < text.size() && (std::isalpha(static_cast<unsigned char>(text[end])) || text[end] == '-'))
+        ++end;
+      const std::string word = text.substr(i, end - i);
+      if (word.find_first_not_of('-') != std::string::npos) found.insert(word);
+      i = end;
+    }
     return found;
   };
   const std::string help = run({.args = {"--help"}}).out;
