@@ -2,9 +2,13 @@
 #include "driver/command_line.h"
 
 #include <algorithm>
+#include <atomic>
+#include <functional>
 #include <new>
 #include <string>
 #include <string_view>
+#include <system_error>
+#include <thread>
 #include <utility>
 
 #include "driver/arguments.h"
@@ -50,12 +54,13 @@ Outcome skipped(const std::string& name, const std::string& why, Outcome outcome
 // Connects `unit` to `name` as given (- is the standard stream of the unit's direction). Returns 0 or the
 // failure number.
 int connect_name(const std::string& name, std::int32_t unit, rtl::OpenStatus status, bool read_only) {
+  const bool input = read_only;
   rtl::ConnectSpec spec;
   spec.status = status;
   spec.read_only = read_only;
   spec.has_name = spec.return_errors = true;
   spec.exact_name = name != "-";
-  spec.name = name != "-" ? std::string_view(name) : unit == kInputUnit ? "CONIN$" : "CONOUT$";
+  spec.name = name != "-" ? std::string_view(name) : input ? "CONIN$" : "CONOUT$";
   return rtl::connect(unit, spec);
 }
 
@@ -69,14 +74,30 @@ std::string touching_words(const RepairCounts& counts) {
   return words;
 }
 
-// One file's road: where its records come from and go.
+// One file's road: where its records come from and go, through which units, and where its lines go.
 struct Road {
   std::string input, output;  // as given
   std::string place;          // the file in place (links followed), or the disk file OUTPUT leads to
   Replacement replacement;
   bool replacing = false;  // written beside `place`, renamed over it at the end
   bool standard_output = false;
+  std::int32_t in = kInputUnit, out = kOutputUnit, probe = kProbeUnit;
+  // Files repaired side by side keep their lines until the file's turn comes; one at a time, they go out.
+  std::vector<std::pair<std::int32_t, std::string>>* lines = nullptr;
+  void say(std::int32_t unit, std::string text) const {
+    if (lines != nullptr) {
+      lines->emplace_back(unit, std::move(text));
+    } else {
+      print_line(unit, text);
+    }
+  }
 };
+
+Outcome skipped(const Road& road, const std::string& name, const std::string& why,
+                Outcome outcome = Outcome::skipped) {
+  road.say(kErrorOut, "quil: " + name + ": skipped: " + why);
+  return outcome;
+}
 
 // Where the repair of `road.input` goes; empty when it may go there, else why not (and the outcome).
 // The last part of a name, after its folders.
@@ -93,8 +114,8 @@ std::string held(const std::string& place) {
 
 std::string choose_output(Road& road, const Request& r) {
   if (road.output == "-")
-    return connect_name("-", kOutputUnit, rtl::OpenStatus::unknown, false) == 0 ? std::string()
-                                                                                : refusal_words(30);
+    return connect_name("-", road.out, rtl::OpenStatus::unknown, false) == 0 ? std::string()
+                                                                             : refusal_words(30);
   char target[rtl::kLongestPath + 1];
   rtl::platform::SysError error = 0;
   rtl::platform::NameKind kind = rtl::platform::name_kind(road.output.c_str(), target, sizeof target, &error);
@@ -116,15 +137,15 @@ std::string choose_output(Road& road, const Request& r) {
       return "is a folder";
     case rtl::platform::NameKind::other: {
       // A device or a pipe takes the records as they come.
-      const int rc = connect_name(road.output, kOutputUnit, rtl::OpenStatus::unknown, false);
+      const int rc = connect_name(road.output, road.out, rtl::OpenStatus::unknown, false);
       return rc == 0 ? std::string() : failure_words(rc, rtl::last_refusal_error());
     }
   }
   road.place = target;
   road.replacing = true;
-  if (connect_name(road.place, kProbeUnit, rtl::OpenStatus::old_file, true) == 0) {
-    const bool same = rtl::writes_file_read_by(kProbeUnit, kInputUnit);
-    rtl::release(kProbeUnit);
+  if (connect_name(road.place, road.probe, rtl::OpenStatus::old_file, true) == 0) {
+    const bool same = rtl::writes_file_read_by(road.probe, road.in);
+    rtl::release(road.probe);
     if (same) return "cannot open: it is the file being repaired (-i repairs in place)";
   }
   if (!r.force) return "it exists (-f replaces it)";
@@ -153,34 +174,33 @@ std::string open_input(Road& road, Mode mode) {
     if (std::string why = held(target); !why.empty()) return why;
     road.place = name = target;
   }
-  const int rc = connect_name(name, kInputUnit, rtl::OpenStatus::old_file, true);
+  const int rc = connect_name(name, road.in, rtl::OpenStatus::old_file, true);
   return rc == 0 ? std::string() : failure_words(rc, rtl::last_refusal_error());
 }
 
 Outcome report(const Road& road, Mode mode, const RepairCounts& counts, const std::string& kept, bool quiet) {
   const std::string lines = std::to_string(counts.records) + " lines, ";
   if (mode == Mode::check) {
-    if (!quiet) print_line(kConsoleOut, road.input + ": " + lines + touching_words(counts));
+    if (!quiet) road.say(kConsoleOut, road.input + ": " + lines + touching_words(counts));
     return counts.touching > 0 ? Outcome::needs_repair : Outcome::done;
   }
   if (quiet) return Outcome::done;
   const std::string shown = mode == Mode::in_place ? road.input : road.input + " -> " + road.output;
   // The line never mixes with repaired records on standard output, however that is named.
-  print_line(
-      road.standard_output ? kErrorOut : kConsoleOut,
-      shown + ": " + lines + std::to_string(counts.touching) + " with touching numbers repaired" + kept);
+  road.say(road.standard_output ? kErrorOut : kConsoleOut,
+           shown + ": " + lines + std::to_string(counts.touching) + " with touching numbers repaired" + kept);
   return Outcome::done;
 }
 
 // A file that could not be read or written to its end: nothing of it is kept, and the run goes on.
 Outcome failed(Road& road, const Request& r, const RepairCounts& counts) {
   road.replacement.discard();
-  const bool on_output = counts.failed_unit == kOutputUnit;
+  const bool on_output = counts.failed_unit == road.out;
   if (on_output && road.standard_output && rtl::platform::broken_pipe_error(counts.failure_error)) {
     rtl::platform::end_by_broken_pipe();
   }
   const std::string& name = on_output && r.mode == Mode::repair ? road.output : road.input;
-  print_line(kErrorOut, "quil: " + name + ": " + failure_words(counts.failure, counts.failure_error));
+  road.say(kErrorOut, "quil: " + name + ": " + failure_words(counts.failure, counts.failure_error));
   return Outcome::failed;
 }
 
@@ -190,9 +210,9 @@ std::pair<std::string, std::string> open_road(Road& road, const Request& r) {
   road.replacing = r.mode == Mode::in_place;
   std::string why;
   if (r.mode == Mode::repair) why = choose_output(road, r);
-  if (why.empty() && road.replacing) why = road.replacement.create_beside(road.place, kOutputUnit);
+  if (why.empty() && road.replacing) why = road.replacement.create_beside(road.place, road.out);
   if (why.empty()) return {};
-  rtl::release(kInputUnit);
+  rtl::release(road.in);
   return {r.mode == Mode::in_place ? road.input : road.output, why};
 }
 
@@ -200,20 +220,23 @@ std::pair<std::string, std::string> open_road(Road& road, const Request& r) {
 // file that must take the road in one piece (or a small one) returns false and is repaired as one.
 bool run_in_parts(Road& road, const Request& r, const RepairOptions& options, RepairCounts* counts) {
   const int jobs = r.jobs > 0 ? r.jobs : std::min(rtl::platform::processor_count(), kMostParts);
-  const std::int64_t size = rtl::input_file_size(kInputUnit);
-  if (jobs < 2 || size < kSmallestFileInParts || road.input == "-" || (options.write && !road.replacing))
+  const std::int64_t size = rtl::input_file_size(road.in);
+  // Files side by side already keep the processors busy: each goes in one piece.
+  if (road.lines != nullptr || jobs < 2 || size < kSmallestFileInParts || road.input == "-" ||
+      (options.write && !road.replacing)) {
     return false;
+  }
   const std::string& input = r.mode == Mode::in_place ? road.place : road.input;
   const std::string output = options.write ? road.replacement.temporary() : std::string();
   // The parts write the temporary file by its name; the file's own unit lets go of it meanwhile.
-  if (options.write) rtl::release(kOutputUnit);
+  if (options.write) rtl::release(road.out);
   const bool done = repair_in_parts(input, size, output, jobs, options, counts);
-  if (!done && options.write && connect_name(output, kOutputUnit, rtl::OpenStatus::old_file, false) != 0) {
+  if (!done && options.write && connect_name(output, road.out, rtl::OpenStatus::old_file, false) != 0) {
     counts->failure = static_cast<int>(rtl::Failure::open_failure);
-    counts->failed_unit = kOutputUnit;
+    counts->failed_unit = road.out;
     return true;
   }
-  if (done) rtl::release(kInputUnit, true);
+  if (done) rtl::release(road.in, true);
   return done;
 }
 
@@ -223,20 +246,20 @@ RepairCounts run_pass(Road& road, const Request& r) {
   options.write = r.mode != Mode::check;
   options.count_touching = options.step_back_in_hand = options.return_failures = true;
   options.refuse_other_formats = !r.force;
-  if (options.write) road.standard_output = !rtl::on_disk_file(kOutputUnit);
+  if (options.write) road.standard_output = !rtl::on_disk_file(road.out);
   RepairCounts counts;
   if (run_in_parts(road, r, options, &counts)) return counts;
-  if (options.write) rtl::write_in_blocks(kOutputUnit);
+  if (options.write) rtl::write_in_blocks(road.out);
   Progress progress;
-  progress.start(road.input, kInputUnit, &options);
-  repair_records(kInputUnit, kOutputUnit, options, counts);
+  if (road.lines == nullptr) progress.start(road.input, road.in, &options);
+  repair_records(road.in, road.out, options, counts);
   progress.erase();
-  if (const int rc = rtl::release(kOutputUnit, true); rc != 0 && counts.failure == 0) {
+  if (const int rc = rtl::release(road.out, true); rc != 0 && counts.failure == 0) {
     counts.failure = rc;
-    counts.failed_unit = kOutputUnit;
-    counts.failure_error = rtl::handled_system_error(kOutputUnit);
+    counts.failed_unit = road.out;
+    counts.failure_error = rtl::handled_system_error(road.out);
   }
-  rtl::release(kInputUnit, true);
+  rtl::release(road.in, true);
   return counts;
 }
 
@@ -247,15 +270,14 @@ Outcome put_in_place(Road& road, const Request& r, const RepairCounts& counts) {
       rtl::platform::same_contents(road.place.c_str(), road.replacement.temporary().c_str())) {
     road.replacement.discard();
     if (!r.quiet)
-      print_line(kConsoleOut,
-                 road.input + ": " + std::to_string(counts.records) + " lines, nothing to repair");
+      road.say(kConsoleOut, road.input + ": " + std::to_string(counts.records) + " lines, nothing to repair");
     return Outcome::done;
   }
   std::string kept;
   if (road.replacing) {
     if (std::string why = road.replacement.commit(r.mode == Mode::in_place && r.backup, &kept);
         !why.empty()) {
-      return skipped(r.mode == Mode::in_place ? road.input : road.output, why);
+      return skipped(road, r.mode == Mode::in_place ? road.input : road.output, why);
     }
   }
   return report(road, r.mode, counts, kept, r.quiet);
@@ -264,7 +286,7 @@ Outcome put_in_place(Road& road, const Request& r, const RepairCounts& counts) {
 Outcome process(Road& road, const Request& r, int* first_failure) {
   if (auto [name, why] = open_road(road, r); !why.empty()) {
     const bool unchecked = r.mode == Mode::check && name == road.input;
-    return skipped(name, why, unchecked ? Outcome::unchecked : Outcome::skipped);
+    return skipped(road, name, why, unchecked ? Outcome::unchecked : Outcome::skipped);
   }
   const RepairCounts counts = run_pass(road, r);
   if (counts.failure != 0) {
@@ -273,7 +295,7 @@ Outcome process(Road& road, const Request& r, int* first_failure) {
   }
   if (counts.not_interface.why != NotInterface::no) {
     road.replacement.discard();
-    return skipped(road.input, "not an interface file: " + verdict_words(counts.not_interface),
+    return skipped(road, road.input, "not an interface file: " + verdict_words(counts.not_interface),
                    Outcome::other_format);
   }
   return put_in_place(road, r, counts);
@@ -298,6 +320,73 @@ int status_for(Mode mode, Outcome worst) {
       print_line(kErrorOut, kUsage);
       end_with(2);
   }
+}
+
+// What became of one file of a batch, kept until its lines' turn comes.
+struct FileResult {
+  Outcome outcome = Outcome::done;
+  int failure = 0;
+  std::vector<std::pair<std::int32_t, std::string>> lines;
+  bool out_of_memory = false;
+  std::atomic<bool> done{false};
+};
+
+// Units of their own for each file repaired at the same time as others.
+constexpr std::int32_t kFirstBatchInput = 30, kFirstBatchOutput = 40, kFirstBatchProbe = 50;
+
+void repair_files(const Request& r, std::vector<FileResult>& results, std::atomic<std::size_t>& next, int k) {
+  for (std::size_t i; (i = next++) < results.size();) {
+    FileResult& result = results[i];
+    try {
+      Road road;
+      road.input = road.output = r.names[i];
+      road.in = kFirstBatchInput + k;
+      road.out = kFirstBatchOutput + k;
+      road.probe = kFirstBatchProbe + k;
+      road.lines = &result.lines;
+      result.outcome = process(road, r, &result.failure);
+    } catch (const std::bad_alloc&) {
+      // Its words are made when its turn comes, where memory may be had again.
+      result.outcome = Outcome::failed;
+      result.failure = static_cast<int>(rtl::Failure::no_memory);
+      result.lines.clear();
+      result.out_of_memory = true;
+    }
+    result.done.store(true);
+  }
+}
+
+// Many files in place or checked, side by side on the processors: each file keeps its promise (its
+// original or its whole repair) and its lines come out in the files' order. False when the files go
+// one at a time instead.
+bool side_by_side(const Request& r, Outcome* worst, int* first_failure) {
+  const int jobs = r.jobs > 0 ? r.jobs : std::min(rtl::platform::processor_count(), kMostParts);
+  if (jobs < 2 || (r.mode != Mode::in_place && r.mode != Mode::check)) return false;
+  std::vector<FileResult> results(r.names.size());
+  std::atomic<std::size_t> next{0};
+  std::vector<std::thread> workers;
+  workers.reserve(static_cast<std::size_t>(jobs));
+  for (int k = 0; k < jobs && static_cast<std::size_t>(k) < results.size(); ++k) {
+    // Subtle: a thread that cannot be had (no memory, no thread) must not unwind past the running ones.
+    try {
+      workers.emplace_back(repair_files, std::cref(r), std::ref(results), std::ref(next), k);
+    } catch (const std::exception&) {
+      break;
+    }
+  }
+  if (workers.empty()) return false;
+  for (FileResult& result : results) {
+    while (!result.done.load()) rtl::platform::sleep_milliseconds(1);
+    for (const auto& [unit, line] : result.lines) print_line(unit, line);
+    if (result.out_of_memory) {
+      print_line(kErrorOut, "quil: " + r.names[static_cast<std::size_t>(&result - results.data())] + ": " +
+                                refusal_words(static_cast<int>(rtl::Failure::no_memory)));
+    }
+    *worst = std::max(*worst, result.outcome);
+    if (*first_failure == 0 && result.failure != 0) *first_failure = std::min(result.failure, 255);
+  }
+  for (std::thread& t : workers) t.join();
+  return true;
 }
 
 void run_command_line(int argc, char** argv) {
@@ -328,12 +417,14 @@ void run_command_line(int argc, char** argv) {
     answer(ParsedArguments{ParsedArguments::Kind::usage_error, {}, "no INPUT named"});
   rtl::read_standard_input_in_blocks();
   const std::size_t files = r.mode == Mode::repair ? 1 : r.names.size();
-  for (std::size_t i = 0; i < files; ++i) {
-    Road road;
-    road.input = r.names[i];
-    road.output = r.mode == Mode::repair ? r.names[1] : r.names[i];
-    const Outcome outcome = process(road, r, &first_failure);
-    worst = std::max(worst, outcome);
+  if (files < 2 || !side_by_side(r, &worst, &first_failure)) {
+    for (std::size_t i = 0; i < files; ++i) {
+      Road road;
+      road.input = r.names[i];
+      road.output = r.mode == Mode::repair ? r.names[1] : r.names[i];
+      const Outcome outcome = process(road, r, &first_failure);
+      worst = std::max(worst, outcome);
+    }
   }
   // A failure that stopped a file gives the run its number, the first of them.
   end_with(first_failure != 0 ? first_failure : status_for(r.mode, worst));

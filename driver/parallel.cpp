@@ -28,10 +28,13 @@ template <typename Job>
 void run_at_once(int n, const Job& job) {
   std::vector<std::thread> threads;
   std::vector<int> left_over;
+  threads.reserve(static_cast<std::size_t>(n));
+  left_over.reserve(static_cast<std::size_t>(n));
   for (int k = 1; k < n; ++k) {
+    // Subtle: a thread that cannot be had (no memory, no thread) does its part here instead.
     try {
       threads.emplace_back(job, k);
-    } catch (const std::system_error&) {
+    } catch (const std::exception&) {
       left_over.push_back(k);
     }
   }

@@ -2,6 +2,7 @@
 
 #include <atomic>
 #include <cstring>
+#include <mutex>
 
 #include "rtl/connect_spec.h"
 #include "rtl/io.h"
@@ -9,13 +10,28 @@
 namespace quil {
 namespace {
 
-// Kept where an exit cleanup can reach it without allocating.
-char g_temporary[rtl::kLongestPath + 1];
-std::atomic<bool> g_temporary_exists{false};
+// Kept where an exit cleanup can reach them without allocating: one a file repaired at the same time.
+constexpr int kSlots = 8;
+char g_temporary[kSlots][rtl::kLongestPath + 1];
+std::atomic<bool> g_taken[kSlots];   // a replacement holds the slot
+std::atomic<bool> g_exists[kSlots];  // its file is there to be removed
 
-void remove_temporary() {
-  if (g_temporary_exists.exchange(false)) rtl::platform::remove_file(g_temporary);
+void remove_temporaries() {
+  for (int i = 0; i < kSlots; ++i) {
+    if (g_exists[i].exchange(false)) rtl::platform::remove_file(g_temporary[i]);
+  }
 }
+
+int take_slot() {
+  for (int i = 0; i < kSlots; ++i) {
+    bool free = false;
+    if (g_taken[i].compare_exchange_strong(free, true)) return i;
+  }
+  return -1;
+}
+
+// Permissions of new files are the process's: one replacement at a time narrows them.
+std::mutex g_creating;
 
 // The longest last part of a name that file systems take.
 constexpr std::size_t kLongestLeaf = 255;
@@ -45,8 +61,16 @@ std::string system_words(rtl::platform::SysError error) {
   return std::string(text, n);
 }
 
+// A replacement given up on any road (an exception, a failure) leaves no temporary file behind.
+Replacement::~Replacement() {
+  if (slot_ < 0) return;
+  discard();
+  g_taken[slot_].store(false);
+}
+
 std::string Replacement::create_beside(const std::string& target, std::int32_t unit) {
-  rtl::set_exit_cleanup(remove_temporary);
+  rtl::set_exit_cleanup(remove_temporaries);
+  if (slot_ < 0 && (slot_ = take_slot()) < 0) return "cannot write beside it: too many files at once";
   target_ = target;
   rtl::ConnectSpec spec;
   spec.status = rtl::OpenStatus::new_file;
@@ -55,20 +79,26 @@ std::string Replacement::create_beside(const std::string& target, std::int32_t u
     temporary_ = temporary_name(target, n);
     if (temporary_.size() > rtl::kLongestPath) return "cannot write beside it: " + refusal_words(43);
     spec.name = temporary_;
-    rtl::platform::restrict_new_files_to(target.c_str());
-    const int rc = rtl::connect(unit, spec);
-    rtl::platform::restrict_new_files_to(nullptr);
+    int rc = 0;
+    {
+      const std::lock_guard<std::mutex> one_at_a_time(g_creating);
+      rtl::platform::restrict_new_files_to(target.c_str());
+      rc = rtl::connect(unit, spec);
+      rtl::platform::restrict_new_files_to(nullptr);
+      if (rc == 0) {
+        std::memcpy(g_temporary[slot_], temporary_.c_str(), temporary_.size() + 1);
+        g_exists[slot_].store(true);
+      }
+    }
     if (rc == static_cast<int>(rtl::Failure::file_exists)) continue;
     if (rc != 0) return "cannot write beside it: " + refusal_words(rc);
-    std::memcpy(g_temporary, temporary_.c_str(), temporary_.size() + 1);
-    g_temporary_exists.store(true);
     return {};
   }
   return "cannot write beside it: too many temporary files";
 }
 
 void Replacement::discard() {
-  if (g_temporary_exists.load() && temporary_ == g_temporary) remove_temporary();
+  if (slot_ >= 0 && g_exists[slot_].exchange(false)) rtl::platform::remove_file(g_temporary[slot_]);
 }
 
 std::string Replacement::commit(bool keep_original, std::string* kept) {
@@ -95,7 +125,7 @@ std::string Replacement::commit(bool keep_original, std::string* kept) {
     discard();
     return "cannot replace it: " + system_words(e);
   }
-  g_temporary_exists.store(false);
+  g_exists[slot_].store(false);
   return {};
 }
 

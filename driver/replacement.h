@@ -11,6 +11,11 @@ namespace quil {
 
 class Replacement {
  public:
+  Replacement() = default;
+  ~Replacement();
+  Replacement(const Replacement&) = delete;
+  Replacement& operator=(const Replacement&) = delete;
+
   // Connects `unit` to a new temporary file beside `target`, with no permission that `target` lacks.
   // Returns an empty text, or why it cannot be made.
   std::string create_beside(const std::string& target, std::int32_t unit);
@@ -23,6 +28,7 @@ class Replacement {
 
  private:
   std::string target_, temporary_;
+  int slot_ = -1;  // where the exit cleanup finds the temporary file
 };
 
 // The record layer's words for a failure number, without the unit and file it names.

@@ -296,7 +296,7 @@ bool writable_file(const char* name) { return ::access(name, W_OK) == 0; }
 bool same_contents(const char* a, const char* b) {
   const int fa = open_retrying(a, O_RDONLY | O_NOCTTY), fb = open_retrying(b, O_RDONLY | O_NOCTTY);
   bool same = fa >= 0 && fb >= 0;
-  static char ba[65536], bb[65536];
+  static thread_local char ba[65536], bb[65536];
   while (same) {
     const ssize_t na = ::read(fa, ba, sizeof ba);
     ssize_t nb = 0;

@@ -399,7 +399,7 @@ bool same_contents(const char* a, const char* b) {
   HANDLE hb = CreateFileW(wb.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
                           OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
   bool same = ha != INVALID_HANDLE_VALUE && hb != INVALID_HANDLE_VALUE;
-  static char ba[65536], bb[65536];
+  static thread_local char ba[65536], bb[65536];
   while (same) {
     DWORD na = 0, nb = 0;
     if (!ReadFile(ha, ba, sizeof ba, &na, nullptr)) na = 0;
