@@ -51,6 +51,8 @@ rtl::ConnectSpec part_spec(const std::string& name, std::int64_t begin, std::int
   spec.name = name;
   spec.part_begin = begin;
   spec.part_end = end;
+  // Every part has the file open at once: each lets the others read and write it.
+  spec.sharing = rtl::platform::Sharing::read_write;
   return spec;
 }
 
