@@ -12,6 +12,7 @@
 #include "driver/driver.h"
 #include "driver/text_records.h"
 #include "fuzz/scratch_files.h"
+#include "rtl/connect_spec.h"
 #include "rtl/convert/decode.h"
 #include "rtl/convert/encode.h"
 #include "rtl/io.h"
@@ -25,14 +26,12 @@ void check(bool ok) {
   if (!ok) std::abort();
 }
 
-int connect(std::int32_t unit, const std::string& path, const char* status) {
-  rtl::ConnectRequest req;
-  req.name = path.c_str();
-  req.name_length = path.size();
-  req.status = status;
-  req.status_length = std::strlen(status);
-  req.return_errors = true;
-  return rtl::connect(unit, req);
+int connect(std::int32_t unit, const std::string& path, rtl::OpenStatus status) {
+  rtl::ConnectSpec spec;
+  spec.status = status;
+  spec.has_name = spec.exact_name = spec.return_errors = true;
+  spec.name = path;
+  return rtl::connect(unit, spec);
 }
 
 std::string copied(std::string_view line) {
@@ -97,8 +96,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   // Tiny record buffers and areas force every growth and wrap of the record layer.
   rtl::initial_sizes().record_buffer = 2 + data[0] % 64;
   rtl::initial_sizes().record_area = 1 + (data[0] >> 6) * 40;
-  check(connect(kIn, in_path, "OLD") == 0);
-  check(connect(kOut, out_path, "REPLACE") == 0);
+  check(connect(kIn, in_path, rtl::OpenStatus::old_file) == 0);
+  check(connect(kOut, out_path, rtl::OpenStatus::replace) == 0);
   const std::int32_t lines = quil::repair_pass(kIn, kOut);
   rtl::release(kOut);
   rtl::release(kIn);
