@@ -433,38 +433,6 @@ std::int64_t file_size(Handle h) {
 }
 
 // The console does not expand wildcards as a POSIX shell does; the program does it for its names.
-int expand_wildcards(const char* pattern, void (*take)(const char*, void*), void* context) {
-  if (std::strpbrk(pattern, "*?") == nullptr) {
-    take(pattern, context);
-    return 1;
-  }
-  // The folder part of the pattern stays as given; only the last part matches.
-  const char* last_part = pattern;
-  for (const char* c = pattern; *c != '\0'; ++c) {
-    if (*c == '\\' || *c == '/' || *c == ':') last_part = c + 1;
-  }
-  const std::size_t folder = static_cast<std::size_t>(last_part - pattern);
-  std::wstring wide;
-  if (!to_wide(pattern, &wide)) return 0;
-  WIN32_FIND_DATAW found;
-  HANDLE search = FindFirstFileW(wide.c_str(), &found);
-  if (search == INVALID_HANDLE_VALUE) return 0;
-  int count = 0;
-  char name[MAX_PATH * 4 + 32768];
-  do {
-    if (found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) continue;
-    if (folder >= 32768) continue;
-    std::memcpy(name, pattern, folder);
-    const std::size_t n =
-        to_utf8(found.cFileName, wcslen(found.cFileName), name + folder, sizeof name - folder);
-    // The system matches short names too (*.fem finds x.femx): the long name must match as well.
-    if (n == 0 || !wildcard_match(last_part, std::string_view(name + folder, n))) continue;
-    take(name, context);
-    ++count;
-  } while (FindNextFileW(search, &found));
-  FindClose(search);
-  return count;
-}
 
 std::size_t full_path(std::string_view name, char* out, std::size_t capacity) {
   std::wstring wide;

@@ -1,7 +1,10 @@
-// Names in UTF-8 and UTF-16, and the names the system is given for disk files.
+// Names in UTF-8 and UTF-16, the names the system is given for disk files, and wildcards.
 #define WIN32_LEAN_AND_MEAN
 #define NOMINMAX
 #include "rtl/platform/win32_text.h"
+
+#include <cstring>
+#include <cwchar>
 
 namespace rtl::platform::win32 {
 
@@ -74,3 +77,42 @@ bool system_name(const char* name, std::wstring* out) {
 }
 
 }  // namespace rtl::platform::win32
+
+namespace rtl::platform {
+
+using namespace win32;
+
+int expand_wildcards(const char* pattern, void (*take)(const char*, void*), void* context) {
+  if (std::strpbrk(pattern, "*?") == nullptr) {
+    take(pattern, context);
+    return 1;
+  }
+  // The folder part of the pattern stays as given; only the last part matches.
+  const char* last_part = pattern;
+  for (const char* c = pattern; *c != '\0'; ++c) {
+    if (*c == '\\' || *c == '/' || *c == ':') last_part = c + 1;
+  }
+  const std::size_t folder = static_cast<std::size_t>(last_part - pattern);
+  std::wstring wide;
+  if (!to_wide(pattern, &wide)) return 0;
+  WIN32_FIND_DATAW found;
+  HANDLE search = FindFirstFileW(wide.c_str(), &found);
+  if (search == INVALID_HANDLE_VALUE) return 0;
+  int count = 0;
+  char name[MAX_PATH * 4 + 32768];
+  do {
+    if (found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) continue;
+    if (folder >= 32768) continue;
+    std::memcpy(name, pattern, folder);
+    const std::size_t n =
+        to_utf8(found.cFileName, wcslen(found.cFileName), name + folder, sizeof name - folder);
+    // The system matches short names too (*.fem finds x.femx): the long name must match as well.
+    if (n == 0 || !wildcard_match(last_part, std::string_view(name + folder, n))) continue;
+    take(name, context);
+    ++count;
+  } while (FindNextFileW(search, &found));
+  FindClose(search);
+  return count;
+}
+
+}  // namespace rtl::platform
