@@ -18,7 +18,7 @@
 #include "driver/progress.h"
 #include "driver/replacement.h"
 #include "quil_version.h"
-#include "rtl/connect_spec.h"
+#include "rtl/connect_settings.h"
 #include "rtl/io.h"
 #include "rtl/platform/platform.h"
 #include "rtl/startup.h"
@@ -55,13 +55,13 @@ Outcome skipped(const std::string& name, const std::string& why, Outcome outcome
 // failure number.
 int connect_name(const std::string& name, std::int32_t unit, rtl::OpenStatus status, bool read_only) {
   const bool input = read_only;
-  rtl::ConnectSpec spec;
-  spec.status = status;
-  spec.read_only = read_only;
-  spec.has_name = spec.return_errors = true;
-  spec.exact_name = name != "-";
-  spec.name = name != "-" ? std::string_view(name) : input ? "CONIN$" : "CONOUT$";
-  return rtl::connect(unit, spec);
+  rtl::ConnectSettings settings;
+  settings.status = status;
+  settings.read_only = read_only;
+  settings.has_name = settings.return_errors = true;
+  settings.exact_name = name != "-";
+  settings.name = name != "-" ? std::string_view(name) : input ? "CONIN$" : "CONOUT$";
+  return rtl::connect(unit, settings);
 }
 
 std::string touching_words(const RepairCounts& counts) {

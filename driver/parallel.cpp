@@ -5,7 +5,7 @@
 #include <thread>
 #include <vector>
 
-#include "rtl/connect_spec.h"
+#include "rtl/connect_settings.h"
 #include "rtl/io.h"
 #include "rtl/platform/platform.h"
 
@@ -43,17 +43,17 @@ void run_at_once(int n, const Job& job) {
   for (std::thread& t : threads) t.join();
 }
 
-rtl::ConnectSpec part_spec(const std::string& name, std::int64_t begin, std::int64_t end, bool reading) {
-  rtl::ConnectSpec spec;
-  spec.status = rtl::OpenStatus::old_file;
-  spec.read_only = reading;
-  spec.has_name = spec.exact_name = spec.return_errors = true;
-  spec.name = name;
-  spec.part_begin = begin;
-  spec.part_end = end;
+rtl::ConnectSettings part_spec(const std::string& name, std::int64_t begin, std::int64_t end, bool reading) {
+  rtl::ConnectSettings settings;
+  settings.status = rtl::OpenStatus::old_file;
+  settings.read_only = reading;
+  settings.has_name = settings.exact_name = settings.return_errors = true;
+  settings.name = name;
+  settings.part_begin = begin;
+  settings.part_end = end;
   // Every part has the file open at once: each lets the others read and write it.
-  spec.sharing = rtl::platform::Sharing::read_write;
-  return spec;
+  settings.sharing = rtl::platform::Sharing::read_write;
+  return settings;
 }
 
 // A part stopped: `unit` is the file's own unit that the failure is told of; `error` the system's.

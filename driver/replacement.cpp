@@ -4,7 +4,7 @@
 #include <cstring>
 #include <mutex>
 
-#include "rtl/connect_spec.h"
+#include "rtl/connect_settings.h"
 #include "rtl/io.h"
 
 namespace quil {
@@ -72,18 +72,18 @@ std::string Replacement::create_beside(const std::string& target, std::int32_t u
   rtl::set_exit_cleanup(remove_temporaries);
   if (slot_ < 0 && (slot_ = take_slot()) < 0) return "cannot write beside it: too many files at once";
   target_ = target;
-  rtl::ConnectSpec spec;
-  spec.status = rtl::OpenStatus::new_file;
-  spec.has_name = spec.exact_name = spec.return_errors = true;
+  rtl::ConnectSettings settings;
+  settings.status = rtl::OpenStatus::new_file;
+  settings.has_name = settings.exact_name = settings.return_errors = true;
   for (int n = 1; n < 100; ++n) {
     temporary_ = temporary_name(target, n);
     if (temporary_.size() > rtl::kLongestPath) return "cannot write beside it: " + refusal_words(43);
-    spec.name = temporary_;
+    settings.name = temporary_;
     int rc = 0;
     {
       const std::lock_guard<std::mutex> one_at_a_time(g_creating);
       rtl::platform::restrict_new_files_to(target.c_str());
-      rc = rtl::connect(unit, spec);
+      rc = rtl::connect(unit, settings);
       rtl::platform::restrict_new_files_to(nullptr);
       if (rc == 0) {
         std::memcpy(g_temporary[slot_], temporary_.c_str(), temporary_.size() + 1);

@@ -12,7 +12,7 @@
 #include "driver/driver.h"
 #include "driver/text_records.h"
 #include "fuzz/scratch_files.h"
-#include "rtl/connect_spec.h"
+#include "rtl/connect_settings.h"
 #include "rtl/convert/decode.h"
 #include "rtl/convert/encode.h"
 #include "rtl/io.h"
@@ -27,11 +27,11 @@ void check(bool ok) {
 }
 
 int connect(std::int32_t unit, const std::string& path, rtl::OpenStatus status) {
-  rtl::ConnectSpec spec;
-  spec.status = status;
-  spec.has_name = spec.exact_name = spec.return_errors = true;
-  spec.name = path;
-  return rtl::connect(unit, spec);
+  rtl::ConnectSettings settings;
+  settings.status = status;
+  settings.has_name = settings.exact_name = settings.return_errors = true;
+  settings.name = path;
+  return rtl::connect(unit, settings);
 }
 
 std::string copied(std::string_view line) {

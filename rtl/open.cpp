@@ -5,7 +5,7 @@
 #include <new>
 #include <string_view>
 
-#include "rtl/connect_spec.h"
+#include "rtl/connect_settings.h"
 #include "rtl/io.h"
 #include "rtl/options.h"
 #include "rtl/unit_io.h"
@@ -138,10 +138,10 @@ int resolve_device(const platform::DeviceName& d, std::string_view* name, Target
 
 // Decides what the connection opens: a standard stream, a device, a disk path or a scratch file.
 // Returns 0 or the failure number.
-int resolve_target(const Unit& unit, const ConnectSpec& spec, Target* t) {
-  std::string_view name = spec.has_name ? spec.name : default_name(unit, t);
-  if (spec.status == OpenStatus::scratch) t->kind = TargetKind::scratch;
-  if (!spec.exact_name) {
+int resolve_target(const Unit& unit, const ConnectSettings& settings, Target* t) {
+  std::string_view name = settings.has_name ? settings.name : default_name(unit, t);
+  if (settings.status == OpenStatus::scratch) t->kind = TargetKind::scratch;
+  if (!settings.exact_name) {
     while (!name.empty() && name.front() == ' ') name.remove_prefix(1);
     while (!name.empty() && (name.back() == ' ' || name.back() == '\0')) name.remove_suffix(1);
     const platform::DeviceName* d = t->kind == TargetKind::disk_path ? platform::device_for(name) : nullptr;
@@ -151,7 +151,7 @@ int resolve_target(const Unit& unit, const ConnectSpec& spec, Target* t) {
   }
   // An exact name goes to the system as it is, which alone knows where its links and ".." lead; the
   // dialogue's names are made full, within their length (past it the name stays as given).
-  if (t->kind == TargetKind::disk_path && !spec.exact_name) {
+  if (t->kind == TargetKind::disk_path && !settings.exact_name) {
     std::size_t n = platform::full_path(name, t->full, kMaxNameLength + 1);
     if (n > 0 && n < kMaxNameLength + 1) name = std::string_view(t->full, n);
   }
@@ -159,11 +159,11 @@ int resolve_target(const Unit& unit, const ConnectSpec& spec, Target* t) {
   return 0;
 }
 
-platform::Creation creation_for(const ConnectSpec& spec, const Target& t) {
+platform::Creation creation_for(const ConnectSettings& settings, const Target& t) {
   // A device is opened as it is, never created: a missing one is refused like a missing file.
   if (t.kind == TargetKind::device) return platform::Creation::open_existing;
-  if (spec.read_only) return platform::Creation::read_existing;
-  switch (spec.status) {
+  if (settings.read_only) return platform::Creation::read_existing;
+  switch (settings.status) {
     case OpenStatus::old_file:
       return platform::Creation::open_existing;
     case OpenStatus::new_file:
@@ -176,18 +176,18 @@ platform::Creation creation_for(const ConnectSpec& spec, const Target& t) {
 }
 
 // Opens what the target names. A scratch file's name is written into the target.
-platform::OpenResult open_target(const ConnectSpec& spec, Target* t) {
+platform::OpenResult open_target(const ConnectSettings& settings, Target* t) {
   platform::OpenResult opened;
   switch (t->kind) {
     case TargetKind::scratch:
-      opened = platform::open_scratch_file(t->full, sizeof t->full, spec.sharing);
+      opened = platform::open_scratch_file(t->full, sizeof t->full, settings.sharing);
       t->name = t->full;
       return opened;
     case TargetKind::standard_stream:
       opened.handle = platform::standard_handle(t->stream);
       return opened;
     case TargetKind::device:
-      return platform::open_file(t->device_path, creation_for(spec, *t), spec.sharing);
+      return platform::open_file(t->device_path, creation_for(settings, *t), settings.sharing);
     case TargetKind::disk_path:
       break;
   }
@@ -203,16 +203,16 @@ platform::OpenResult open_target(const ConnectSpec& spec, Target* t) {
   char path[kLongestPath + 1];
   std::memcpy(path, t->name.data(), t->name.size());
   path[t->name.size()] = '\0';
-  return platform::open_file(path, creation_for(spec, *t), spec.sharing);
+  return platform::open_file(path, creation_for(settings, *t), settings.sharing);
 }
 
 // Not knowing what the file is decides nothing: whether it is cut, buffered or guarded depends on it.
 // A refused connection leaves nothing behind: a file that this request made goes again.
-int refuse_unknown_kind(Unit* unit, const ConnectSpec& spec, platform::SysError error) {
+int refuse_unknown_kind(Unit* unit, const ConnectSettings& settings, platform::SysError error) {
   if (!unit->standard_stream) platform::close(unit->handle);
   unit->handle = platform::Handle{};
   unit->saved_error = error;
-  if (spec.status == OpenStatus::new_file && unit->has_name) {
+  if (settings.status == OpenStatus::new_file && unit->has_name) {
     char made[kLongestPath + 1];
     std::memcpy(made, unit->name, unit->name_length + 1);
     platform::remove_file(made);
@@ -221,7 +221,7 @@ int refuse_unknown_kind(Unit* unit, const ConnectSpec& spec, platform::SysError 
 }
 
 // Gives the unit its open file and the ways it is read and written. Returns 0 or the failure number.
-int attach(Unit* unit, const ConnectSpec& spec, const Target& t, const platform::OpenResult& opened) {
+int attach(Unit* unit, const ConnectSettings& settings, const Target& t, const platform::OpenResult& opened) {
   unit->standard_stream = t.kind == TargetKind::standard_stream;
   unit->console_switch = t.console;
   set_name(unit, t.name);
@@ -230,14 +230,14 @@ int attach(Unit* unit, const ConnectSpec& spec, const Target& t, const platform:
   unit->open_on_first_use = opened.pipe;
   platform::SysError unknown_kind = 0;
   unit->disk = !opened.pipe && platform::is_disk_file(unit->handle, &unknown_kind);
-  if (unknown_kind != 0) return refuse_unknown_kind(unit, spec, unknown_kind);
+  if (unknown_kind != 0) return refuse_unknown_kind(unit, settings, unknown_kind);
   unit->connected = true;
   arm_exit_handler();
 
-  if (spec.part_end >= 0) {
+  if (settings.part_end >= 0) {
     // Subtle: a part is read from its first byte to its last, and written without cutting what other
     // parts wrote after it.
-    if (!unit->disk || !platform::seek(unit->handle, spec.part_begin))
+    if (!unit->disk || !platform::seek(unit->handle, settings.part_begin))
       return static_cast<int>(Failure::open_failure);
   } else if (unit->access == Access::append) {
     platform::seek_end(unit->handle);
@@ -245,7 +245,7 @@ int attach(Unit* unit, const ConnectSpec& spec, const Target& t, const platform:
     platform::seek(unit->handle, 0);
     // A file that is written loses its old contents from the first record on; one that is only read
     // keeps them, and a file just made has none.
-    if (unit->access == Access::sequential && spec.status != OpenStatus::new_file) {
+    if (unit->access == Access::sequential && settings.status != OpenStatus::new_file) {
       unit->truncate_on_next_write = true;
     }
   }
@@ -259,8 +259,8 @@ int attach(Unit* unit, const ConnectSpec& spec, const Target& t, const platform:
       return static_cast<int>(Failure::open_failure);
     }
   }
-  if (spec.part_end >= 0) {
-    unit->in.unread = spec.part_end - spec.part_begin;
+  if (settings.part_end >= 0) {
+    unit->in.unread = settings.part_end - settings.part_begin;
     unit->in.positionable = false;
   }
   return 0;
@@ -268,28 +268,28 @@ int attach(Unit* unit, const ConnectSpec& spec, const Target& t, const platform:
 
 // The connection itself, with the unit held. Returns 0 or a failure number; `t` keeps the name that was
 // tried, for the report.
-int connect_held(Unit* unit, const ConnectSpec& spec, Target* t) {
+int connect_held(Unit* unit, const ConnectSettings& settings, Target* t) {
   if (unit->connected) {
     // A unit connected again lets go of its old file first.
     int rc = release_held_unit(unit);
     if (rc != 0) return rc;
   }
   reset_connection(unit);
-  unit->access = spec.access;
-  unit->form = spec.has_form                   ? spec.form
-               : spec.access == Access::direct ? Form::unformatted
-                                               : Form::formatted;
-  unit->blank = spec.blank;
-  unit->record_length = spec.record_length;
-  if (int rc = resolve_target(*unit, spec, t)) return rc;
-  platform::OpenResult opened = open_target(spec, t);
+  unit->access = settings.access;
+  unit->form = settings.has_form                   ? settings.form
+               : settings.access == Access::direct ? Form::unformatted
+                                                   : Form::formatted;
+  unit->blank = settings.blank;
+  unit->record_length = settings.record_length;
+  if (int rc = resolve_target(*unit, settings, t)) return rc;
+  platform::OpenResult opened = open_target(settings, t);
   g_refusal_error.store(opened.error);
   if (opened.refusal != OpenRefusal::none) {
     // Causes with a message of their own keep no system code; the rest keep it for the report.
     if (opened.refusal == OpenRefusal::other) unit->saved_error = opened.error;
     return failure_for(opened.refusal);
   }
-  return attach(unit, spec, *t, opened);
+  return attach(unit, settings, *t, opened);
 }
 
 // A refused connection: the unit let go, and the failure returned or reported.
@@ -335,20 +335,20 @@ Unit* hold(std::int32_t number, bool create, Handlers handlers, int* outcome) {
   return unit;
 }
 
-int connect(std::int32_t number, const ConnectSpec& spec) {
-  Handlers handlers{false, spec.return_errors};
+int connect(std::int32_t number, const ConnectSettings& settings) {
+  Handlers handlers{false, settings.return_errors};
   int outcome = 0;
   Unit* unit = hold(number, true, handlers, &outcome);
   if (unit == nullptr) return outcome;
   Target target;
-  if (int rc = connect_held(unit, spec, &target)) return refuse(unit, number, target, handlers, rc);
+  if (int rc = connect_held(unit, settings, &target)) return refuse(unit, number, target, handlers, rc);
   free_unit(unit);
   return 0;
 }
 
 int connect(std::int32_t number, const ConnectRequest& request) {
-  ConnectSpec spec;
-  if (parse_settings(request, &spec) != Failure{}) {
+  ConnectSettings settings;
+  if (parse_settings(request, &settings) != Failure{}) {
     // The unit is taken as for any connection, so that its number is checked first.
     Handlers handlers{false, request.return_errors};
     int outcome = 0;
@@ -358,7 +358,7 @@ int connect(std::int32_t number, const ConnectRequest& request) {
     Target target;
     return refuse(unit, number, target, handlers, 45);
   }
-  return connect(number, spec);
+  return connect(number, settings);
 }
 
 Unit* begin_statement(std::int32_t number, Direction direction, Handlers handlers, int* outcome) {
@@ -373,10 +373,10 @@ Unit* begin_statement(std::int32_t number, Direction direction, Handlers handler
     return nullptr;
   }
   // The default connection: formatted, sequential, the unit's default name.
-  ConnectSpec spec;
-  spec.status = direction == Direction::write ? OpenStatus::unknown : OpenStatus::old_file;
+  ConnectSettings settings;
+  settings.status = direction == Direction::write ? OpenStatus::unknown : OpenStatus::old_file;
   Target target;
-  int rc = connect_held(unit, spec, &target);
+  int rc = connect_held(unit, settings, &target);
   if (rc == 0) return unit;
   *outcome = refuse(unit, number, target, handlers, rc);
   return nullptr;

@@ -1,7 +1,7 @@
 // A connect request's keyword texts, read once into typed settings.
 #include <string_view>
 
-#include "rtl/connect_spec.h"
+#include "rtl/connect_settings.h"
 #include "rtl/io.h"
 
 namespace rtl {
@@ -55,23 +55,24 @@ constexpr platform::Sharing kSharings[] = {platform::Sharing::read_write, platfo
 
 }  // namespace
 
-Failure parse_settings(const ConnectRequest& req, ConnectSpec* spec) {
-  spec->has_form = req.form != nullptr;
-  const bool known = read_keyword(req.status, req.status_length, kStatusWords, kStatuses, &spec->status) &&
-                     read_keyword(req.access, req.access_length, kAccessWords, kAccesses, &spec->access) &&
-                     read_keyword(req.form, req.form_length, kFormWords, kForms, &spec->form) &&
-                     read_keyword(req.blank, req.blank_length, kBlankWords, kBlanks, &spec->blank) &&
-                     read_keyword(req.share, req.share_length, kShareWords, kSharings, &spec->sharing);
+Failure parse_settings(const ConnectRequest& req, ConnectSettings* settings) {
+  settings->has_form = req.form != nullptr;
+  const bool known =
+      read_keyword(req.status, req.status_length, kStatusWords, kStatuses, &settings->status) &&
+      read_keyword(req.access, req.access_length, kAccessWords, kAccesses, &settings->access) &&
+      read_keyword(req.form, req.form_length, kFormWords, kForms, &settings->form) &&
+      read_keyword(req.blank, req.blank_length, kBlankWords, kBlanks, &settings->blank) &&
+      read_keyword(req.share, req.share_length, kShareWords, kSharings, &settings->sharing);
   // There is no read-only connection request, so no pair of these settings can contradict another.
   if (!known) return Failure::bad_setting;
-  spec->record_length = req.has_record_length ? req.record_length : 0;
-  spec->has_name = req.name != nullptr;
-  if (spec->has_name) {
+  settings->record_length = req.has_record_length ? req.record_length : 0;
+  settings->has_name = req.name != nullptr;
+  if (settings->has_name) {
     // A text request's name is the dialogue's: at most its declared length.
-    spec->name =
+    settings->name =
         std::string_view(req.name, req.name_length < kMaxNameLength ? req.name_length : kMaxNameLength);
   }
-  spec->return_errors = req.return_errors;
+  settings->return_errors = req.return_errors;
   return Failure{};
 }
 

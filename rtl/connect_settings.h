@@ -12,7 +12,7 @@ namespace rtl {
 
 enum class OpenStatus : std::uint8_t { old_file, new_file, scratch, unknown, replace };
 
-struct ConnectSpec {
+struct ConnectSettings {
   OpenStatus status = OpenStatus::unknown;
   Access access = Access::sequential;
   bool has_form = false;  // absent: unformatted for direct access, formatted otherwise
@@ -37,12 +37,12 @@ struct ConnectSpec {
 };
 
 struct ConnectRequest;
-// Reads a text request's keywords into `spec`. Returns Failure{} or Failure::bad_setting when a value is
+// Reads a text request's keywords into `settings`. Returns Failure{} or Failure::bad_setting when a value is
 // not one of its words.
-Failure parse_settings(const ConnectRequest& request, ConnectSpec* spec);
+Failure parse_settings(const ConnectRequest& request, ConnectSettings* settings);
 
 // Connects a unit by typed settings. Returns 0, or the failure number when errors are returned;
 // otherwise a refusal is reported. A refused unit is left unconnected.
-int connect(std::int32_t number, const ConnectSpec& spec);
+int connect(std::int32_t number, const ConnectSettings& settings);
 
 }  // namespace rtl
