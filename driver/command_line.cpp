@@ -362,6 +362,10 @@ void repair_files(const Request& r, std::vector<FileResult>& results, std::atomi
 bool side_by_side(const Request& r, Outcome* worst, int* first_failure) {
   const int jobs = r.jobs > 0 ? r.jobs : std::min(rtl::platform::processor_count(), kMostParts);
   if (jobs < 2 || (r.mode != Mode::in_place && r.mode != Mode::check)) return false;
+  // A file named twice is repaired twice, one after the other, as the user asked.
+  std::vector<std::string> sorted = r.names;
+  std::sort(sorted.begin(), sorted.end());
+  if (std::adjacent_find(sorted.begin(), sorted.end()) != sorted.end()) return false;
   std::vector<FileResult> results(r.names.size());
   std::atomic<std::size_t> next{0};
   std::vector<std::thread> workers;

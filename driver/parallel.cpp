@@ -130,9 +130,13 @@ bool repair_in_parts(const std::string& input, std::int64_t size, const std::str
     if (k > 0) pieces[k].lines_before = pieces[k - 1].lines_before + pieces[k - 1].lines;
   }
   run_at_once(count, [&](int k) { repair_part(pieces[k], k, input, output, options); });
-  for (int k = 0; k + 1 < count; ++k) {
+  for (int k = 0; k < count; ++k) {
+    const RepairCounts& c = pieces[k].counts;
+    const bool stopped = c.failure != 0 || c.not_interface.why != NotInterface::no;
     // Text records that a header announced run on into the next part, which read them as data.
-    if (pieces[k].counts.block_open_at_end && pieces[k].counts.failure == 0) return false;
+    if (k + 1 < count && c.block_open_at_end && !stopped) return false;
+    // A file that changed while it was read has lines elsewhere than counted: its places are wrong.
+    if (!stopped && c.records != pieces[k].lines) return false;
   }
   merge(pieces, counts);
   if (options.refuse_other_formats && counts->failure == 0 && counts->not_interface.why == NotInterface::no &&
