@@ -51,7 +51,7 @@ bool has_control_byte(const char* p) {
   return _mm_movemask_epi8(_mm_cmpeq_epi8(_mm_max_epu8(v, _mm_set1_epi8(32)), v)) != 0xFFFF;
 }
 // Whether the 72 columns of a data line (and what follows them) hold a byte below 32.
-bool control_in_data_line(const char* p, std::size_t size) {
+[[gnu::always_inline]] inline bool control_in_data_line(const char* p, std::size_t size) {
   auto load = [](const char* at) { return _mm_loadu_si128(reinterpret_cast<const __m128i*>(at)); };
   __m128i least = _mm_min_epu8(_mm_min_epu8(load(p), load(p + 8)), _mm_min_epu8(load(p + 24), load(p + 40)));
   least = _mm_min_epu8(least, load(p + 56));
@@ -78,7 +78,7 @@ bool has_control_byte(const char* p) {
                       high = 0x8080808080808080ull;
   return (((a - low) & ~a) | ((b - low) & ~b)) & high;
 }
-bool control_in_data_line(const char* p, std::size_t size) {
+[[gnu::always_inline]] inline bool control_in_data_line(const char* p, std::size_t size) {
   return has_control_byte(p) || has_control_byte(p + 8) || has_control_byte(p + 24) ||
          has_control_byte(p + 40) || has_control_byte(p + 56) ||
          (size > 72 && has_control_byte(p + size - 16));
@@ -87,7 +87,7 @@ bool control_in_data_line(const char* p, std::size_t size) {
 
 // Whether a 16-column field of the four has a blank between two other characters: its non-blank
 // columns do not stand together.
-bool blank_inside_fields(const char* p) {
+[[gnu::always_inline]] inline bool blank_inside_fields(const char* p) {
   const unsigned a = non_blank_columns(p + 8), b = non_blank_columns(p + 24), c = non_blank_columns(p + 40),
                  d = non_blank_columns(p + 56);
   auto holes = [](unsigned m) { return (m + (m & (0u - m))) & m; };
