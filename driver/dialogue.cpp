@@ -13,7 +13,29 @@
 namespace quil {
 namespace {
 
-constexpr std::int32_t kNameLength = 256;
+// A name is 256 characters; in UTF-8 a character takes up to four bytes.
+constexpr std::size_t kNameCharacters = 256;
+constexpr std::int32_t kNameLength = 4 * kNameCharacters;
+
+bool starts_character(char c) { return (static_cast<unsigned char>(c) & 0xC0) != 0x80; }
+
+// How many bytes the first `characters` characters of the name take.
+std::size_t bytes_of(const char (&name)[kNameLength], std::size_t characters) {
+  std::size_t at = 0;
+  for (std::size_t seen = 0; at < sizeof name; ++at) {
+    if (starts_character(name[at]) && seen++ == characters) break;
+  }
+  return at;
+}
+
+// A name is cut after its 256th character: what follows becomes blanks.
+void keep_first_characters(char (&name)[kNameLength]) {
+  const std::size_t end = bytes_of(name, kNameCharacters);
+  std::memset(name + end, ' ', sizeof name - end);
+}
+
+// The name as its 256 characters, blanks included, for the line that refuses it.
+std::string_view shown(const char (&name)[kNameLength]) { return {name, bytes_of(name, kNameCharacters)}; }
 
 // Whether the output file is one that QUIL reads: writing it would cut it away at the first record. The
 // file behind console output is not among them: sending the repaired records there is a fair request.
@@ -79,8 +101,10 @@ void ask_for_file(const char* question, const char* refusal, std::int32_t unit, 
       remove_byte_order_mark(name);
     }
     keep_whole_characters(name);
+    keep_first_characters(name);
     remove_quotes(name);
     place_beside(name, beside);
+    keep_first_characters(name);
     connect_answer(name, kNameLength, unit, mode, error_word);
     // A file that can only be read cannot take the repaired records: asked again, as for any other.
     if (error_word == 0 && unit == kOutputUnit &&
@@ -89,7 +113,7 @@ void ask_for_file(const char* question, const char* refusal, std::int32_t unit, 
       error_word = -1;
     }
     if (error_word == 0) return;
-    rtl::write<kTwoTextLayout>(kConsoleOut, refusal, std::string_view(name, kNameLength));
+    rtl::write<kTwoTextLayout>(kConsoleOut, refusal, shown(name));
     error_word = 0;
   }
 }

@@ -94,6 +94,12 @@ struct Target {
   platform::EnvValue variable;  // RTL_UNITn
 };
 
+std::size_t characters(std::string_view utf8) {
+  std::size_t n = 0;
+  for (char c : utf8) n += (static_cast<unsigned char>(c) & 0xC0) != 0x80;
+  return n;
+}
+
 // The name a connection without one takes: RTL_UNITn, else the unit's own default.
 std::string_view default_name(const Unit& unit, Target* t) {
   char variable[32];
@@ -152,8 +158,9 @@ int resolve_target(const Unit& unit, const ConnectSettings& settings, Target* t)
   // An exact name goes to the system as it is, which alone knows where its links and ".." lead; the
   // dialogue's names are made full, within their length (past it the name stays as given).
   if (t->kind == TargetKind::disk_path && !settings.exact_name) {
-    std::size_t n = platform::full_path(name, t->full, kMaxNameLength + 1);
-    if (n > 0 && n < kMaxNameLength + 1) name = std::string_view(t->full, n);
+    const std::size_t n = platform::full_path(name, t->full, kMaxNameBytes + 1);
+    if (n > 0 && characters(std::string_view(t->full, n)) <= kMaxNameLength)
+      name = std::string_view(t->full, n);
   }
   t->name = name;
   return 0;

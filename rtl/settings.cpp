@@ -68,9 +68,9 @@ Failure parse_settings(const ConnectRequest& req, ConnectSettings* settings) {
   settings->record_length = req.has_record_length ? req.record_length : 0;
   settings->has_name = req.name != nullptr;
   if (settings->has_name) {
-    // A text request's name is the dialogue's: at most its declared length.
+    // A text request's name is the dialogue's: at most 256 characters of UTF-8.
     settings->name =
-        std::string_view(req.name, req.name_length < kMaxNameLength ? req.name_length : kMaxNameLength);
+        std::string_view(req.name, req.name_length < kMaxNameBytes ? req.name_length : kMaxNameBytes);
   }
   settings->return_errors = req.return_errors;
   return Failure{};

@@ -51,9 +51,9 @@ TEST(Dialogue, RefusedInputNamesAreAskedAgain) {
       {"\xe9t\xe9.fem", "\xe9t\xe9.fem"},
       {"   ", ""},
       {"\"missing.fem\"", "missing.fem"},
-      {long_accented,
-       long_accented.substr(
-           0, 255)},  // never cut inside a character  // one pair of quotes goes, as a copied path has them
+      {long_accented, long_accented},  // 151 characters in 301 bytes: the limit counts characters
+      {long_accented + long_accented, (long_accented + long_accented).substr(0, 1 + 2 * 150 + 1 + 2 * 104)},
+      // one pair of quotes goes, as a copied path has them
       {"\"'missing.fem'\"", "'missing.fem'"},
   };
   for (const Case& c : cases) {

@@ -299,7 +299,12 @@ const std::string kInputPrompt = " Give SESAM file to repair (complete name) :  
 const std::string kOutputPrompt = " File to print the repaired data           :  ";
 
 std::string refusal(const std::string& message, const std::string& name) {
-  return message + padded(name, 256) + "\r\n";
+  // The name's first 256 characters, blanks completing them; a character of UTF-8 may take several bytes.
+  std::size_t characters = 0, end = 0;
+  for (; end < name.size(); ++end) {
+    if ((static_cast<unsigned char>(name[end]) & 0xC0) != 0x80 && characters++ == 256) break;
+  }
+  return message + name.substr(0, end) + std::string(characters < 256 ? 256 - characters : 0, ' ') + "\r\n";
 }
 
 std::string summary(int lines) {

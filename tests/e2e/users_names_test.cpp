@@ -130,6 +130,16 @@ TEST(UsersNames, NamesAndAnswersOnEitherSystem) {
   write_file(dir.file("in.fem"), sample("plate.fem"));
   Result r = run({.input = "\xEF\xBB\xBFin.fem\nout.fem\n", .cwd = dir.path()});
   EXPECT_EQ(r.out, banner() + kInputPrompt + kOutputPrompt + summary(118));
+  // A name of 95 characters in 275 bytes: the dialogue's limit counts characters.
+  std::string folder, long_name;
+  for (int i = 0; i < 60; ++i) folder += "\xe6\x97\xa5";
+  mkdir(dir.file(folder).c_str(), 0755);
+  long_name = folder + "/";
+  for (int i = 0; i < 30; ++i) long_name += "\xe6\x9c\xac";
+  long_name += ".fem";
+  r = run({.input = "in.fem\n" + long_name + "\n", .cwd = dir.path()});
+  EXPECT_EQ(r.out, banner() + kInputPrompt + kOutputPrompt + summary(118));
+  EXPECT_EQ(read_file(dir.file(long_name)), sample("plate.repaired.fem"));
 }
 
 // What `if errorlevel 1` in a batch file sees: the command line's statuses, never a negative code.
