@@ -58,6 +58,10 @@ e2e_env=(QUIL_UNDER_TEST="$run_wine $root/build/windows/quil.exe"
 if ((${#other_user[@]})); then e2e_env+=(QUIL_WINEPREFIX_OTHER_USER="$other_prefix"); fi
 env "${e2e_env[@]}" build/release/tests/quil_e2e_tests --gtest_brief=1
 
+echo "== windows: the fault sweep, every door call of quil.exe failed in turn under Wine"
+env "${e2e_env[@]}" QUIL_FAULTY="$run_wine $root/build/windows/quil_faulty.exe" \
+  build/release/tests/quil_fault_sweep --gtest_brief=1
+
 echo "== windows: package"
 cmake --build --preset windows --target package >/dev/null
 ls build/windows/quil-*-windows-x64.zip

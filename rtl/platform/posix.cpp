@@ -23,6 +23,7 @@
 #include <cstring>
 
 #include "rtl/platform/backend.h"
+#include "rtl/platform/door_faults.h"
 #include "rtl/platform/platform.h"
 
 extern char** environ;
@@ -121,6 +122,7 @@ OpenResult refused(int err) {
 bool read_only_may_succeed(SysError error) { return lacks_access(static_cast<int>(error)); }
 
 OpenResult open_once(const char* name, Creation creation, Sharing) {
+  if (door_fails(Door::open)) return refused(static_cast<int>(injected_error(Door::open)));
   int flags = O_RDWR | O_NOCTTY;
   switch (creation) {
     case Creation::open_existing:
@@ -157,6 +159,7 @@ OpenResult open_once(const char* name, Creation creation, Sharing) {
 }
 
 OpenResult open_pipe(const char* name, bool for_writing) {
+  if (door_fails(Door::open)) return refused(static_cast<int>(injected_error(Door::open)));
   int fd = open_retrying(name, (for_writing ? O_WRONLY : O_RDONLY) | O_NOCTTY);
   if (fd < 0) return refused(errno);
   OpenResult result;
@@ -188,13 +191,13 @@ DeviceNotation device_notation() { return DeviceNotation::posix; }
 
 FileIdentity identity(Handle h) {
   struct stat st;
-  if (fstat(fd_of(h), &st) != 0) return {};
+  if (door_fails(Door::stat) || fstat(fd_of(h), &st) != 0) return {};
   return {static_cast<std::uint64_t>(st.st_dev), static_cast<std::uint64_t>(st.st_ino), true};
 }
 
 bool is_disk_file(Handle h, SysError* error) {
   struct stat st;
-  const bool known = fstat(fd_of(h), &st) == 0;
+  const bool known = !door_fails(Door::stat) && fstat(fd_of(h), &st) == 0;
   if (error != nullptr) *error = known ? 0 : static_cast<SysError>(errno);
   return known && S_ISREG(st.st_mode);
 }
@@ -209,10 +212,13 @@ bool terminal_hung_up(Handle h) {
 bool is_terminal(Handle h) { return isatty(fd_of(h)) == 1 || terminal_hung_up(h); }
 
 std::int64_t position(Handle h) { return lseek(fd_of(h), 0, SEEK_CUR); }
-bool seek(Handle h, std::int64_t offset) { return lseek(fd_of(h), offset, SEEK_SET) == offset; }
-bool seek_end(Handle h) { return lseek(fd_of(h), 0, SEEK_END) >= 0; }
+bool seek(Handle h, std::int64_t offset) {
+  return !door_fails(Door::seek) && lseek(fd_of(h), offset, SEEK_SET) == offset;
+}
+bool seek_end(Handle h) { return !door_fails(Door::seek) && lseek(fd_of(h), 0, SEEK_END) >= 0; }
 
 SysError truncate_here(Handle h, std::int64_t length) {
+  if (door_fails(Door::truncate)) return injected_error(Door::truncate);
   int rc;
   do {
     rc = ftruncate(fd_of(h), length);
@@ -220,7 +226,12 @@ SysError truncate_here(Handle h, std::int64_t length) {
   return rc == 0 ? 0 : static_cast<SysError>(errno);
 }
 
-SysError close(Handle h) { return ::close(fd_of(h)) == 0 ? 0 : static_cast<SysError>(errno); }
+SysError close(Handle h) {
+  const bool fails = door_fails(Door::close);
+  // When it fails, the descriptor is gone all the same, as the system does it.
+  if (::close(fd_of(h)) != 0) return static_cast<SysError>(errno);
+  return fails ? injected_error(Door::close) : 0;
+}
 
 bool redirect_standard_error(const char* path) {
   int fd = open_retrying(path, O_WRONLY | O_APPEND | O_CREAT);
@@ -239,17 +250,22 @@ bool append_to_file(const char* path, const void* data, std::size_t size) {
 }
 
 SysError rename_file(const char* from, const char* to) {
+  if (door_fails(Door::rename)) return injected_error(Door::rename);
   return ::rename(from, to) == 0 ? 0 : static_cast<SysError>(errno);
 }
 
 // A second name for the same file: later changes under the first name replace that name, not the file.
 SysError keep_copy(const char* original, const char* copy) {
+  if (door_fails(Door::copy)) return injected_error(Door::copy);
   return ::link(original, copy) == 0 ? 0 : static_cast<SysError>(errno);
 }
 
 bool file_exists_error(SysError error) { return error == EEXIST; }
 
-SysError remove_file(const char* name) { return ::unlink(name) == 0 ? 0 : static_cast<SysError>(errno); }
+SysError remove_file(const char* name) {
+  if (door_fails(Door::remove)) return injected_error(Door::remove);
+  return ::unlink(name) == 0 ? 0 : static_cast<SysError>(errno);
+}
 
 SysError copy_permissions(const char* original, const char* copy) {
   struct stat st;
@@ -325,6 +341,7 @@ void restrict_new_files_to(const char* original) {
 }
 
 std::int64_t file_size(Handle h) {
+  if (door_fails(Door::stat)) return -1;
   struct stat st;
   if (fstat(fd_of(h), &st) != 0 || !S_ISREG(st.st_mode)) return -1;
   return st.st_size;

@@ -23,6 +23,7 @@
 #include <cstring>
 
 #include "rtl/platform/backend.h"
+#include "rtl/platform/door_faults.h"
 #include "rtl/platform/platform.h"
 
 extern char** environ;
@@ -224,6 +225,33 @@ void end_by_console_event(int event) {
   pthread_sigmask(SIG_UNBLOCK, &set, nullptr);
   raise(sig);
   _exit(128 + sig);
+}
+
+SysError injected_error(Door door) {
+  int error = EIO;
+  switch (door) {
+    case Door::write:
+    case Door::truncate:
+      error = ENOSPC;
+      break;
+    case Door::open:
+      error = EMFILE;
+      break;
+    case Door::copy:
+      error = EPERM;
+      break;
+    default:
+      break;
+  }
+  errno = error;
+  return static_cast<SysError>(error);
+}
+
+void raise_console_event(int event) {
+  const int sig = kEventSignals[event >= 0 && event <= 3 ? event : 0];
+  kill(getpid(), sig);
+  for (int i = 0; i < 1000 && console_signal_pending(); ++i) sched_yield();
+  sleep_milliseconds(20);
 }
 
 bool console_event_pending() {

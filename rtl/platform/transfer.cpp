@@ -2,6 +2,7 @@
 #include <atomic>
 
 #include "rtl/platform/backend.h"
+#include "rtl/platform/door_faults.h"
 #include "rtl/platform/platform.h"
 
 namespace rtl::platform {
@@ -11,6 +12,8 @@ std::atomic<RawRead> g_read{real_raw_read};
 }  // namespace
 
 ReadResult read(Handle h, void* buffer, std::size_t size) {
+  if (door_fails(Door::eof)) return {0, ReadStatus::end_of_data, 0};
+  if (door_fails(Door::read)) return {0, ReadStatus::failed, injected_error(Door::read)};
   for (;;) {
     int err = 0;
     std::int64_t n = g_read.load(std::memory_order_relaxed)(h.value, buffer, size, &err);
@@ -26,6 +29,10 @@ SysError write_all(Handle h, const void* data, std::size_t size, std::size_t* wr
   const char* const start = static_cast<const char*>(data);
   const char* p = start;
   SysError error = 0;
+  if (size > 0 && door_fails(Door::write)) {
+    error = injected_error(Door::write);
+    size = 0;
+  }
   while (size > 0) {
     int err = 0;
     std::int64_t n = g_write.load(std::memory_order_relaxed)(h.value, p, size, &err);

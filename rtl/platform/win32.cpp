@@ -19,6 +19,7 @@
 #include <string>
 
 #include "rtl/platform/backend.h"
+#include "rtl/platform/door_faults.h"
 #include "rtl/platform/platform.h"
 #include "rtl/platform/win32_text.h"
 
@@ -185,6 +186,7 @@ bool read_only_may_succeed(SysError error) {
 }
 
 OpenResult open_once(const char* name, Creation creation, Sharing sharing) {
+  if (door_fails(Door::open)) return refused(injected_error(Door::open));
   std::wstring system;
   if (!system_name(name, &system)) return refused(ERROR_INVALID_NAME);
   // Windows' own tools cannot open or delete a file named for one of its devices: never make one.
@@ -203,7 +205,9 @@ OpenResult open_once(const char* name, Creation creation, Sharing sharing) {
       disposition = OPEN_ALWAYS;
       break;
   }
-  const DWORD share = share_mode(sharing);
+  // A file this program makes new may go while it is still open, as a POSIX system allows: a command
+  // ended by an event removes its unfinished file before the handle closes with the process.
+  const DWORD share = share_mode(sharing) | (creation == Creation::create_new ? FILE_SHARE_DELETE : 0);
   OpenResult result;
   const bool reading = creation == Creation::read_existing;
   result.read_only = reading;
@@ -219,6 +223,7 @@ OpenResult open_once(const char* name, Creation creation, Sharing sharing) {
 
 // Named pipes have a server and clients here: a client is never the other end of its own pipe.
 OpenResult open_pipe(const char* name, bool for_writing) {
+  if (door_fails(Door::open)) return refused(injected_error(Door::open));
   std::wstring wide;
   if (!to_wide(name, &wide)) return refused(ERROR_INVALID_NAME);
   HANDLE h =
@@ -259,12 +264,18 @@ DeviceNotation device_notation() { return DeviceNotation::windows; }
 
 FileIdentity identity(Handle h) {
   BY_HANDLE_FILE_INFORMATION info;
-  if (GetFileType(os(h)) != FILE_TYPE_DISK || !GetFileInformationByHandle(os(h), &info)) return {};
+  if (door_fails(Door::stat) || GetFileType(os(h)) != FILE_TYPE_DISK ||
+      !GetFileInformationByHandle(os(h), &info))
+    return {};
   return {info.dwVolumeSerialNumber,
           (static_cast<std::uint64_t>(info.nFileIndexHigh) << 32) | info.nFileIndexLow, true};
 }
 
 bool is_disk_file(Handle h, SysError* error) {
+  if (door_fails(Door::stat)) {
+    if (error != nullptr) *error = injected_error(Door::stat);
+    return false;
+  }
   const DWORD type = GetFileType(os(h));
   if (error != nullptr) *error = type == FILE_TYPE_UNKNOWN ? GetLastError() : 0;
   return type == FILE_TYPE_DISK;
@@ -288,20 +299,26 @@ std::int64_t position(Handle h) {
 bool seek(Handle h, std::int64_t offset) {
   LARGE_INTEGER to{};
   to.QuadPart = offset;
-  return SetFilePointerEx(os(h), to, nullptr, FILE_BEGIN) != 0;
+  return !door_fails(Door::seek) && SetFilePointerEx(os(h), to, nullptr, FILE_BEGIN) != 0;
 }
 
 bool seek_end(Handle h) {
   LARGE_INTEGER zero{};
-  return SetFilePointerEx(os(h), zero, nullptr, FILE_END) != 0;
+  return !door_fails(Door::seek) && SetFilePointerEx(os(h), zero, nullptr, FILE_END) != 0;
 }
 
 SysError truncate_here(Handle h, std::int64_t length) {
+  if (door_fails(Door::truncate)) return injected_error(Door::truncate);
   if (!seek(h, length) || !SetEndOfFile(os(h))) return GetLastError();
   return 0;
 }
 
-SysError close(Handle h) { return CloseHandle(os(h)) ? 0 : GetLastError(); }
+SysError close(Handle h) {
+  const bool fails = door_fails(Door::close);
+  // When it fails, the handle is gone all the same, as the system does it.
+  if (!CloseHandle(os(h))) return GetLastError();
+  return fails ? injected_error(Door::close) : 0;
+}
 
 bool redirect_standard_error(const char* path) {
   std::wstring name;
@@ -328,8 +345,10 @@ SysError rename_file(const char* from, const char* to) {
   if (!system_name(from, &a) || !system_name(to, &b)) return ERROR_INVALID_NAME;
   // A virus scanner or an indexer may hold the new file for a moment: tried again for up to two seconds.
   for (int waited = 0;; waited += 50) {
-    if (MoveFileExW(a.c_str(), b.c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) return 0;
-    const DWORD error = GetLastError();
+    const bool fails = door_fails(Door::rename);
+    if (!fails && MoveFileExW(a.c_str(), b.c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH))
+      return 0;
+    const DWORD error = fails ? injected_error(Door::rename) : GetLastError();
     if ((error != ERROR_SHARING_VIOLATION && error != ERROR_ACCESS_DENIED) || waited >= 2000) return error;
     Sleep(50);
   }
@@ -352,6 +371,7 @@ bool slash_options() { return true; }
 SysError keep_copy(const char* original, const char* copy) {
   std::wstring a, b;
   if (!system_name(original, &a) || !system_name(copy, &b)) return ERROR_INVALID_NAME;
+  if (door_fails(Door::copy)) return injected_error(Door::copy);
   return CopyFileW(a.c_str(), b.c_str(), TRUE) ? 0 : GetLastError();
 }
 
@@ -423,12 +443,14 @@ void restrict_new_files_to(const char*) {}
 SysError remove_file(const char* name) {
   std::wstring wide;
   if (!system_name(name, &wide)) return ERROR_INVALID_NAME;
+  if (door_fails(Door::remove)) return injected_error(Door::remove);
   return DeleteFileW(wide.c_str()) ? 0 : GetLastError();
 }
 
 std::int64_t file_size(Handle h) {
   LARGE_INTEGER size;
-  if (GetFileType(os(h)) != FILE_TYPE_DISK || !GetFileSizeEx(os(h), &size)) return -1;
+  if (door_fails(Door::stat) || GetFileType(os(h)) != FILE_TYPE_DISK || !GetFileSizeEx(os(h), &size))
+    return -1;
   return size.QuadPart;
 }
 

@@ -19,6 +19,7 @@
 #include <string>
 
 #include "rtl/platform/backend.h"
+#include "rtl/platform/door_faults.h"
 #include "rtl/platform/platform.h"
 #include "rtl/platform/win32_text.h"
 
@@ -191,6 +192,47 @@ void catch_termination() {}
 void end_by_console_event(int) {
   // What a console program ends with when control-C ends it.
   ExitProcess(0xC000013Au);
+}
+
+SysError injected_error(Door door) {
+  DWORD error = ERROR_NETNAME_DELETED;  // a network share gone part way
+  switch (door) {
+    case Door::write:
+    case Door::truncate:
+    case Door::copy:
+      error = ERROR_DISK_FULL;
+      break;
+    case Door::open:
+    case Door::rename:  // a virus scanner or an indexer holding the file
+      error = ERROR_SHARING_VIOLATION;
+      break;
+    case Door::remove:
+      error = ERROR_ACCESS_DENIED;
+      break;
+    default:
+      break;
+  }
+  SetLastError(error);
+  return error;
+}
+
+namespace {
+DWORD WINAPI deliver_console_event(void* type) {
+  on_console_control(static_cast<DWORD>(reinterpret_cast<std::uintptr_t>(type)));
+  return 0;
+}
+}  // namespace
+
+// As the system delivers an event: its handler runs on a thread of its own.
+void raise_console_event(int event) {
+  constexpr DWORD kTypes[] = {CTRL_C_EVENT, CTRL_BREAK_EVENT, CTRL_CLOSE_EVENT};
+  const DWORD type = kTypes[event >= 0 && event <= 2 ? event : 0];
+  HANDLE thread = CreateThread(nullptr, 0, deliver_console_event,
+                               reinterpret_cast<void*>(static_cast<std::uintptr_t>(type)), 0, nullptr);
+  if (thread == nullptr) return;
+  for (int i = 0; i < 1000 && !g_console_event_taken.load(); ++i) Sleep(1);
+  CloseHandle(thread);
+  Sleep(20);
 }
 
 bool console_event_pending() { return g_console_handler != nullptr && g_console_event_taken.load(); }

@@ -1,0 +1,87 @@
+// Built into the test programs only: see door_faults.h.
+#include "rtl/platform/door_faults.h"
+
+#include <algorithm>
+#include <atomic>
+#include <charconv>
+
+namespace rtl::platform {
+namespace {
+
+constexpr std::string_view kNames[] = {"read",  "write",  "open",   "seek",   "truncate", "close",     "stat",
+                                       "rename", "copy", "remove", "signal", "eof",      "readsignal"};
+constexpr int kKinds = static_cast<int>(std::size(kNames));
+
+struct Plan {
+  long fail_at[kKinds] = {};  // 0: never; -1: the first write after an injected end of input
+  bool and_later[kKinds] = {};
+  EnvValue fired_marker;
+  bool marker = false;
+  int event = -1;
+};
+
+Plan read_plan() {
+  Plan plan;
+  EnvValue faults;
+  if (!get_env("QUIL_FAULT", &faults)) return plan;
+  std::string_view rest = faults.view();
+  while (!rest.empty()) {
+    const std::string_view entry = rest.substr(0, rest.find(','));
+    rest.remove_prefix(std::min(rest.size(), entry.size() + 1));
+    const std::size_t colon = entry.find(':');
+    for (int k = 0; k < kKinds && colon != std::string_view::npos; ++k) {
+      if (entry.substr(0, colon) != kNames[k]) continue;
+      const std::string_view n = entry.substr(colon + 1);
+      if (n == "next") plan.fail_at[k] = -1;
+      std::from_chars(n.data(), n.data() + n.size(), plan.fail_at[k]);
+      plan.and_later[k] = n.ends_with('+');
+    }
+  }
+  plan.marker = get_env("QUIL_FAULT_FIRED", &plan.fired_marker);
+  EnvValue event;
+  if (get_env("QUIL_FAULT_EVENT", &event)) std::from_chars(event.text, event.text + event.length, plan.event);
+  return plan;
+}
+
+const Plan& plan() {
+  static const Plan the_plan = read_plan();
+  return the_plan;
+}
+
+std::atomic<long> g_calls[kKinds];
+std::atomic<bool> g_event_at_next_write{false};
+
+bool counts_out(Door door) {
+  const int k = static_cast<int>(door);
+  const long at = plan().fail_at[k];
+  if (at <= 0) return false;
+  const long n = ++g_calls[k];
+  if (n != at && !(plan().and_later[k] && n > at)) return false;
+  if (plan().marker) append_to_file(plan().fired_marker.text, "", 0);
+  injected_error(door);  // left as the system's last error, for the callers that look there
+  return true;
+}
+
+int event_for(long n) {
+  if (plan().event >= 0) return plan().event;
+  return n % 2 == 0 ? 2 : 1;
+}
+
+}  // namespace
+
+bool door_fails(Door door) {
+  if (door == Door::eof) {
+    if (counts_out(Door::readsignal)) raise_console_event(event_for(plan().fail_at[int(Door::readsignal)]));
+    if (!counts_out(Door::eof)) return false;
+    g_event_at_next_write.store(plan().fail_at[int(Door::signal)] == -1);
+    return true;
+  }
+  if (door == Door::write) {
+    // A console event arrives while this write is under way: the event first, then the write itself.
+    if (g_event_at_next_write.exchange(false)) raise_console_event(event_for(0));
+    if (counts_out(Door::signal)) raise_console_event(event_for(plan().fail_at[int(Door::signal)]));
+  }
+  return counts_out(door);
+}
+
+}  // namespace rtl::platform

@@ -1,0 +1,32 @@
+// A test build of the door fails the Nth call of one kind, or brings a console event at the Nth write,
+// on every system alike; the product build has no such calls (door_fails is then false at compile time).
+// QUIL_FAULT names them, e.g. "write:17" or "open:3,signal:20"; "rename:2+" fails the second call and
+// every later one. The kinds: read, write, open, seek, truncate, close, stat, rename, copy, remove and
+// signal (a console event at the Nth write: QUIL_FAULT_EVENT names it, 0 control-C, 1 control-BREAK,
+// 2 window-CLOSE; else window-CLOSE at an even N, control-BREAK at an odd one). eof:N makes the Nth read
+// find the end of its input, readsignal:N brings the event at the Nth read and waits until it is taken;
+// signal:next brings it at the first write after the end of input that eof:N made. When a fault fires,
+// the file named by QUIL_FAULT_FIRED is made, so that a sweep knows when N has passed the last call.
+#pragma once
+
+#include "rtl/platform/platform.h"
+
+namespace rtl::platform {
+
+enum class Door { read, write, open, seek, truncate, close, stat, rename, copy, remove, signal, eof, readsignal };
+
+#ifdef QUIL_DOOR_FAULTS
+// Whether this call of the kind is one to fail; the faults of a signal kind are brought about here.
+bool door_fails(Door door);
+#else
+constexpr bool door_fails(Door) { return false; }
+#endif
+
+// The error that a failed call of the kind hands back, in this system's numbering (the failures its
+// users meet: a full disk, a network share gone, a file held by another program); it is also left as
+// the system's last error.
+SysError injected_error(Door door);
+// Brings a console event as the system delivers one, and waits until its handler has taken it.
+void raise_console_event(int event);
+
+}  // namespace rtl::platform
