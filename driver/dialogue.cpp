@@ -1,14 +1,18 @@
 #include <algorithm>
 #include <cstring>
 #include <span>
+#include <string>
 #include <string_view>
 
 #include "driver/driver.h"
 #include "driver/layouts.h"
+#include "driver/progress.h"
+#include "driver/replacement.h"
 #include "fileconn/connect.h"
 #include "rtl/io.h"
 #include "rtl/platform/platform.h"
 #include "rtl/startup.h"
+#include "rtl/units.h"
 
 namespace quil {
 namespace {
@@ -41,6 +45,14 @@ std::string_view shown(const char (&name)[kNameLength]) { return {name, bytes_of
 // file behind console output is not among them: sending the repaired records there is a fair request.
 bool file_being_read(std::int32_t unit) {
   return rtl::writes_file_read_by(unit, kInputUnit) || rtl::writes_file_read_by(unit, kConsoleIn);
+}
+
+// The name as the connection takes it: without the blanks around it.
+std::string significant(const char (&name)[kNameLength]) {
+  std::string_view text(name, kNameLength);
+  const std::size_t first = text.find_first_not_of(' ');
+  if (first == std::string_view::npos) return {};
+  return std::string(text.substr(first, text.find_last_not_of(' ') + 1 - first));
 }
 
 // A name copied from the Explorer ("Copy as path"), or dropped into a console or terminal window, comes
@@ -86,8 +98,8 @@ void place_beside(char (&name)[kNameLength], std::string_view folder) {
 // reads, above all the one being repaired. A first answer, when given, stands for the first one typed and
 // is shown as if it had been.
 void ask_for_file(const char* question, const char* refusal, std::int32_t unit, std::int32_t mode,
-                  char (&name)[kNameLength], std::string_view first_answer = {},
-                  std::string_view beside = {}) {
+                  char (&name)[kNameLength], std::string_view first_answer = {}, std::string_view beside = {},
+                  bool* was_missing = nullptr) {
   std::int32_t error_word = 0;
   for (bool given = !first_answer.empty();; given = false) {
     std::memset(name, ' ', sizeof name);
@@ -105,6 +117,12 @@ void ask_for_file(const char* question, const char* refusal, std::int32_t unit, 
     remove_quotes(name);
     place_beside(name, beside);
     keep_first_characters(name);
+    if (was_missing != nullptr) {
+      char target[rtl::kLongestPath + 1];
+      rtl::platform::SysError error = 0;
+      *was_missing = rtl::platform::name_kind(significant(name).c_str(), target, sizeof target, &error) ==
+                     rtl::platform::NameKind::missing;
+    }
     connect_answer(name, kNameLength, unit, mode, error_word);
     // A file that can only be read cannot take the repaired records: asked again, as for any other.
     if (error_word == 0 && unit == kOutputUnit &&
@@ -116,6 +134,35 @@ void ask_for_file(const char* question, const char* refusal, std::int32_t unit, 
     rtl::write<kTwoTextLayout>(kConsoleOut, refusal, shown(name));
     error_word = 0;
   }
+}
+
+// A file named on the command line (dropped on the program) is repaired as the command line repairs one:
+// under a temporary name beside the output, which takes the output's name only when complete, with its
+// progress shown. Control-C or a full disk part way leave an existing output as it was.
+[[noreturn]] void repair_through_temporary(const std::string& target, bool was_missing,
+                                           const std::string& input) {
+  rtl::release(kOutputUnit);
+  // The answer's connection made the file; the repair's own name gives it to it at the end.
+  if (was_missing) rtl::platform::remove_file(target.c_str());
+  Replacement replacement;
+  std::string why = replacement.create_beside(target, kOutputUnit);
+  RepairCounts counts;
+  if (why.empty()) {
+    RepairOptions options;
+    Progress progress;
+    progress.start(input, kInputUnit, &options);
+    repair_records(kInputUnit, kOutputUnit, options, counts);
+    progress.erase();
+    rtl::release(kOutputUnit);
+    std::string kept;
+    why = replacement.commit(false, &kept);
+  }
+  if (!why.empty()) {
+    rtl::write<kOneTextLayout>(kErrorOut, "quil: " + target + ": " + why);
+    rtl::stop_with_status(1);
+  }
+  rtl::write<kSummaryLayout>(kConsoleOut, static_cast<std::int32_t>(counts.records), " lines with found");
+  rtl::stop();
 }
 
 }  // namespace
@@ -143,8 +190,12 @@ void dialogue(std::string_view first_answer) {
     const std::size_t folder = first_answer.find_last_of("/\\:");
     if (folder != std::string_view::npos) beside = first_answer.substr(0, folder + 1);
   }
+  bool output_was_missing = false;
   ask_for_file("File to print the repaired data           :  ", " Cannot Open  :", kOutputUnit, 0,
-               output_name, {}, beside);
+               output_name, {}, beside, &output_was_missing);
+  if (!first_answer.empty() && rtl::on_disk_file(kOutputUnit)) {
+    repair_through_temporary(significant(output_name), output_was_missing, significant(input_name));
+  }
 
   const std::int32_t lines = repair_pass(kInputUnit, kOutputUnit);
   rtl::write<kSummaryLayout>(kConsoleOut, lines, " lines with found");

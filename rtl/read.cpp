@@ -6,6 +6,7 @@
 #include <emmintrin.h>
 #endif
 
+#include "rtl/answers_text.h"
 #include "rtl/convert/decode.h"
 #include "rtl/io.h"
 #include "rtl/unit_io.h"
@@ -62,7 +63,8 @@ Fill fill_once(Unit* unit, const char** lf, int* failure) {
     r.status = platform::ReadStatus::end_of_data;
   } else {
     TransferGate gate(false);
-    r = platform::read(unit->input_handle(), in.buffer.data() + in.ahead_end, space);
+    r = in.one_byte_reads ? read_answer_byte(unit->input_handle(), in.buffer.data() + in.ahead_end)
+                          : platform::read(unit->input_handle(), in.buffer.data() + in.ahead_end, space);
   }
   if (in.unread >= 0 && r.status == platform::ReadStatus::ok) in.unread -= static_cast<std::int64_t>(r.bytes);
   wait_if_an_event_cut_the_read(unit, r);

@@ -114,7 +114,8 @@ bool redirect_standard_error(const char* path);
 bool append_to_file(const char* path, const void* data, std::size_t size);
 
 // Whole files by name, for a program that writes a file under another name first.
-// Gives `from` the name `to` in one step, replacing a file of that name.
+// Gives `from` the name `to` in one step, replacing a file of that name: `to` is then the old file or the
+// whole new one. On Windows the replaced file's attributes, security, creation time and streams stay.
 SysError rename_file(const char* from, const char* to);
 // Makes `copy` hold what `original` holds now, never replacing a file named `copy`: then the error is
 // the platform's code for an existing file, which file_exists_error() tells.

@@ -340,16 +340,35 @@ bool append_to_file(const char* path, const void* data, std::size_t size) {
   return ok;
 }
 
+namespace {
+// Puts `from` in the place of an existing `to` as Windows programs replace a file: the file keeps its
+// attributes, security, creation time and streams, and is the original or the whole replacement.
+BOOL replace_keeping_attributes(const wchar_t* from, const wchar_t* to) {
+  const DWORD attributes = GetFileAttributesW(to);
+  if (attributes == INVALID_FILE_ATTRIBUTES) {
+    return MoveFileExW(from, to, MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH);
+  }
+  if (!ReplaceFileW(to, from, nullptr, REPLACEFILE_IGNORE_MERGE_ERRORS | REPLACEFILE_IGNORE_ACL_ERRORS,
+                    nullptr, nullptr)) {
+    return FALSE;
+  }
+  // Where the file system keeps no attributes of its own with the file, they are given back here.
+  if (GetFileAttributesW(to) != attributes) SetFileAttributesW(to, attributes);
+  return TRUE;
+}
+}  // namespace
+
 SysError rename_file(const char* from, const char* to) {
   std::wstring a, b;
   if (!system_name(from, &a) || !system_name(to, &b)) return ERROR_INVALID_NAME;
   // A virus scanner or an indexer may hold the new file for a moment: tried again for up to two seconds.
   for (int waited = 0;; waited += 50) {
     const bool fails = door_fails(Door::rename);
-    if (!fails && MoveFileExW(a.c_str(), b.c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH))
-      return 0;
+    if (!fails && replace_keeping_attributes(a.c_str(), b.c_str())) return 0;
     const DWORD error = fails ? injected_error(Door::rename) : GetLastError();
-    if ((error != ERROR_SHARING_VIOLATION && error != ERROR_ACCESS_DENIED) || waited >= 2000) return error;
+    const bool held = error == ERROR_SHARING_VIOLATION || error == ERROR_ACCESS_DENIED ||
+                      error == ERROR_UNABLE_TO_REMOVE_REPLACED;
+    if (!held || waited >= 2000) return error;
     Sleep(50);
   }
 }
@@ -377,7 +396,7 @@ SysError keep_copy(const char* original, const char* copy) {
 
 bool file_exists_error(SysError error) { return error == ERROR_FILE_EXISTS || error == ERROR_ALREADY_EXISTS; }
 
-// Windows gives a new file the permissions of its folder; the replaced file's own are not carried over.
+// The replacement itself carries the replaced file's security and attributes over (rename_file).
 SysError copy_permissions(const char*, const char*) { return 0; }
 
 NameKind name_kind(const char* name, char* target, std::size_t capacity, SysError* error) {

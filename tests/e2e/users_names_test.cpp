@@ -125,11 +125,16 @@ TEST(UsersNames, NamesAndAnswersOnEitherSystem) {
       EXPECT_EQ(read_file(dir.file("sub/in.fem")), sample("plate.repaired.fem"));
     }
   }
-  // An answers file that an editor began with the UTF-8 mark.
+  // Answers files that an editor began with the UTF-8 mark, or that PowerShell 5.1 wrote in UTF-16.
   TempDir dir;
   write_file(dir.file("in.fem"), sample("plate.fem"));
-  Result r = run({.input = "\xEF\xBB\xBFin.fem\nout.fem\n", .cwd = dir.path()});
-  EXPECT_EQ(r.out, banner() + kInputPrompt + kOutputPrompt + summary(118));
+  std::string utf16 = "\xFF\xFE";
+  for (const char c : std::string("in.fem\r\nout.fem\r\n")) utf16 += {c, '\0'};
+  Result r;
+  for (const std::string& answers : {std::string("\xEF\xBB\xBFin.fem\nout.fem\n"), utf16}) {
+    r = run({.input = answers, .cwd = dir.path()});
+    EXPECT_EQ(r.out, banner() + kInputPrompt + kOutputPrompt + summary(118));
+  }
   // A name of 95 characters in 275 bytes: the dialogue's limit counts characters.
   std::string folder, long_name;
   for (int i = 0; i < 60; ++i) folder += "\xe6\x97\xa5";
@@ -167,6 +172,12 @@ TEST(UsersNames, StatusesThatBatchFilesCanTest) {
     Result r = run({.cwd = dir.path(), .program = wine + " cmd", .args = {"/c", line}});
     EXPECT_EQ(r.out.substr(0, row.out.size()), row.out);
   }
+  // Repaired in place, a hidden file stays hidden, as its kept original does.
+  const std::string line =
+      "attrib +h a.fem & " + shown_name(exe) + " -i a.fem >nul & attrib a.fem & attrib a.fem.orig";
+  const Result r = run({.cwd = dir.path(), .program = wine + " cmd", .args = {"/c", line}});
+  EXPECT_EQ(r.out.substr(0, 5) + r.out.substr(r.out.find('\n') + 1, 5), "A   HA   H") << r.out;
+  EXPECT_EQ(read_file(dir.file("a.fem")), sample("plate.repaired.fem"));
 }
 
 }  // namespace
