@@ -3,6 +3,7 @@
 #include <cstdio>
 
 #include "driver/layouts.h"
+#include "rtl/diagnostics.h"
 #include "rtl/io.h"
 #include "rtl/platform/platform.h"
 
@@ -35,14 +36,18 @@ void Progress::show(void* context, const RepairCounts& counts) {
   } else {
     std::snprintf(line, sizeof line, "  %lld lines", static_cast<long long>(counts.records));
   }
-  rtl::write<kProgressLayout>(kErrorOut, "\rquil: " + p->name_ + line);
+  const std::string shown = "\rquil: " + p->name_ + line;
+  rtl::write<kProgressLayout>(kErrorOut, shown);
+  rtl::set_status_line(shown.size() + 8);
 }
 
 void Progress::erase() {
   if (!shown_) return;
   std::string blank(name_.size() + 40, ' ');
   blank.front() = blank.back() = '\r';
+  // Subtle: a run that an event is ending parks in this write; the end then erases the line itself.
   rtl::write<kProgressLayout>(kErrorOut, blank);
+  rtl::set_status_line(0);
   shown_ = false;
 }
 

@@ -75,6 +75,10 @@ void issue_report(std::uint32_t code, std::int32_t number_value, std::string_vie
 
 // The system's text for a saved error, written to standard error before the report it explains.
 void write_system_error_line(platform::SysError error);
+// A line of `width` characters on standard error, without a line end, that is redrawn in place (a
+// progress line): reports erase it before their first line, as does the end of the run (0: none).
+void set_status_line(std::size_t width);
+void erase_status_line();
 
 // Reports a processor exception that reached the program's outermost frame.
 // Returns whether the exception is to be given back to the platform (unreported, or on to a debugger).

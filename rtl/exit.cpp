@@ -30,6 +30,7 @@ void set_exit_cleanup(void (*cleanup)()) { g_exit_cleanup.store(cleanup); }
 // 4. the exit cleanup runs (a command's temporary file goes);
 // 5. the process ends with the claimer's status, or by the event's own signal.
 void exit_handler() {
+  erase_status_line();
   if (!g_exit_armed.exchange(false)) {
     if (void (*cleanup)() = g_exit_cleanup.exchange(nullptr)) cleanup();
     return;

@@ -29,8 +29,12 @@ std::atomic<bool> g_error_stream_redirected{false};
 // A severe failure turned into an exception comes back as this one, not as an unknown processor exception.
 std::atomic<bool> g_debug_exception_raised{false};
 
+std::atomic<std::size_t> g_status_line{0};
+
 // Before the first line on standard error, once per process, RTL_UNIT0 may send that stream to a file.
+// A status line that a command keeps redrawing there is erased first, so that no line begins after it.
 void redirect_error_stream_once() {
+  erase_status_line();
   if (g_error_stream_redirected.exchange(true)) return;
   platform::EnvValue name;
   if (!platform::get_env("RTL_UNIT0", &name) || name.length == 0) return;
@@ -75,6 +79,17 @@ void write_translated(const char* path, std::string_view text) {
 }
 
 }  // namespace
+
+void set_status_line(std::size_t width) { g_status_line.store(width); }
+
+void erase_status_line() {
+  const std::size_t width = std::min<std::size_t>(g_status_line.exchange(0), 1024);
+  if (width == 0) return;
+  char blank[1026];
+  std::memset(blank, ' ', width + 2);
+  blank[0] = blank[width + 1] = '\r';
+  platform::write_all(platform::standard_handle(platform::StdStream::error), blank, width + 2);
+}
 
 void write_system_error_line(platform::SysError error) {
   char line[1100] = "rtl: ";

@@ -446,52 +446,62 @@ TEST(CommandLine, OneNameIsTheDialogueWithItsFirstAnswer) {
                        summary(118));
 }
 
-// A check that takes longer than a second shows its progress on a terminal, then erases it. Its input
-// comes slowly through a pipe; everything else is the terminal.
+// A check that takes longer than a second shows its progress on a terminal, then erases it: at its end,
+// and when control-C ends it part way. Its input comes slowly through a pipe; everything else is the
+// terminal.
 TEST(CommandLine, ProgressOnlyOnATerminal) {
   if (windows_program()) GTEST_SKIP() << "Wine gives a program under a pseudo-terminal no console of its own";
-  int in[2];
-  ASSERT_EQ(pipe2(in, O_CLOEXEC), 0);
-  int master = -1;
-  const pid_t pid = forkpty(&master, nullptr, nullptr, nullptr);
-  if (pid == 0) {
-    dup2(in[0], 0);
-    close_range(3, ~0U, 0);
-    execl("/bin/sh", "sh", "-c", ("exec " + program_under_test() + " -c -").c_str(),
-          static_cast<char*>(nullptr));
-    _exit(127);
-  }
-  close(in[0]);
-  const std::string line = "N        1.000000000E+00-2.500000000E-01 2.000000000E+02-3.000000000E+00\n";
-  std::string chunk;
-  for (int i = 0; i < 8192; ++i) chunk += line;
-  std::string seen;
-  auto drain = [&](int ms) {
-    pollfd p{master, POLLIN, 0};
-    char buffer[4096];
-    while (poll(&p, 1, ms) == 1) {
-      const ssize_t n = read(master, buffer, sizeof buffer);
-      if (n <= 0) return false;
-      seen.append(buffer, static_cast<std::size_t>(n));
+  for (const bool interrupted : {false, true}) {
+    SCOPED_TRACE(interrupted ? "interrupted" : "to the end");
+    int in[2];
+    ASSERT_EQ(pipe2(in, O_CLOEXEC), 0);
+    int master = -1;
+    const pid_t pid = forkpty(&master, nullptr, nullptr, nullptr);
+    if (pid == 0) {
+      dup2(in[0], 0);
+      close_range(3, ~0U, 0);
+      execl("/bin/sh", "sh", "-c", ("exec " + program_under_test() + " -c -").c_str(),
+            static_cast<char*>(nullptr));
+      _exit(127);
     }
-    return true;
-  };
-  for (int i = 0; i < 6; ++i) {
-    EXPECT_EQ(write(in[1], chunk.data(), chunk.size()), static_cast<ssize_t>(chunk.size()));
-    drain(300);
+    close(in[0]);
+    const std::string line = "N        1.000000000E+00-2.500000000E-01 2.000000000E+02-3.000000000E+00\n";
+    std::string chunk;
+    for (int i = 0; i < 8192; ++i) chunk += line;
+    std::string seen;
+    auto drain = [&](int ms) {
+      pollfd p{master, POLLIN, 0};
+      char buffer[4096];
+      while (poll(&p, 1, ms) == 1) {
+        const ssize_t n = read(master, buffer, sizeof buffer);
+        if (n <= 0) return false;
+        seen.append(buffer, static_cast<std::size_t>(n));
+      }
+      return true;
+    };
+    for (int i = 0; i < 6; ++i) {
+      EXPECT_EQ(write(in[1], chunk.data(), chunk.size()), static_cast<ssize_t>(chunk.size()));
+      drain(300);
+    }
+    if (interrupted) kill(pid, SIGINT);
+    close(in[1]);
+    while (drain(5000)) {
+    }
+    close(master);
+    int status = 0;
+    waitpid(pid, &status, 0);
+    EXPECT_NE(seen.find("\rquil: -  "), std::string::npos) << seen;
+    EXPECT_NE(seen.rfind(" lines\r                    "), std::string::npos) << seen;
+    if (interrupted) {
+      EXPECT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == SIGINT);
+      EXPECT_EQ(seen.back(), '\r') << "the progress line stays";
+    } else {
+      EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 1);
+      EXPECT_NE(seen.find("\r-: 49152 lines, 49152 with touching numbers, first at lines 1, 2, 3, 4, 5\r\n"),
+                std::string::npos)
+          << seen;
+    }
   }
-  close(in[1]);
-  while (drain(5000)) {
-  }
-  close(master);
-  int status = 0;
-  waitpid(pid, &status, 0);
-  EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 1);
-  EXPECT_NE(seen.find("\rquil: -  "), std::string::npos) << seen;
-  EXPECT_NE(seen.find(" lines\r                    "), std::string::npos) << seen;
-  EXPECT_NE(seen.find("\r-: 49152 lines, 49152 with touching numbers, first at lines 1, 2, 3, 4, 5\r\n"),
-            std::string::npos)
-      << seen;
 }
 
 }  // namespace
