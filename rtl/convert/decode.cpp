@@ -1,5 +1,6 @@
 #include "rtl/convert/decode.h"
 
+#include <array>
 #include <bit>
 #include <charconv>
 #include <cstdint>
@@ -58,7 +59,8 @@ double exact_power_of_ten(int e) {
 // Up to 19 significant digits m and a power of ten: one exact operation where both are exact, else the
 // product method; false when neither proves the result.
 bool quick_value(std::uint64_t m, long power, double* out) {
-  if (m <= (std::uint64_t{1} << 53) && power >= -22 && power <= 22) {
+  // One test, not three: whether the data take this road is theirs to decide, at random.
+  if ((m <= (std::uint64_t{1} << 53)) & (static_cast<unsigned long>(power + 22) <= 44)) {
     const double v = static_cast<double>(m);
     *out = power >= 0 ? v * exact_power_of_ten(static_cast<int>(power))
                       : v / exact_power_of_ten(static_cast<int>(-power));
@@ -108,14 +110,17 @@ bool eight_digits(std::uint64_t chunk) {
   return (((chunk + 0x4646464646464646u) | (chunk - 0x3030303030303030u)) & 0x8080808080808080u) == 0;
 }
 
-// Their value: neighbouring digits, then pairs, then quadruples combined by multiplications in place.
-std::uint32_t eight_digits_value(std::uint64_t chunk) {
-  chunk -= 0x3030303030303030u;
+// The value of eight digit values 0 to 9, the first the most significant: neighbouring digits, then
+// pairs, then quadruples combined by multiplications in place.
+std::uint32_t combine_eight(std::uint64_t chunk) {
   chunk = chunk * 10 + (chunk >> 8);
   constexpr std::uint64_t kPairs = 0x000000FF000000FFu;
   chunk = (((chunk & kPairs) * 0x000F424000000064u) + (((chunk >> 16) & kPairs) * 0x0000271000000001u)) >> 32;
   return static_cast<std::uint32_t>(chunk);
 }
+
+// The value of eight digits.
+std::uint32_t eight_digits_value(std::uint64_t chunk) { return combine_eight(chunk - 0x3030303030303030u); }
 
 int significant_digits(std::uint32_t v) {
   int n = 0;
@@ -349,16 +354,16 @@ bool product_to_double(std::uint64_t w, long q, double* out) {
   std::uint64_t mantissa = z.word[0] >> cut;
   const std::uint64_t rest = z.word[0] & ((std::uint64_t{1} << cut) - 1);
   const std::uint64_t half = std::uint64_t{1} << (cut - 1);
-  if (rest > half || (rest == half && (z.word[1] != 0 || z.word[2] != 0))) {
-    ++mantissa;
-  } else if (rest == half || (rest == half - 1 && z.word[1] == ~std::uint64_t{0})) {
-    return false;  // within reach of one half
-  }
-  int e2 = below + p.exponent - 127 - lz;
-  if (mantissa == std::uint64_t{1} << 53) {
-    mantissa >>= 1;
-    ++e2;
-  }
+  // Subtle: the halves of these tests are joined without short-circuits, so that rounding up or down,
+  // which the data decide at random, costs no mispredicted branch.
+  const bool up = (rest > half) | ((rest == half) & ((z.word[1] | z.word[2]) != 0));
+  const bool near_half = (rest == half) | ((rest == half - 1) & (z.word[1] == ~std::uint64_t{0}));
+  if (near_half & !up) return false;  // within reach of one half
+  mantissa += up;
+  // A carry into bit 53 makes the mantissa one bit longer.
+  const int carry = static_cast<int>(mantissa >> 53);
+  mantissa >>= carry;
+  const int e2 = below + p.exponent - 127 - lz + carry;
   const int biased = e2 + 52 + 1023;
   if (biased < 1 || biased > 2046) return false;
   *out = std::bit_cast<double>((static_cast<std::uint64_t>(biased) << 52) |
@@ -432,20 +437,35 @@ bool common_shape(const char* field, Shape* s) {
                    columns(s->exponent_begin, 16));
 }
 
-// The mantissa's digits as one number: the decimals eight at a time where they are.
+// Masks of the first k columns of a 16-column field, k = 0 to 16, as a 128-bit number.
+constexpr auto kFirstColumns = [] {
+  std::array<unsigned __int128, 17> masks{};
+  for (int k = 1; k <= 16; ++k) masks[k] = (masks[k - 1] << 8) | 0xFF;
+  return masks;
+}();
+
+// The mantissa's digits as one number, without a branch: the field as a 128-bit number of digit values
+// (the first column in its lowest byte), the point taken out by moving the columns before it up by one,
+// the other columns cleared, and the digits moved up to end at the last column: two groups of eight
+// then give the value. The digits end in column 11 to 14, so the last move is of 2 to 5 columns.
 std::uint64_t mantissa_of(const char* field, const Shape& s) {
-  std::uint64_t m = 0;
-  for (int i = s.begin; i < s.point; ++i) m = m * 10 + static_cast<unsigned>(field[i] - '0');
-  int i = s.point + 1;
-  if constexpr (std::endian::native == std::endian::little) {
-    for (; s.fraction_end - i >= 8; i += 8) {
-      std::uint64_t chunk;
-      std::memcpy(&chunk, field + i, 8);
-      m = m * 100000000 + eight_digits_value(chunk);
-    }
-  }
-  for (; i < s.fraction_end; ++i) m = m * 10 + static_cast<unsigned>(field[i] - '0');
-  return m;
+  using U128 = unsigned __int128;
+  std::uint64_t low, high;
+  std::memcpy(&low, field, 8);
+  std::memcpy(&high, field + 8, 8);
+  // Digits become their values (other columns are cleared below); no borrow crosses a column.
+  constexpr std::uint64_t kZeros = 0x3030303030303030u;
+  const U128 values = (static_cast<U128>(high ^ kZeros) << 64) | (low ^ kZeros);
+  const U128 before_point = kFirstColumns[static_cast<std::size_t>(s.point)];
+  U128 digits = ((values & before_point) << 8) | (values & ~(before_point << 8 | 0xFF));
+  digits &= kFirstColumns[static_cast<std::size_t>(s.fraction_end)] &
+            ~kFirstColumns[static_cast<std::size_t>(s.begin + 1)];
+  const unsigned shift = 8 * static_cast<unsigned>(16 - s.fraction_end);
+  low = static_cast<std::uint64_t>(digits);
+  high = static_cast<std::uint64_t>(digits >> 64);
+  high = (high << shift) | (low >> (64 - shift));
+  low <<= shift;
+  return std::uint64_t{combine_eight(low)} * 100000000 + combine_eight(high);
 }
 
 // The value of a common field; false for any other field, or one that needs more than one exact
@@ -454,12 +474,15 @@ bool decode_common_16(const char* field, double* out) {
   Shape s;
   if (!common_shape(field, &s)) return false;
   const std::uint64_t m = mantissa_of(field, s);
-  int exponent = 0;
-  for (int i = s.exponent_begin; i < 16; ++i) exponent = exponent * 10 + (field[i] - '0');
-  if (field[s.exponent_begin - 1] == '-') exponent = -exponent;
+  // One to three exponent digits end in the last column; no branch on how many, nor on signs.
+  const int eb = s.exponent_begin;
+  int exponent = (field[15] - '0') + ((field[14] - '0') * 10 & -static_cast<int>(eb <= 14)) +
+                 ((field[13] - '0') * 100 & -static_cast<int>(eb <= 13));
+  const int minus = field[eb - 1] == '-';
+  exponent = (exponent ^ -minus) + minus;
   double value = 0.0;
   if (m != 0 && !quick_value(m, exponent - (s.fraction_end - s.point - 1), &value)) return false;
-  *out = s.negative ? -value : value;
+  *out = std::bit_cast<double>(std::bit_cast<std::uint64_t>(value) | std::uint64_t{s.negative} << 63);
   return true;
 }
 #endif

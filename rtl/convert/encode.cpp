@@ -160,8 +160,8 @@ namespace {
     const bool up = (fraction_high > half) | ((fraction_high == half) & ((z.word[1] | z.word[2]) != 0));
     const bool near_half =
         (fraction_high == half) | ((fraction_high == half - 1) & (z.word[1] == ~std::uint64_t{0}));
-    if (near_half & !up) return false;  // within reach of one half
-    std::uint64_t d = integer + (up ? 1 : 0);
+    std::uint64_t d = integer + up;
+    if (static_cast<int>(near_half) > static_cast<int>(up)) return false;  // within reach of one half
     if (d == kTens[n]) {  // the rounding carried into a new digit
       d = kTens[n - 1];
       ++x;
@@ -326,15 +326,14 @@ void encode_e16_8_scaled(double value, char* field) {
   put_pair(field + 6, high % 100);
   put_pair(field + 8, low / 100);
   put_pair(field + 10, low % 100);
-  if (magnitude < 100) {
-    field[12] = 'E';
-    field[13] = p < 0 ? '-' : '+';
-    put_pair(field + 14, static_cast<std::uint32_t>(magnitude));
-  } else {
-    field[12] = p < 0 ? '-' : '+';
-    field[13] = static_cast<char>('0' + magnitude / 100);
-    put_pair(field + 14, static_cast<std::uint32_t>(magnitude % 100));
-  }
+  // Subtle: two exponent digits or three is for the data to say; both forms share their last two
+  // columns, and the first two are chosen without a branch.
+  const char exponent_sign = p < 0 ? '-' : '+';
+  const bool three = magnitude >= 100;
+  const auto hundreds = static_cast<std::uint32_t>(magnitude) / 100;
+  field[12] = three ? exponent_sign : 'E';
+  field[13] = three ? static_cast<char>('0' + hundreds) : exponent_sign;
+  put_pair(field + 14, static_cast<std::uint32_t>(magnitude) - 100 * hundreds);
 }
 
 }  // namespace rtl::convert
