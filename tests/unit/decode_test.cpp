@@ -58,6 +58,10 @@ TEST(Decode, E16_8Fields) {
       {"1.0e5", 100000.0, true},
       {"1.0-05", 0.00001, true},  // a sign after the digits begins the exponent
       {"1.0+5", 100000.0, true},
+      // Full 16-column fields: every digit a mantissa can have there, exponents of one to three digits.
+      {"-1.234567890-300", -1.23456789e-300, true},
+      {"12345678901.2+99", 12345678901.2e99, true},
+      {"-.123456789012+1", -1.23456789012, true},
       {"123456789", 1.23456789, true},         // no point: the last eight digits are decimals
       {"000012345678E+00", 0.12345678, true},  // eight digits at once, the first four leading zeros
       {"0.00000000100000", 1e-9, true},        // eight zeros at once before the first significant digit
