@@ -61,14 +61,14 @@ class Pass {
     std::memset(name_, ' ', sizeof name_);
     // Only a field that does not convert sends a line down the copy path; any other failure of the read
     // (the system's read, memory) ends the pass, so that nothing is copied twice.
-    outcome_ = rtl::read<kDataReadLayout>(input_, reads_, std::span<char>(name_), values_[0], values_[1],
-                                          values_[2], values_[3]);
+    // The line as the file holds it comes with the read, for the format check and the touching count.
+    const rtl::InDatum items[] = {rtl::in_datum(std::span<char>(name_)), rtl::in_datum(values_[0]),
+                                  rtl::in_datum(values_[1]), rtl::in_datum(values_[2]),
+                                  rtl::in_datum(values_[3])};
+    outcome_ = rtl::read_data_record(input_, reads_, items, &line_);
     if (outcome_ == -1) return false;
     if (outcome_ > 0 && outcome_ != kNotANumber) return stop(input_, outcome_);
     note_text_blocks();
-    // The line as the file holds it, for the format check and the touching count.
-    line_ = options_.refuse_other_formats || options_.count_touching ? rtl::record_in_hand(input_)
-                                                                     : std::string_view();
     if (options_.refuse_other_formats && !in_text_block_ && !format_holds()) return false;
     const bool kept = outcome_ > 0 || announced_text_ ? copy_line() : repair_line();
     if (!kept) return false;

@@ -253,13 +253,15 @@ int read_statement(std::int32_t number, const Layout& layout, Handlers handlers,
   return transfer_items(unit, layout, handlers, items);
 }
 
-int read_data_record(std::int32_t number, Handlers handlers, std::span<const InDatum, 5> items) {
+int read_data_record(std::int32_t number, Handlers handlers, std::span<const InDatum, 5> items,
+                     std::string_view* line) {
   int outcome = 0;
   Unit* unit = begin_read(number, handlers, &outcome);
   if (unit == nullptr) return outcome;
   InputState& in = unit->in;
   const char* record = in.buffer.data() + in.record_begin;
   const std::size_t length = in.record_end - in.record_begin;
+  if (line != nullptr) *line = {record, length};
   // Subtle: a comma ends a numeric field early and moves every field after it; such a record, like
   // items that are not a text and four reals, takes the walk.
   const std::size_t numeric_end = std::min<std::size_t>(length, 72);

@@ -112,6 +112,30 @@ int decimal_length(int v) {
 // proven when the fraction is not within 2^64 units below one half, nor exactly one half (a tie, or a
 // value just above one). Everything else goes to the exact conversion.
 namespace {
+// Whether the digits within reach of one half are an exact tie, which goes to even as the exact
+// conversion takes it; *digits then holds them. Found where it is certain: the product is exact (10^q
+// holds in 128 bits for q from 0 to 55) and its fraction is one half, or the value is an integer below
+// 2^64 whose remainder by 10^-q is one half of it. Models hold such values often (2.5E+10 and the like).
+bool exact_tie(std::uint64_t bits, int q, bool product_is_half, std::uint64_t* digits) {
+  std::uint64_t d = 0;
+  if (q >= 0) {
+    if (q > 55 || !product_is_half) return false;
+    d = *digits;  // the product's integer: a tie does not round it up
+  } else {
+    const int biased = static_cast<int>(bits >> 52);
+    const int e = biased - 1075;
+    const std::uint64_t m = (bits & ((std::uint64_t{1} << 52) - 1)) | (std::uint64_t{1} << 52);
+    if (biased == 0 || -q > 17 || e > 11 || (e < 0 && (e < -52 || (m & ((std::uint64_t{1} << -e) - 1)) != 0)))
+      return false;
+    const std::uint64_t v = e >= 0 ? m << e : m >> -e;
+    const std::uint64_t ten = kTens[-q];
+    if (2 * (v % ten) != ten) return false;
+    d = v / ten;
+  }
+  *digits = d + (d & 1);
+  return true;
+}
+
 // The body of fast_digits, inlined where a field is written in one piece.
 [[gnu::always_inline]] inline bool nine_or_more_digits(double magnitude, int n, std::uint64_t* digits,
                                                        int* exponent) {
@@ -161,7 +185,9 @@ namespace {
     const bool near_half =
         (fraction_high == half) | ((fraction_high == half - 1) & (z.word[1] == ~std::uint64_t{0}));
     std::uint64_t d = integer + up;
-    if (static_cast<int>(near_half) > static_cast<int>(up)) return false;  // within reach of one half
+    if (static_cast<int>(near_half) > static_cast<int>(up)) {  // within reach of one half
+      if (!exact_tie(bits, q, fraction_high == half && (z.word[1] | z.word[2]) == 0, &d)) return false;
+    }
     if (d == kTens[n]) {  // the rounding carried into a new digit
       d = kTens[n - 1];
       ++x;
@@ -300,11 +326,15 @@ EncodeStatus encode_exponential(double value, char* field, int width, int digits
 
 void encode_e16_8_scaled(double value, char* field) {
   const std::uint64_t bits = std::bit_cast<std::uint64_t>(value);
+  if ((bits << 1) == 0) {  // zero, which models hold often, never shows a sign
+    std::memcpy(field, "  0.00000000E+00", 16);
+    return;
+  }
   std::uint64_t d = 0;
   int x = 0;
-  // Zero, infinities and NaN, values whose nine digits the quick stage cannot prove, and exponents of
+  // Infinities and NaN, values whose nine digits the quick stage cannot prove, and exponents of
   // four digits take the general writer: the same bytes by the longer road.
-  if ((bits & 0x7FF0000000000000u) == 0x7FF0000000000000u || (bits << 1) == 0 ||
+  if ((bits & 0x7FF0000000000000u) == 0x7FF0000000000000u ||
       !nine_or_more_digits(std::bit_cast<double>(bits & 0x7FFFFFFFFFFFFFFFu), 9, &d, &x) || x - 1 > 999 ||
       x - 1 < -999) {
     encode_exponential(value, field, 16, 8, 1);

@@ -205,6 +205,8 @@ std::string reference_field(double v, int d = 8) {
   return std::string(w - s.size(), ' ') + s;
 }
 
+constexpr std::uint64_t kTens[] = {1, 10, 100, 1000, 10000, 100000, 1000000, 10000000, 100000000, 1000000000};
+
 double random_double(std::mt19937_64& rng) {
   std::uint64_t bits = rng();
   switch (bits & 7) {
@@ -217,6 +219,12 @@ double random_double(std::mt19937_64& rng) {
     }
     case 2:  // integers that end in 5 one place below the last kept digit
       return static_cast<double>((rng() % 100000000) * 10 + 5) * ((bits & 16) ? 1 : 10);
+    case 3: {  // exact ties at the tenth digit: 1234567885000, 12345678.25, 1234567.375 and the like
+      const int j = static_cast<int>(rng() % 4);
+      if (j == 0) return static_cast<double>((rng() % 900000000 + 100000000) * 10 + 5) * kTens[rng() % 6];
+      const double fraction = static_cast<double>(2 * (rng() % (1u << (j - 1))) + 1) / (1u << j);
+      return static_cast<double>(rng() % (9 * kTens[9 - j]) + kTens[9 - j]) + fraction;
+    }
     default:  // every exponent
       return std::bit_cast<double>(bits);
   }
