@@ -232,12 +232,15 @@ constexpr Layout kDataRecord{"(A8,4E16.8)"};
 // Whether a comma stands in the numeric columns: sixteen at a time where the machine compares so.
 bool has_comma(const char* p, std::size_t n) {
 #if defined(__SSE2__)
+  const __m128i comma = _mm_set1_epi8(',');
+  __m128i found = _mm_setzero_si128();
   std::size_t i = 0;
   for (; i + 16 <= n; i += 16) {
-    const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p + i));
-    if (_mm_movemask_epi8(_mm_cmpeq_epi8(v, _mm_set1_epi8(','))) != 0) return true;
+    found =
+        _mm_or_si128(found, _mm_cmpeq_epi8(_mm_loadu_si128(reinterpret_cast<const __m128i*>(p + i)), comma));
   }
-  return std::memchr(p + i, ',', n - i) != nullptr;
+  if (_mm_movemask_epi8(found) != 0) return true;
+  return i < n && std::memchr(p + i, ',', n - i) != nullptr;
 #else
   return std::memchr(p, ',', n) != nullptr;
 #endif
@@ -273,9 +276,12 @@ int read_data_record(std::int32_t number, Handlers handlers, std::span<const InD
   }
   if (items[0].length == 8) {
     // The name's eight columns, blanks past the record's end.
-    const std::size_t present = std::min<std::size_t>(length, 8);
-    std::memcpy(items[0].text, record, present);
-    std::memset(items[0].text + present, ' ', 8 - present);
+    if (length >= 8) {
+      std::memcpy(items[0].text, record, 8);
+    } else {
+      std::memcpy(items[0].text, record, length);
+      std::memset(items[0].text + length, ' ', 8 - length);
+    }
     in.field = in.record_begin + 8;
   } else {
     transfer(unit, kDataRecord[0], items[0], unit->blank);

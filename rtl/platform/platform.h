@@ -2,6 +2,7 @@
 // opaque number, a system error is the platform's own code, and every call states its outcome as a value.
 #pragma once
 
+#include <atomic>
 #include <cstddef>
 #include <cstdint>
 #include <string_view>
@@ -258,7 +259,13 @@ bool install_exception_handler(ExceptionHandler handler);
 [[noreturn]] void raise_debug_exception();
 
 // Who runs: a small number for the calling thread, never 0.
-std::uint32_t thread_token();
+namespace detail {
+inline std::atomic<std::uint32_t> g_next_thread_token{1};
+}  // namespace detail
+inline std::uint32_t thread_token() {
+  thread_local const std::uint32_t token = detail::g_next_thread_token.fetch_add(1);
+  return token;
+}
 
 // Test seam: replaces the raw system read and write calls. The function returns the byte count or -1
 // with *error set. Passing nullptr restores the real calls, which a seam may also call itself.

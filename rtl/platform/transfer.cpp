@@ -52,12 +52,6 @@ SysError write_all(Handle h, const void* data, std::size_t size, std::size_t* wr
   return error;
 }
 
-std::uint32_t thread_token() {
-  static std::atomic<std::uint32_t> next{1};
-  thread_local std::uint32_t token = next.fetch_add(1);
-  return token;
-}
-
 void set_raw_write(RawWrite fn) { g_write.store(fn ? fn : real_raw_write); }
 void set_raw_read(RawRead fn) { g_read.store(fn ? fn : real_raw_read); }
 
