@@ -89,7 +89,14 @@ int write_statement(std::int32_t number, const Layout& layout, std::span<const O
 
 // The data record "(A,1P,4E16.8)" written without the walk: a name and four reals. Same bytes, same
 // failures as write_statement.
-int write_data_record(std::int32_t number, std::span<const OutDatum, 5> items, Handlers handlers = {});
+int write_data_record(std::int32_t number, std::string_view name, const double (&values)[4],
+                      Handlers handlers = {});
+template <typename Name>
+int write_data_fields(std::int32_t number, Handlers handlers, const Name& name, double a, double b, double c,
+                      double d) {
+  const double values[4] = {a, b, c, d};
+  return write_data_record(number, out_datum(name).text, values, handlers);
+}
 
 // ---- item kinds ---------------------------------------------------------------------------------------
 
@@ -149,8 +156,7 @@ int write_handled(std::int32_t unit, Handlers handlers, const Items&... items) {
   if constexpr (sizeof...(Items) == 0) {
     return write_statement(unit, L, {}, handlers);
   } else if constexpr (is_data_write_layout<L>()) {
-    const OutDatum data[] = {out_datum(items)...};
-    return write_data_record(unit, data, handlers);
+    return write_data_fields(unit, handlers, items...);
   } else {
     const OutDatum data[] = {out_datum(items)...};
     return write_statement(unit, L, data, handlers);

@@ -5,18 +5,16 @@
 #include "rtl/diagnostics.h"
 
 namespace rtl {
-namespace {
-
-constexpr int kSlots = kHighestSlotUnit - kLowestSlotUnit + 1;
 Unit* g_slots[kSlots] = {};
-Unit* g_chains[kHashChains] = {};
 
+namespace {
+Unit* g_chains[kHashChains] = {};
 }  // namespace
 
 Unit* unit_slot(int index) { return g_slots[index]; }
 Unit* unit_chain(int chain) { return g_chains[chain]; }
 
-Unit* find_unit(std::int32_t number, bool create, UnitLookup* why) {
+Unit* find_or_make_unit(std::int32_t number, bool create, UnitLookup* why) {
   if (why) *why = UnitLookup::found;
   if (number < kLowestSlotUnit) {
     if (why) *why = UnitLookup::refused_number;
@@ -121,8 +119,5 @@ bool hold_unit(Unit* unit) {
   if (console_event_on_other_thread()) wait_for_the_end();
   return true;
 }
-
-// A plain release store: what the statement did to the unit is seen by whoever takes the mark next.
-void free_unit(Unit* unit) { unit->holder.store(0, std::memory_order_release); }
 
 }  // namespace rtl

@@ -94,7 +94,20 @@ struct Unit {
 enum class UnitLookup { found, refused_number, no_memory };
 
 // Finds or makes the block of a unit. Numbers below -5 are refused (failure 32).
-Unit* find_unit(std::int32_t number, bool create, UnitLookup* why = nullptr);
+Unit* find_or_make_unit(std::int32_t number, bool create, UnitLookup* why);
+// The direct slots, for units -5 to 99.
+inline constexpr int kSlots = kHighestSlotUnit - kLowestSlotUnit + 1;
+extern Unit* g_slots[kSlots];
+// The same, where a unit that has a slot and a block is found in place: every statement looks one up.
+inline Unit* find_unit(std::int32_t number, bool create, UnitLookup* why = nullptr) {
+  if (number >= kLowestSlotUnit && number <= kHighestSlotUnit) {
+    if (Unit* unit = g_slots[number - kLowestSlotUnit]) {
+      if (why) *why = UnitLookup::found;
+      return unit;
+    }
+  }
+  return find_or_make_unit(number, create, why);
+}
 
 // Visits every unit block in table order: the direct slots ascending, then the hash chains.
 template <typename Fn>
@@ -107,7 +120,8 @@ void discard_unit(Unit* unit);
 // holds it already. Once a console event is being handled on another thread, a statement that takes
 // its unit waits there for the process to end instead of going on.
 bool hold_unit(Unit* unit);
-void free_unit(Unit* unit);
+// A plain release store: what the statement did to the unit is seen by whoever takes the mark next.
+inline void free_unit(Unit* unit) { unit->holder.store(0, std::memory_order_release); }
 
 // Set by the console event handler before it reports and releases the units.
 void mark_console_event();

@@ -235,22 +235,20 @@ Unit* begin_write(std::int32_t number, Handlers handlers, int* outcome) {
 
 namespace {
 // The data record's columns and its line end at `record`.
-void make_data_record(char* record, std::span<const OutDatum, 5> items) {
-  const std::string_view name = items[0].text;
+void make_data_record(char* record, std::string_view name, const double (&values)[4]) {
   std::memcpy(record, name.data(), name.size());
-  for (std::size_t i = 0; i < 4; ++i)
-    convert::encode_e16_8_scaled(items[1 + i].real, record + name.size() + 16 * i);
+  for (std::size_t i = 0; i < 4; ++i) convert::encode_e16_8_scaled(values[i], record + name.size() + 16 * i);
   record[name.size() + 64] = '\r';
   record[name.size() + 65] = '\n';
 }
 }  // namespace
 
-int write_data_record(std::int32_t number, std::span<const OutDatum, 5> items, Handlers handlers) {
+int write_data_record(std::int32_t number, std::string_view name, const double (&values)[4],
+                      Handlers handlers) {
   int outcome = 0;
   Unit* unit = begin_write(number, handlers, &outcome);
   if (unit == nullptr) return outcome;
   OutputState& out = unit->out;
-  const std::string_view name = items[0].text;
   const std::size_t length = name.size() + 4 * 16;
   if (unit->record_length > 0 && length > static_cast<std::size_t>(unit->record_length)) {
     return fail(Failure::record_overflow, unit, handlers);
@@ -258,7 +256,7 @@ int write_data_record(std::int32_t number, std::span<const OutDatum, 5> items, H
   // Where the unit's block has room, the record is made in it, after the whole records already there:
   // only once it is complete does the block hold it.
   if (unit->buffered && !unit->truncate_on_next_write && out.block_used + length + 2 <= out.block.size()) {
-    make_data_record(out.block.data() + out.block_used, items);
+    make_data_record(out.block.data() + out.block_used, name, values);
     out.block_used += length + 2;
     free_unit(unit);
     return 0;
@@ -269,7 +267,7 @@ int write_data_record(std::int32_t number, std::span<const OutDatum, 5> items, H
   // Every column of this record is written, so the area needs no blanking before it; the walk blanks
   // what this record left before it uses the area again.
   char* record = out.area.data();
-  make_data_record(record, items);
+  make_data_record(record, name, values);
   out.used = std::max(out.used, length + 2);
   if (platform::SysError e = deliver(unit, record, length + 2)) {
     unit->saved_error = e;
