@@ -185,10 +185,10 @@ int read_statement(std::int32_t number, const Layout& layout, Handlers handlers,
                    std::span<const InDatum> items);
 
 // The data record "(A8,4E16.8)" read without the walk: a name and four reals. Same values, outcomes and
-// rules (the comma that ends a numeric field, short records) as read_statement. *record, when given,
+// rules (the comma that ends a numeric field, short records) as read_statement. *line, when given,
 // receives the line as the file holds it (as record_in_hand does) once a record has been read.
 int read_data_record(std::int32_t number, Handlers handlers, std::span<const InDatum, 5> items,
-                     std::string_view* record = nullptr);
+                     std::string_view* line = nullptr);
 
 // Whether a scale factor stands in the layout: reads do not apply one, so a read layout may not have it.
 template <const Layout& L>

@@ -185,9 +185,9 @@ bool exact_tie(std::uint64_t bits, int q, bool product_is_half, std::uint64_t* d
     const bool near_half =
         (fraction_high == half) | ((fraction_high == half - 1) & (z.word[1] == ~std::uint64_t{0}));
     std::uint64_t d = integer + up;
-    if (static_cast<int>(near_half) > static_cast<int>(up)) {  // within reach of one half
-      if (!exact_tie(bits, q, fraction_high == half && (z.word[1] | z.word[2]) == 0, &d)) return false;
-    }
+    // Within reach of one half, only an exact tie is certain.
+    if (near_half > up && !exact_tie(bits, q, (fraction_high == half) & ((z.word[1] | z.word[2]) == 0), &d))
+      return false;
     if (d == kTens[n]) {  // the rounding carried into a new digit
       d = kTens[n - 1];
       ++x;
