@@ -371,7 +371,8 @@ int connect(std::int32_t number, const ConnectRequest& request) {
 Unit* begin_statement(std::int32_t number, Direction direction, Handlers handlers, int* outcome) {
   Unit* unit = hold(number, true, handlers, outcome);
   if (unit == nullptr) return nullptr;
-  if (unit->connected && !unit->open_on_first_use) [[likely]] return unit;
+  if (unit->connected && !unit->open_on_first_use) [[likely]]
+    return unit;
   if (unit->connected) {
     int rc = open_pipe_for(unit, direction);
     if (rc == 0) return unit;

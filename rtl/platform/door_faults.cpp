@@ -8,8 +8,8 @@
 namespace rtl::platform {
 namespace {
 
-constexpr std::string_view kNames[] = {"read",  "write",  "open",   "seek",   "truncate", "close",     "stat",
-                                       "rename", "copy", "remove", "signal", "eof",      "readsignal"};
+constexpr std::string_view kNames[] = {"read",   "write", "open",   "seek",   "truncate", "close",     "stat",
+                                       "rename", "copy",  "remove", "signal", "eof",      "readsignal"};
 constexpr int kKinds = static_cast<int>(std::size(kNames));
 
 struct Plan {

@@ -13,7 +13,21 @@
 
 namespace rtl::platform {
 
-enum class Door { read, write, open, seek, truncate, close, stat, rename, copy, remove, signal, eof, readsignal };
+enum class Door {
+  read,
+  write,
+  open,
+  seek,
+  truncate,
+  close,
+  stat,
+  rename,
+  copy,
+  remove,
+  signal,
+  eof,
+  readsignal
+};
 
 #ifdef QUIL_DOOR_FAULTS
 // Whether this call of the kind is one to fail; the faults of a signal kind are brought about here.
