@@ -29,7 +29,7 @@ void configure() {
   g_ready.store(true);
 }
 
-bool fire() {
+[[maybe_unused]] bool fire() {
   if (!g_ready.load()) return false;  // getenv may not be safe before the C library is ready
   if (g_fail_at == 0 || ++g_calls != g_fail_at) return false;
   const char* marker = getenv("QUIL_FAULT_FIRED");
