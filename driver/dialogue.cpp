@@ -139,9 +139,15 @@ void ask_for_file(const char* question, const char* refusal, std::int32_t unit, 
 // A file named on the command line (dropped on the program) is repaired as the command line repairs one:
 // under a temporary name beside the output, which takes the output's name only when complete, with its
 // progress shown. Control-C or a full disk part way leave an existing output as it was.
-[[noreturn]] void repair_through_temporary(const std::string& target, bool was_missing,
+[[noreturn]] void repair_through_temporary(const std::string& answer, bool was_missing,
                                            const std::string& input) {
   rtl::release(kOutputUnit);
+  // A link is written through: the file it leads to is the one replaced, and the link stays.
+  char followed[rtl::kLongestPath + 1];
+  rtl::platform::SysError error = 0;
+  const bool regular = rtl::platform::name_kind(answer.c_str(), followed, sizeof followed, &error) ==
+                       rtl::platform::NameKind::regular_file;
+  const std::string target = regular ? std::string(followed) : answer;
   // The answer's connection made the file; the repair's own name gives it to it at the end.
   if (was_missing) rtl::platform::remove_file(target.c_str());
   Replacement replacement;
@@ -158,7 +164,7 @@ void ask_for_file(const char* question, const char* refusal, std::int32_t unit, 
     why = replacement.commit(false, &kept);
   }
   if (!why.empty()) {
-    rtl::write<kOneTextLayout>(kErrorOut, "quil: " + target + ": " + why);
+    rtl::write<kOneTextLayout>(kErrorOut, "quil: " + answer + ": " + why);
     rtl::stop_with_status(1);
   }
   rtl::write<kSummaryLayout>(kConsoleOut, static_cast<std::int32_t>(counts.records), " lines with found");

@@ -444,6 +444,15 @@ TEST(CommandLine, OneNameIsTheDialogueWithItsFirstAnswer) {
   EXPECT_EQ(r.out, banner() + kInputPrompt + "missing.fem\r\n" +
                        refusal(" Nonexisting file :", "missing.fem") + kInputPrompt + kOutputPrompt +
                        summary(118));
+  // Its output is written through a link (the link stays), and nothing but the output is left.
+  if (windows_program()) return;
+  write_file(dir.file("real.fem"), "old");
+  ASSERT_EQ(symlink("real.fem", dir.file("link.fem").c_str()), 0);
+  r = run({.input = "link.fem\n", .cwd = dir.path(), .args = {"in.fem"}});
+  EXPECT_EQ(read_file(dir.file("real.fem")), sample("plate.repaired.fem"));
+  struct stat st;
+  EXPECT_TRUE(lstat(dir.file("link.fem").c_str(), &st) == 0 && S_ISLNK(st.st_mode));
+  EXPECT_FALSE(file_exists(dir.file("link.fem.quil-1.tmp")) || file_exists(dir.file("real.fem.quil-1.tmp")));
 }
 
 // A check that takes longer than a second shows its progress on a terminal, then erases it: at its end,
