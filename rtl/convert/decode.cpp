@@ -405,36 +405,71 @@ struct Shape {
   bool negative = false;
 };
 
-// The common field of a data record, looked at in one piece: blanks, a sign, digits, a point, digits,
-// E or D and a sign (or a sign alone) and one to three exponent digits, to the last column.
-bool common_shape(const char* field, Shape* s) {
+// What each column of a field is, one bit a column for each class.
+struct Classes {
+  unsigned digit, blank, dot, letter, sign;
+};
+
+Classes classes_of(const char* field) {
   const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(field));
   const __m128i offset = _mm_sub_epi8(v, _mm_set1_epi8('0'));
-  const unsigned digit = mask_of(_mm_cmpeq_epi8(_mm_min_epu8(offset, _mm_set1_epi8(9)), offset));
-  const unsigned blank = mask_of(_mm_cmpeq_epi8(v, _mm_set1_epi8(' ')));
-  const unsigned dot = mask_of(_mm_cmpeq_epi8(v, _mm_set1_epi8('.')));
   const __m128i lower = _mm_or_si128(v, _mm_set1_epi8(0x20));
-  const unsigned letter = mask_of(
-      _mm_or_si128(_mm_cmpeq_epi8(lower, _mm_set1_epi8('e')), _mm_cmpeq_epi8(lower, _mm_set1_epi8('d'))));
-  const unsigned sign =
-      mask_of(_mm_or_si128(_mm_cmpeq_epi8(v, _mm_set1_epi8('+')), _mm_cmpeq_epi8(v, _mm_set1_epi8('-'))));
+  return {
+      mask_of(_mm_cmpeq_epi8(_mm_min_epu8(offset, _mm_set1_epi8(9)), offset)),
+      mask_of(_mm_cmpeq_epi8(v, _mm_set1_epi8(' '))), mask_of(_mm_cmpeq_epi8(v, _mm_set1_epi8('.'))),
+      mask_of(
+          _mm_or_si128(_mm_cmpeq_epi8(lower, _mm_set1_epi8('e')), _mm_cmpeq_epi8(lower, _mm_set1_epi8('d')))),
+      mask_of(_mm_or_si128(_mm_cmpeq_epi8(v, _mm_set1_epi8('+')), _mm_cmpeq_epi8(v, _mm_set1_epi8('-'))))};
+}
+
+// The common field of a data record, as its columns' classes show it: blanks, a sign, digits, a point,
+// digits, E or D and a sign (or a sign alone) and one to three exponent digits, to the last column.
+bool common_shape(const Classes& c, Shape* s) {
   // One point, at most one exponent letter (without a counting instruction, which SSE2 lacks).
-  if (dot == 0 || (dot & (dot - 1)) != 0 || (letter & (letter - 1)) != 0) return false;
-  s->point = std::countr_zero(dot);
-  s->begin = std::countr_one(blank);  // after the leading blanks
+  if (c.dot == 0 || (c.dot & (c.dot - 1)) != 0 || (c.letter & (c.letter - 1)) != 0) return false;
+  s->point = std::countr_zero(c.dot);
+  s->begin = std::countr_one(c.blank);  // after the leading blanks
   if (s->begin > 12) return false;
-  s->negative = field[s->begin] == '-';
-  s->begin += static_cast<int>((sign >> s->begin) & 1);  // a sign before the digits
+  s->begin += static_cast<int>((c.sign >> s->begin) & 1);  // a sign before the digits
   // The exponent begins with E or D and a sign, or with a sign alone after the point.
-  const unsigned after_point = sign & ~columns(0, s->point + 1);
-  const int marker = letter != 0 ? std::countr_zero(letter) : std::countr_zero(after_point | 0x10000u) - 1;
-  s->fraction_end = marker + (letter != 0 ? 0 : 1);
+  const unsigned after_point = c.sign & ~columns(0, s->point + 1);
+  const int marker =
+      c.letter != 0 ? std::countr_zero(c.letter) : std::countr_zero(after_point | 0x10000u) - 1;
+  s->fraction_end = marker + (c.letter != 0 ? 0 : 1);
   s->exponent_begin = marker + 2;
   const bool exponent_fits = marker >= s->point && marker <= 13 && s->exponent_begin >= 13;
-  return exponent_fits && ((sign >> (marker + 1)) & 1) != 0 && s->begin < s->point &&
+  return exponent_fits && ((c.sign >> (marker + 1)) & 1) != 0 && s->begin < s->point &&
          s->fraction_end - s->begin - 1 <= 19 &&
-         digit == (columns(s->begin, s->point) | columns(s->point + 1, s->fraction_end) |
-                   columns(s->exponent_begin, 16));
+         c.digit == (columns(s->begin, s->point) | columns(s->point + 1, s->fraction_end) |
+                     columns(s->exponent_begin, 16));
+}
+
+// The shapes of the fields met last, by their columns' classes: a model's fields come in a few shapes,
+// so most fields find theirs here instead of working it out. Zero as a key is the all-blank field, which
+// is no common field, as the zeroed table says.
+struct KnownShape {
+  std::uint64_t key = 0;
+  Shape shape;
+  bool common = false;
+};
+thread_local KnownShape t_known_shapes[64];
+
+bool shape_of(const char* field, Shape* s) {
+  const Classes c = classes_of(field);
+  // A column that is none of these holds another character: no common field has one.
+  if (c.blank != (~(c.digit | c.dot | c.letter | c.sign) & 0xFFFFu)) return false;
+  const std::uint64_t key =
+      c.digit | std::uint64_t{c.dot} << 16 | std::uint64_t{c.letter} << 32 | std::uint64_t{c.sign} << 48;
+  KnownShape& known = t_known_shapes[(key * 0x9E3779B97F4A7C15u) >> 58];
+  if (known.key != key) {
+    known.key = key;
+    known.common = common_shape(c, &known.shape);
+  }
+  if (!known.common) return false;
+  *s = known.shape;
+  // Subtle: the sign is the one class that stands for two characters; the shape knows where it is.
+  s->negative = s->begin > 0 && field[s->begin - 1] == '-';
+  return true;
 }
 
 // Masks of the first k columns of a 16-column field, k = 0 to 16, as a 128-bit number.
@@ -472,7 +507,7 @@ std::uint64_t mantissa_of(const char* field, const Shape& s) {
 // operation: the full decoder takes it.
 bool decode_common_16(const char* field, double* out) {
   Shape s;
-  if (!common_shape(field, &s)) return false;
+  if (!shape_of(field, &s)) return false;
   const std::uint64_t m = mantissa_of(field, s);
   // One to three exponent digits end in the last column; no branch on how many, nor on signs.
   const int eb = s.exponent_begin;
