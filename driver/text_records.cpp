@@ -45,7 +45,14 @@ constexpr HeaderKind kHeaderKinds[] = {
     {"TSLAYER", false, name_block},
 };
 
-// Subtle: asked of every data record, so the first letter settles it for almost all of them.
+constexpr bool initials_known() {
+  for (const HeaderKind& kind : kHeaderKinds) {
+    if (kHeaderInitials.find(kind.name[0]) == std::string_view::npos) return false;
+  }
+  return true;
+}
+static_assert(initials_known(), "a header kind's first letter is missing from kHeaderInitials");
+
 bool matches(const HeaderKind& kind, std::span<const char, 8> name) {
   if (name[0] != kind.name[0]) return false;
   for (std::size_t i = 1; i < name.size(); ++i) {
@@ -56,7 +63,7 @@ bool matches(const HeaderKind& kind, std::span<const char, 8> name) {
 
 }  // namespace
 
-std::int32_t announced_text_records(std::span<const char, 8> name, std::span<const double, 4> fields) {
+std::int32_t text_records_of_header(std::span<const char, 8> name, std::span<const double, 4> fields) {
   for (const HeaderKind& kind : kHeaderKinds) {
     if (!matches(kind, name)) continue;
     std::int64_t whole_fields[4];

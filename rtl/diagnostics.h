@@ -1,6 +1,7 @@
 // Failure numbers, the message catalogue, the failure return and the failure report.
 #pragma once
 
+#include <atomic>
 #include <cstddef>
 #include <cstdint>
 #include <string_view>
@@ -109,7 +110,11 @@ bool claim_the_end();
 // The same for a console event the moment it arrives: async-signal-safe. True when this event holds the
 // claim. The thread that then handles the event holds it too.
 bool claim_the_end_for_event(int event);
-bool end_claimed_by_event();
+// Who ends the run: 0 while nobody has claimed it, a thread's token, or an event's mark. Every statement
+// asks whether an event claimed it, hence in place.
+extern std::atomic<std::uint32_t> g_ending;
+inline constexpr std::uint32_t kEventMark = 0xFFFFFF00u;
+inline bool end_claimed_by_event() { return g_ending.load() >= kEventMark; }
 void testing_reset_end();
 
 // The exception context record; absent when its memory was not obtained at start-up.

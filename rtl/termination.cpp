@@ -30,12 +30,8 @@ int exit_status_for(std::uint32_t code, int native_status) {
 
 EndHook set_end_hook(EndHook hook) { return g_end_hook.exchange(hook ? hook : default_end); }
 
-namespace {
-// Who ends the run: 0 while nobody has claimed it, a thread's token, or an event's mark.
 std::atomic<std::uint32_t> g_ending{0};
-constexpr std::uint32_t kEventMark = 0xFFFFFF00u;
 static_assert(std::atomic<std::uint32_t>::is_always_lock_free, "the claim is made inside a signal handler");
-}  // namespace
 
 bool claim_the_end() {
   const std::uint32_t me = platform::thread_token();
@@ -50,8 +46,6 @@ bool claim_the_end_for_event(int event) {
   std::uint32_t first = 0;
   return g_ending.compare_exchange_strong(first, mark) || first == mark;
 }
-
-bool end_claimed_by_event() { return g_ending.load() >= kEventMark; }
 
 void testing_reset_end() { g_ending.store(0); }
 

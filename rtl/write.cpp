@@ -236,7 +236,11 @@ Unit* begin_write(std::int32_t number, Handlers handlers, int* outcome) {
 namespace {
 // The data record's columns and its line end at `record`.
 void make_data_record(char* record, std::string_view name, const double (&values)[4]) {
-  std::memcpy(record, name.data(), name.size());
+  if (name.size() == 8) {
+    std::memcpy(record, name.data(), 8);  // the record name's own width, copied in place
+  } else {
+    std::memcpy(record, name.data(), name.size());
+  }
   for (std::size_t i = 0; i < 4; ++i) convert::encode_e16_8_scaled(values[i], record + name.size() + 16 * i);
   record[name.size() + 64] = '\r';
   record[name.size() + 65] = '\n';
