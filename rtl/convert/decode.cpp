@@ -56,9 +56,66 @@ double exact_power_of_ten(int e) {
   return kPowers[e];
 }
 
+// A normalised w times the 128-bit cut of 10^q as a double, from the bits of the whole 192-bit product.
+// The cut power is low by less than one unit of its last bit, so the product is low by less than w < 2^64
+// units of its own last bit: the rounding to 53 bits is proven unless the bits below them lie within 2^64
+// units under one half, or are exactly one half.
+bool wide_product_to_double(std::uint64_t w, int lz, const Power& p, double* out) {
+  const U192 z = multiply(w, p.mantissa);
+  // z lies in [2^190, 2^192): its top 53 bits end 139 or 138 bits above its last one.
+  const int below = (z.word[0] >> 63) != 0 ? 139 : 138;
+  const int cut = below - 128;
+  std::uint64_t mantissa = z.word[0] >> cut;
+  const std::uint64_t rest = z.word[0] & ((std::uint64_t{1} << cut) - 1);
+  const std::uint64_t half = std::uint64_t{1} << (cut - 1);
+  const bool up = (rest > half) | ((rest == half) & ((z.word[1] | z.word[2]) != 0));
+  const bool near_half = (rest == half) | ((rest == half - 1) & (z.word[1] == ~std::uint64_t{0}));
+  if (near_half & !up) return false;  // within reach of one half
+  mantissa += up;
+  const int carry = static_cast<int>(mantissa >> 53);
+  mantissa >>= carry;
+  const int biased = below + p.exponent - 127 - lz + carry + 52 + 1023;
+  if (biased < 1 || biased > 2046) return false;
+  *out = std::bit_cast<double>((static_cast<std::uint64_t>(biased) << 52) |
+                               (mantissa & ((std::uint64_t{1} << 52) - 1)));
+  return true;
+}
+
+// The Eisel-Lemire method, its first product alone where that proves the rounding: the product of w,
+// normalised to 64 bits, with the top half of 10^q's 128-bit cut. What the bottom half and the cut add
+// stays below one unit of the first product's high word, so the rounding is already certain unless the
+// bits below the 53 lie one unit under one half, or exactly at one half with nothing below. Those take
+// the whole product; the cases it cannot prove, and results that are not normal doubles, are left to the
+// exact conversion.
+[[gnu::always_inline]] inline bool product_value(std::uint64_t w, long q, double* out) {
+  if (w == 0 || q < kLowestPower || q > kHighestPower) return false;
+  const int lz = std::countl_zero(w);
+  w <<= lz;
+  const Power& p = power_of_ten(static_cast<int>(q));
+  const U128 z = multiply(w, p.mantissa.high);
+  // z lies in [2^126, 2^128): its top 53 bits end 75 or 74 bits above its last one.
+  const int top = static_cast<int>(z.high >> 63);
+  const int cut = 10 + top;
+  const std::uint64_t rest = z.high & ((std::uint64_t{1} << cut) - 1);
+  const std::uint64_t half = std::uint64_t{1} << (cut - 1);
+  if ((rest == half - 1) | ((rest == half) & (z.low == 0))) [[unlikely]] {
+    return wide_product_to_double(w, lz, p, out);
+  }
+  // Subtle: rounding up or down is for the data to decide, at random; it costs no branch.
+  std::uint64_t mantissa = (z.high >> cut) + (rest >= half);
+  // A carry into bit 53 makes the mantissa one bit longer.
+  const int carry = static_cast<int>(mantissa >> 53);
+  mantissa >>= carry;
+  const int biased = p.exponent + top + carry - lz + 1086;
+  if (biased < 1 || biased > 2046) return false;
+  *out = std::bit_cast<double>((static_cast<std::uint64_t>(biased) << 52) |
+                               (mantissa & ((std::uint64_t{1} << 52) - 1)));
+  return true;
+}
+
 // Up to 19 significant digits m and a power of ten: one exact operation where both are exact, else the
 // product method; false when neither proves the result.
-bool quick_value(std::uint64_t m, long power, double* out) {
+[[gnu::always_inline]] inline bool quick_value(std::uint64_t m, long power, double* out) {
   // One test, not three: whether the data take this road is theirs to decide, at random.
   if ((m <= (std::uint64_t{1} << 53)) & (static_cast<unsigned long>(power + 22) <= 44)) {
     const double v = static_cast<double>(m);
@@ -66,7 +123,7 @@ bool quick_value(std::uint64_t m, long power, double* out) {
                       : v / exact_power_of_ten(static_cast<int>(-power));
     return true;
   }
-  return product_to_double(m, power, out);
+  return product_value(m, power, out);
 }
 
 Decoded signed_value(const Scan& s, double magnitude, DecodeStatus status) {
@@ -337,39 +394,7 @@ Decoded scanned_value(const Scan& s, int digits, int scale) {
 
 }  // namespace
 
-// The Eisel-Lemire method: w * 10^q as the 192-bit product of w, normalised to 64 bits, with the 128-bit
-// cut of 10^q. The cut power is low by less than one unit of its last bit, so the product is low by less
-// than w < 2^64 units of its own last bit: the rounding to 53 bits is proven unless the bits below them
-// lie within 2^64 units under one half, or are exactly one half. Those cases, and results that are not
-// normal doubles, are left to the exact conversion.
-bool product_to_double(std::uint64_t w, long q, double* out) {
-  if (w == 0 || q < kLowestPower || q > kHighestPower) return false;
-  const int lz = std::countl_zero(w);
-  w <<= lz;
-  const Power& p = power_of_ten(static_cast<int>(q));
-  const U192 z = multiply(w, p.mantissa);
-  // z lies in [2^190, 2^192): its top 53 bits end 139 or 138 bits above its last one.
-  const int below = (z.word[0] >> 63) != 0 ? 139 : 138;
-  const int cut = below - 128;
-  std::uint64_t mantissa = z.word[0] >> cut;
-  const std::uint64_t rest = z.word[0] & ((std::uint64_t{1} << cut) - 1);
-  const std::uint64_t half = std::uint64_t{1} << (cut - 1);
-  // Subtle: the halves of these tests are joined without short-circuits, so that rounding up or down,
-  // which the data decide at random, costs no mispredicted branch.
-  const bool up = (rest > half) | ((rest == half) & ((z.word[1] | z.word[2]) != 0));
-  const bool near_half = (rest == half) | ((rest == half - 1) & (z.word[1] == ~std::uint64_t{0}));
-  if (near_half & !up) return false;  // within reach of one half
-  mantissa += up;
-  // A carry into bit 53 makes the mantissa one bit longer.
-  const int carry = static_cast<int>(mantissa >> 53);
-  mantissa >>= carry;
-  const int e2 = below + p.exponent - 127 - lz + carry;
-  const int biased = e2 + 52 + 1023;
-  if (biased < 1 || biased > 2046) return false;
-  *out = std::bit_cast<double>((static_cast<std::uint64_t>(biased) << 52) |
-                               (mantissa & ((std::uint64_t{1} << 52) - 1)));
-  return true;
-}
+bool product_to_double(std::uint64_t w, long q, double* out) { return product_value(w, q, out); }
 
 Decoded decode_real(const char* field, std::size_t count, int digits, int scale, bool blanks_are_zeros) {
   const char* p = field;
@@ -467,8 +492,9 @@ bool shape_of(const char* field, Shape* s) {
   }
   if (!known.common) return false;
   *s = known.shape;
-  // Subtle: the sign is the one class that stands for two characters; the shape knows where it is.
-  s->negative = s->begin > 0 && field[s->begin - 1] == '-';
+  // Subtle: the sign is the one class that stands for two characters; the shape knows where it is. A field
+  // without a column before its digits looks at its last one, which is a digit: no branch either way.
+  s->negative = field[(s->begin - 1) & 15] == '-';
   return true;
 }
 

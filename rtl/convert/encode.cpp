@@ -136,6 +136,23 @@ bool exact_tie(std::uint64_t bits, int q, bool product_is_half, std::uint64_t* d
   return true;
 }
 
+// The n digits from the whole 192-bit product, where the first product leaves the rounding open: the
+// bits below the digits lie within 2^64 units under one half, or at one half. The cut power is low by
+// less than one unit of its last bit, so the whole product is low by less than m < 2^64 units of its own
+// last bit. False when the digits are not certain.
+bool wide_digits(std::uint64_t bits, std::uint64_t m, const Power& p, int q, int cut, std::uint64_t* digits) {
+  const U192 z = multiply(m, p.mantissa);
+  const std::uint64_t fraction_high = z.word[0] & ((std::uint64_t{1} << cut) - 1);
+  const std::uint64_t half = std::uint64_t{1} << (cut - 1);
+  const bool up = (fraction_high > half) | ((fraction_high == half) & ((z.word[1] | z.word[2]) != 0));
+  const bool near_half =
+      (fraction_high == half) | ((fraction_high == half - 1) & (z.word[1] == ~std::uint64_t{0}));
+  *digits = (z.word[0] >> cut) + up;
+  // Within reach of one half, only an exact tie is certain.
+  return near_half <= up ||
+         exact_tie(bits, q, (fraction_high == half) & ((z.word[1] | z.word[2]) == 0), digits);
+}
+
 // The body of fast_digits, inlined where a field is written in one piece.
 [[gnu::always_inline]] inline bool nine_or_more_digits(double magnitude, int n, std::uint64_t* digits,
                                                        int* exponent) {
@@ -164,12 +181,12 @@ bool exact_tie(std::uint64_t bits, int q, bool product_is_half, std::uint64_t* d
     const int q = n - x;
     if (q < kLowestPower || q > kHighestPower) return false;
     const Power& p = power_of_ten(q);
-    const U192 z = multiply(m, p.mantissa);
-    // The product's value is z * 2^-(shift): the integer is the top 192 - shift bits.
+    const U128 z = multiply(m, p.mantissa.high);
+    // The product's value is z * 2^-(shift - 64): the integer is the top 192 - shift bits.
     const int shift = 127 - e - p.exponent;
     if (shift <= 128 || shift >= 192) return false;
     const int cut = shift - 128;
-    const std::uint64_t integer = z.word[0] >> cut;
+    const std::uint64_t integer = z.high >> cut;
     if (integer < kTens[n - 1]) {
       --x;
       continue;
@@ -178,16 +195,13 @@ bool exact_tie(std::uint64_t bits, int q, bool product_is_half, std::uint64_t* d
       ++x;
       continue;
     }
-    const std::uint64_t fraction_high = z.word[0] & ((std::uint64_t{1} << cut) - 1);
+    const std::uint64_t fraction_high = z.high & ((std::uint64_t{1} << cut) - 1);
     const std::uint64_t half = std::uint64_t{1} << (cut - 1);
     // The rounding direction, too, is a coin toss: computed, not branched on.
-    const bool up = (fraction_high > half) | ((fraction_high == half) & ((z.word[1] | z.word[2]) != 0));
-    const bool near_half =
-        (fraction_high == half) | ((fraction_high == half - 1) & (z.word[1] == ~std::uint64_t{0}));
-    std::uint64_t d = integer + up;
-    // Within reach of one half, only an exact tie is certain.
-    if (near_half > up && !exact_tie(bits, q, (fraction_high == half) & ((z.word[1] | z.word[2]) == 0), &d))
-      return false;
+    std::uint64_t d = integer + (fraction_high >= half);
+    if ((fraction_high == half - 1) | ((fraction_high == half) & (z.low == 0))) [[unlikely]] {
+      if (!wide_digits(bits, m, p, q, cut, &d)) return false;
+    }
     if (d == kTens[n]) {  // the rounding carried into a new digit
       d = kTens[n - 1];
       ++x;
