@@ -241,6 +241,7 @@ void make_data_record(char* record, std::string_view name, const double (&values
   } else {
     std::memcpy(record, name.data(), name.size());
   }
+#pragma GCC unroll 4
   for (std::size_t i = 0; i < 4; ++i) convert::encode_e16_8_scaled(values[i], record + name.size() + 16 * i);
   record[name.size() + 64] = '\r';
   record[name.size() + 65] = '\n';
