@@ -9,6 +9,7 @@
 
 #if defined(__SSE2__)
 #include <emmintrin.h>
+#include <tmmintrin.h>
 #endif
 
 #include "rtl/convert/fast_paths.h"
@@ -477,26 +478,38 @@ struct KnownShape {
   std::uint64_t key = 0;
   Shape shape;
   bool common = false;
+  // For each byte of the mantissa's digits ending in the last byte, the column it comes from; 0x80 for
+  // none (a leading zero).
+  alignas(16) unsigned char gather[16];
 };
 thread_local KnownShape t_known_shapes[64];
 
-bool shape_of(const char* field, Shape* s) {
+void make_gather(const Shape& s, unsigned char* gather) {
+  std::memset(gather, 0x80, 16);
+  int to = 15;
+  for (int column = s.fraction_end - 1; column >= s.begin; --column) {
+    if (column != s.point) gather[to--] = static_cast<unsigned char>(column);
+  }
+}
+
+const KnownShape* shape_of(const char* field, Shape* s) {
   const Classes c = classes_of(field);
   // A column that is none of these holds another character: no common field has one.
-  if (c.blank != (~(c.digit | c.dot | c.letter | c.sign) & 0xFFFFu)) return false;
+  if (c.blank != (~(c.digit | c.dot | c.letter | c.sign) & 0xFFFFu)) return nullptr;
   const std::uint64_t key =
       c.digit | std::uint64_t{c.dot} << 16 | std::uint64_t{c.letter} << 32 | std::uint64_t{c.sign} << 48;
   KnownShape& known = t_known_shapes[(key * 0x9E3779B97F4A7C15u) >> 58];
   if (known.key != key) {
     known.key = key;
     known.common = common_shape(c, &known.shape);
+    if (known.common) make_gather(known.shape, known.gather);
   }
-  if (!known.common) return false;
+  if (!known.common) return nullptr;
   *s = known.shape;
   // Subtle: the sign is the one class that stands for two characters; the shape knows where it is. A field
   // without a column before its digits looks at its last one, which is a digit: no branch either way.
   s->negative = field[(s->begin - 1) & 15] == '-';
-  return true;
+  return &known;
 }
 
 // Masks of the first k columns of a 16-column field, k = 0 to 16, as a 128-bit number.
@@ -530,12 +543,35 @@ std::uint64_t mantissa_of(const char* field, const Shape& s) {
   return std::uint64_t{combine_eight(low)} * 100000000 + combine_eight(high);
 }
 
+// Where the machine has a byte shuffle: the digits gathered into place at once, then combined in pairs
+// and fours across the register.
+#if defined(__SSSE3__)
+const bool g_has_shuffle = true;
+#else
+const bool g_has_shuffle = (__builtin_cpu_init(), __builtin_cpu_supports("ssse3") != 0);
+#endif
+bool g_shuffle = g_has_shuffle;
+__attribute__((target("ssse3"))) std::uint64_t gathered_mantissa(const char* field,
+                                                                 const unsigned char* gather) {
+  const __m128i values =
+      _mm_sub_epi8(_mm_loadu_si128(reinterpret_cast<const __m128i*>(field)), _mm_set1_epi8('0'));
+  const __m128i digits = _mm_shuffle_epi8(values, _mm_load_si128(reinterpret_cast<const __m128i*>(gather)));
+  const __m128i pairs =
+      _mm_maddubs_epi16(digits, _mm_setr_epi8(10, 1, 10, 1, 10, 1, 10, 1, 10, 1, 10, 1, 10, 1, 10, 1));
+  const __m128i fours = _mm_madd_epi16(pairs, _mm_setr_epi16(100, 1, 100, 1, 100, 1, 100, 1));
+  const auto low = static_cast<std::uint64_t>(_mm_cvtsi128_si64(fours));
+  const auto high = static_cast<std::uint64_t>(_mm_cvtsi128_si64(_mm_unpackhi_epi64(fours, fours)));
+  return ((low & 0xFFFFFFFFu) * 10000 + (low >> 32)) * 100000000 + (high & 0xFFFFFFFFu) * 10000 +
+         (high >> 32);
+}
+
 // The value of a common field; false for any other field, or one that needs more than one exact
 // operation: the full decoder takes it.
 bool decode_common_16(const char* field, double* out) {
   Shape s;
-  if (!shape_of(field, &s)) return false;
-  const std::uint64_t m = mantissa_of(field, s);
+  const KnownShape* known = shape_of(field, &s);
+  if (known == nullptr) return false;
+  const std::uint64_t m = g_shuffle ? gathered_mantissa(field, known->gather) : mantissa_of(field, s);
   // One to three exponent digits end in the last column; no branch on how many, nor on signs.
   const int eb = s.exponent_begin;
   int exponent = (field[15] - '0') + ((field[14] - '0') * 10 & -static_cast<int>(eb <= 14)) +
@@ -554,6 +590,14 @@ bool decode_common_16(const char* field, double* out) {
 #endif
 
 }  // namespace
+
+void use_digit_shuffle(bool on) {
+#if defined(__SSE2__)
+  g_shuffle = on && g_has_shuffle;
+#else
+  (void)on;
+#endif
+}
 
 Decoded decode_field_16(const char* field, bool blanks_are_zeros) {
 #if defined(__SSE2__)

@@ -15,4 +15,8 @@ bool product_to_double(std::uint64_t w, long q, double* out);
 // integer, with the exponent X of 0.D1...Dn * 10^X, when the 128-bit product proves them.
 bool fast_digits(double magnitude, int n, std::uint64_t* digits, int* exponent);
 
+// Whether 16-column fields gather their digits with the byte shuffle, where the machine has one (the
+// default); tests turn it off to hold the two roads against each other.
+void use_digit_shuffle(bool on);
+
 }  // namespace rtl::convert
