@@ -13,7 +13,6 @@
 #endif
 
 #include "rtl/convert/fast_paths.h"
-#include "rtl/convert/known_digits.h"
 #include "rtl/convert/powers.h"
 
 namespace rtl::convert {
@@ -580,10 +579,7 @@ bool decode_common_16(const char* field, double* out) {
   exponent = (exponent ^ -minus) + minus;
   double value = 0.0;
   const int power = exponent - (s.fraction_end - s.point - 1);
-  if (m != 0) {
-    if (!quick_value(m, power, &value)) return false;
-    note_known_digits(value, m, s.fraction_end - s.begin - 1, power);
-  }
+  if (m != 0 && !quick_value(m, power, &value)) return false;
   *out = std::bit_cast<double>(std::bit_cast<std::uint64_t>(value) | std::uint64_t{s.negative} << 63);
   return true;
 }

@@ -8,7 +8,6 @@
 #include <memory>
 
 #include "rtl/convert/fast_paths.h"
-#include "rtl/convert/known_digits.h"
 #include "rtl/convert/powers.h"
 
 namespace rtl::convert {
@@ -349,11 +348,9 @@ void encode_e16_8_scaled(double value, char* field) {
   int x = 0;
   // Infinities and NaN, values whose nine digits the quick stage cannot prove, and exponents of
   // four digits take the general writer: the same bytes by the longer road.
-  const std::uint64_t magnitude_bits = bits & 0x7FFFFFFFFFFFFFFFu;
   if ((bits & 0x7FF0000000000000u) == 0x7FF0000000000000u ||
-      (!known_digits(magnitude_bits, &d, &x) &&
-       !nine_or_more_digits(std::bit_cast<double>(magnitude_bits), 9, &d, &x)) ||
-      x - 1 > 999 || x - 1 < -999) {
+      !nine_or_more_digits(std::bit_cast<double>(bits & 0x7FFFFFFFFFFFFFFFu), 9, &d, &x) || x - 1 > 999 ||
+      x - 1 < -999) {
     encode_exponential(value, field, 16, 8, 1);
     return;
   }
