@@ -141,7 +141,7 @@ TEST(Events, EventsDuringTheRepairPassLeaveWholeRecords) {
   const std::string in = "N        1.000000000E+00-2.500000000E-01 2.000000000E+02-3.000000000E+00\n";
   const std::string out = "N         1.00000000E+00 -2.50000000E-01  2.00000000E+02 -3.00000000E+00\r\n";
   std::string input;
-  for (int i = 0; i < 300000; ++i) input += in;
+  for (int i = 0; i < 400000; ++i) input += in;
   write_file(dir.file("in.fem"), input);
   input.clear();
   struct Event {
@@ -155,7 +155,7 @@ TEST(Events, EventsDuringTheRepairPassLeaveWholeRecords) {
     SCOPED_TRACE(std::string(e.name) + " " + buffered + " trial " + std::to_string(trial));
     Child child({.input = "in.fem\nout.fem\n", .env = {buffered}, .cwd = dir.path()});
     ASSERT_TRUE(child.wait_for_output(kOutputPrompt));
-    usleep(static_cast<useconds_t>(5000 + (trial * 7919) % 60000));
+    usleep(static_cast<useconds_t>(5000 + (trial * 7919) % 35000));
     child.signal(e.sig);
     Result r = child.finish(60, false);
     EXPECT_EQ(r.err, std::string("rtl: error (200): program aborting due to ") + e.name + " event\r\r\n");

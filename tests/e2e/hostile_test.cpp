@@ -56,7 +56,7 @@ TEST(Hostile, ClosedConsolePipeIsAWriteFailure) {
 // failure is reported instead of sending a record down the copy path.
 TEST(Hostile, FailedReadIsReportedNotCopied) {
   TempDir dir;
-  write_file(dir.file("big.fem"), times(kIn, 2000));
+  write_file(dir.file("big.fem"), times(kIn, 8000));
   for (const char* buffered : {"RTL_BUFFERED=0", "RTL_BUFFERED=1"}) {
     SCOPED_TRACE(buffered);
     Result r = run({.input = "big.fem\nout.fem\n",
@@ -68,7 +68,7 @@ TEST(Hostile, FailedReadIsReportedNotCopied) {
                                        "rtl: severe (39): error during read, unit 88, file " +
                                            shown_name(dir.file("big.fem")) + "\r\r\n"));
     EXPECT_EQ(r.status, 39);
-    EXPECT_TRUE(read_file(dir.file("out.fem")) == times(kOut, 65536 / 73));
+    EXPECT_TRUE(read_file(dir.file("out.fem")) == times(kOut, 262144 / 73));
   }
 }
 
