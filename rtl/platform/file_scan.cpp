@@ -2,12 +2,17 @@
 #include <cstring>
 #include <thread>
 
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
+
 #include "rtl/platform/platform.h"
 
 namespace rtl::platform {
 namespace {
 
-constexpr std::size_t kBlock = 1 << 16;
+// As the record layer reads: a system call costs as much as scanning many kilobytes.
+constexpr std::size_t kBlock = 1 << 18;
 
 // Opened for reading and positioned at `offset`; an invalid handle when either fails.
 Handle open_at(const char* name, std::int64_t offset) {
@@ -73,15 +78,40 @@ struct LineCounter {
   // A block: where no Ctrl-Z stands in it, nor before its first line end, only its line ends count, and
   // the machine counts them many at a time; else byte by byte.
   void take(const char* block, std::size_t n) {
-    const bool plain = (line == Line::fresh || line == Line::other) && std::memchr(block, 0x1A, n) == nullptr;
+    std::int64_t ends = 0;
+    const bool plain = (line == Line::fresh || line == Line::other) && count_plain(block, n, &ends);
     if (!plain) {
       for (std::size_t i = 0; i < n; ++i) take(block[i]);
       return;
     }
-    std::int64_t ends = 0;
-    for (std::size_t i = 0; i < n; ++i) ends += block[i] == '\n';
     lines += ends;
     line = block[n - 1] == '\n' ? Line::fresh : Line::other;
+  }
+
+  // The line ends of a block in one look at each byte; false when a Ctrl-Z stands in it.
+  static bool count_plain(const char* block, std::size_t n, std::int64_t* ends) {
+    std::size_t i = 0;
+#if defined(__SSE2__)
+    // Sixteen columns at a time: each column's count of line ends in a byte, summed before it can wrap.
+    const __m128i lf = _mm_set1_epi8('\n'), ctrl_z = _mm_set1_epi8(0x1A);
+    __m128i seen_ctrl_z = _mm_setzero_si128(), total = _mm_setzero_si128();
+    while (i + 16 <= n) {
+      __m128i counts = _mm_setzero_si128();
+      for (int k = 0; k < 255 && i + 16 <= n; ++k, i += 16) {
+        const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(block + i));
+        counts = _mm_sub_epi8(counts, _mm_cmpeq_epi8(v, lf));
+        seen_ctrl_z = _mm_or_si128(seen_ctrl_z, _mm_cmpeq_epi8(v, ctrl_z));
+      }
+      total = _mm_add_epi64(total, _mm_sad_epu8(counts, _mm_setzero_si128()));
+    }
+    if (_mm_movemask_epi8(seen_ctrl_z) != 0) return false;
+    *ends = _mm_cvtsi128_si64(total) + _mm_cvtsi128_si64(_mm_unpackhi_epi64(total, total));
+#endif
+    for (; i < n; ++i) {
+      if (block[i] == 0x1A) return false;
+      *ends += block[i] == '\n';
+    }
+    return true;
   }
 };
 }  // namespace

@@ -389,7 +389,10 @@ TEST(CommandLine, PartsAtOnceGiveWhatOnePieceGives) {
   const std::string other =
       model.substr(0, model.size() / 2) + "  NODE         91531   -21797.00000\n" + model;
   const std::string ctrl_z = model + "\x1a\n" + text;
-  for (const std::string* input : {static_cast<const std::string*>(&model), &other, &ctrl_z}) {
+  // A Ctrl-Z line a quarter of the way in, in a part that others follow.
+  const std::size_t quarter = model.find('\n', model.size() / 4) + 1;
+  const std::string early_ctrl_z = model.substr(0, quarter) + "\x1a\r\n" + model.substr(quarter);
+  for (const std::string* input : {static_cast<const std::string*>(&model), &other, &ctrl_z, &early_ctrl_z}) {
     TempDir dir;
     write_file(dir.file("in.fem"), *input);
     Result one = run({.cwd = dir.path(), .args = {"-j", "1", "in.fem", "one.fem"}});
