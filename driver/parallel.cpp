@@ -92,6 +92,40 @@ void repair_part(Part& p, int k, const std::string& input, const std::string& ou
   rtl::release(in, true);
 }
 
+// The first part is repaired at once; every other part's thread first counts the lines of the part
+// before it, to learn its place, and the last part's own lines are never counted.
+void place_and_repair(std::vector<Part>& pieces, int k, const std::string& input, const std::string& output,
+                      const RepairOptions& options) {
+  std::int64_t before = 0;
+  if (k > 0) {
+    Part& previous = pieces[k - 1];
+    previous.lines =
+        rtl::platform::count_lines(input.c_str(), previous.begin, previous.end, &previous.lone_ctrl_z);
+    std::int64_t previous_before;
+    while ((previous_before = previous.lines_before.load()) == Part::kUnknown) std::this_thread::yield();
+    // A lone Ctrl-Z ends the input wherever it stands: the lines after it are not repaired.
+    const bool abandoned = previous_before == Part::kAbandoned || previous.lines < 0 || previous.lone_ctrl_z;
+    before = abandoned ? Part::kAbandoned : previous_before + previous.lines;
+  }
+  pieces[k].lines_before = before;
+  if (before != Part::kAbandoned) repair_part(pieces[k], k, input, output, options);
+}
+
+// Whether the parts together are the file's repair; false when it must take the road in one piece.
+bool parts_hold(const std::vector<Part>& pieces) {
+  const std::size_t count = pieces.size();
+  for (std::size_t k = 0; k < count; ++k) {
+    if (pieces[k].lines_before == Part::kAbandoned) return false;
+    const RepairCounts& c = pieces[k].counts;
+    const bool stopped = c.failure != 0 || c.not_interface.why != NotInterface::no;
+    // Text records that a header announced run on into the next part, which read them as data.
+    if (k + 1 < count && c.block_open_at_end && !stopped) return false;
+    // A file that changed while it was read has lines elsewhere than counted: its places are wrong.
+    if (k + 1 < count && !stopped && c.records != pieces[k].lines) return false;
+  }
+  return true;
+}
+
 // The parts' counts as the file's: in order, the first failure or verdict standing for all.
 void merge(const std::vector<Part>& parts, RepairCounts* counts) {
   RepairCounts all;
@@ -128,33 +162,8 @@ bool repair_in_parts(const std::string& input, std::int64_t size, const std::str
     pieces[k].end = k + 1 == count ? size : rtl::platform::line_start_after(input.c_str(), cut, size);
     if (pieces[k].end < pieces[k].begin) return false;
   }
-  // The first part is repaired at once; every other part's thread first counts the lines of the part
-  // before it, to learn its place, and the last part's own lines are never counted.
-  run_at_once(count, [&](int k) {
-    std::int64_t before = 0;
-    if (k > 0) {
-      Part& previous = pieces[k - 1];
-      previous.lines =
-          rtl::platform::count_lines(input.c_str(), previous.begin, previous.end, &previous.lone_ctrl_z);
-      std::int64_t previous_before;
-      while ((previous_before = previous.lines_before.load()) == Part::kUnknown) std::this_thread::yield();
-      // A lone Ctrl-Z ends the input wherever it stands: the lines after it are not repaired.
-      const bool abandoned =
-          previous_before == Part::kAbandoned || previous.lines < 0 || previous.lone_ctrl_z;
-      before = abandoned ? Part::kAbandoned : previous_before + previous.lines;
-    }
-    pieces[k].lines_before = before;
-    if (before != Part::kAbandoned) repair_part(pieces[k], k, input, output, options);
-  });
-  for (int k = 0; k < count; ++k) {
-    if (pieces[k].lines_before == Part::kAbandoned) return false;
-    const RepairCounts& c = pieces[k].counts;
-    const bool stopped = c.failure != 0 || c.not_interface.why != NotInterface::no;
-    // Text records that a header announced run on into the next part, which read them as data.
-    if (k + 1 < count && c.block_open_at_end && !stopped) return false;
-    // A file that changed while it was read has lines elsewhere than counted: its places are wrong.
-    if (k + 1 < count && !stopped && c.records != pieces[k].lines) return false;
-  }
+  run_at_once(count, [&](int k) { place_and_repair(pieces, k, input, output, options); });
+  if (!parts_hold(pieces)) return false;
   merge(pieces, counts);
   if (options.refuse_other_formats && counts->failure == 0 && counts->not_interface.why == NotInterface::no &&
       counts->records > 0 && !counts->data_seen) {
