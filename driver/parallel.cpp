@@ -75,8 +75,10 @@ void repair_part(Part& p, int k, const std::string& input, const std::string& ou
     return stop_part(p, kInputUnit, rc, rtl::last_refusal_error());
   }
   if (!output.empty()) {
+    // Subtle: the part's own lines are counted on another thread, or not at all; its output has no
+    // line for more than each byte of its input.
     const std::int64_t at = kRecordBytes * lines_before;
-    if (int rc = rtl::connect(out, part_spec(output, at, at + kRecordBytes * p.lines, false))) {
+    if (int rc = rtl::connect(out, part_spec(output, at, at + kRecordBytes * (p.end - p.begin), false))) {
       rtl::release(in);
       return stop_part(p, kOutputUnit, rc, rtl::last_refusal_error());
     }

@@ -24,8 +24,8 @@ git ls-files 'rtl/*.cpp' 'driver/*.cpp' 'fileconn/*.cpp' | grep -v 'win32' | xar
 echo "== package: the .deb and the tarball, unpacked and run"
 bash scripts/check-package.sh
 
-# The console events and files repaired side by side, whose work crosses threads, under the thread
-# sanitizer.
+# The console events, files repaired side by side and the parts of one file, whose work crosses threads,
+# under the thread sanitizer.
 echo "== tsan: build and the event tests"
 cmake --preset tsan >/dev/null
 cmake --build --preset tsan

@@ -479,7 +479,7 @@ struct KnownShape {
   bool common = false;
   // For each byte of the mantissa's digits ending in the last byte, the column it comes from; 0x80 for
   // none (a leading zero).
-  alignas(16) unsigned char gather[16];
+  unsigned char gather[16];
 };
 thread_local KnownShape t_known_shapes[64];
 
@@ -554,7 +554,7 @@ __attribute__((target("ssse3"))) std::uint64_t gathered_mantissa(const char* fie
                                                                  const unsigned char* gather) {
   const __m128i values =
       _mm_sub_epi8(_mm_loadu_si128(reinterpret_cast<const __m128i*>(field)), _mm_set1_epi8('0'));
-  const __m128i digits = _mm_shuffle_epi8(values, _mm_load_si128(reinterpret_cast<const __m128i*>(gather)));
+  const __m128i digits = _mm_shuffle_epi8(values, _mm_loadu_si128(reinterpret_cast<const __m128i*>(gather)));
   const __m128i pairs =
       _mm_maddubs_epi16(digits, _mm_setr_epi8(10, 1, 10, 1, 10, 1, 10, 1, 10, 1, 10, 1, 10, 1, 10, 1));
   const __m128i fours = _mm_madd_epi16(pairs, _mm_setr_epi16(100, 1, 100, 1, 100, 1, 100, 1));
