@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "rtl/convert/decode.h"
+#include "rtl/convert/fast_paths.h"
 
 namespace {
 
@@ -113,9 +114,13 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   if (got_ok != want.ok) std::abort();
   if (got_ok && std::bit_cast<std::uint64_t>(got.value) != std::bit_cast<std::uint64_t>(want.value))
     std::abort();
-  // A 16-column field through the data record's own scan: the same value and status as the decoder's.
-  if (field.size() == 16 && d == 8) {
+  // A 16-column field through the data record's own scan, its digits gathered by the byte shuffle and
+  // without it: the same value and status as the decoder's.
+  for (const bool shuffle : {true, false}) {
+    if (field.size() != 16 || d != 8) break;
+    rtl::convert::use_digit_shuffle(shuffle);
     const rtl::convert::Decoded own = rtl::convert::decode_field_16(field.data(), zeros);
+    rtl::convert::use_digit_shuffle(true);
     if (own.status != got.status ||
         std::bit_cast<std::uint64_t>(own.value) != std::bit_cast<std::uint64_t>(got.value))
       std::abort();
