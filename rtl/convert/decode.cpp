@@ -428,7 +428,6 @@ struct Shape {
   int point = 0;           // the point
   int fraction_end = 0;    // after the last decimal
   int exponent_begin = 0;  // the first exponent digit
-  bool negative = false;
 };
 
 // What each column of a field is, one bit a column for each class.
@@ -477,21 +476,28 @@ struct KnownShape {
   std::uint64_t key = 0;
   Shape shape;
   bool common = false;
-  // For each byte of the mantissa's digits ending in the last byte, the column it comes from; 0x80 for
-  // none (a leading zero).
+  // For the byte shuffle, for each byte the column it takes, or 0x80 for a zero: the exponent's digits
+  // ending in byte 3, the mantissa's ending in byte 15. A mantissa of more than twelve digits does not
+  // fit beside the exponent and takes the other road.
+  bool gathers = false;
   unsigned char gather[16];
 };
 thread_local KnownShape t_known_shapes[64];
 
-void make_gather(const Shape& s, unsigned char* gather) {
-  std::memset(gather, 0x80, 16);
-  int to = 15;
-  for (int column = s.fraction_end - 1; column >= s.begin; --column) {
-    if (column != s.point) gather[to--] = static_cast<unsigned char>(column);
+void make_gather(KnownShape& known) {
+  const Shape& s = known.shape;
+  std::memset(known.gather, 0x80, 16);
+  for (int column = 15, to = 3; column >= s.exponent_begin; --column) {
+    known.gather[to--] = static_cast<unsigned char>(column);
   }
+  int to = 15;
+  for (int column = s.fraction_end - 1; column >= s.begin && to >= 4; --column) {
+    if (column != s.point) known.gather[to--] = static_cast<unsigned char>(column);
+  }
+  known.gathers = s.fraction_end - s.begin - 1 <= 12;
 }
 
-const KnownShape* shape_of(const char* field, Shape* s) {
+const KnownShape* shape_of(const char* field, bool* negative) {
   const Classes c = classes_of(field);
   // A column that is none of these holds another character: no common field has one.
   if (c.blank != (~(c.digit | c.dot | c.letter | c.sign) & 0xFFFFu)) return nullptr;
@@ -501,13 +507,12 @@ const KnownShape* shape_of(const char* field, Shape* s) {
   if (known.key != key) {
     known.key = key;
     known.common = common_shape(c, &known.shape);
-    if (known.common) make_gather(known.shape, known.gather);
+    if (known.common) make_gather(known);
   }
   if (!known.common) return nullptr;
-  *s = known.shape;
   // Subtle: the sign is the one class that stands for two characters; the shape knows where it is. A field
   // without a column before its digits looks at its last one, which is a digit: no branch either way.
-  s->negative = field[(s->begin - 1) & 15] == '-';
+  *negative = field[(known.shape.begin - 1) & 15] == '-';
   return &known;
 }
 
@@ -550,8 +555,12 @@ const bool g_has_shuffle = true;
 const bool g_has_shuffle = (__builtin_cpu_init(), __builtin_cpu_supports("ssse3") != 0);
 #endif
 bool g_shuffle = g_has_shuffle;
-__attribute__((target("ssse3"))) std::uint64_t gathered_mantissa(const char* field,
-                                                                 const unsigned char* gather) {
+// The mantissa and the exponent's magnitude of a common field.
+struct Digits {
+  std::uint64_t mantissa;
+  int exponent;
+};
+__attribute__((target("ssse3"))) Digits gathered_digits(const char* field, const unsigned char* gather) {
   const __m128i values =
       _mm_sub_epi8(_mm_loadu_si128(reinterpret_cast<const __m128i*>(field)), _mm_set1_epi8('0'));
   const __m128i digits = _mm_shuffle_epi8(values, _mm_loadu_si128(reinterpret_cast<const __m128i*>(gather)));
@@ -560,27 +569,33 @@ __attribute__((target("ssse3"))) std::uint64_t gathered_mantissa(const char* fie
   const __m128i fours = _mm_madd_epi16(pairs, _mm_setr_epi16(100, 1, 100, 1, 100, 1, 100, 1));
   const auto low = static_cast<std::uint64_t>(_mm_cvtsi128_si64(fours));
   const auto high = static_cast<std::uint64_t>(_mm_cvtsi128_si64(_mm_unpackhi_epi64(fours, fours)));
-  return ((low & 0xFFFFFFFFu) * 10000 + (low >> 32)) * 100000000 + (high & 0xFFFFFFFFu) * 10000 +
-         (high >> 32);
+  return {(low >> 32) * 100000000 + (high & 0xFFFFFFFFu) * 10000 + (high >> 32),
+          static_cast<int>(low & 0xFFFFFFFFu)};
+}
+
+// The same by word arithmetic. One to three exponent digits end in the last column; no branch on how many.
+Digits digits_of(const char* field, const Shape& s) {
+  const int eb = s.exponent_begin;
+  return {mantissa_of(field, s), (field[15] - '0') + ((field[14] - '0') * 10 & -static_cast<int>(eb <= 14)) +
+                                     ((field[13] - '0') * 100 & -static_cast<int>(eb <= 13))};
 }
 
 // The value of a common field; false for any other field, or one that needs more than one exact
 // operation: the full decoder takes it.
 bool decode_common_16(const char* field, double* out) {
-  Shape s;
-  const KnownShape* known = shape_of(field, &s);
+  bool negative = false;
+  const KnownShape* known = shape_of(field, &negative);
   if (known == nullptr) return false;
-  const std::uint64_t m = g_shuffle ? gathered_mantissa(field, known->gather) : mantissa_of(field, s);
-  // One to three exponent digits end in the last column; no branch on how many, nor on signs.
-  const int eb = s.exponent_begin;
-  int exponent = (field[15] - '0') + ((field[14] - '0') * 10 & -static_cast<int>(eb <= 14)) +
-                 ((field[13] - '0') * 100 & -static_cast<int>(eb <= 13));
-  const int minus = field[eb - 1] == '-';
-  exponent = (exponent ^ -minus) + minus;
+  const Shape& s = known->shape;
+  const auto [m, magnitude] =
+      g_shuffle && known->gathers ? gathered_digits(field, known->gather) : digits_of(field, s);
+  // No branch on the exponent's sign either.
+  const int minus = field[s.exponent_begin - 1] == '-';
+  const int exponent = (magnitude ^ -minus) + minus;
   double value = 0.0;
   const int power = exponent - (s.fraction_end - s.point - 1);
   if (m != 0 && !quick_value(m, power, &value)) return false;
-  *out = std::bit_cast<double>(std::bit_cast<std::uint64_t>(value) | std::uint64_t{s.negative} << 63);
+  *out = std::bit_cast<double>(std::bit_cast<std::uint64_t>(value) | std::uint64_t{negative} << 63);
   return true;
 }
 #endif

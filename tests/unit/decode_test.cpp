@@ -63,6 +63,7 @@ TEST(Decode, E16_8Fields) {
       // Full 16-column fields: every digit a mantissa can have there, exponents of one to three digits.
       {"-1.234567890-300", -1.23456789e-300, true},
       {"12345678901.2+99", 12345678901.2e99, true},
+      {"123456789012.3-5", 123456789012.3e-5, true},  // thirteen digits: no room beside the exponent
       {"-.123456789012+1", -1.23456789012, true},
       {"123456789", 1.23456789, true},         // no point: the last eight digits are decimals
       {"000012345678E+00", 0.12345678, true},  // eight digits at once, the first four leading zeros
