@@ -1,5 +1,6 @@
 #include "rtl/convert/encode.h"
 
+#include <array>
 #include <bit>
 #include <charconv>
 #include <cmath>
@@ -338,6 +339,26 @@ EncodeStatus encode_exponential(double value, char* field, int width, int digits
   return EncodeStatus::converted;
 }
 
+namespace {
+
+// The four exponent columns of a data record's field for every exponent from -999 to 999: E, the sign
+// and two digits, or the sign and three digits. Whether a value needs two digits or three is for the
+// data to say; a table has no branch on it.
+constexpr auto kExponentTexts = [] {
+  std::array<std::array<char, 4>, 1999> texts{};
+  for (int p = -999; p <= 999; ++p) {
+    const int m = p < 0 ? -p : p;
+    const char sign = p < 0 ? '-' : '+';
+    const char two = static_cast<char>('0' + m / 10 % 10), one = static_cast<char>('0' + m % 10);
+    texts[static_cast<std::size_t>(p + 999)] =
+        m >= 100 ? std::array<char, 4>{sign, static_cast<char>('0' + m / 100), two, one}
+                 : std::array<char, 4>{'E', sign, two, one};
+  }
+  return texts;
+}();
+
+}  // namespace
+
 void encode_e16_8_scaled(double value, char* field) {
   const std::uint64_t bits = std::bit_cast<std::uint64_t>(value);
   if ((bits << 1) == 0) {  // zero, which models hold often, never shows a sign
@@ -357,7 +378,6 @@ void encode_e16_8_scaled(double value, char* field) {
   // " -D.DDDDDDDDE+XX": a blank, the sign's column, nine digits around the point, four exponent columns
   // (E, sign and two digits, or sign and three digits).
   const int p = x - 1;
-  const int magnitude = p < 0 ? -p : p;
   field[0] = ' ';
   field[1] = static_cast<std::int64_t>(bits) < 0 ? '-' : ' ';
   const auto lead = static_cast<std::uint32_t>(d / 100000000);
@@ -370,14 +390,7 @@ void encode_e16_8_scaled(double value, char* field) {
   put_pair(field + 6, high % 100);
   put_pair(field + 8, low / 100);
   put_pair(field + 10, low % 100);
-  // Subtle: two exponent digits or three is for the data to say; both forms share their last two
-  // columns, and the first two are chosen without a branch.
-  const char exponent_sign = p < 0 ? '-' : '+';
-  const bool three = magnitude >= 100;
-  const auto hundreds = static_cast<std::uint32_t>(magnitude) / 100;
-  field[12] = three ? exponent_sign : 'E';
-  field[13] = three ? static_cast<char>('0' + hundreds) : exponent_sign;
-  put_pair(field + 14, static_cast<std::uint32_t>(magnitude) - 100 * hundreds);
+  std::memcpy(field + 12, kExponentTexts[static_cast<std::size_t>(p + 999)].data(), 4);
 }
 
 }  // namespace rtl::convert
