@@ -56,6 +56,10 @@ TEST(Read, RecordsEndAtLineFeeds) {
       {"a Ctrl-Z in a longer line is data", "\x1a\x1a\n", {"\x1a\x1a"}},
       {"an empty line", "\n", {""}},
       {"a line longer than the buffer", long_line + "\nz\n", {long_line.substr(0, 20), "z"}},
+      // A model's lines, and lines beyond the first 80 bytes that a line end is looked for in at once.
+      {"lines of 74 and 101 bytes",
+       "a\n" + std::string(72, 'M') + "\r\n" + std::string(100, 'W') + "\nz\n",
+       {"a", std::string(20, 'M'), std::string(20, 'W'), "z"}},
       {"NUL bytes are data", std::string("a\0b\n", 4), {std::string("a\0b", 3)}},
   };
   for (std::size_t buffer : {2u, 3u, 7u, 64u, 65536u}) {
