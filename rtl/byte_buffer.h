@@ -41,6 +41,21 @@ class ByteBuffer {
     return true;
   }
 
+  // The same without filling the new bytes: for a buffer whose bytes are always written before they are
+  // read (the input buffer, the output block), as filling a quarter of a megabyte costs as much as
+  // repairing a small file's lines.
+  bool resize_unfilled(std::size_t size) {
+    if (size <= size_) {
+      size_ = size;
+      return true;
+    }
+    void* grown = std::realloc(data_, size);
+    if (grown == nullptr) return false;
+    data_ = static_cast<char*>(grown);
+    size_ = size;
+    return true;
+  }
+
   char* data() { return data_; }
   const char* data() const { return data_; }
   std::size_t size() const { return size_; }

@@ -19,7 +19,9 @@ namespace {
 enum class NextRecord { record, end_of_file, failure };
 
 // Grows the record buffer to twice its size; false when memory runs out.
-bool grow(InputState& in) { return in.buffer.resize(std::max<std::size_t>(in.buffer.size() * 2, 2)); }
+bool grow(InputState& in) {
+  return in.buffer.resize_unfilled(std::max<std::size_t>(in.buffer.size() * 2, 2));
+}
 
 // A console read cut short may be the work of a console event (a closed window hangs up the terminal,
 // and the system ends the read before it delivers the hang-up): the event and the failed read are one,
@@ -130,7 +132,7 @@ const char* line_end(const char* p, std::size_t n) {
 NextRecord next_record(Unit* unit, int* failure) {
   InputState& in = unit->in;
   if (in.buffer.empty()) {
-    if (!in.buffer.resize(std::max<std::size_t>(initial_sizes().record_buffer, 2))) {
+    if (!in.buffer.resize_unfilled(std::max<std::size_t>(initial_sizes().record_buffer, 2))) {
       *failure = static_cast<int>(Failure::no_memory);
       return NextRecord::failure;
     }

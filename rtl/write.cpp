@@ -60,7 +60,8 @@ platform::SysError deliver(Unit* unit, const char* data, std::size_t size) {
   }
   if (unit->buffered) {
     // Without memory for a block the records go out one by one: slower, but nothing is lost.
-    if (out.block.empty() && !out.block.resize(std::max<std::size_t>(initial_sizes().output_block, 1))) {
+    if (out.block.empty() &&
+        !out.block.resize_unfilled(std::max<std::size_t>(initial_sizes().output_block, 1))) {
       unit->buffered = false;
     }
   }
