@@ -29,15 +29,9 @@ class ByteBuffer {
   // Makes the buffer `size` bytes long, keeping its contents and filling new bytes with `fill`. On
   // failure the buffer is left exactly as it was and false is returned.
   bool resize(std::size_t size, char fill = '\0') {
-    if (size <= size_) {
-      size_ = size;
-      return true;
-    }
-    void* grown = std::realloc(data_, size);
-    if (grown == nullptr) return false;
-    data_ = static_cast<char*>(grown);
-    std::memset(data_ + size_, fill, size - size_);
-    size_ = size;
+    const std::size_t old_size = size_;
+    if (!resize_unfilled(size)) return false;
+    if (size > old_size) std::memset(data_ + old_size, fill, size - old_size);
     return true;
   }
 

@@ -57,6 +57,18 @@ double exact_power_of_ten(int e) {
   return kPowers[e];
 }
 
+// The double of a mantissa just rounded to 53 bits and its biased exponent; a carry into bit 53 makes
+// the mantissa one bit longer. False for a result that is not a normal double.
+bool rounded_double(std::uint64_t mantissa, int biased, double* out) {
+  const int carry = static_cast<int>(mantissa >> 53);
+  mantissa >>= carry;
+  biased += carry;
+  if (biased < 1 || biased > 2046) return false;
+  *out = std::bit_cast<double>((static_cast<std::uint64_t>(biased) << 52) |
+                               (mantissa & ((std::uint64_t{1} << 52) - 1)));
+  return true;
+}
+
 // A normalised w times the 128-bit cut of 10^q as a double, from the bits of the whole 192-bit product.
 // The cut power is low by less than one unit of its last bit, so the product is low by less than w < 2^64
 // units of its own last bit: the rounding to 53 bits is proven unless the bits below them lie within 2^64
@@ -64,22 +76,14 @@ double exact_power_of_ten(int e) {
 bool wide_product_to_double(std::uint64_t w, int lz, const Power& p, double* out) {
   const U192 z = multiply(w, p.mantissa);
   // z lies in [2^190, 2^192): its top 53 bits end 139 or 138 bits above its last one.
-  const int below = (z.word[0] >> 63) != 0 ? 139 : 138;
-  const int cut = below - 128;
-  std::uint64_t mantissa = z.word[0] >> cut;
+  const int top = static_cast<int>(z.word[0] >> 63);
+  const int cut = 10 + top;
   const std::uint64_t rest = z.word[0] & ((std::uint64_t{1} << cut) - 1);
   const std::uint64_t half = std::uint64_t{1} << (cut - 1);
   const bool up = (rest > half) | ((rest == half) & ((z.word[1] | z.word[2]) != 0));
   const bool near_half = (rest == half) | ((rest == half - 1) & (z.word[1] == ~std::uint64_t{0}));
   if (near_half & !up) return false;  // within reach of one half
-  mantissa += up;
-  const int carry = static_cast<int>(mantissa >> 53);
-  mantissa >>= carry;
-  const int biased = below + p.exponent - 127 - lz + carry + 52 + 1023;
-  if (biased < 1 || biased > 2046) return false;
-  *out = std::bit_cast<double>((static_cast<std::uint64_t>(biased) << 52) |
-                               (mantissa & ((std::uint64_t{1} << 52) - 1)));
-  return true;
+  return rounded_double((z.word[0] >> cut) + up, p.exponent + top - lz + 1086, out);
 }
 
 // The Eisel-Lemire method, its first product alone where that proves the rounding: the product of w,
@@ -103,15 +107,7 @@ bool wide_product_to_double(std::uint64_t w, int lz, const Power& p, double* out
     return wide_product_to_double(w, lz, p, out);
   }
   // Subtle: rounding up or down is for the data to decide, at random; it costs no branch.
-  std::uint64_t mantissa = (z.high >> cut) + (rest >= half);
-  // A carry into bit 53 makes the mantissa one bit longer.
-  const int carry = static_cast<int>(mantissa >> 53);
-  mantissa >>= carry;
-  const int biased = p.exponent + top + carry - lz + 1086;
-  if (biased < 1 || biased > 2046) return false;
-  *out = std::bit_cast<double>((static_cast<std::uint64_t>(biased) << 52) |
-                               (mantissa & ((std::uint64_t{1} << 52) - 1)));
-  return true;
+  return rounded_double((z.high >> cut) + (rest >= half), p.exponent + top - lz + 1086, out);
 }
 
 // Up to 19 significant digits m and a power of ten: one exact operation where both are exact, else the
