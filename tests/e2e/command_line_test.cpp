@@ -286,7 +286,8 @@ TEST(CommandLine, FilesOfOtherFormatsAreRefused) {
         continue;
       }
       EXPECT_EQ(r.status, 1);
-      EXPECT_EQ(r.err.rfind("quil: x.fem: skipped: not an interface file: " + row.why, 0), 0u) << r.err;
+      EXPECT_EQ(r.err.rfind("quil: x.fem: skipped: not an interface file: " + row.why, 0), 0u)
+          << mode << " err: " << r.err << " out: " << r.out;
       EXPECT_EQ(listing(dir.path()), "x.fem ");
       EXPECT_TRUE(read_file(dir.file("x.fem")) == row.content);
     }
