@@ -69,21 +69,16 @@ bool rounded_double(std::uint64_t mantissa, int biased, double* out) {
   return true;
 }
 
-// A normalised w times the 128-bit cut of 10^q as a double, from the bits of the whole 192-bit product.
-// The cut power is low by less than one unit of its last bit, so the product is low by less than w < 2^64
-// units of its own last bit: the rounding to 53 bits is proven unless the bits below them lie within 2^64
-// units under one half, or are exactly one half.
+// A normalised w times the 128-bit cut of 10^q as a double, from the bits of the whole 192-bit product;
+// false where its rounding to 53 bits is not proven.
 bool wide_product_to_double(std::uint64_t w, int lz, const Power& p, double* out) {
   const U192 z = multiply(w, p.mantissa);
   // z lies in [2^190, 2^192): its top 53 bits end 139 or 138 bits above its last one.
   const int top = static_cast<int>(z.word[0] >> 63);
   const int cut = 10 + top;
-  const std::uint64_t rest = z.word[0] & ((std::uint64_t{1} << cut) - 1);
-  const std::uint64_t half = std::uint64_t{1} << (cut - 1);
-  const bool up = (rest > half) | ((rest == half) & ((z.word[1] | z.word[2]) != 0));
-  const bool near_half = (rest == half) | ((rest == half - 1) & (z.word[1] == ~std::uint64_t{0}));
-  if (near_half & !up) return false;  // within reach of one half
-  return rounded_double((z.word[0] >> cut) + up, p.exponent + top - lz + 1086, out);
+  const WideRounding r = wide_rounding(z, cut);
+  if (r.near_half & !r.up) return false;  // within reach of one half
+  return rounded_double((z.word[0] >> cut) + r.up, p.exponent + top - lz + 1086, out);
 }
 
 // The Eisel-Lemire method, its first product alone where that proves the rounding: the product of w,

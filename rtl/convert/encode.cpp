@@ -138,20 +138,14 @@ bool exact_tie(std::uint64_t bits, int q, bool product_is_half, std::uint64_t* d
 }
 
 // The n digits from the whole 192-bit product, where the first product leaves the rounding open: the
-// bits below the digits lie within 2^64 units under one half, or at one half. The cut power is low by
-// less than one unit of its last bit, so the whole product is low by less than m < 2^64 units of its own
-// last bit. False when the digits are not certain.
+// bits below the digits lie one unit under one half, or at one half. False when the digits are not
+// certain.
 bool wide_digits(std::uint64_t bits, std::uint64_t m, const Power& p, int q, int cut, std::uint64_t* digits) {
   const U192 z = multiply(m, p.mantissa);
-  const std::uint64_t fraction_high = z.word[0] & ((std::uint64_t{1} << cut) - 1);
-  const std::uint64_t half = std::uint64_t{1} << (cut - 1);
-  const bool up = (fraction_high > half) | ((fraction_high == half) & ((z.word[1] | z.word[2]) != 0));
-  const bool near_half =
-      (fraction_high == half) | ((fraction_high == half - 1) & (z.word[1] == ~std::uint64_t{0}));
-  *digits = (z.word[0] >> cut) + up;
+  const WideRounding r = wide_rounding(z, cut);
+  *digits = (z.word[0] >> cut) + r.up;
   // Within reach of one half, only an exact tie is certain.
-  return near_half <= up ||
-         exact_tie(bits, q, (fraction_high == half) & ((z.word[1] | z.word[2]) == 0), digits);
+  return r.near_half <= r.up || exact_tie(bits, q, r.exact_half, digits);
 }
 
 // The body of fast_digits, inlined where a field is written in one piece.

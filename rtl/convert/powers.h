@@ -35,6 +35,24 @@ constexpr U192 multiply(std::uint64_t a, U128 b) {
   return {{high.high + (middle < high.low ? 1 : 0), middle, low.low}};
 }
 
+// How the bits of a 192-bit product below its top ones round them; the last `cut` bits of its high word
+// are the first of those. The cut power is low by less than one unit of its last bit, so the product is low
+// by less than 2^64 units of its own: the rounding is proven unless those bits lie within 2^64 units under
+// one half, or are exactly one half (near_half without up).
+struct WideRounding {
+  bool up, near_half, exact_half;
+};
+constexpr WideRounding wide_rounding(const U192& z, int cut) {
+  const std::uint64_t rest = z.word[0] & ((std::uint64_t{1} << cut) - 1);
+  const std::uint64_t half = std::uint64_t{1} << (cut - 1);
+  // Subtle: joined without short-circuits, so that the direction, a coin toss, costs no branch.
+  const bool at_half = rest == half, nothing_below = (z.word[1] | z.word[2]) == 0;
+  const bool up = (rest > half) | (at_half & !nothing_below);
+  const bool near_half = at_half | ((rest == half - 1) & (z.word[1] == ~std::uint64_t{0}));
+  const bool exact_half = at_half & nothing_below;
+  return {up, near_half, exact_half};
+}
+
 inline constexpr int kLowestPower = -350;
 inline constexpr int kHighestPower = 350;
 
