@@ -60,6 +60,7 @@ int connect_name(const std::string& name, std::int32_t unit, rtl::OpenStatus sta
   settings.read_only = read_only;
   settings.has_name = settings.return_errors = true;
   settings.exact_name = name != "-";
+  settings.drop_byte_order_mark = input;
   settings.name = name != "-" ? std::string_view(name) : input ? "CONIN$" : "CONOUT$";
   return rtl::connect(unit, settings);
 }
@@ -181,14 +182,18 @@ std::string open_input(Road& road, Mode mode) {
 Outcome report(const Road& road, Mode mode, const RepairCounts& counts, const std::string& kept, bool quiet) {
   const std::string lines = std::to_string(counts.records) + " lines, ";
   if (mode == Mode::check) {
-    if (!quiet) road.say(kConsoleOut, road.input + ": " + lines + touching_words(counts));
-    return counts.touching > 0 ? Outcome::needs_repair : Outcome::done;
+    // A mark is dropped by a repair: the file would change, as it does for touching numbers.
+    const char* mark = counts.byte_order_mark ? ", a byte-order mark to drop" : "";
+    if (!quiet) road.say(kConsoleOut, road.input + ": " + lines + touching_words(counts) + mark);
+    return counts.touching > 0 || counts.byte_order_mark ? Outcome::needs_repair : Outcome::done;
   }
   if (quiet) return Outcome::done;
   const std::string shown = mode == Mode::in_place ? road.input : road.input + " -> " + road.output;
+  const char* mark = counts.byte_order_mark ? ", byte-order mark dropped" : "";
   // The line never mixes with repaired records on standard output, however that is named.
   road.say(road.standard_output ? kErrorOut : kConsoleOut,
-           shown + ": " + lines + std::to_string(counts.touching) + " with touching numbers repaired" + kept);
+           shown + ": " + lines + std::to_string(counts.touching) + " with touching numbers repaired" + mark +
+               kept);
   return Outcome::done;
 }
 
@@ -246,7 +251,9 @@ RepairCounts run_pass(Road& road, const Request& r) {
   options.write = r.mode != Mode::check;
   options.count_touching = options.step_back_in_hand = options.return_failures = true;
   options.refuse_other_formats = !r.force;
-  if (options.write) road.standard_output = !rtl::on_disk_file(road.out);
+  // Records that go to standard output, a file there included, are the whole stream: the file's line
+  // goes to standard error.
+  if (options.write) road.standard_output = road.output == "-" || !rtl::on_disk_file(road.out);
   RepairCounts counts;
   if (run_in_parts(road, r, options, &counts)) return counts;
   if (options.write) rtl::write_in_blocks(road.out);

@@ -31,6 +31,7 @@ struct RepairCounts {
   std::int32_t failed_unit = 0;
   std::uint32_t failure_error = 0;
   bool block_open_at_end = false;  // the input ended inside a block of text records a header announced
+  bool byte_order_mark = false;    // an editor's mark stood before the first record, and was dropped
 };
 struct RepairOptions {
   bool write = true;  // false: the records are only read and counted

@@ -1,7 +1,9 @@
 // What tells a formatted interface file from files of other formats that carry the same names.
 #pragma once
 
+#include <algorithm>
 #include <cstdint>
+#include <iterator>
 #include <string>
 #include <string_view>
 
@@ -13,7 +15,13 @@ enum class NotInterface : std::uint8_t {
   gzip,
   utf16,
   long_line,
+  past_last_column,
+  tab,
+  comma,
+  name_not_in_column_1,
+  name_characters,
   blank_in_number,
+  not_a_number,
   no_data_record
 };
 
@@ -24,8 +32,43 @@ struct InterfaceVerdict {
   std::size_t column = 0;
 };
 
-// Looks at one line of the file, as it stands there without its line end. `data_record` says whether it
-// read as a data record; lines of an announced text block are not looked at.
+namespace interface_rule {
+
+inline constexpr std::size_t kNameColumns = 8, kLastColumn = 72, kFieldColumns = 16;
+
+// Whether the non-blank columns of a mask do not stand together. Adding the lowest set bit carries
+// through the first run of set bits and clears it; any bit still set belonged to a later run.
+constexpr unsigned holes(unsigned m) { return (m + (m & (0u - m))) & m; }
+static_assert(holes(0b0111'1000) == 0 && holes(0b1011'0000) != 0 && holes(0) == 0);
+
+// Whether a name field breaks the rule "a capital letter, then capitals, digits and _, then blanks",
+// given which of its columns are not blank (`name`), which are such characters (`word`) and which are
+// capitals (`upper`). Subtle: the name's columns must stand together from column 1 (name is 2^k - 1),
+// so a name that begins later or has a blank inside breaks it with the rest.
+constexpr unsigned name_breaks(unsigned name, unsigned word, unsigned upper) {
+  return (name & (name + 1)) | (name & ~word) | (name & ~upper & 1u);
+}
+static_assert(name_breaks(0b0001'1111, 0b1111'1111, 0b0000'0001) == 0 && name_breaks(0, 0, 0) == 0 &&
+              name_breaks(0b0001'1110, 0xFF, 0xFF) != 0 && name_breaks(0b0011'1011, 0xFF, 0xFF) != 0);
+
+}  // namespace interface_rule
+
+// Record names found good, 8 bytes as they stand, by a hash of them. An empty slot holds the blank name,
+// which is good.
+struct KnownNames {
+  KnownNames() { std::fill(std::begin(slot), std::end(slot), 0x2020'2020'2020'2020ull); }
+  std::uint64_t slot[64];
+};
+
+// The common line, a data record of exactly 72 columns, asked everything at once: true when it holds a
+// name as records have it, no byte below 32, no comma and number fields without a blank inside. False
+// says only that the line must be looked at closely (always, where the machine has no vector compares).
+bool plain_record(std::string_view line, KnownNames& known);
+
+// Looks at one line of the file outside announced text records, as it stands there without its line
+// end. `data_record` says whether it read as a data record. Returns NotInterface::no when the line may
+// stand in an interface file, else the first reason it may not (with the byte and its column for binary
+// data).
 NotInterface look_at_line(std::string_view line, bool data_record, bool first_line, unsigned char* byte,
                           std::size_t* column);
 

@@ -58,6 +58,7 @@ rtl::ConnectSettings part_spec(const std::string& name, std::int64_t begin, std:
   settings.part_end = end;
   // Every part has the file open at once: each lets the others read and write it.
   settings.sharing = rtl::platform::Sharing::read_write;
+  settings.drop_byte_order_mark = reading;
   return settings;
 }
 
@@ -139,6 +140,7 @@ void merge(const std::vector<Part>& parts, RepairCounts* counts) {
     all.records += c.records;
     all.touching += c.touching;
     all.data_seen = all.data_seen || c.data_seen;
+    all.byte_order_mark = all.byte_order_mark || c.byte_order_mark;
     if (all.failure == 0 && all.not_interface.why == NotInterface::no) {
       all.failure = c.failure;
       all.failed_unit = c.failed_unit;

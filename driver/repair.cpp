@@ -35,15 +35,6 @@ bool has_numbers(std::string_view record) {
   return record.size() > 8 && record.find_first_not_of(' ', 8) < 72;
 }
 
-// Whether the line just read may belong to an interface file; otherwise the verdict goes to `counts`.
-bool looks_like_interface(std::string_view line, bool data_record, std::int64_t lines_before,
-                          RepairCounts& counts) {
-  InterfaceVerdict& v = counts.not_interface;
-  v.why = look_at_line(line, data_record, lines_before + counts.records == 0, &v.byte, &v.column);
-  v.line = lines_before + counts.records + 1;
-  return v.why == NotInterface::no;
-}
-
 }  // namespace
 
 namespace {
@@ -80,6 +71,7 @@ class Pass {
   }
 
   void finish() {
+    counts_.byte_order_mark = rtl::byte_order_mark_dropped(input_);
     counts_.block_open_at_end = text_records_due_ > 0 || block_due_ > 0;
     const bool stopped_early = counts_.failure != 0 || counts_.not_interface.why != NotInterface::no;
     if (options_.refuse_other_formats && !stopped_early && counts_.records > 0 && !counts_.data_seen) {
@@ -99,10 +91,18 @@ class Pass {
     text_records_due_ = announced_text_ ? text_records_due_ - 1 : 0;
   }
 
+  // Whether the line just read may belong to an interface file; otherwise the verdict goes to the counts.
   bool format_holds() {
-    if (!looks_like_interface(line_, outcome_ == 0, options_.lines_before, counts_)) return false;
+    const bool data_record = outcome_ == 0;
+    if (!data_record || !plain_record(line_, known_names_)) [[unlikely]] {
+      InterfaceVerdict& v = counts_.not_interface;
+      v.line = options_.lines_before + counts_.records + 1;
+      v.why = look_at_line(line_, data_record, v.line == 1, &v.byte, &v.column);
+      if (v.why != NotInterface::no) return false;
+    }
     // Subtle: a short line of any text reads as a data record of zeros; only numbers make it one.
-    counts_.data_seen = counts_.data_seen || (outcome_ == 0 && has_numbers(line_));
+    if (!counts_.data_seen) [[unlikely]]
+      counts_.data_seen = data_record && has_numbers(line_);
     return true;
   }
 
@@ -156,6 +156,7 @@ class Pass {
   std::int32_t text_records_due_ = 0;  // announced by the last header, still to come
   std::int32_t block_due_ = 0;         // the same for the format check, which NUL name columns do not end
   bool announced_text_ = false, in_text_block_ = false;
+  KnownNames known_names_;
 };
 
 }  // namespace

@@ -29,6 +29,8 @@ struct ConnectSettings {
   // Opened for reading only: a file that is never written is never opened for writing.
   bool read_only = false;
   bool return_errors = false;
+  // A UTF-8 byte-order mark before the first record is an editor's, not the record's: it is dropped.
+  bool drop_byte_order_mark = false;
   // A part of a disk file: the unit reads the bytes [part_begin, part_end) as if they were the whole
   // file (and steps back only over the record in hand), or writes from part_begin on, leaving the rest
   // of the file as it is. part_end < 0: no part.

@@ -222,6 +222,9 @@ int backspace(std::int32_t number, bool handle_errors = false, bool from_record_
 // when the unit has read nothing.
 std::string_view record_in_hand(std::int32_t number, std::int64_t* consumed = nullptr);
 
+// Whether the unit, connected to drop a byte-order mark, found one before its first record.
+bool byte_order_mark_dropped(std::int32_t number);
+
 // ---- termination ------------------------------------------------------------------------------------
 
 // Releases every unit still connected, once however often it is called, then runs the exit cleanup.

@@ -349,6 +349,8 @@ int connect(std::int32_t number, const ConnectSettings& settings) {
   if (unit == nullptr) return outcome;
   Target target;
   if (int rc = connect_held(unit, settings, &target)) return refuse(unit, number, target, handlers, rc);
+  // Only the file's own first line can begin with the mark: a part further in never does.
+  unit->in.drop_byte_order_mark = settings.drop_byte_order_mark && settings.part_begin == 0;
   free_unit(unit);
   return 0;
 }

@@ -95,6 +95,17 @@ Fill fill_once(Unit* unit, const char** lf, int* failure) {
   return *lf != nullptr ? Fill::line : Fill::more;
 }
 
+constexpr std::string_view kByteOrderMark = "\xEF\xBB\xBF";
+
+// The first record without the mark an editor put before it.
+void drop_byte_order_mark(InputState& in) {
+  const std::string_view start(in.buffer.data() + in.record_begin, in.record_end - in.record_begin);
+  if (!start.starts_with(kByteOrderMark)) return;
+  in.record_begin += kByteOrderMark.size();
+  in.field = in.record_begin;
+  in.byte_order_mark_dropped = true;
+}
+
 // Makes the line that ends at `lf` the current record.
 NextRecord take_record(InputState& in, const char* lf) {
   in.record_lf = static_cast<std::size_t>(lf - in.buffer.data());
@@ -105,6 +116,8 @@ NextRecord take_record(InputState& in, const char* lf) {
   in.ahead_begin = in.record_lf + 1;
   in.field = in.record_begin;
   if (in.record_counter >= 0) ++in.record_counter;
+  if (in.drop_byte_order_mark && in.record_counter == 2) [[unlikely]]
+    drop_byte_order_mark(in);
   if (in.record_end - in.record_begin == 1 && in.buffer[in.record_begin] == 0x1A)
     return NextRecord::end_of_file;
   return NextRecord::record;
@@ -333,6 +346,11 @@ int read_data_record(std::int32_t number, Handlers handlers, std::span<const InD
   return 0;
 }
 
+bool byte_order_mark_dropped(std::int32_t number) {
+  const Unit* unit = find_unit(number, false);
+  return unit != nullptr && unit->connected && unit->in.byte_order_mark_dropped;
+}
+
 std::string_view record_in_hand(std::int32_t number, std::int64_t* consumed) {
   Unit* unit = find_unit(number, false);
   if (unit == nullptr || !unit->connected || unit->in.buffer.empty()) return {};
@@ -354,7 +372,9 @@ StepBack step_back_in_hand(InputState& in, bool allowed) {
   const bool in_hand = !in.buffer.empty() && in.ahead_begin == in.record_lf + 1;
   if (!allowed || !in_hand) return {Failure::backspace_not_positionable};
   in.ahead_begin = in.record_begin;
-  in.record_lf_offset = in.buffer_file_offset + static_cast<std::int64_t>(in.record_begin) - 1;
+  // The first record is given back with its mark, which the next take drops again.
+  if (in.byte_order_mark_dropped && in.record_counter == 2) in.ahead_begin -= kByteOrderMark.size();
+  in.record_lf_offset = in.buffer_file_offset + static_cast<std::int64_t>(in.ahead_begin) - 1;
   if (in.record_counter > 0) --in.record_counter;
   return {};
 }

@@ -38,6 +38,8 @@ struct InputState {
   bool terminal = false;
   bool positionable = false;  // the file read from is a disk file, so the step back may seek it
   std::int64_t unread = -1;   // bytes of its part still to read, for a unit that reads a part; -1: all
+  bool drop_byte_order_mark = false;
+  bool byte_order_mark_dropped = false;  // the first record began with one
 };
 
 // Writing state: the record area and, for buffered units, the block of whole records not yet written.

@@ -100,6 +100,10 @@ Child::Child(const Options& o) {
     dup2(out[1], 1);
     dup2(err[1], 2);
     if (o.close_stdout) close(1);
+    if (!o.stdout_file.empty()) {
+      const int fd = open(o.stdout_file.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+      if (fd < 0 || dup2(fd, 1) < 0) _exit(127);
+    }
     // Subtle: a descriptor another test thread opened without close-on-exec (the far end of a named
     // pipe, say) would make the program its own reader or writer; it inherits only its three streams.
     close_range(3, ~0U, 0);

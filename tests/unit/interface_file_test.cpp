@@ -1,0 +1,66 @@
+// One line at a time: what may stand in an interface file outside announced text records.
+#include "driver/interface_file.h"
+
+#include <gtest/gtest.h>
+
+#include <random>
+
+namespace {
+
+using quil::NotInterface;
+
+const std::string kRecord = "GCOORD   1.000000000E+00-2.564999962E+01 -2.96328430E+01+5.382842541e+00";
+
+TEST(InterfaceFile, LinesByTheRule) {
+  const struct {
+    std::string line;
+    bool data_record;  // the line read as a data record
+    NotInterface why;
+  } rows[] = {
+      {kRecord, true, NotInterface::no},
+      {"        " + kRecord.substr(8), true, NotInterface::no},         // a continuation
+      {"TDSET_2 ", true, NotInterface::no},                             // a short record
+      {"        Load case 1, 100-year wave", false, NotInterface::no},  // a note: commas may stand there
+      {"        a\tnote", false, NotInterface::no},
+      {kRecord + "        ", true, NotInterface::no},  // blanks past the record
+      {kRecord + "1", true, NotInterface::past_last_column},
+      {"        a note that runs on and on past the seventy-second column of the line", false,
+       NotInterface::past_last_column},
+      {"gcoord  " + kRecord.substr(8), true, NotInterface::name_characters},
+      {"1COORD  " + kRecord.substr(8), true, NotInterface::name_characters},
+      {"SOL 159", true, NotInterface::name_characters},  // a blank inside the name
+      {" GCOORD " + kRecord.substr(8), true, NotInterface::name_not_in_column_1},
+      {"GCOORD,1,2,3", true, NotInterface::comma},
+      {kRecord.substr(0, 30) + "," + kRecord.substr(31), true, NotInterface::comma},
+      {"GCOORD\t1", true, NotInterface::tab},
+      {"GCOORD  " + std::string(16, ' ') + "   1.0     2.0  ", true, NotInterface::blank_in_number},
+      {"NAME          HS21", false, NotInterface::not_a_number},
+      {kRecord.substr(0, 20) + '\x01' + kRecord.substr(21), false, NotInterface::binary},
+  };
+  for (const auto& row : rows) {
+    unsigned char byte = 0;
+    std::size_t column = 0;
+    EXPECT_EQ(quil::look_at_line(row.line, row.data_record, false, &byte, &column), row.why) << row.line;
+  }
+}
+
+// The quick look at a whole record never passes what the close look refuses: records with one byte
+// changed anywhere, to any byte the rule asks about.
+TEST(InterfaceFile, TheQuickLookAgreesWithTheCloseOne) {
+  const char kBytes[] = {' ', ',', '\t', '\0', 'a', 'Z', '_', '0', '.', '-', '\x80', '\xFF', '@', '[', '`'};
+  std::mt19937 random(7);
+  quil::KnownNames known;
+  int plain = 0;
+  for (int i = 0; i < 200000; ++i) {
+    std::string line = i % 2 ? kRecord : "        " + kRecord.substr(8);
+    for (int k = random() % 3; k >= 0; --k) line[random() % line.size()] = kBytes[random() % sizeof kBytes];
+    unsigned char byte = 0;
+    std::size_t column = 0;
+    const bool quick = quil::plain_record(line, known);
+    plain += quick;
+    ASSERT_TRUE(!quick || quil::look_at_line(line, true, false, &byte, &column) == NotInterface::no) << line;
+  }
+  EXPECT_GT(plain, 1000);
+}
+
+}  // namespace
