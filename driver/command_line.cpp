@@ -53,9 +53,11 @@ Outcome skipped(const std::string& name, const std::string& why, Outcome outcome
 
 // Connects `unit` to `name` as given (- is the standard stream of the unit's direction). Returns 0 or the
 // failure number.
-int connect_name(const std::string& name, std::int32_t unit, rtl::OpenStatus status, bool read_only) {
+int connect_name(const std::string& name, std::int32_t unit, rtl::OpenStatus status, bool read_only,
+                 rtl::platform::Sharing sharing = rtl::platform::Sharing::read_only) {
   const bool input = read_only;
   rtl::ConnectSettings settings;
+  settings.sharing = sharing;
   settings.status = status;
   settings.read_only = read_only;
   settings.has_name = settings.return_errors = true;
@@ -227,7 +229,8 @@ bool run_in_parts(Road& road, const Request& r, const RepairOptions& options, Re
   const int jobs = r.jobs > 0 ? r.jobs : std::min(rtl::platform::processor_count(), kMostParts);
   const std::int64_t size = rtl::input_file_size(road.in);
   // Files side by side already keep the processors busy: each goes in one piece.
-  if (road.lines != nullptr || jobs < 2 || size < kSmallestFileInParts || road.input == "-" ||
+  if (road.lines != nullptr || jobs < 2 ||
+      size < rtl::platform::smallest_file_in_parts(kSmallestFileInParts) || road.input == "-" ||
       (options.write && !road.replacing)) {
     return false;
   }
@@ -236,7 +239,8 @@ bool run_in_parts(Road& road, const Request& r, const RepairOptions& options, Re
   // The parts write the temporary file by its name; the file's own unit lets go of it meanwhile.
   if (options.write) rtl::release(road.out);
   const bool done = repair_in_parts(input, size, output, jobs, options, counts);
-  if (!done && options.write && connect_name(output, road.out, rtl::OpenStatus::old_file, false) != 0) {
+  if (!done && options.write &&
+      connect_name(output, road.out, rtl::OpenStatus::old_file, false, rtl::platform::Sharing::every) != 0) {
     counts->failure = static_cast<int>(rtl::Failure::open_failure);
     counts->failed_unit = road.out;
     return true;
@@ -255,10 +259,13 @@ RepairCounts run_pass(Road& road, const Request& r) {
   // goes to standard error.
   if (options.write) road.standard_output = road.output == "-" || !rtl::on_disk_file(road.out);
   RepairCounts counts;
-  if (run_in_parts(road, r, options, &counts)) return counts;
-  if (options.write) rtl::write_in_blocks(road.out);
   Progress progress;
   if (road.lines == nullptr) progress.start(road.input, road.in, &options);
+  if (run_in_parts(road, r, options, &counts)) {
+    progress.erase();
+    return counts;
+  }
+  if (options.write) rtl::write_in_blocks(road.out);
   repair_records(road.in, road.out, options, counts);
   progress.erase();
   if (const int rc = rtl::release(road.out, true); rc != 0 && counts.failure == 0) {
@@ -360,6 +367,7 @@ void repair_files(const Request& r, std::vector<FileResult>& results, std::atomi
       result.out_of_memory = true;
     }
     result.done.store(true);
+    result.done.notify_all();
   }
 }
 
@@ -387,7 +395,10 @@ bool side_by_side(const Request& r, Outcome* worst, int* first_failure) {
   }
   if (workers.empty()) return false;
   for (FileResult& result : results) {
-    while (!result.done.load()) rtl::platform::sleep_milliseconds(1);
+    {
+      rtl::OtherThreadAwaited waiting;
+      result.done.wait(false);
+    }
     for (const auto& [unit, line] : result.lines) print_line(unit, line);
     if (result.out_of_memory) {
       print_line(kErrorOut, "quil: " + r.names[static_cast<std::size_t>(&result - results.data())] + ": " +

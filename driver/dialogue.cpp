@@ -154,6 +154,8 @@ void ask_for_file(const char* question, const char* refusal, std::int32_t unit, 
   std::string why = replacement.create_beside(target, kOutputUnit);
   RepairCounts counts;
   if (why.empty()) {
+    // The output takes its name only when complete: one write a record would buy nothing.
+    rtl::write_in_blocks(kOutputUnit);
     RepairOptions options;
     Progress progress;
     progress.start(input, kInputUnit, &options);

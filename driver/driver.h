@@ -44,7 +44,8 @@ struct RepairOptions {
   bool return_failures = false;
   // The lines of the file before the part that this pass reads: line numbers count from the file's start.
   std::int64_t lines_before = 0;
-  void (*progress)(void* context, const RepairCounts& counts) = nullptr;  // now and then, when given
+  // Now and then, when given: the records so far, and the input's bytes up to the end of the last one.
+  void (*progress)(void* context, std::int64_t records, std::int64_t consumed) = nullptr;
   void* context = nullptr;
 };
 // The repair pass with its counts: every record of `input` read once and, when asked, written to `output`.

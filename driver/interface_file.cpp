@@ -113,22 +113,23 @@ NotInterface file_signature(std::string_view line) {
   return NotInterface::no;
 }
 
-NotInterface name_field(const char (&record)[kLastColumn]) {
-  unsigned name = 0, word = 0, upper = 0;
-  for (unsigned i = 0; i < kNameColumns; ++i) {
-    name |= (record[i] != ' ' ? 1u : 0u) << i;
-    word |= (is_name_character(record[i]) ? 1u : 0u) << i;
-    upper |= (record[i] >= 'A' && record[i] <= 'Z' ? 1u : 0u) << i;
+NotInterface name_field(std::string_view columns) {
+  unsigned name = 0, word = 0, upper = 0, bit = 1;
+  for (const char c : columns) {
+    name |= c != ' ' ? bit : 0;
+    word |= is_name_character(c) ? bit : 0;
+    upper |= c >= 'A' && c <= 'Z' ? bit : 0;
+    bit <<= 1;
   }
   if (name_breaks(name, word, upper) == 0) return NotInterface::no;
-  return record[0] == ' ' ? NotInterface::name_not_in_column_1 : NotInterface::name_characters;
+  return columns[0] == ' ' ? NotInterface::name_not_in_column_1 : NotInterface::name_characters;
 }
 
 // A line that is, or claims by its name to be, a record.
 NotInterface record_line(std::string_view line, const char (&record)[kLastColumn], bool data_record) {
   if (line.find('\t') != std::string_view::npos) return NotInterface::tab;
   if (line.find(',') != std::string_view::npos) return NotInterface::comma;
-  if (NotInterface why = name_field(record); why != NotInterface::no) return why;
+  if (NotInterface why = name_field({record, kNameColumns}); why != NotInterface::no) return why;
   if (!data_record) return NotInterface::not_a_number;
   for (std::size_t at = kNameColumns; at < kLastColumn; at += kFieldColumns) {
     if (holes(non_blank_columns(record + at)) != 0) return NotInterface::blank_in_number;

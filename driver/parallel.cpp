@@ -24,6 +24,8 @@ struct Part {
   // The lines before the part, once its thread knows them; kAbandoned when the part is not repaired.
   std::atomic<std::int64_t> lines_before{kUnknown};
   RepairCounts counts;
+  // How far the part's repair has come, for the file's progress.
+  std::atomic<std::int64_t> records_done{0}, bytes_done{0};
 
   static constexpr std::int64_t kUnknown = -1, kAbandoned = -2;
 };
@@ -56,10 +58,35 @@ rtl::ConnectSettings part_spec(const std::string& name, std::int64_t begin, std:
   settings.name = name;
   settings.part_begin = begin;
   settings.part_end = end;
-  // Every part has the file open at once: each lets the others read and write it.
-  settings.sharing = rtl::platform::Sharing::read_write;
+  // Every part has the file open at once: each lets the others read and write it, and the output (a
+  // temporary file) lets the end of the run remove it.
+  settings.sharing = reading ? rtl::platform::Sharing::read_write : rtl::platform::Sharing::every;
   settings.drop_byte_order_mark = reading;
   return settings;
+}
+
+// The parts of one file and the file's own progress, which the first part shows for all.
+struct PartsProgress {
+  std::vector<Part>* pieces = nullptr;
+  void (*show)(void* context, std::int64_t records, std::int64_t consumed) = nullptr;
+  void* context = nullptr;
+};
+struct PartReport {
+  PartsProgress* all = nullptr;
+  Part* part = nullptr;
+};
+
+void part_progress(void* context, std::int64_t records, std::int64_t consumed) {
+  const auto* report = static_cast<const PartReport*>(context);
+  report->part->records_done.store(records);
+  report->part->bytes_done.store(consumed - report->part->begin);
+  if (report->part != &report->all->pieces->front()) return;
+  std::int64_t all_records = 0, all_bytes = 0;
+  for (const Part& p : *report->all->pieces) {
+    all_records += p.records_done.load();
+    all_bytes += p.bytes_done.load();
+  }
+  report->all->show(report->all->context, all_records, all_bytes);
 }
 
 // A part stopped: `unit` is the file's own unit that the failure is told of; `error` the system's.
@@ -69,7 +96,8 @@ void stop_part(Part& p, std::int32_t unit, int failure, rtl::platform::SysError 
   p.counts.failure_error = error;
 }
 
-void repair_part(Part& p, int k, const std::string& input, const std::string& output, RepairOptions options) {
+void repair_part(Part& p, int k, const std::string& input, const std::string& output, RepairOptions options,
+                 PartsProgress* progress) {
   const std::int32_t in = kFirstPartInput + k, out = kFirstPartOutput + k;
   const std::int64_t lines_before = p.lines_before;
   if (int rc = rtl::connect(in, part_spec(input, p.begin, p.end, true))) {
@@ -86,7 +114,9 @@ void repair_part(Part& p, int k, const std::string& input, const std::string& ou
     rtl::write_in_blocks(out);
   }
   options.lines_before = lines_before;
-  options.progress = nullptr;
+  PartReport report{progress, &p};
+  options.progress = options.progress != nullptr ? part_progress : nullptr;
+  options.context = &report;
   repair_records(in, out, options, p.counts);
   if (p.counts.failure != 0) p.counts.failed_unit = p.counts.failed_unit == in ? kInputUnit : kOutputUnit;
   if (int rc = rtl::release(out, true); rc != 0 && p.counts.failure == 0) {
@@ -98,20 +128,24 @@ void repair_part(Part& p, int k, const std::string& input, const std::string& ou
 // The first part is repaired at once; every other part's thread first counts the lines of the part
 // before it, to learn its place, and the last part's own lines are never counted.
 void place_and_repair(std::vector<Part>& pieces, int k, const std::string& input, const std::string& output,
-                      const RepairOptions& options) {
+                      const RepairOptions& options, PartsProgress* progress) {
   std::int64_t before = 0;
   if (k > 0) {
     Part& previous = pieces[k - 1];
     previous.lines =
         rtl::platform::count_lines(input.c_str(), previous.begin, previous.end, &previous.lone_ctrl_z);
-    std::int64_t previous_before;
-    while ((previous_before = previous.lines_before.load()) == Part::kUnknown) std::this_thread::yield();
+    {
+      rtl::OtherThreadAwaited waiting;
+      previous.lines_before.wait(Part::kUnknown);
+    }
+    const std::int64_t previous_before = previous.lines_before.load();
     // A lone Ctrl-Z ends the input wherever it stands: the lines after it are not repaired.
     const bool abandoned = previous_before == Part::kAbandoned || previous.lines < 0 || previous.lone_ctrl_z;
     before = abandoned ? Part::kAbandoned : previous_before + previous.lines;
   }
   pieces[k].lines_before = before;
-  if (before != Part::kAbandoned) repair_part(pieces[k], k, input, output, options);
+  pieces[k].lines_before.notify_all();
+  if (before != Part::kAbandoned) repair_part(pieces[k], k, input, output, options, progress);
 }
 
 // Whether the parts together are the file's repair; false when it must take the road in one piece.
@@ -166,7 +200,8 @@ bool repair_in_parts(const std::string& input, std::int64_t size, const std::str
     pieces[k].end = k + 1 == count ? size : rtl::platform::line_start_after(input.c_str(), cut, size);
     if (pieces[k].end < pieces[k].begin) return false;
   }
-  run_at_once(count, [&](int k) { place_and_repair(pieces, k, input, output, options); });
+  PartsProgress progress{&pieces, options.progress, options.context};
+  run_at_once(count, [&](int k) { place_and_repair(pieces, k, input, output, options, &progress); });
   if (!parts_hold(pieces)) return false;
   merge(pieces, counts);
   if (options.refuse_other_formats && counts->failure == 0 && counts->not_interface.why == NotInterface::no &&

@@ -14,27 +14,24 @@ void Progress::start(const std::string& name, std::int32_t input_unit, RepairOpt
       rtl::platform::is_terminal(rtl::platform::standard_handle(rtl::platform::StdStream::error));
   if (!error_on_terminal) return;
   name_ = name;
-  unit_ = input_unit;
   size_ = rtl::input_file_size(input_unit);
   start_ = last_ = std::chrono::steady_clock::now();
   options->progress = show;
   options->context = this;
 }
 
-void Progress::show(void* context, const RepairCounts& counts) {
+void Progress::show(void* context, std::int64_t records, std::int64_t consumed) {
   auto* p = static_cast<Progress*>(context);
   const auto now = std::chrono::steady_clock::now();
   if (now - p->start_ < std::chrono::seconds(1) || now - p->last_ < std::chrono::milliseconds(250)) return;
   p->last_ = now;
   p->shown_ = true;
-  std::int64_t consumed = 0;
-  rtl::record_in_hand(p->unit_, &consumed);
   char line[64];
   if (p->size_ > 0) {
     std::snprintf(line, sizeof line, " %3d%%  %lld lines", static_cast<int>(consumed * 100 / p->size_),
-                  static_cast<long long>(counts.records));
+                  static_cast<long long>(records));
   } else {
-    std::snprintf(line, sizeof line, "  %lld lines", static_cast<long long>(counts.records));
+    std::snprintf(line, sizeof line, "  %lld lines", static_cast<long long>(records));
   }
   const std::string shown = "\rquil: " + p->name_ + line;
   rtl::write<kProgressLayout>(kErrorOut, shown);

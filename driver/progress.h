@@ -16,9 +16,8 @@ class Progress {
   void erase();
 
  private:
-  static void show(void* context, const RepairCounts& counts);
+  static void show(void* context, std::int64_t records, std::int64_t consumed);
   std::string name_;
-  std::int32_t unit_ = 0;
   std::int64_t size_ = -1;
   std::chrono::steady_clock::time_point start_, last_;
   bool shown_ = false;

@@ -65,8 +65,11 @@ class Pass {
     const bool kept = outcome_ > 0 || announced_text_ ? copy_line() : repair_line();
     if (!kept) return false;
     ++counts_.records;
-    if (options_.progress != nullptr && counts_.records % 8192 == 0)
-      options_.progress(options_.context, counts_);
+    if (options_.progress != nullptr && counts_.records % 8192 == 0) [[unlikely]] {
+      std::int64_t consumed = 0;
+      rtl::record_in_hand(input_, &consumed);
+      options_.progress(options_.context, counts_.records, consumed);
+    }
     return true;
   }
 

@@ -24,7 +24,7 @@ void set_exit_cleanup(void (*cleanup)()) { g_exit_cleanup.store(cleanup); }
 // The order of the end, on every road (a normal end, a severe report, a console event):
 // 1. the end is claimed, once: by the event when it arrives, by a failure before its first line, by a
 //    normal end before its last lines; whoever comes later parks for good (wait_for_the_end);
-// 2. an event marks itself and lets the program thread reach a bracket (settle_program_thread): no
+// 2. an event marks itself and lets every program thread reach a bracket (settle_program_threads): no
 //    record is torn;
 // 3. the exit handler writes out and closes every unit that no running statement holds;
 // 4. the exit cleanup runs (a command's temporary file goes);
@@ -51,7 +51,7 @@ void exit_handler() {
       }
     }
     free_unit(unit);
-    // While a console event ends the program, the driver's thread may still be about to take a unit:
+    // While a console event ends the program, a program thread may still be about to take a unit:
     // its block must stay where it is.
     if (!console_event_in_progress()) discard_unit(unit);
   });

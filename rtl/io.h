@@ -55,7 +55,8 @@ std::int64_t input_file_size(std::int32_t number);
 // that alone reads it to its end.
 void read_standard_input_in_blocks();
 
-// The system's own error behind the last connection that the system refused; 0 when none.
+// The system's own error behind the calling thread's last connection that the system refused; 0 when
+// none.
 platform::SysError last_refusal_error();
 // The system's error behind the last failure that a statement on the unit handled; 0 when none.
 platform::SysError handled_system_error(std::int32_t number);
@@ -221,6 +222,17 @@ int backspace(std::int32_t number, bool handle_errors = false, bool from_record_
 // the next statement on the unit; *consumed receives how many bytes of the file lie up to its end. Empty
 // when the unit has read nothing.
 std::string_view record_in_hand(std::int32_t number, std::int64_t* consumed = nullptr);
+
+// A program thread that waits for another program thread (not for the system) does it inside this
+// scope: a console event need not wait for it to reach a record boundary, and it parks once the wait
+// ends while the event is handled.
+class OtherThreadAwaited {
+ public:
+  OtherThreadAwaited();
+  ~OtherThreadAwaited();
+  OtherThreadAwaited(const OtherThreadAwaited&) = delete;
+  OtherThreadAwaited& operator=(const OtherThreadAwaited&) = delete;
+};
 
 // Whether the unit, connected to drop a byte-order mark, found one before its first record.
 bool byte_order_mark_dropped(std::int32_t number);

@@ -17,7 +17,8 @@ namespace {
 using platform::OpenRefusal;
 
 std::atomic<bool> g_standard_input_in_blocks{false};
-std::atomic<platform::SysError> g_refusal_error{0};
+// Each thread's own: threads that connect files side by side each report their own file's error.
+thread_local platform::SysError g_refusal_error = 0;
 
 int failure_for(OpenRefusal r) {
   switch (r) {
@@ -290,7 +291,7 @@ int connect_held(Unit* unit, const ConnectSettings& settings, Target* t) {
   unit->record_length = settings.record_length;
   if (int rc = resolve_target(*unit, settings, t)) return rc;
   platform::OpenResult opened = open_target(settings, t);
-  g_refusal_error.store(opened.error);
+  g_refusal_error = opened.error;
   if (opened.refusal != OpenRefusal::none) {
     // Causes with a message of their own keep no system code; the rest keep it for the report.
     if (opened.refusal == OpenRefusal::other) unit->saved_error = opened.error;
@@ -458,7 +459,7 @@ std::int64_t input_file_size(std::int32_t number) {
 
 void read_standard_input_in_blocks() { g_standard_input_in_blocks.store(true); }
 
-platform::SysError last_refusal_error() { return g_refusal_error.load(); }
+platform::SysError last_refusal_error() { return g_refusal_error; }
 
 platform::SysError handled_system_error(std::int32_t number) {
   Unit* unit = find_unit(number, false);

@@ -74,12 +74,12 @@ void on_console_event(int event) {
   mark_console_event();
   if (event == 3 || g_events_end_by_signal.load()) {
     // As a command among commands: its files cleaned up, then silent, by the event's own signal.
-    settle_program_thread();
+    settle_program_threads();
     exit_handler();
     platform::end_by_console_event(event);
   }
   issue_report(condition_code(Failure::control_event, Severity::error), 0, kNames[event]);
-  settle_program_thread();
+  settle_program_threads();
   exit_handler();
   end_program(exit_status_for(condition_code(Failure::control_event, Severity::error), event));
 }

@@ -1,18 +1,23 @@
 #include "rtl/units.h"
 
+#include <mutex>
 #include <new>
 
 #include "rtl/diagnostics.h"
+#include "rtl/io.h"
 
 namespace rtl {
-Unit* g_slots[kSlots] = {};
+std::atomic<Unit*> g_slots[kSlots] = {};
 
 namespace {
-Unit* g_chains[kHashChains] = {};
+std::atomic<Unit*> g_chains[kHashChains] = {};
+// Units are made and discarded one at a time; they are looked up, and walked, without the lock: a unit
+// is published whole, by one store.
+std::mutex g_table;
 }  // namespace
 
-Unit* unit_slot(int index) { return g_slots[index]; }
-Unit* unit_chain(int chain) { return g_chains[chain]; }
+Unit* unit_slot(int index) { return g_slots[index].load(std::memory_order_acquire); }
+Unit* unit_chain(int chain) { return g_chains[chain].load(std::memory_order_acquire); }
 
 Unit* find_or_make_unit(std::int32_t number, bool create, UnitLookup* why) {
   if (why) *why = UnitLookup::found;
@@ -20,13 +25,14 @@ Unit* find_or_make_unit(std::int32_t number, bool create, UnitLookup* why) {
     if (why) *why = UnitLookup::refused_number;
     return nullptr;
   }
-  Unit** place;
+  const std::lock_guard<std::mutex> one_at_a_time(g_table);
+  std::atomic<Unit*>* place;
   if (number <= kHighestSlotUnit) {
     place = &g_slots[number - kLowestSlotUnit];
-    if (*place != nullptr || !create) return *place;
+    if (Unit* unit = place->load(); unit != nullptr || !create) return unit;
   } else {
     place = &g_chains[number % kHashChains];
-    for (Unit* u = *place; u != nullptr; u = u->chain_next) {
+    for (Unit* u = place->load(); u != nullptr; u = u->chain_next) {
       if (u->number == number) return u;
     }
     if (!create) return nullptr;
@@ -37,20 +43,28 @@ Unit* find_or_make_unit(std::int32_t number, bool create, UnitLookup* why) {
     return nullptr;
   }
   unit->number = number;
-  if (number > kHighestSlotUnit) unit->chain_next = *place;
-  *place = unit;
+  if (number > kHighestSlotUnit) unit->chain_next = place->load();
+  place->store(unit, std::memory_order_release);
   return unit;
 }
 
 void discard_unit(Unit* unit) {
   if (unit == nullptr || unit->connected) return;
-  if (unit->number <= kHighestSlotUnit) {
-    g_slots[unit->number - kLowestSlotUnit] = nullptr;
-  } else {
-    for (Unit** p = &g_chains[unit->number % kHashChains]; *p != nullptr; p = &(*p)->chain_next) {
-      if (*p == unit) {
-        *p = unit->chain_next;
-        break;
+  {
+    const std::lock_guard<std::mutex> one_at_a_time(g_table);
+    if (unit->number <= kHighestSlotUnit) {
+      g_slots[unit->number - kLowestSlotUnit].store(nullptr);
+    } else {
+      std::atomic<Unit*>* head = &g_chains[unit->number % kHashChains];
+      if (head->load() == unit) {
+        head->store(unit->chain_next);
+      } else {
+        for (Unit* p = head->load(); p != nullptr; p = p->chain_next) {
+          if (p->chain_next == unit) {
+            p->chain_next = unit->chain_next;
+            break;
+          }
+        }
       }
     }
   }
@@ -66,49 +80,93 @@ bool console_event_on_other_thread() {
   if (t == 0) return end_claimed_by_event();  // arrived, and its thread not yet running
   return t != platform::thread_token();
 }
+
 namespace {
+// What each program thread is doing, so that the event thread knows when all of them have reached a
+// record boundary. A thread takes a slot at its first transfer and gives it back when it ends.
 enum class ProgramThread : int { running, reading, writing, parked };
-std::atomic<ProgramThread> g_program_thread{ProgramThread::running};
-std::atomic<std::uint32_t> g_parked_thread{0};
+struct ThreadState {
+  std::atomic<std::uint32_t> token{0};  // 0: a free slot
+  std::atomic<ProgramThread> state{ProgramThread::running};
+};
+// The command line runs at most eight files or parts at once, beside the thread that started them.
+constexpr int kMostProgramThreads = 32;
+ThreadState g_threads[kMostProgramThreads];
+
+struct OwnSlot {
+  ThreadState* state = nullptr;
+  ~OwnSlot() {
+    if (state == nullptr) return;
+    state->state.store(ProgramThread::running);
+    state->token.store(0);
+  }
+};
+thread_local OwnSlot t_own;
+
+// The calling thread's slot; nullptr when every slot is taken (the event thread's wait is bounded).
+ThreadState* own_state() {
+  if (t_own.state != nullptr) return t_own.state;
+  const std::uint32_t me = platform::thread_token();
+  for (ThreadState& slot : g_threads) {
+    std::uint32_t free = 0;
+    if (slot.token.compare_exchange_strong(free, me)) return t_own.state = &slot;
+  }
+  return nullptr;
+}
 }  // namespace
 
 void wait_for_the_end() {
-  g_parked_thread.store(platform::thread_token());
-  g_program_thread.store(ProgramThread::parked);
+  if (ThreadState* own = own_state()) own->state.store(ProgramThread::parked);
+  platform::let_console_events_in();
   for (;;) platform::sleep_milliseconds(50);
 }
 
 namespace {
-// Publishes the program thread's state, then parks it if a console event is being handled elsewhere.
-// The event thread's own transfers (the release of the units) leave that state alone.
+// Publishes the thread's state, then parks it if a console event is being handled elsewhere. The event
+// thread's own transfers (the release of the units) leave the states alone.
 void enter_state(ProgramThread state) {
   const std::uint32_t me = platform::thread_token();
   if (g_event_thread.load() == me) return;
   // Subtle: the state is published before the event mark is looked at, and the event thread marks
-  // before it looks at the state; so either this thread parks here or the event thread waits for the
+  // before it looks at the states; so either this thread parks here or the event thread waits for the
   // write to end.
-  g_program_thread.store(state);
+  if (ThreadState* own = own_state()) own->state.store(state);
   const std::uint32_t event = g_event_thread.load();
   if (event != 0 && event != me) wait_for_the_end();
 }
 }  // namespace
 
+OtherThreadAwaited::OtherThreadAwaited() { enter_state(ProgramThread::reading); }
+OtherThreadAwaited::~OtherThreadAwaited() { enter_state(ProgramThread::running); }
+
 void begin_transfer(bool writing) { enter_state(writing ? ProgramThread::writing : ProgramThread::reading); }
 void end_transfer() { enter_state(ProgramThread::running); }
 
-void settle_program_thread() {
-  // A write to a disk file ends within moments; one to a pipe nobody drains may never end, hence
-  // the bound. A thread that runs between transfers reaches its next bracket at once.
+void settle_program_threads() {
+  // A write to a disk file ends within moments; one to a pipe nobody drains may never end, hence the
+  // bound. A thread that runs between transfers reaches its next bracket at once, or waits for another
+  // (the parts' threads wait for the part before): those are given a moment, not more.
+  const std::uint32_t me = platform::thread_token();
   for (int waited = 0; waited < 5000; ++waited) {
-    ProgramThread state = g_program_thread.load();
-    if (state == ProgramThread::parked || state == ProgramThread::reading) return;
-    if (state == ProgramThread::running && waited >= 200) return;
+    bool writing = false, running = false;
+    for (const ThreadState& slot : g_threads) {
+      const std::uint32_t token = slot.token.load();
+      if (token == 0 || token == me) continue;
+      const ProgramThread state = slot.state.load();
+      writing = writing || state == ProgramThread::writing;
+      running = running || state == ProgramThread::running;
+    }
+    if (!writing && (!running || waited >= 200)) return;
     platform::sleep_milliseconds(1);
   }
 }
 
 bool parked_for_the_end(std::uint32_t holder) {
-  return holder != 0 && g_program_thread.load() == ProgramThread::parked && g_parked_thread.load() == holder;
+  if (holder == 0) return false;
+  for (const ThreadState& slot : g_threads) {
+    if (slot.token.load() == holder) return slot.state.load() == ProgramThread::parked;
+  }
+  return false;
 }
 
 bool hold_unit(Unit* unit) {

@@ -99,11 +99,12 @@ enum class UnitLookup { found, refused_number, no_memory };
 Unit* find_or_make_unit(std::int32_t number, bool create, UnitLookup* why);
 // The direct slots, for units -5 to 99.
 inline constexpr int kSlots = kHighestSlotUnit - kLowestSlotUnit + 1;
-extern Unit* g_slots[kSlots];
+// Subtle: the event thread walks the table while program threads add their units to it.
+extern std::atomic<Unit*> g_slots[kSlots];
 // The same, where a unit that has a slot and a block is found in place: every statement looks one up.
 inline Unit* find_unit(std::int32_t number, bool create, UnitLookup* why = nullptr) {
   if (number >= kLowestSlotUnit && number <= kHighestSlotUnit) {
-    if (Unit* unit = g_slots[number - kLowestSlotUnit]) {
+    if (Unit* unit = g_slots[number - kLowestSlotUnit].load(std::memory_order_acquire)) {
       if (why) *why = UnitLookup::found;
       return unit;
     }
@@ -132,12 +133,12 @@ bool console_event_in_progress();
 // Parks the calling thread until the console event handler ends the process.
 [[noreturn]] void wait_for_the_end();
 
-// The program thread's side of a console event: a transfer is bracketed by these calls, so that the
-// event never ends the process in the middle of a write (a torn record); once the event is being
-// handled, the program thread parks at the next bracket instead of going on.
+// A program thread's side of a console event: a transfer is bracketed by these calls, so that the event
+// never ends the process in the middle of a write (a torn record); once the event is being handled, each
+// program thread parks at its next bracket instead of going on.
 void begin_transfer(bool writing);
 void end_transfer();
-// The bracket as a scope: every system transfer of the program thread stands inside one.
+// The bracket as a scope: every system transfer of a program thread stands inside one.
 class TransferGate {
  public:
   explicit TransferGate(bool writing) { begin_transfer(writing); }
@@ -146,8 +147,8 @@ class TransferGate {
   TransferGate& operator=(const TransferGate&) = delete;
 };
 // On the event thread, after the event is marked: waits, for a bounded time, until no write is under
-// way and the program thread has parked or waits for input.
-void settle_program_thread();
+// way and every program thread has parked or waits (for input, or for another program thread).
+void settle_program_threads();
 // Whether `holder` is a thread parked for the end, whose units the event thread may release.
 bool parked_for_the_end(std::uint32_t holder);
 

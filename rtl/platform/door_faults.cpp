@@ -8,8 +8,9 @@
 namespace rtl::platform {
 namespace {
 
-constexpr std::string_view kNames[] = {"read",   "write", "open",   "seek",   "truncate", "close",     "stat",
-                                       "rename", "copy",  "remove", "signal", "eof",      "readsignal"};
+constexpr std::string_view kNames[] = {"read",   "write", "open",       "seek",      "truncate",
+                                       "close",  "stat",  "rename",     "copy",      "remove",
+                                       "signal", "eof",   "readsignal", "heldsignal"};
 constexpr int kKinds = static_cast<int>(std::size(kNames));
 
 struct Plan {
@@ -72,6 +73,8 @@ int event_for(long n) {
 bool door_fails(Door door) {
   if (door == Door::eof) {
     if (counts_out(Door::readsignal)) raise_console_event(event_for(plan().fail_at[int(Door::readsignal)]));
+    if (counts_out(Door::heldsignal))
+      raise_held_console_event(event_for(plan().fail_at[int(Door::heldsignal)]));
     if (!counts_out(Door::eof)) return false;
     g_event_at_next_write.store(plan().fail_at[int(Door::signal)] == -1);
     return true;
@@ -82,6 +85,13 @@ bool door_fails(Door door) {
     if (counts_out(Door::signal)) raise_console_event(event_for(plan().fail_at[int(Door::signal)]));
   }
   return counts_out(door);
+}
+
+std::int64_t smallest_file_in_parts(std::int64_t normal) {
+  EnvValue value;
+  std::int64_t n = normal;
+  if (get_env("QUIL_FAULT_PARTS_FROM", &value)) std::from_chars(value.text, value.text + value.length, n);
+  return n;
 }
 
 }  // namespace rtl::platform

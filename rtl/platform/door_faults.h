@@ -5,7 +5,9 @@
 // signal (a console event at the Nth write: QUIL_FAULT_EVENT names it, 0 control-C, 1 control-BREAK,
 // 2 window-CLOSE; else window-CLOSE at an even N, control-BREAK at an odd one). eof:N makes the Nth read
 // find the end of its input, readsignal:N brings the event at the Nth read and waits until it is taken;
-// signal:next brings it at the first write after the end of input that eof:N made. When a fault fires,
+// signal:next brings it at the first write after the end of input that eof:N made; heldsignal:N brings it
+// at the Nth read without waiting, held back from the event thread until the reading thread parks (where
+// the system can hold it so). When a fault fires,
 // the file named by QUIL_FAULT_FIRED is made, so that a sweep knows when N has passed the last call.
 #pragma once
 
@@ -26,7 +28,8 @@ enum class Door {
   remove,
   signal,
   eof,
-  readsignal
+  readsignal,
+  heldsignal
 };
 
 #ifdef QUIL_DOOR_FAULTS
@@ -42,5 +45,8 @@ constexpr bool door_fails(Door) { return false; }
 SysError injected_error(Door door);
 // Brings a console event as the system delivers one, and waits until its handler has taken it.
 void raise_console_event(int event);
+// Brings a console event that stays pending until the calling thread parks for the end, as one does
+// whose handler's thread has not yet run.
+void raise_held_console_event(int event);
 
 }  // namespace rtl::platform

@@ -1,6 +1,7 @@
 // Scans of a whole file by name, for a program that cuts a file into parts at line ends.
 #include <cstring>
-#include <thread>
+#include <memory>
+#include <new>
 
 #if defined(__SSE2__)
 #include <emmintrin.h>
@@ -27,16 +28,15 @@ Handle open_at(const char* name, std::int64_t offset) {
 
 }  // namespace
 
-int processor_count() {
-  const unsigned n = std::thread::hardware_concurrency();
-  return n == 0 ? 1 : static_cast<int>(n);
-}
+// A block of the heap for one scan: a thread that never scans pays nothing for it.
+std::unique_ptr<char[]> scan_block() { return std::unique_ptr<char[]>(new (std::nothrow) char[kBlock]); }
 
 std::int64_t line_start_after(const char* name, std::int64_t offset, std::int64_t end) {
   if (offset <= 0) return 0;
-  const Handle h = open_at(name, offset - 1);
+  const std::unique_ptr<char[]> memory = scan_block();
+  const Handle h = memory ? open_at(name, offset - 1) : Handle{};
   if (!h.valid()) return -1;
-  static thread_local char block[kBlock];
+  char* const block = memory.get();
   std::int64_t at = offset - 1, found = end;
   while (at < end) {
     const ReadResult r = read(h, block, kBlock);
@@ -118,9 +118,10 @@ struct LineCounter {
 
 std::int64_t count_lines(const char* name, std::int64_t from, std::int64_t to, bool* ends_input) {
   *ends_input = false;
-  const Handle h = open_at(name, from);
+  const std::unique_ptr<char[]> memory = scan_block();
+  const Handle h = memory ? open_at(name, from) : Handle{};
   if (!h.valid()) return -1;
-  static thread_local char block[kBlock];
+  char* const block = memory.get();
   LineCounter counter;
   std::int64_t left = to - from;
   while (left > 0) {

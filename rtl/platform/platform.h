@@ -59,8 +59,9 @@ struct OpenResult {
   // other end of its own pipe, so it is opened with open_pipe() for the direction of its first use.
   bool pipe = false;
 };
-// Who else may use a file while it is open: the share setting of a connection.
-enum class Sharing { read_write, read_only, write_only, none };
+// Who else may use a file while it is open: the share setting of a connection. `every` lets others
+// remove it too, as the command's own temporary files must allow on every handle.
+enum class Sharing { read_write, read_only, write_only, none, every };
 // Opens for reading and writing; after a refusal for lack of access, tries again for reading only. When
 // that fails too, the first refusal is the one that stands. Never creates a file for creation
 // open_existing (devices are opened so).
@@ -145,6 +146,9 @@ std::int64_t line_start_after(const char* name, std::int64_t offset, std::int64_
 std::int64_t count_lines(const char* name, std::int64_t from, std::int64_t to, bool* ends_input);
 // How many threads run at once on this machine; at least 1.
 int processor_count();
+// The size from which one file is repaired in parts: `normal`, but in the test build of the door, where
+// QUIL_FAULT_PARTS_FROM may lower it, so that a sweep reaches the parts with small files.
+std::int64_t smallest_file_in_parts(std::int64_t normal);
 
 // The size of a disk file in bytes; -1 when it is not a disk file or cannot be learnt.
 std::int64_t file_size(Handle h);
@@ -248,6 +252,9 @@ void catch_termination();
 // Whether a console event has come or comes within the given time: the system may end a read on a
 // closed terminal before it delivers the hang-up.
 bool console_event_arriving(unsigned wait_milliseconds);
+// A thread parked for the end takes console events too: one that waits for this thread alone (sent to
+// it) reaches the handler.
+void let_console_events_in();
 
 // Processor exceptions: the handler gets the exception's kind and the platform's code for it (a signal
 // number, an exception code). It either ends the process or asks for the exception to be given back to

@@ -21,6 +21,8 @@
 #include <atomic>
 #include <cfenv>
 #include <cstring>
+#include <memory>
+#include <new>
 
 #include "rtl/platform/backend.h"
 #include "rtl/platform/door_faults.h"
@@ -312,9 +314,13 @@ bool writable_file(const char* name) { return ::access(name, W_OK) == 0; }
 bool same_contents(const char* a, const char* b) {
   const int fa = open_retrying(a, O_RDONLY | O_NOCTTY), fb = open_retrying(b, O_RDONLY | O_NOCTTY);
   bool same = fa >= 0 && fb >= 0;
-  static thread_local char ba[65536], bb[65536];
+  // From the heap, for the one file that is compared: a thread that never compares pays nothing.
+  const std::unique_ptr<char[]> memory(new (std::nothrow) char[2 * 65536]);
+  same = same && memory != nullptr;
+  char* const ba = same ? memory.get() : nullptr;
+  char* const bb = same ? memory.get() + 65536 : nullptr;
   while (same) {
-    const ssize_t na = ::read(fa, ba, sizeof ba);
+    const ssize_t na = ::read(fa, ba, 65536);
     ssize_t nb = 0;
     while (na > 0 && nb < na) {
       const ssize_t k = ::read(fb, bb + nb, static_cast<std::size_t>(na - nb));

@@ -254,6 +254,42 @@ void raise_console_event(int event) {
   sleep_milliseconds(20);
 }
 
+namespace {
+// The processors that a cgroup's CPU quota ("cpu.max": quota and period, or "max") allows, rounded up;
+// 0 when no quota holds.
+int processors_of_quota() {
+  const int fd = open("/sys/fs/cgroup/cpu.max", O_RDONLY | O_CLOEXEC);
+  if (fd < 0) return 0;
+  char text[64] = {};
+  const ssize_t n = ::read(fd, text, sizeof text - 1);
+  ::close(fd);
+  long long quota = 0, period = 0;
+  if (n <= 0 || sscanf(text, "%lld %lld", &quota, &period) != 2 || quota <= 0 || period <= 0) return 0;
+  return static_cast<int>((quota + period - 1) / period);
+}
+}  // namespace
+
+int processor_count() {
+  // The processors this process may run on, as its affinity and its container's quota allow.
+  cpu_set_t set;
+  int n = sched_getaffinity(0, sizeof set, &set) == 0 ? CPU_COUNT(&set) : 0;
+  if (n <= 0) n = static_cast<int>(sysconf(_SC_NPROCESSORS_ONLN));
+  const int quota = processors_of_quota();
+  if (quota > 0 && quota < n) n = quota;
+  return n > 0 ? n : 1;
+}
+
+void raise_held_console_event(int event) {
+  // Directed at this thread, which blocks it: pending, and seen by sigpending, until it parks.
+  pthread_kill(pthread_self(), kEventSignals[event >= 0 && event <= 2 ? event : 0]);
+}
+
+void let_console_events_in() {
+  sigset_t set;
+  console_signal_set(&set);
+  pthread_sigmask(SIG_UNBLOCK, &set, nullptr);
+}
+
 bool console_event_pending() {
   return g_console_handler != nullptr && (g_console_signal_taken.load() || console_signal_pending());
 }

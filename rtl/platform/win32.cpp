@@ -15,6 +15,7 @@
 #include <cstdio>
 #include <cstring>
 #include <cwchar>
+#include <memory>
 #include <new>
 #include <string>
 
@@ -158,6 +159,8 @@ DWORD share_mode(Sharing sharing) {
       return FILE_SHARE_WRITE;
     case Sharing::none:
       return 0;
+    case Sharing::every:
+      return FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE;
   }
   return FILE_SHARE_READ;
 }
@@ -433,15 +436,21 @@ bool writable_file(const char* name) {
 bool same_contents(const char* a, const char* b) {
   std::wstring wa, wb;
   if (!system_name(a, &wa) || !system_name(b, &wb)) return false;
-  HANDLE ha = CreateFileW(wa.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
-                          OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
-  HANDLE hb = CreateFileW(wb.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
-                          OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+  // Subtle: one of the two is a temporary file, which the end of the run may remove meanwhile.
+  constexpr DWORD kShare = FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE;
+  HANDLE ha =
+      CreateFileW(wa.c_str(), GENERIC_READ, kShare, nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+  HANDLE hb =
+      CreateFileW(wb.c_str(), GENERIC_READ, kShare, nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
   bool same = ha != INVALID_HANDLE_VALUE && hb != INVALID_HANDLE_VALUE;
-  static thread_local char ba[65536], bb[65536];
+  // From the heap, for the one file that is compared: a thread that never compares pays nothing.
+  const std::unique_ptr<char[]> memory(new (std::nothrow) char[2 * 65536]);
+  same = same && memory != nullptr;
+  char* const ba = same ? memory.get() : nullptr;
+  char* const bb = same ? memory.get() + 65536 : nullptr;
   while (same) {
     DWORD na = 0, nb = 0;
-    if (!ReadFile(ha, ba, sizeof ba, &na, nullptr)) na = 0;
+    if (!ReadFile(ha, ba, 65536, &na, nullptr)) na = 0;
     DWORD got = 0;
     while (nb < na && ReadFile(hb, bb + nb, na - nb, &got, nullptr) && got > 0) nb += got;
     if (nb != na || std::memcmp(ba, bb, nb) != 0) {

@@ -235,6 +235,22 @@ void raise_console_event(int event) {
   Sleep(20);
 }
 
+int processor_count() {
+  // The processors this process may run on, as its affinity (a job's limit among them) allows.
+  DWORD_PTR process = 0, system = 0;
+  int n = 0;
+  if (GetProcessAffinityMask(GetCurrentProcess(), &process, &system)) {
+    for (; process != 0; process &= process - 1) ++n;
+  }
+  return n > 0 ? n : 1;
+}
+
+// The system hands a console event to a thread of its own, which claims the end on arrival: no event
+// waits unseen.
+void raise_held_console_event(int event) { raise_console_event(event); }
+
+void let_console_events_in() {}
+
 bool console_event_pending() { return g_console_handler != nullptr && g_console_event_taken.load(); }
 
 namespace {
