@@ -44,7 +44,8 @@ TEST(CommandLine, RepairsBesideInPlaceAndAsAFilter) {
   const std::string plate = sample("plate.fem"), plate_repaired = sample("plate.repaired.fem");
   const std::string text = sample("text-records.fem"), text_repaired = sample("text-records.repaired.fem");
   const std::string n = eol();
-  // Files made before the run beside a.fem and b.fem; "@link:X" makes a symbolic link to X, "@fifo" a pipe.
+  // Files made before the run beside a.fem and b.fem; "@link:X" makes a symbolic link to X, "@fifo" a pipe,
+  // "@folder" a folder.
   using Files = std::vector<std::pair<std::string, std::string>>;
   struct Row {
     const char* what;
@@ -195,6 +196,18 @@ TEST(CommandLine, RepairsBesideInPlaceAndAsAFilter) {
        {},
        {},
        false},
+      {"a batch whose files fail in different ways at once: each line names its own file's error",
+       {"-c", "-j2", "loop.fem", "sub", "a.fem", std::string(300, 'x')},
+       "",
+       2,
+       "a.fem: 118 lines, 23 with touching numbers, first at lines 29, 30, 31, 32, 33" + n,
+       "quil: loop.fem: skipped: Too many levels of symbolic links" + n +
+           "quil: sub: skipped: Is a directory" + n + "quil: " + std::string(300, 'x') +
+           ": skipped: File name too long" + n,
+       "a.fem b.fem loop.fem sub ",
+       {},
+       {{"loop.fem", "@link:loop.fem"}, {"sub", "@folder"}},
+       false},
       {"check of clean input, read from a pipe",
        {"--check", "--", "-"},
        plate_repaired,
@@ -215,6 +228,8 @@ TEST(CommandLine, RepairsBesideInPlaceAndAsAFilter) {
         EXPECT_EQ(symlink(content.substr(6).c_str(), dir.file(name).c_str()), 0);
       } else if (content == "@fifo") {
         EXPECT_EQ(mkfifo(dir.file(name).c_str(), 0644), 0);
+      } else if (content == "@folder") {
+        EXPECT_EQ(mkdir(dir.file(name).c_str(), 0755), 0);
       } else {
         write_file(dir.file(name), content);
       }
