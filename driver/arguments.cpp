@@ -85,29 +85,41 @@ bool take_option(std::string_view option, Flags& f, Request& r, ParsedArguments&
   return true;
 }
 
-// One argument of options; short ones combine (-ic is -i -c). Returns the first unknown option, if any.
-std::string take_options(std::string_view arg, Flags& flags, ParsedArguments& p) {
-  p.request.options_given = true;
-  if (arg[1] == '-') return take_option(arg, flags, p.request, p) ? std::string() : std::string(arg);
-  for (std::size_t k = 1; k < arg.size(); ++k) {
-    const char option[] = {'-', arg[k], '\0'};
-    if (!take_option(option, flags, p.request, p)) return option;
-  }
-  return {};
-}
-
-// The number of -j: in the same argument (-j2, --jobs=2) or the next one (-j 2, --jobs 2).
-std::string_view jobs_value(std::string_view arg, int argc, const char* const* argv, int* i) {
-  if (arg.rfind("--jobs=", 0) == 0) return arg.substr(7);
-  if (arg.size() > 2 && arg[1] == 'j') return arg.substr(2);
-  return *i + 1 < argc ? std::string_view(argv[++*i]) : std::string_view();
-}
-
 bool take_jobs(std::string_view value, Request& r) {
   r.options_given = true;
   if (value.size() != 1 || value[0] < '1' || value[0] > '8') return false;
   r.jobs = value[0] - '0';
   return true;
+}
+
+constexpr const char* kJobsWords = "-j takes a number of parts from 1 to 8";
+
+// One argument of options. Short ones combine as getopt has them (-ic is -i -c; -ij2 and -ij 2 give -j
+// its number, the rest of the argument or the next one). Returns why it is not taken, if it is not.
+std::string take_options(std::string_view arg, int argc, const char* const* argv, int* i, Flags& flags,
+                         ParsedArguments& p) {
+  p.request.options_given = true;
+  if (arg == "--jobs" || arg.rfind("--jobs=", 0) == 0) {
+    const std::string_view value = arg.size() > 6  ? arg.substr(7)
+                                   : *i + 1 < argc ? std::string_view(argv[++*i])
+                                                   : std::string_view();
+    return take_jobs(value, p.request) ? std::string() : kJobsWords;
+  }
+  if (arg[1] == '-') {
+    return take_option(arg, flags, p.request, p) ? std::string()
+                                                 : "unknown option '" + std::string(arg) + "'";
+  }
+  for (std::size_t k = 1; k < arg.size(); ++k) {
+    if (arg[k] == 'j') {
+      const std::string_view value = k + 1 < arg.size() ? arg.substr(k + 1)
+                                     : *i + 1 < argc    ? std::string_view(argv[++*i])
+                                                        : std::string_view();
+      return take_jobs(value, p.request) ? std::string() : kJobsWords;
+    }
+    const char option[] = {'-', arg[k], '\0'};
+    if (!take_option(option, flags, p.request, p)) return "unknown option '" + std::string(option) + "'";
+  }
+  return {};
 }
 
 void add_names(const char* argument, Request& r) {
@@ -187,12 +199,8 @@ ParsedArguments parse_arguments(int argc, const char* const* argv) {
       add_names(argv[i], p.request);
     } else if (arg == "--") {
       options_end = true;
-    } else if (arg.rfind("-j", 0) == 0 || arg == "--jobs" || arg.rfind("--jobs=", 0) == 0) {
-      if (!take_jobs(jobs_value(arg, argc, argv, &i), p.request)) {
-        return usage_error("-j takes a number of parts from 1 to 8");
-      }
-    } else if (std::string unknown = take_options(arg, flags, p); !unknown.empty()) {
-      return usage_error("unknown option '" + unknown + "'");
+    } else if (std::string why = take_options(arg, argc, argv, &i, flags, p); !why.empty()) {
+      return usage_error(why);
     }
     if (p.kind != ParsedArguments::Kind::run) return p;
   }

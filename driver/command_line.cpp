@@ -29,21 +29,25 @@ namespace {
 [[noreturn]] void end_with(std::int32_t status) { rtl::stop_with_status(status); }
 
 // A line of the command's own. Where nobody reads standard output any more, the command ends quietly,
-// as commands here do; any other failure is reported by the record layer.
+// as commands here do; a line that cannot be written otherwise (a closed stream) is dropped: the status
+// says what became of the files.
 void print_line(std::int32_t unit, std::string_view line) {
   if (rtl::write_handled<kOneTextLayout>(unit, rtl::Handlers{false, true}, line) == 0) return;
-  if (rtl::platform::broken_pipe_error(rtl::handled_system_error(unit))) rtl::platform::end_by_broken_pipe();
-  rtl::write<kOneTextLayout>(unit, line);
+  if (unit == kConsoleOut && rtl::platform::broken_pipe_error(rtl::handled_system_error(unit)))
+    rtl::platform::end_by_broken_pipe();
 }
 
 // Outcomes of one file, in the order in which they weigh on the status.
 enum class Outcome { done, needs_repair, other_format, skipped, unchecked, failed };
 
-// The words for a failure: the system's own where it has them ("Is a directory", "No space left on
-// device"), else the record layer's; a missing file is "file not found" on every system.
+// The words for a failure: the system's own where it has them ("No such file or directory", "No space
+// left on device"), else the record layer's.
 std::string failure_words(int failure, rtl::platform::SysError error) {
-  return error != 0 && failure != static_cast<int>(rtl::Failure::file_not_found) ? system_words(error)
-                                                                                 : refusal_words(failure);
+  return error != 0 ? system_words(error) : refusal_words(failure);
+}
+
+std::string lines_words(std::int64_t records) {
+  return std::to_string(records) + (records == 1 ? " line" : " lines");
 }
 
 Outcome skipped(const std::string& name, const std::string& why, Outcome outcome = Outcome::skipped) {
@@ -85,6 +89,7 @@ struct Road {
   bool replacing = false;  // written beside `place`, renamed over it at the end
   bool standard_output = false;
   std::int32_t in = kInputUnit, out = kOutputUnit, probe = kProbeUnit;
+  std::string same_as;  // an earlier name of the same file, which is repaired or checked once
   // Files repaired side by side keep their lines until the file's turn comes; one at a time, they go out.
   std::vector<std::pair<std::int32_t, std::string>>* lines = nullptr;
   void say(std::int32_t unit, std::string text) const {
@@ -159,35 +164,39 @@ std::string choose_output(Road& road, const Request& r) {
 // Opens the input; for -i, the regular file the name leads to. Empty or why not.
 std::string open_input(Road& road, Mode mode) {
   std::string name = road.input;
+  char target[rtl::kLongestPath + 1];
+  rtl::platform::SysError error = 0;
+  const rtl::platform::NameKind kind =
+      name == "-" ? rtl::platform::NameKind::other
+                  : rtl::platform::name_kind(name.c_str(), target, sizeof target, &error);
+  if (kind == rtl::platform::NameKind::folder) return "is a folder";
   if (mode == Mode::in_place) {
-    char target[rtl::kLongestPath + 1];
-    rtl::platform::SysError error = 0;
-    switch (rtl::platform::name_kind(road.input.c_str(), target, sizeof target, &error)) {
-      case rtl::platform::NameKind::missing:
-        return refusal_words(29);
-      case rtl::platform::NameKind::folder:
-        return "is a folder";
-      case rtl::platform::NameKind::other:
-        return error != 0 ? system_words(error) : "not a regular file";
-      case rtl::platform::NameKind::regular_file:
-        break;
-    }
-    if (!rtl::platform::writable_file(target)) return "cannot repair in place: it is read-only";
-    // Learnt before the repair: a file that another program holds cannot take its place afterwards.
-    if (std::string why = held(target); !why.empty()) return why;
+    if (kind == rtl::platform::NameKind::missing) return system_words(error);
+    if (kind == rtl::platform::NameKind::other)
+      return error != 0 ? system_words(error) : "not a regular file";
     road.place = name = target;
   }
-  const int rc = connect_name(name, road.in, rtl::OpenStatus::old_file, true);
-  return rc == 0 ? std::string() : failure_words(rc, rtl::last_refusal_error());
+  // Subtle: a file this user may not open says so in the system's words before anything else is asked.
+  if (const int rc = connect_name(name, road.in, rtl::OpenStatus::old_file, true); rc != 0)
+    return failure_words(rc, rtl::last_refusal_error());
+  if (mode != Mode::in_place) return {};
+  std::string why;
+  if (!rtl::platform::writable_file(target)) why = "cannot repair in place: it is read-only";
+  // Learnt before the repair: a file that another program holds cannot take its place afterwards.
+  if (why.empty()) why = held(target);
+  if (!why.empty()) rtl::release(road.in);
+  return why;
 }
 
 Outcome report(const Road& road, Mode mode, const RepairCounts& counts, const std::string& kept, bool quiet) {
-  const std::string lines = std::to_string(counts.records) + " lines, ";
+  const std::string lines = lines_words(counts.records) + ", ";
   if (mode == Mode::check) {
-    // A mark is dropped by a repair: the file would change, as it does for touching numbers.
-    const char* mark = counts.byte_order_mark ? ", a byte-order mark to drop" : "";
-    if (!quiet) road.say(kConsoleOut, road.input + ": " + lines + touching_words(counts) + mark);
-    return counts.touching > 0 || counts.byte_order_mark ? Outcome::needs_repair : Outcome::done;
+    // A repair would change such a file as it does one with touching numbers: the check says so.
+    std::string more;
+    if (counts.byte_order_mark) more += ", a byte-order mark to drop";
+    if (counts.bare_line_ends > 0) more += ", LF line ends to become CR LF";
+    if (!quiet) road.say(kConsoleOut, road.input + ": " + lines + touching_words(counts) + more);
+    return counts.touching > 0 || !more.empty() ? Outcome::needs_repair : Outcome::done;
   }
   if (quiet) return Outcome::done;
   const std::string shown = mode == Mode::in_place ? road.input : road.input + " -> " + road.output;
@@ -249,6 +258,28 @@ bool run_in_parts(Road& road, const Request& r, const RepairOptions& options, Re
   return done;
 }
 
+// A file whose records go to a stream is looked at whole before its first record goes out, where it can
+// be read twice (a disk file): a stream cannot take back what it was given. False when the file is
+// refused or fails, with *counts saying why; true with the input read from its start again.
+bool shape_holds_first(Road& road, const RepairOptions& options, RepairCounts* counts) {
+  if (!options.write || !options.refuse_other_formats || !road.standard_output ||
+      rtl::input_file_size(road.in) < 0) {
+    return true;
+  }
+  RepairOptions look = options;
+  look.write = false;
+  look.count_touching = false;
+  repair_records(road.in, road.out, look, *counts);
+  rtl::release(road.in, true);
+  if (counts->failure != 0 || counts->not_interface.why != NotInterface::no) return false;
+  *counts = RepairCounts{};
+  if (connect_name(road.input, road.in, rtl::OpenStatus::old_file, true) == 0) return true;
+  counts->failure = static_cast<int>(rtl::Failure::open_failure);
+  counts->failed_unit = road.in;
+  counts->failure_error = rtl::last_refusal_error();
+  return false;
+}
+
 // The pass over the file, with both units let go after it; a failure to release them is the pass's.
 RepairCounts run_pass(Road& road, const Request& r) {
   RepairOptions options;
@@ -259,6 +290,7 @@ RepairCounts run_pass(Road& road, const Request& r) {
   // goes to standard error.
   if (options.write) road.standard_output = road.output == "-" || !rtl::on_disk_file(road.out);
   RepairCounts counts;
+  if (!shape_holds_first(road, options, &counts)) return counts;
   Progress progress;
   if (road.lines == nullptr) progress.start(road.input, road.in, &options);
   if (run_in_parts(road, r, options, &counts)) {
@@ -284,7 +316,7 @@ Outcome put_in_place(Road& road, const Request& r, const RepairCounts& counts) {
       rtl::platform::same_contents(road.place.c_str(), road.replacement.temporary().c_str())) {
     road.replacement.discard();
     if (!r.quiet)
-      road.say(kConsoleOut, road.input + ": " + std::to_string(counts.records) + " lines, nothing to repair");
+      road.say(kConsoleOut, road.input + ": " + lines_words(counts.records) + ", nothing to repair");
     return Outcome::done;
   }
   std::string kept;
@@ -297,15 +329,58 @@ Outcome put_in_place(Road& road, const Request& r, const RepairCounts& counts) {
   return report(road, r.mode, counts, kept, r.quiet);
 }
 
+// The file that the repair reads, as a name whose facts tell whether it changed; empty for a stream.
+std::string file_read(const Road& road, Mode mode) {
+  if (mode == Mode::in_place) return road.place;
+  return road.input != "-" && rtl::input_file_size(road.in) >= 0 ? road.input : std::string();
+}
+
+// Why a file is left alone before it is opened: an earlier name of it, or other names that a repair in
+// place would part from it. Empty when it is not.
+std::string left_alone(const Road& road, const Request& r) {
+  if (!road.same_as.empty()) {
+    return road.input + ": the same file as " + road.same_as +
+           (r.mode == Mode::check ? ", checked once" : ", repaired once");
+  }
+  rtl::platform::FileFacts facts;
+  if (r.mode != Mode::in_place || r.force || !rtl::platform::file_facts(road.input.c_str(), &facts) ||
+      !facts.regular_file || facts.links < 2) {
+    return {};
+  }
+  const std::uint64_t others = facts.links - 1;
+  return "quil: " + road.input + ": has " + std::to_string(others) +
+         (others == 1 ? " other link" : " other links") + ": left as it is";
+}
+
 Outcome process(Road& road, const Request& r, int* first_failure) {
+  if (const std::string why = left_alone(road, r); !why.empty()) {
+    const bool repeated = !road.same_as.empty();
+    if (!repeated || !r.quiet) road.say(repeated ? kConsoleOut : kErrorOut, why);
+    return repeated ? Outcome::done : Outcome::skipped;
+  }
   if (auto [name, why] = open_road(road, r); !why.empty()) {
     const bool unchecked = r.mode == Mode::check && name == road.input;
     return skipped(road, name, why, unchecked ? Outcome::unchecked : Outcome::skipped);
   }
+  // Another program that writes the file meanwhile leaves it other than it was read: what was read is
+  // then neither the old file nor the new one.
+  const std::string read_from = file_read(road, r.mode);
+  rtl::platform::FileFacts before, after;
+  const bool known = !read_from.empty() && rtl::platform::file_facts(read_from.c_str(), &before);
   const RepairCounts counts = run_pass(road, r);
   if (counts.failure != 0) {
+    // A file that -c could not read is one it could not check.
+    if (r.mode == Mode::check) {
+      failed(road, r, counts);
+      return Outcome::unchecked;
+    }
     if (*first_failure == 0) *first_failure = std::min(counts.failure, 255);
     return failed(road, r, counts);
+  }
+  if (known && (!rtl::platform::file_facts(read_from.c_str(), &after) || !after.same_state(before))) {
+    road.replacement.discard();
+    road.say(kErrorOut, "quil: " + road.input + ": changed while it was read; left as it is");
+    return r.mode == Mode::check ? Outcome::unchecked : Outcome::skipped;
   }
   if (counts.not_interface.why != NotInterface::no) {
     road.replacement.discard();
@@ -348,12 +423,14 @@ struct FileResult {
 // Units of their own for each file repaired at the same time as others.
 constexpr std::int32_t kFirstBatchInput = 30, kFirstBatchOutput = 40, kFirstBatchProbe = 50;
 
-void repair_files(const Request& r, std::vector<FileResult>& results, std::atomic<std::size_t>& next, int k) {
+void repair_files(const Request& r, const std::vector<std::string>& same_as, std::vector<FileResult>& results,
+                  std::atomic<std::size_t>& next, int k) {
   for (std::size_t i; (i = next++) < results.size();) {
     FileResult& result = results[i];
     try {
       Road road;
       road.input = road.output = r.names[i];
+      road.same_as = same_as[i];
       road.in = kFirstBatchInput + k;
       road.out = kFirstBatchOutput + k;
       road.probe = kFirstBatchProbe + k;
@@ -374,13 +451,10 @@ void repair_files(const Request& r, std::vector<FileResult>& results, std::atomi
 // Many files in place or checked, side by side on the processors: each file keeps its promise (its
 // original or its whole repair) and its lines come out in the files' order. False when the files go
 // one at a time instead.
-bool side_by_side(const Request& r, Outcome* worst, int* first_failure) {
+bool side_by_side(const Request& r, const std::vector<std::string>& same_as, Outcome* worst,
+                  int* first_failure) {
   const int jobs = r.jobs > 0 ? r.jobs : std::min(rtl::platform::processor_count(), kMostParts);
   if (jobs < 2 || (r.mode != Mode::in_place && r.mode != Mode::check)) return false;
-  // A file named twice is repaired twice, one after the other, as the user asked.
-  std::vector<std::string> sorted = r.names;
-  std::sort(sorted.begin(), sorted.end());
-  if (std::adjacent_find(sorted.begin(), sorted.end()) != sorted.end()) return false;
   std::vector<FileResult> results(r.names.size());
   std::atomic<std::size_t> next{0};
   std::vector<std::thread> workers;
@@ -388,7 +462,8 @@ bool side_by_side(const Request& r, Outcome* worst, int* first_failure) {
   for (int k = 0; k < jobs && static_cast<std::size_t>(k) < results.size(); ++k) {
     // Subtle: a thread that cannot be had (no memory, no thread) must not unwind past the running ones.
     try {
-      workers.emplace_back(repair_files, std::cref(r), std::ref(results), std::ref(next), k);
+      workers.emplace_back(repair_files, std::cref(r), std::cref(same_as), std::ref(results), std::ref(next),
+                           k);
     } catch (const std::exception&) {
       break;
     }
@@ -409,6 +484,21 @@ bool side_by_side(const Request& r, Outcome* worst, int* first_failure) {
   }
   for (std::thread& t : workers) t.join();
   return true;
+}
+
+// For each name, the first earlier name of the same file (by its device and index, links followed), or
+// empty: a file named twice is repaired once, never twice at once.
+std::vector<std::string> earlier_names_of_each(const std::vector<std::string>& names, std::size_t files) {
+  std::vector<std::string> earlier(names.size());
+  std::vector<rtl::platform::FileFacts> facts(files);
+  std::vector<bool> known(files);
+  for (std::size_t i = 0; i < files && files > 1; ++i) {
+    known[i] = names[i] != "-" && rtl::platform::file_facts(names[i].c_str(), &facts[i]);
+    for (std::size_t j = 0; j < i && known[i] && earlier[i].empty(); ++j) {
+      if (known[j] && facts[j].same_file(facts[i])) earlier[i] = names[j];
+    }
+  }
+  return earlier;
 }
 
 void run_command_line(int argc, char** argv) {
@@ -439,10 +529,12 @@ void run_command_line(int argc, char** argv) {
     answer(ParsedArguments{ParsedArguments::Kind::usage_error, {}, "no INPUT named"});
   rtl::read_standard_input_in_blocks();
   const std::size_t files = r.mode == Mode::repair ? 1 : r.names.size();
-  if (files < 2 || !side_by_side(r, &worst, &first_failure)) {
+  const std::vector<std::string> same_as = earlier_names_of_each(r.names, files);
+  if (files < 2 || !side_by_side(r, same_as, &worst, &first_failure)) {
     for (std::size_t i = 0; i < files; ++i) {
       Road road;
       road.input = r.names[i];
+      road.same_as = same_as[i];
       road.output = r.mode == Mode::repair ? r.names[1] : r.names[i];
       const Outcome outcome = process(road, r, &first_failure);
       worst = std::max(worst, outcome);

@@ -1,5 +1,6 @@
 #include <algorithm>
 #include <cstring>
+#include <new>
 #include <span>
 #include <string>
 #include <string_view>
@@ -9,6 +10,7 @@
 #include "driver/progress.h"
 #include "driver/replacement.h"
 #include "fileconn/connect.h"
+#include "rtl/connect_settings.h"
 #include "rtl/io.h"
 #include "rtl/platform/platform.h"
 #include "rtl/startup.h"
@@ -136,37 +138,65 @@ void ask_for_file(const char* question, const char* refusal, std::int32_t unit, 
   }
 }
 
-// A file named on the command line (dropped on the program) is repaired as the command line repairs one:
-// under a temporary name beside the output, which takes the output's name only when complete, with its
-// progress shown. Control-C or a full disk part way leave an existing output as it was.
+// Connects the output again in place, as the answer had it, showing its name; false when it cannot be.
+bool connect_output_again(const std::string& target, const std::string& shown) {
+  rtl::ConnectSettings settings;
+  settings.status = rtl::OpenStatus::unknown;
+  settings.has_name = settings.exact_name = settings.return_errors = true;
+  settings.name = target;
+  settings.shown_name = shown;
+  return rtl::connect(kOutputUnit, settings) == 0;
+}
+
+// A disk file that receives the repair is written under a temporary name beside it and takes its name
+// only when complete: control-C or a full disk part way leave an existing output as it was. The unit shows
+// the output's own name in reports meanwhile. A file named on the command line (dropped on the program)
+// is repaired as the command line repairs one, in blocks and with its progress shown; the dialogue
+// writes one record at a time, as it always has. Where no temporary file can be made beside it, the
+// output is written in place, as it always was.
 [[noreturn]] void repair_through_temporary(const std::string& answer, bool was_missing,
-                                           const std::string& input) {
-  rtl::release(kOutputUnit);
+                                           const std::string& input, bool dropped) {
+  const std::string shown(rtl::connected_name(kOutputUnit));
   // A link is written through: the file it leads to is the one replaced, and the link stays.
   char followed[rtl::kLongestPath + 1];
   rtl::platform::SysError error = 0;
   const bool regular = rtl::platform::name_kind(answer.c_str(), followed, sizeof followed, &error) ==
                        rtl::platform::NameKind::regular_file;
   const std::string target = regular ? std::string(followed) : answer;
-  // The answer's connection made the file; the repair's own name gives it to it at the end.
-  if (was_missing) rtl::platform::remove_file(target.c_str());
   Replacement replacement;
-  std::string why = replacement.create_beside(target, kOutputUnit);
+  std::string why;  // why the repair cannot be written, or cannot take the output's place
+  bool temporary = false;
+  {
+    rtl::release(kOutputUnit);
+    // The answer's connection made the file; the repair's own name gives it to it at the end.
+    if (was_missing) rtl::platform::remove_file(target.c_str());
+    why = replacement.create_beside(target, kOutputUnit, dropped ? std::string_view() : shown);
+    temporary = why.empty();
+    // The dialogue writes where it can: in the output itself, when nothing can be made beside it.
+    if (!temporary && !dropped && connect_output_again(target, shown)) why.clear();
+  }
   RepairCounts counts;
   if (why.empty()) {
-    // The output takes its name only when complete: one write a record would buy nothing.
-    rtl::write_in_blocks(kOutputUnit);
     RepairOptions options;
     Progress progress;
-    progress.start(input, kInputUnit, &options);
+    if (dropped) {
+      rtl::write_in_blocks(kOutputUnit);
+      progress.start(input, kInputUnit, &options);
+    }
     repair_records(kInputUnit, kOutputUnit, options, counts);
     progress.erase();
     rtl::release(kOutputUnit);
     std::string kept;
-    why = replacement.commit(false, &kept);
+    // Subtle: the dialogue cuts an existing output only from the first record it writes: a repair of no
+    // record leaves it as it was.
+    const bool nothing_written = !dropped && !was_missing && counts.records == 0;
+    if (temporary && nothing_written) replacement.discard();
+    if (temporary && !nothing_written) why = replacement.commit(false, &kept);
   }
   if (!why.empty()) {
-    rtl::write<kOneTextLayout>(kErrorOut, "quil: " + answer + ": " + why);
+    std::string line = "quil: ";
+    line.append(answer).append(": ").append(why);
+    rtl::write<kOneTextLayout>(kErrorOut, line);
     rtl::stop_with_status(1);
   }
   rtl::write<kSummaryLayout>(kConsoleOut, static_cast<std::int32_t>(counts.records), " lines with found");
@@ -201,8 +231,15 @@ void dialogue(std::string_view first_answer) {
   bool output_was_missing = false;
   ask_for_file("File to print the repaired data           :  ", " Cannot Open  :", kOutputUnit, 0,
                output_name, {}, beside, &output_was_missing);
-  if (!first_answer.empty() && rtl::on_disk_file(kOutputUnit)) {
-    repair_through_temporary(significant(output_name), output_was_missing, significant(input_name));
+  if (rtl::on_named_disk_file(kOutputUnit)) {
+    // Its names live on the heap: without memory the run ends with the record layer's report for it
+    // (and the temporary file goes), never by an exception.
+    try {
+      repair_through_temporary(significant(output_name), output_was_missing, significant(input_name),
+                               !first_answer.empty());
+    } catch (const std::bad_alloc&) {
+      rtl::issue_report(rtl::condition_code(rtl::Failure::no_memory), 0, {});
+    }
   }
 
   const std::int32_t lines = repair_pass(kInputUnit, kOutputUnit);

@@ -30,8 +30,9 @@ struct RepairCounts {
   std::int32_t failure = 0;
   std::int32_t failed_unit = 0;
   std::uint32_t failure_error = 0;
-  bool block_open_at_end = false;  // the input ended inside a block of text records a header announced
-  bool byte_order_mark = false;    // an editor's mark stood before the first record, and was dropped
+  bool block_open_at_end = false;   // the input ended inside a block of text records a header announced
+  bool byte_order_mark = false;     // an editor's mark stood before the first record, and was dropped
+  std::int64_t bare_line_ends = 0;  // lines that end in LF alone, counted when nothing is written
 };
 struct RepairOptions {
   bool write = true;  // false: the records are only read and counted

@@ -175,6 +175,7 @@ void merge(const std::vector<Part>& parts, RepairCounts* counts) {
     all.touching += c.touching;
     all.data_seen = all.data_seen || c.data_seen;
     all.byte_order_mark = all.byte_order_mark || c.byte_order_mark;
+    all.bare_line_ends += c.bare_line_ends;
     if (all.failure == 0 && all.not_interface.why == NotInterface::no) {
       all.failure = c.failure;
       all.failed_unit = c.failed_unit;

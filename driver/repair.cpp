@@ -60,6 +60,10 @@ class Pass {
     outcome_ = rtl::read_data_record(input_, reads_, items_, &line_);
     if (outcome_ == -1) return false;
     if (outcome_ > 0 && outcome_ != kNotANumber) return stop(input_, outcome_);
+    // Subtle: the byte after the line as the file holds it is its CR, or its LF (one is made for a last
+    // line without one): the check counts what a repair would change. Asked now, while the line is where
+    // the read left it.
+    if (!options_.write) counts_.bare_line_ends += line_.data()[line_.size()] == '\n';
     note_text_blocks();
     if (options_.refuse_other_formats && !in_text_block_ && !format_holds()) return false;
     const bool kept = outcome_ > 0 || announced_text_ ? copy_line() : repair_line();

@@ -68,13 +68,14 @@ Replacement::~Replacement() {
   g_taken[slot_].store(false);
 }
 
-std::string Replacement::create_beside(const std::string& target, std::int32_t unit) {
+std::string Replacement::create_beside(const std::string& target, std::int32_t unit, std::string_view shown) {
   rtl::set_exit_cleanup(remove_temporaries);
   if (slot_ < 0 && (slot_ = take_slot()) < 0) return "cannot write beside it: too many files at once";
   target_ = target;
   rtl::ConnectSettings settings;
   settings.status = rtl::OpenStatus::new_file;
   settings.has_name = settings.exact_name = settings.return_errors = true;
+  settings.shown_name = shown;
   for (int n = 1; n < 100; ++n) {
     temporary_ = temporary_name(target, n);
     if (temporary_.size() > rtl::kLongestPath) return "cannot write beside it: " + refusal_words(43);

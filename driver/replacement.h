@@ -4,6 +4,7 @@
 
 #include <cstdint>
 #include <string>
+#include <string_view>
 
 #include "rtl/platform/platform.h"
 
@@ -18,7 +19,8 @@ class Replacement {
 
   // Connects `unit` to a new temporary file beside `target`, with no permission that `target` lacks.
   // Returns an empty text, or why it cannot be made.
-  std::string create_beside(const std::string& target, std::int32_t unit);
+  // `shown`, when given, is the name the unit shows in reports meanwhile.
+  std::string create_beside(const std::string& target, std::int32_t unit, std::string_view shown = {});
   // Puts the finished file in the target's place, the original kept first when asked (as TARGET.orig,
   // or TARGET.orig.1, .2, ... where that exists). Empty, or why not (the temporary file is then gone);
   // *kept receives where the original went.

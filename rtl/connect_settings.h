@@ -29,6 +29,9 @@ struct ConnectSettings {
   // Opened for reading only: a file that is never written is never opened for writing.
   bool read_only = false;
   bool return_errors = false;
+  // The name the unit shows in reports, where it differs from the file opened (a temporary file that
+  // takes this name at the end). Empty: the file's own.
+  std::string_view shown_name;
   // A UTF-8 byte-order mark before the first record is an editor's, not the record's: it is dropped.
   bool drop_byte_order_mark = false;
   // A part of a disk file: the unit reads the bytes [part_begin, part_end) as if they were the whole

@@ -46,8 +46,12 @@ bool writes_file_read_by(std::int32_t writer, std::int32_t reader);
 
 // Whether the unit's file could be opened for reading only (its connection took the read-only retry).
 bool connected_read_only(std::int32_t number);
+// The name a connected unit shows in its reports (valid until it is connected again); empty when none.
+std::string_view connected_name(std::int32_t number);
 // Whether the unit is connected to a disk file (not a device, console or pipe).
 bool on_disk_file(std::int32_t number);
+// The same, and a file of its own name: not a standard stream that happens to be a disk file.
+bool on_named_disk_file(std::int32_t number);
 // The size in bytes of the disk file that the unit reads; -1 when it reads no disk file.
 std::int64_t input_file_size(std::int32_t number);
 

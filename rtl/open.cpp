@@ -350,6 +350,7 @@ int connect(std::int32_t number, const ConnectSettings& settings) {
   if (unit == nullptr) return outcome;
   Target target;
   if (int rc = connect_held(unit, settings, &target)) return refuse(unit, number, target, handlers, rc);
+  if (!settings.shown_name.empty()) set_name(unit, settings.shown_name);
   // Only the file's own first line can begin with the mark: a part further in never does.
   unit->in.drop_byte_order_mark = settings.drop_byte_order_mark && settings.part_begin == 0;
   free_unit(unit);
@@ -451,6 +452,11 @@ bool on_disk_file(std::int32_t number) {
   return unit != nullptr && unit->connected && unit->disk;
 }
 
+bool on_named_disk_file(std::int32_t number) {
+  Unit* unit = find_unit(number, false);
+  return unit != nullptr && unit->connected && unit->disk && !unit->standard_stream && !unit->console_switch;
+}
+
 std::int64_t input_file_size(std::int32_t number) {
   Unit* unit = find_unit(number, false);
   if (unit == nullptr || !unit->connected || !unit->in.positionable) return -1;
@@ -458,6 +464,11 @@ std::int64_t input_file_size(std::int32_t number) {
 }
 
 void read_standard_input_in_blocks() { g_standard_input_in_blocks.store(true); }
+
+std::string_view connected_name(std::int32_t number) {
+  const Unit* unit = find_unit(number, false);
+  return unit != nullptr && unit->connected ? unit->file_name() : std::string_view();
+}
 
 platform::SysError last_refusal_error() { return g_refusal_error; }
 

@@ -10,7 +10,7 @@ namespace {
 
 constexpr std::string_view kNames[] = {"read",   "write", "open",       "seek",      "truncate",
                                        "close",  "stat",  "rename",     "copy",      "remove",
-                                       "signal", "eof",   "readsignal", "heldsignal"};
+                                       "signal", "eof",   "readsignal", "heldsignal", "change"};
 constexpr int kKinds = static_cast<int>(std::size(kNames));
 
 struct Plan {
@@ -18,6 +18,7 @@ struct Plan {
   bool and_later[kKinds] = {};
   EnvValue fired_marker;
   bool marker = false;
+  EnvValue changed_file;
   int event = -1;
 };
 
@@ -39,6 +40,7 @@ Plan read_plan() {
     }
   }
   plan.marker = get_env("QUIL_FAULT_FIRED", &plan.fired_marker);
+  get_env("QUIL_FAULT_CHANGE", &plan.changed_file);
   EnvValue event;
   if (get_env("QUIL_FAULT_EVENT", &event)) std::from_chars(event.text, event.text + event.length, plan.event);
   return plan;
@@ -78,6 +80,9 @@ bool door_fails(Door door) {
     if (!counts_out(Door::eof)) return false;
     g_event_at_next_write.store(plan().fail_at[int(Door::signal)] == -1);
     return true;
+  }
+  if (door == Door::read && counts_out(Door::change)) {
+    append_to_file(plan().changed_file.text, "        another program's line\n", 31);
   }
   if (door == Door::write) {
     // A console event arrives while this write is under way: the event first, then the write itself.

@@ -29,7 +29,8 @@ enum class Door {
   signal,
   eof,
   readsignal,
-  heldsignal
+  heldsignal,
+  change
 };
 
 #ifdef QUIL_DOOR_FAULTS

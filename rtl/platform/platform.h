@@ -134,6 +134,19 @@ enum class NameKind { missing, regular_file, folder, other };
 NameKind name_kind(const char* name, char* target, std::size_t capacity, SysError* error);
 // Whether the file may be written by this user.
 bool writable_file(const char* name);
+// What is known of a file by its name, links followed: which file it is, how many names it has, and its
+// size and times, which tell whether it changed. False when it cannot be learnt.
+struct FileFacts {
+  std::uint64_t device = 0, index = 0;
+  std::uint64_t links = 0;
+  std::int64_t size = 0, modified = 0, changed = 0;  // times in the system's own units
+  bool regular_file = false;
+  bool same_file(const FileFacts& other) const { return device == other.device && index == other.index; }
+  bool same_state(const FileFacts& other) const {
+    return same_file(other) && size == other.size && modified == other.modified && changed == other.changed;
+  }
+};
+bool file_facts(const char* name, FileFacts* facts);
 // Whether two files hold the same bytes; false when either cannot be read.
 bool same_contents(const char* a, const char* b);
 // Files made from now on get no permission that `original` does not have (nullptr: as before).

@@ -304,6 +304,19 @@ NameKind name_kind(const char* name, char* target, std::size_t capacity, SysErro
   return NameKind::regular_file;
 }
 
+bool file_facts(const char* name, FileFacts* facts) {
+  struct stat st;
+  if (::stat(name, &st) != 0) return false;
+  facts->device = st.st_dev;
+  facts->index = st.st_ino;
+  facts->links = st.st_nlink;
+  facts->size = st.st_size;
+  facts->modified = st.st_mtim.tv_sec * 1000000000LL + st.st_mtim.tv_nsec;
+  facts->changed = st.st_ctim.tv_sec * 1000000000LL + st.st_ctim.tv_nsec;
+  facts->regular_file = S_ISREG(st.st_mode);
+  return true;
+}
+
 // No program here can hold a file against its replacement.
 SysError replaceable(const char*) { return 0; }
 

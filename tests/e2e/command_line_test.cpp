@@ -34,6 +34,11 @@ std::string listing(const std::string& folder) {
   return all;
 }
 
+// The system's words for a missing file.
+std::string missing() {
+  return windows_program() ? "The system cannot find the file specified" : "No such file or directory";
+}
+
 std::string usage() {
   return "Usage: quil [-f] [-j N] [INPUT [OUTPUT]] | quil -i [--no-backup] [-f] [-j N] FILE... | quil -c "
          "FILE..." +
@@ -45,7 +50,7 @@ TEST(CommandLine, RepairsBesideInPlaceAndAsAFilter) {
   const std::string text = sample("text-records.fem"), text_repaired = sample("text-records.repaired.fem");
   const std::string n = eol();
   // Files made before the run beside a.fem and b.fem; "@link:X" makes a symbolic link to X, "@fifo" a pipe,
-  // "@folder" a folder.
+  // "@folder" a folder, "@hardlink:X" another name of X.
   using Files = std::vector<std::pair<std::string, std::string>>;
   struct Row {
     const char* what;
@@ -126,7 +131,7 @@ TEST(CommandLine, RepairsBesideInPlaceAndAsAFilter) {
        1,
        "a.fem: 118 lines, 23 with touching numbers repaired, original kept in a.fem.orig" + n +
            "b.fem: 26 lines, 7 with touching numbers repaired, original kept in b.fem.orig" + n,
-       "quil: missing.fem: skipped: file not found" + n,
+       "quil: missing.fem: skipped: " + missing() + n,
        "a.fem a.fem.orig b.fem b.fem.orig ",
        {{"a.fem", plate_repaired}, {"a.fem.orig", plate}, {"b.fem", text_repaired}, {"b.fem.orig", text}}},
       {"an unrelated FILE.orig stays; the original goes beside it",
@@ -182,7 +187,10 @@ TEST(CommandLine, RepairsBesideInPlaceAndAsAFilter) {
        "",
        1,
        "a.fem: 118 lines, 23 with touching numbers, first at lines 29, 30, 31, 32, 33" + n +
-           "b.fem: 26 lines, 7 with touching numbers, first at lines 7, 10, 11, 16, 20" + n,
+           "b.fem: 26 lines, 7 with touching numbers, first at lines 7, 10, 11, 16, 20, LF line ends to "
+           "become "
+           "CR LF" +
+           n,
        "",
        "a.fem b.fem ",
        {{"a.fem", plate}}},
@@ -191,7 +199,7 @@ TEST(CommandLine, RepairsBesideInPlaceAndAsAFilter) {
        "",
        2,
        "",
-       "quil: a.fem : skipped: file not found" + n,
+       "quil: a.fem : skipped: " + missing() + n,
        "a.fem b.fem ",
        {},
        {},
@@ -201,12 +209,53 @@ TEST(CommandLine, RepairsBesideInPlaceAndAsAFilter) {
        "",
        2,
        "a.fem: 118 lines, 23 with touching numbers, first at lines 29, 30, 31, 32, 33" + n,
-       "quil: loop.fem: skipped: Too many levels of symbolic links" + n +
-           "quil: sub: skipped: Is a directory" + n + "quil: " + std::string(300, 'x') +
-           ": skipped: File name too long" + n,
+       "quil: loop.fem: skipped: Too many levels of symbolic links" + n + "quil: sub: skipped: is a folder" +
+           n + "quil: " + std::string(300, 'x') + ": skipped: File name too long" + n,
        "a.fem b.fem loop.fem sub ",
        {},
        {{"loop.fem", "@link:loop.fem"}, {"sub", "@folder"}},
+       false},
+      {"a file with another name (a hard link) is left as it is",
+       {"-i", "a.fem"},
+       "",
+       1,
+       "",
+       "quil: a.fem: has 1 other link: left as it is" + n,
+       "a.fem b.fem h.fem ",
+       {{"a.fem", plate}},
+       {{"h.fem", "@hardlink:a.fem"}},
+       false},
+      {"... unless -f: this name is repaired, the other keeps the original",
+       {"-if", "a.fem"},
+       "",
+       0,
+       "a.fem: 118 lines, 23 with touching numbers repaired, original kept in a.fem.orig" + n,
+       "",
+       "a.fem a.fem.orig b.fem h.fem ",
+       {{"a.fem", plate_repaired}, {"h.fem", plate}},
+       {{"h.fem", "@hardlink:a.fem"}},
+       false},
+      {"one file named twice is repaired once; one line is a line",
+       {"-i", "--no-backup", "a.fem", "./a.fem", "one.fem"},
+       "",
+       0,
+       "a.fem: 118 lines, 23 with touching numbers repaired" + n +
+           "./a.fem: the same file as a.fem, repaired once" + n +
+           "one.fem: 1 line, 1 with touching numbers repaired" + n,
+       "",
+       "a.fem b.fem one.fem ",
+       {{"a.fem", plate_repaired}},
+       {{"one.fem", plate.substr(plate.find("GCOORD   2"), 74)}},
+       false},
+      {"a file that -c could not read is one it could not check",
+       {"-c", "/proc/self/mem"},
+       "",
+       2,
+       "",
+       "quil: /proc/self/mem: Input/output error" + n,
+       "a.fem b.fem ",
+       {},
+       {},
        false},
       {"check of clean input, read from a pipe",
        {"--check", "--", "-"},
@@ -224,7 +273,9 @@ TEST(CommandLine, RepairsBesideInPlaceAndAsAFilter) {
     write_file(dir.file("a.fem"), plate);
     write_file(dir.file("b.fem"), text);
     for (const auto& [name, content] : row.made) {
-      if (content.rfind("@link:", 0) == 0) {
+      if (content.rfind("@hardlink:", 0) == 0) {
+        EXPECT_EQ(link(dir.file(content.substr(10)).c_str(), dir.file(name).c_str()), 0);
+      } else if (content.rfind("@link:", 0) == 0) {
         EXPECT_EQ(symlink(content.substr(6).c_str(), dir.file(name).c_str()), 0);
       } else if (content == "@fifo") {
         EXPECT_EQ(mkfifo(dir.file(name).c_str(), 0644), 0);
@@ -250,6 +301,19 @@ TEST(CommandLine, RepairsBesideInPlaceAndAsAFilter) {
     for (const auto& [name, content] : row.contents)
       EXPECT_TRUE(read_file(dir.file(name)) == content) << name;
   }
+}
+
+// A closed standard stream drops the messages meant for it, never the files' work: the status says what
+// became of the files.
+TEST(CommandLine, ClosedStreamsLoseOnlyMessages) {
+  TempDir dir;
+  write_file(dir.file("a.fem"), sample("plate.fem"));
+  Result c = run({.cwd = dir.path(), .args = {"-c", "a.fem"}, .close_stdout = true});
+  EXPECT_EQ(c.err, "");
+  EXPECT_EQ(c.status, 1);
+  Result f = run({.cwd = dir.path(), .args = {"a.fem", "-"}, .close_stderr = true});
+  EXPECT_TRUE(f.out == sample("plate.repaired.fem"));
+  EXPECT_EQ(f.status, 0);
 }
 
 // Files of other formats that lie beside models under the same names: refused by every mode and left as
@@ -366,7 +430,7 @@ TEST(CommandLine, TheRecordsStreamHoldsOnlyRecords) {
   Result c = run({.cwd = dir.path(), .args = {"-c", "in.fem"}});
   EXPECT_EQ(c.out,
             "in.fem: 26 lines, 7 with touching numbers, first at lines 7, 10, 11, 16, 20, a byte-order mark "
-            "to drop" +
+            "to drop, LF line ends to become CR LF" +
                 n);
   EXPECT_EQ(c.status, 1);
 }
@@ -437,7 +501,11 @@ TEST(CommandLine, UsageHelpAndVersion) {
        "quil: more than INPUT and OUTPUT named; -i repairs many files in place" + eol() + usage()},
       {{"a.fem", ""}, 2, "quil: an empty name" + eol() + usage()},
       {{"-"}, 2, "quil: standard input as INPUT needs an OUTPUT (quil - OUTPUT)" + eol() + usage()},
-      {{"--", "-x", "out"}, 1, "quil: -x: skipped: file not found" + eol()},  // a name after --
+      {{"--", "-x", "out"}, 1, "quil: -x: skipped: " + missing() + eol()},  // a name after --
+      {{"-ij", "9", "a"},
+       2,
+       "quil: -j takes a number of parts from 1 to 8" + eol() + usage()},  // getopt's way
+      {{"-qij2", "--", "-x"}, 1, "quil: -x: skipped: " + missing() + eol()},
       {{"-V"}, 0, "", "quil 1.0" + eol()},
       {{"--help"}, 0, "", "Usage: quil "},
   };
@@ -581,8 +649,10 @@ TEST(CommandLine, ProgressOnlyOnATerminal) {
       EXPECT_EQ(seen.back(), '\r') << "the progress line stays";
     } else {
       EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 1);
-      EXPECT_NE(seen.find("\r-: 49152 lines, 49152 with touching numbers, first at lines 1, 2, 3, 4, 5\r\n"),
-                std::string::npos)
+      EXPECT_NE(
+          seen.find("\r-: 49152 lines, 49152 with touching numbers, first at lines 1, 2, 3, 4, 5, LF line "
+                    "ends to become CR LF\r\n"),
+          std::string::npos)
           << seen;
     }
   }

@@ -1,4 +1,5 @@
 // Failure reports on standard error, byte for byte, and the exit status that follows them.
+#include <dirent.h>
 #include <gtest/gtest.h>
 #include <sys/mount.h>
 #include <sys/stat.h>
@@ -163,7 +164,8 @@ TEST(Failure, FullDiskWhileWriting) {
   EXPECT_EQ(r.status, 38);
 }
 
-// A small file system fills up part way: the records written before the failure stay whole.
+// A small file system fills up part way: the report names the output, which is not made, and no
+// temporary file stays.
 TEST(Failure, FileSystemFillsUpPartWay) {
   TempDir dir;
   std::string small = dir.file("small");
@@ -175,14 +177,16 @@ TEST(Failure, FileSystemFillsUpPartWay) {
   write_file(dir.file("in.fem"), input);
   Result r =
       run({.input = "in.fem\nsmall/out.fem\n", .env = {"RTL_DISABLE_STACK_TRACE=1"}, .cwd = dir.path()});
-  std::string out = read_file(small + "/out.fem");
+  DIR* folder = opendir(small.c_str());
+  int entries = 0;
+  while (folder != nullptr && readdir(folder) != nullptr) ++entries;
+  if (folder != nullptr) closedir(folder);
   umount(small.c_str());
   EXPECT_EQ(r.status, 38);
   EXPECT_EQ(r.err, after_system_line(r.err, "No space left on device",
                                      "rtl: severe (38): error during write, unit 90, file " +
                                          shown_name(small + "/out.fem") + "\r\r\n"));
-  EXPECT_GT(out.size(), 0u);
-  EXPECT_EQ(out.size() % 74, 0u);
+  EXPECT_EQ(entries, 2);  // . and ..
 }
 
 // A file that can only be read is refused as the output and asked again, as the dialogue refuses any

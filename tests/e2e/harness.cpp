@@ -100,6 +100,7 @@ Child::Child(const Options& o) {
     dup2(out[1], 1);
     dup2(err[1], 2);
     if (o.close_stdout) close(1);
+    if (o.close_stderr) close(2);
     if (!o.stdout_file.empty()) {
       const int fd = open(o.stdout_file.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
       if (fd < 0 || dup2(fd, 1) < 0) _exit(127);

@@ -20,6 +20,7 @@ struct Options {
   std::string program = {};  // empty: the program under test
   std::vector<std::string> args = {};
   bool close_stdout = false;
+  bool close_stderr = false;
   std::string stdout_file = {};      // standard output goes to this file (made or emptied) instead
   bool close_stderr_reader = false;  // the child's standard error is a pipe nobody reads
 };

@@ -218,6 +218,35 @@ TEST(FaultSweep, AnEventAndAFailedReadEndTheRunOnce) {
   }
 }
 
+// Another program writes the file while it is read (the door appends a line to it before the Nth read):
+// the file is left as that program left it, nothing is written, and the run says so.
+TEST(FaultSweep, AFileThatChangesWhileItIsReadIsLeftAsItIs) {
+  const std::string n = windows_program() ? "\r\n" : "\n", plate = sample("plate.fem");
+  const std::string changed = plate + "        another program's line\n";
+  const struct {
+    std::vector<std::string> args;
+    int status;
+  } rows[] = {{{"-i", "-j1", "w.fem"}, 1},
+              {{"-i", "--no-backup", "w.fem"}, 1},
+              {{"w.fem", "out.fem"}, 1},
+              {{"-c", "w.fem"}, 2}};
+  for (const auto& row : rows) {
+    for (const char* at : {"change:1", "change:2"}) {
+      TempDir dir;
+      write_file(dir.file("w.fem"), plate);
+      std::vector<std::string> env = fault_environment(dir, at);
+      env.push_back("QUIL_FAULT_CHANGE=" + dir.file("w.fem"));
+      const Result r = run({.env = env, .cwd = dir.path(), .program = faulty_program(), .args = row.args});
+      SCOPED_TRACE(row.args[0] + " " + row.args[1] + " " + at);
+      if (!file_exists(dir.file("fired"))) continue;  // the file was read whole before the Nth read
+      EXPECT_EQ(r.err, "quil: w.fem: changed while it was read; left as it is" + n);
+      EXPECT_EQ(r.status, row.status);
+      EXPECT_TRUE(read_file(dir.file("w.fem")) == changed);
+      EXPECT_EQ(strangers(dir.path(), {"w.fem", "tmp", "fired"}), "");
+    }
+  }
+}
+
 // In place, files side by side (a batch) or one file in parts at once: whatever call fails, or when a
 // console event comes in a worker, each file is its original or its whole repair, a kept original is the
 // original, and no temporary file is left.
