@@ -13,6 +13,8 @@
 
 namespace rtl::platform {
 
+using win32::system_name;
+
 bool file_facts(const char* name, FileFacts* facts) {
   std::wstring system;
   if (!system_name(name, &system)) return false;
