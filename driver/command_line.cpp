@@ -176,16 +176,20 @@ std::string open_input(Road& road, Mode mode) {
       return error != 0 ? system_words(error) : "not a regular file";
     road.place = name = target;
   }
-  // Subtle: a file this user may not open says so in the system's words before anything else is asked.
+  // Learnt before the repair: a file that another program holds cannot take its place afterwards (asked
+  // before the file is opened here, whose own handle would hold it too).
+  const bool writable = mode != Mode::in_place || rtl::platform::writable_file(target);
+  if (mode == Mode::in_place && writable) {
+    if (std::string why = held(target); !why.empty()) return why;
+  }
+  // Subtle: a file this user may not open says so in the system's words, not as a read-only one.
   if (const int rc = connect_name(name, road.in, rtl::OpenStatus::old_file, true); rc != 0)
     return failure_words(rc, rtl::last_refusal_error());
-  if (mode != Mode::in_place) return {};
-  std::string why;
-  if (!rtl::platform::writable_file(target)) why = "cannot repair in place: it is read-only";
-  // Learnt before the repair: a file that another program holds cannot take its place afterwards.
-  if (why.empty()) why = held(target);
-  if (!why.empty()) rtl::release(road.in);
-  return why;
+  if (!writable) {
+    rtl::release(road.in);
+    return "cannot repair in place: it is read-only";
+  }
+  return {};
 }
 
 Outcome report(const Road& road, Mode mode, const RepairCounts& counts, const std::string& kept, bool quiet) {
@@ -425,6 +429,7 @@ constexpr std::int32_t kFirstBatchInput = 30, kFirstBatchOutput = 40, kFirstBatc
 
 void repair_files(const Request& r, const std::vector<std::string>& same_as, std::vector<FileResult>& results,
                   std::atomic<std::size_t>& next, int k) {
+  const rtl::ProgramThreadScope program_thread;
   for (std::size_t i; (i = next++) < results.size();) {
     FileResult& result = results[i];
     try {
@@ -507,6 +512,9 @@ void run_command_line(int argc, char** argv) {
   rtl::exit_with_failure_numbers(true);
   if (p.kind == ParsedArguments::Kind::run && r.mode == Mode::dialogue && r.unmatched.empty() &&
       !r.names.empty()) {
+    // A file named on the command line (dropped on the program) is an argument mode: an event ends it as
+    // it ends them, by its own signal once the temporary file is gone.
+    rtl::end_events_by_their_signal();
     dialogue(r.names[0]);
   }
   // A command among commands: lines as this system ends them, and an event ends it by its own signal.

@@ -40,7 +40,10 @@ void run_at_once(int n, const Job& job) {
   for (int k = 1; k < n; ++k) {
     // Subtle: a thread that cannot be had (no memory, no thread) does its part here instead.
     try {
-      threads.emplace_back(job, k);
+      threads.emplace_back([&job, k] {
+        const rtl::ProgramThreadScope program_thread;
+        job(k);
+      });
     } catch (const std::exception&) {
       left_over.push_back(k);
     }

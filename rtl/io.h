@@ -227,6 +227,16 @@ int backspace(std::int32_t number, bool handle_errors = false, bool from_record_
 // when the unit has read nothing.
 std::string_view record_in_hand(std::int32_t number, std::int64_t* consumed = nullptr);
 
+// A thread that the program starts to run statements stands in this scope for its whole life, so that a
+// console event waits for it to reach a record boundary, and no longer once it has ended.
+class ProgramThreadScope {
+ public:
+  ProgramThreadScope();
+  ~ProgramThreadScope();
+  ProgramThreadScope(const ProgramThreadScope&) = delete;
+  ProgramThreadScope& operator=(const ProgramThreadScope&) = delete;
+};
+
 // A program thread that waits for another program thread (not for the system) does it inside this
 // scope: a console event need not wait for it to reach a record boundary, and it parks once the wait
 // ends while the event is handled.

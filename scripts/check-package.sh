@@ -25,9 +25,18 @@ dpkg -x "$deb" "$unpacked"
 [ "$("$unpacked/usr/bin/quil" --version)" = "quil $version" ] || { echo "the packaged quil is not $version"; exit 1; }
 page="$(MANWIDTH=80 man -l -P cat "$unpacked/usr/share/man/man1/quil.1.gz" 2>/dev/null)"
 grep -q "EXIT STATUS" <<<"$page" || { echo "the manual page does not render"; exit 1; }
+# The README's own line for the tarball, run as it stands but into a folder of ours: the program must land
+# in bin/ and the manual in share/man/ below the folder named.
+line="$(sed -n 's/^- From the tarball: `sudo \(tar [^`]*\)`.*/\1/p' README.md)"
+[ -n "$line" ] || { echo "the README has no tarball line"; exit 1; }
+mkdir "$unpacked/local"
+(cd "$(dirname "$tarball")" && ${line/\/usr\/local/$unpacked/local})
+[ -x "$unpacked/local/bin/quil" ] && [ -f "$unpacked/local/share/man/man1/quil.1.gz" ] ||
+  { echo "the README's tarball line does not install into bin/ and share/"; exit 1; }
 # Lintian's own scratch files stay in the folder that goes at the end.
 if command -v lintian >/dev/null; then
   mkdir "$unpacked/lintian-tmp"
   TMPDIR="$unpacked/lintian-tmp" lintian --fail-on error "$deb"
 fi
+bash scripts/check-completion.sh
 echo "packages: $(basename "$deb") and $(basename "$tarball") checked"

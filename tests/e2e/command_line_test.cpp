@@ -34,10 +34,8 @@ std::string listing(const std::string& folder) {
   return all;
 }
 
-// The system's words for a missing file.
-std::string missing() {
-  return windows_program() ? "The system cannot find the file specified" : "No such file or directory";
-}
+// The system's words for a missing file (Wine's, for the Windows program).
+std::string missing() { return windows_program() ? "File not found" : "No such file or directory"; }
 
 std::string usage() {
   return "Usage: quil [-f] [-j N] [INPUT [OUTPUT]] | quil -i [--no-backup] [-f] [-j N] FILE... | quil -c "
