@@ -191,7 +191,8 @@ ParsedArguments parse_arguments(int argc, const char* const* argv) {
   bool options_end = false;
   for (int i = 1; i < argc; ++i) {
     const std::string_view arg = argv[i];
-    if (!options_end && arg == "/?" && rtl::platform::slash_options()) {
+    const bool slash_help = arg == "/?" || arg == "/h" || arg == "/H";
+    if (!options_end && (arg == "-?" || (slash_help && rtl::platform::slash_options()))) {
       p.kind = ParsedArguments::Kind::help;
       return p;
     }

@@ -17,6 +17,7 @@
 #include "driver/parallel.h"
 #include "driver/progress.h"
 #include "driver/replacement.h"
+#include "driver/settled.h"
 #include "quil_version.h"
 #include "rtl/connect_settings.h"
 #include "rtl/io.h"
@@ -114,6 +115,16 @@ std::string last_part(const std::string& name) {
   return slash == std::string::npos ? name : name.substr(slash + 1);
 }
 
+// Whether the folder that a name stands in exists (a name without a folder stands in this one).
+bool folder_exists(const std::string& name) {
+  const std::size_t slash = name.find_last_of(rtl::platform::slash_options() ? "/\\:" : "/");
+  if (slash == std::string::npos || slash == 0) return true;
+  char target[rtl::kLongestPath + 1];
+  rtl::platform::SysError error = 0;
+  return rtl::platform::name_kind(name.substr(0, slash).c_str(), target, sizeof target, &error) ==
+         rtl::platform::NameKind::folder;
+}
+
 // Whether the existing file at `place` may be replaced now; empty, or the system's words for what holds it.
 std::string held(const std::string& place) {
   const rtl::platform::SysError e = rtl::platform::replaceable(place.c_str());
@@ -134,8 +145,11 @@ std::string choose_output(Road& road, const Request& r) {
     road.output += (ends ? "" : std::string(1, separator)) + last_part(road.input);
     kind = rtl::platform::name_kind(road.output.c_str(), target, sizeof target, &error);
   }
+  if (rtl::platform::device_name(road.output.c_str()))
+    return "is a device, which takes no repair (-c checks a file without writing one)";
   switch (kind) {
     case rtl::platform::NameKind::missing:
+      if (!folder_exists(road.output)) return "its folder does not exist";
       road.place = road.output;
       road.replacing = true;
       return {};
@@ -428,7 +442,7 @@ struct FileResult {
 constexpr std::int32_t kFirstBatchInput = 30, kFirstBatchOutput = 40, kFirstBatchProbe = 50;
 
 void repair_files(const Request& r, const std::vector<std::string>& same_as, std::vector<FileResult>& results,
-                  std::atomic<std::size_t>& next, int k) {
+                  std::atomic<std::size_t>& next, int k, Settled& settled) {
   const rtl::ProgramThreadScope program_thread;
   for (std::size_t i; (i = next++) < results.size();) {
     FileResult& result = results[i];
@@ -448,8 +462,7 @@ void repair_files(const Request& r, const std::vector<std::string>& same_as, std
       result.lines.clear();
       result.out_of_memory = true;
     }
-    result.done.store(true);
-    result.done.notify_all();
+    settled.settle([&result] { result.done.store(true); });
   }
 }
 
@@ -462,13 +475,14 @@ bool side_by_side(const Request& r, const std::vector<std::string>& same_as, Out
   if (jobs < 2 || (r.mode != Mode::in_place && r.mode != Mode::check)) return false;
   std::vector<FileResult> results(r.names.size());
   std::atomic<std::size_t> next{0};
+  Settled settled;
   std::vector<std::thread> workers;
   workers.reserve(static_cast<std::size_t>(jobs));
   for (int k = 0; k < jobs && static_cast<std::size_t>(k) < results.size(); ++k) {
     // Subtle: a thread that cannot be had (no memory, no thread) must not unwind past the running ones.
     try {
       workers.emplace_back(repair_files, std::cref(r), std::cref(same_as), std::ref(results), std::ref(next),
-                           k);
+                           k, std::ref(settled));
     } catch (const std::exception&) {
       break;
     }
@@ -477,7 +491,7 @@ bool side_by_side(const Request& r, const std::vector<std::string>& same_as, Out
   for (FileResult& result : results) {
     {
       rtl::OtherThreadAwaited waiting;
-      result.done.wait(false);
+      settled.wait_until([&result] { return result.done.load(); });
     }
     for (const auto& [unit, line] : result.lines) print_line(unit, line);
     if (result.out_of_memory) {

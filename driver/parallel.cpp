@@ -6,6 +6,7 @@
 #include <thread>
 #include <vector>
 
+#include "driver/settled.h"
 #include "rtl/connect_settings.h"
 #include "rtl/io.h"
 #include "rtl/platform/platform.h"
@@ -131,7 +132,7 @@ void repair_part(Part& p, int k, const std::string& input, const std::string& ou
 // The first part is repaired at once; every other part's thread first counts the lines of the part
 // before it, to learn its place, and the last part's own lines are never counted.
 void place_and_repair(std::vector<Part>& pieces, int k, const std::string& input, const std::string& output,
-                      const RepairOptions& options, PartsProgress* progress) {
+                      const RepairOptions& options, PartsProgress* progress, Settled* settled) {
   std::int64_t before = 0;
   if (k > 0) {
     Part& previous = pieces[k - 1];
@@ -139,15 +140,14 @@ void place_and_repair(std::vector<Part>& pieces, int k, const std::string& input
         rtl::platform::count_lines(input.c_str(), previous.begin, previous.end, &previous.lone_ctrl_z);
     {
       rtl::OtherThreadAwaited waiting;
-      previous.lines_before.wait(Part::kUnknown);
+      settled->wait_until([&previous] { return previous.lines_before.load() != Part::kUnknown; });
     }
     const std::int64_t previous_before = previous.lines_before.load();
     // A lone Ctrl-Z ends the input wherever it stands: the lines after it are not repaired.
     const bool abandoned = previous_before == Part::kAbandoned || previous.lines < 0 || previous.lone_ctrl_z;
     before = abandoned ? Part::kAbandoned : previous_before + previous.lines;
   }
-  pieces[k].lines_before = before;
-  pieces[k].lines_before.notify_all();
+  settled->settle([&] { pieces[k].lines_before = before; });
   if (before != Part::kAbandoned) repair_part(pieces[k], k, input, output, options, progress);
 }
 
@@ -205,7 +205,9 @@ bool repair_in_parts(const std::string& input, std::int64_t size, const std::str
     if (pieces[k].end < pieces[k].begin) return false;
   }
   PartsProgress progress{&pieces, options.progress, options.context};
-  run_at_once(count, [&](int k) { place_and_repair(pieces, k, input, output, options, &progress); });
+  Settled settled;
+  run_at_once(count,
+              [&](int k) { place_and_repair(pieces, k, input, output, options, &progress, &settled); });
   if (!parts_hold(pieces)) return false;
   merge(pieces, counts);
   if (options.refuse_other_formats && counts->failure == 0 && counts->not_interface.why == NotInterface::no &&

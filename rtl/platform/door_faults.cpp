@@ -8,8 +8,8 @@
 namespace rtl::platform {
 namespace {
 
-constexpr std::string_view kNames[] = {"read",   "write", "open",       "seek",      "truncate",
-                                       "close",  "stat",  "rename",     "copy",      "remove",
+constexpr std::string_view kNames[] = {"read",   "write", "open",       "seek",       "truncate",
+                                       "close",  "stat",  "rename",     "copy",       "remove",
                                        "signal", "eof",   "readsignal", "heldsignal", "change"};
 constexpr int kKinds = static_cast<int>(std::size(kNames));
 

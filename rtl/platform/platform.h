@@ -132,6 +132,9 @@ SysError copy_permissions(const char* original, const char* copy);
 // where it is no link); capacity of at least 4097.
 enum class NameKind { missing, regular_file, folder, other };
 NameKind name_kind(const char* name, char* target, std::size_t capacity, SysError* error);
+// Whether a name given as a file is the system's name for one of its devices ("NUL", "CON", "COM1", ...
+// on Windows, with or without an extension); no name is, on a system that names devices by their path.
+bool device_name(const char* name);
 // Whether the file may be written by this user.
 bool writable_file(const char* name);
 // What is known of a file by its name, links followed: which file it is, how many names it has, and its

@@ -322,6 +322,9 @@ SysError replaceable(const char*) { return 0; }
 
 bool slash_options() { return false; }
 
+// Names here are files: a device is reached by its path in /dev.
+bool device_name(const char*) { return false; }
+
 bool writable_file(const char* name) { return ::access(name, W_OK) == 0; }
 
 bool same_contents(const char* a, const char* b) {

@@ -183,6 +183,13 @@ Handle standard_handle(StdStream stream) {
 // transfer on it fails.
 void reserve_standard_handles() {}
 
+namespace {
+// Errors of a file that another program holds open, which it may let go of in a moment.
+bool held_for_a_moment(DWORD error) {
+  return error == ERROR_SHARING_VIOLATION || error == ERROR_LOCK_VIOLATION;
+}
+}  // namespace
+
 bool read_only_may_succeed(SysError error) {
   // A file that another program holds open, letting others only read it, can still be read.
   return error == ERROR_ACCESS_DENIED || error == ERROR_WRITE_PROTECT || error == ERROR_SHARING_VIOLATION;
@@ -214,9 +221,17 @@ OpenResult open_once(const char* name, Creation creation, Sharing sharing) {
   OpenResult result;
   const bool reading = creation == Creation::read_existing;
   result.read_only = reading;
-  HANDLE h = CreateFileW(system.c_str(), reading ? GENERIC_READ : GENERIC_READ | GENERIC_WRITE, share,
-                         nullptr, disposition, FILE_ATTRIBUTE_NORMAL, nullptr);
-  if (h == INVALID_HANDLE_VALUE) return refused(GetLastError());
+  HANDLE h = INVALID_HANDLE_VALUE;
+  // A virus scanner or a preview pane may hold the file for a moment: tried again for up to two seconds,
+  // as a rename is.
+  for (int waited = 0; h == INVALID_HANDLE_VALUE; waited += 50) {
+    h = CreateFileW(system.c_str(), reading ? GENERIC_READ : GENERIC_READ | GENERIC_WRITE, share, nullptr,
+                    disposition, FILE_ATTRIBUTE_NORMAL, nullptr);
+    const DWORD error = h == INVALID_HANDLE_VALUE ? GetLastError() : 0;
+    if (error == 0) break;
+    if (!held_for_a_moment(error) || waited >= 2000) return refused(error);
+    Sleep(50);
+  }
   if (creation == Creation::replace && GetFileType(h) == FILE_TYPE_DISK) {
     SetEndOfFile(h);
   }
@@ -379,16 +394,25 @@ SysError rename_file(const char* from, const char* to) {
 SysError replaceable(const char* name) {
   std::wstring system;
   if (!system_name(name, &system)) return ERROR_INVALID_NAME;
-  // Opened as a replacement opens it: for writing and deleting, sharing everything.
-  HANDLE h = CreateFileW(system.c_str(), GENERIC_WRITE | DELETE,
-                         FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING,
-                         FILE_ATTRIBUTE_NORMAL, nullptr);
-  if (h == INVALID_HANDLE_VALUE) return GetLastError();
-  CloseHandle(h);
-  return 0;
+  // Opened as a replacement opens it: for writing and deleting, sharing everything; a file held for a
+  // moment is waited for, as an open waits.
+  for (int waited = 0;; waited += 50) {
+    HANDLE h = CreateFileW(system.c_str(), GENERIC_WRITE | DELETE,
+                           FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING,
+                           FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (h != INVALID_HANDLE_VALUE) {
+      CloseHandle(h);
+      return 0;
+    }
+    const DWORD error = GetLastError();
+    if (!held_for_a_moment(error) || waited >= 2000) return error;
+    Sleep(50);
+  }
 }
 
 bool slash_options() { return true; }
+
+bool device_name(const char* name) { return reserved_device_name(name); }
 
 SysError keep_copy(const char* original, const char* copy) {
   std::wstring a, b;

@@ -99,6 +99,19 @@ TEST(UsersNames, NamesAndAnswersOnEitherSystem) {
     bool windows_only = false;
   } rows[] = {
       {"/? is help on Windows", {"/?"}, "", 0, "", true},
+      {"... /h too", {"/h"}, "", 0, "", true},
+      {"-? is help everywhere", {"-?"}, "", 0, ""},
+      {"NUL takes no repair on Windows, and says what does",
+       {"in.fem", "NUL"},
+       "",
+       1,
+       "quil: NUL: skipped: is a device, which takes no repair (-c checks a file without writing one)",
+       true},
+      {"a missing folder is named as one",
+       {"in.fem", "none/out.fem"},
+       "",
+       1,
+       "quil: none/out.fem: skipped: its folder does not exist"},
       {"a name that is all device and colon is refused, not a crash",
        {"NUL:", "out.fem"},
        "",
@@ -118,7 +131,7 @@ TEST(UsersNames, NamesAndAnswersOnEitherSystem) {
     Result r = run({.input = row.input, .cwd = dir.path(), .args = row.args});
     EXPECT_EQ(r.status, row.status);
     EXPECT_EQ(r.err.substr(0, row.err_begins.size()), row.err_begins);
-    if (row.args[0] == "/?") {
+    if (row.args[0].find('?') != std::string::npos || row.args[0] == "/h") {
       EXPECT_EQ(r.out.rfind("Usage: quil", 0), 0u);
     }
     if (row.args.back() == "sub" && row.status == 0) {

@@ -222,6 +222,7 @@ TEST(FaultSweep, AnEventAndAFailedReadEndTheRunOnce) {
 // Another program writes the file while it is read (the door appends a line to it before the Nth read):
 // the file is left as that program left it, nothing is written, and the run says so.
 TEST(FaultSweep, AFileThatChangesWhileItIsReadIsLeftAsItIs) {
+  if (windows_program()) GTEST_SKIP() << "Windows lets no other program write a file that QUIL reads";
   const std::string n = windows_program() ? "\r\n" : "\n", plate = sample("plate.fem");
   const std::string changed = plate + "        another program's line\n";
   const struct {
