@@ -1,5 +1,6 @@
 #include "driver/arguments.h"
 
+#include <algorithm>
 #include <new>
 #include <string_view>
 
@@ -94,28 +95,30 @@ bool take_jobs(std::string_view value, Request& r) {
 
 constexpr const char* kJobsWords = "-j takes a number of parts from 1 to 8";
 
+// The value of an option that takes one: the rest of its argument when there is any, else the next
+// argument (which it then uses up).
+std::string_view option_value(std::string_view rest, int argc, const char* const* argv, int* i) {
+  if (!rest.empty()) return rest;
+  return *i + 1 < argc ? std::string_view(argv[++*i]) : std::string_view();
+}
+
 // One argument of options. Short ones combine as getopt has them (-ic is -i -c; -ij2 and -ij 2 give -j
 // its number, the rest of the argument or the next one). Returns why it is not taken, if it is not.
 std::string take_options(std::string_view arg, int argc, const char* const* argv, int* i, Flags& flags,
                          ParsedArguments& p) {
   p.request.options_given = true;
   if (arg == "--jobs" || arg.rfind("--jobs=", 0) == 0) {
-    const std::string_view value = arg.size() > 6  ? arg.substr(7)
-                                   : *i + 1 < argc ? std::string_view(argv[++*i])
-                                                   : std::string_view();
-    return take_jobs(value, p.request) ? std::string() : kJobsWords;
+    return take_jobs(option_value(arg.substr(std::min<std::size_t>(arg.size(), 7)), argc, argv, i), p.request)
+               ? std::string()
+               : kJobsWords;
   }
   if (arg[1] == '-') {
     return take_option(arg, flags, p.request, p) ? std::string()
                                                  : "unknown option '" + std::string(arg) + "'";
   }
   for (std::size_t k = 1; k < arg.size(); ++k) {
-    if (arg[k] == 'j') {
-      const std::string_view value = k + 1 < arg.size() ? arg.substr(k + 1)
-                                     : *i + 1 < argc    ? std::string_view(argv[++*i])
-                                                        : std::string_view();
-      return take_jobs(value, p.request) ? std::string() : kJobsWords;
-    }
+    if (arg[k] == 'j')
+      return take_jobs(option_value(arg.substr(k + 1), argc, argv, i), p.request) ? "" : kJobsWords;
     const char option[] = {'-', arg[k], '\0'};
     if (!take_option(option, flags, p.request, p)) return "unknown option '" + std::string(option) + "'";
   }
