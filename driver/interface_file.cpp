@@ -5,7 +5,8 @@
 #include <cstdio>
 #include <cstring>
 
-#if defined(__SSE2__)
+#include "rtl/vector.h"
+#if QUIL_VECTOR
 #include <emmintrin.h>
 #endif
 
@@ -80,7 +81,7 @@ unsigned non_blank_columns(const char* p) {
 
 bool is_name_character(char c) { return (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') || c == '_'; }
 
-#if defined(__SSE2__)
+#if QUIL_VECTOR
 __m128i load16(const char* p) { return _mm_loadu_si128(reinterpret_cast<const __m128i*>(p)); }
 unsigned mask_of(__m128i v) { return static_cast<unsigned>(_mm_movemask_epi8(v)); }
 // Bytes from `low` to `low + count - 1`, found as the lowest signed bytes once moved by -128 - low.
@@ -140,7 +141,7 @@ NotInterface record_line(std::string_view line, const char (&record)[kLastColumn
 }  // namespace
 
 bool plain_record(std::string_view line, KnownNames& known) {
-#if defined(__SSE2__)
+#if QUIL_VECTOR
   if (line.size() != kLastColumn) return false;
   const char* p = line.data();
   // Four blocks of sixteen cover the fields. A control byte or a comma among the name's columns breaks

@@ -4,7 +4,8 @@
 #include <cstdint>
 #include <cstring>
 
-#if defined(__SSE2__)
+#include "rtl/vector.h"
+#if QUIL_VECTOR
 #include <emmintrin.h>
 #endif
 
@@ -126,7 +127,7 @@ NextRecord take_record(InputState& in, const char* lf) {
 // The first line end among n bytes, or nullptr. A model's lines are some 74 bytes long: the first 80
 // bytes are looked at here, sixteen at a time, and only a longer line goes to the library's search.
 const char* line_end(const char* p, std::size_t n) {
-#if defined(__SSE2__)
+#if QUIL_VECTOR
   if (n >= 80) {
     const auto ends = [p](int i) {
       const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p + i));
@@ -265,7 +266,7 @@ constexpr Layout kDataRecord{"(A8,4E16.8)"};
 
 // Whether a comma stands in the numeric columns: sixteen at a time where the machine compares so.
 bool has_comma(const char* p, std::size_t n) {
-#if defined(__SSE2__)
+#if QUIL_VECTOR
   const auto commas_at = [p](std::size_t i) {
     return _mm_cmpeq_epi8(_mm_loadu_si128(reinterpret_cast<const __m128i*>(p + i)), _mm_set1_epi8(','));
   };

@@ -7,7 +7,8 @@
 #include <cstring>
 #include <limits>
 
-#if defined(__SSE2__)
+#include "rtl/vector.h"
+#if QUIL_VECTOR
 #include <emmintrin.h>
 #include <tmmintrin.h>
 #endif
@@ -407,7 +408,7 @@ Decoded decode_real(const char* field, std::size_t count, int digits, int scale,
 
 namespace {
 
-#if defined(__SSE2__)
+#if QUIL_VECTOR
 unsigned mask_of(__m128i matches) { return static_cast<unsigned>(_mm_movemask_epi8(matches)); }
 
 // The columns [from, to) of a 16-column mask.
@@ -594,7 +595,7 @@ bool decode_common_16(const char* field, double* out) {
 }  // namespace
 
 void use_digit_shuffle(bool on) {
-#if defined(__SSE2__)
+#if QUIL_VECTOR
   g_shuffle = on && g_has_shuffle;
 #else
   (void)on;
@@ -602,7 +603,7 @@ void use_digit_shuffle(bool on) {
 }
 
 Decoded decode_field_16(const char* field, bool blanks_are_zeros) {
-#if defined(__SSE2__)
+#if QUIL_VECTOR
   double value = 0.0;
   if (!blanks_are_zeros && decode_common_16(field, &value)) return {value, DecodeStatus::converted};
 #endif

@@ -3,7 +3,8 @@
 #include <memory>
 #include <new>
 
-#if defined(__SSE2__)
+#include "rtl/vector.h"
+#if QUIL_VECTOR
 #include <emmintrin.h>
 #endif
 
@@ -91,7 +92,7 @@ struct LineCounter {
   // The line ends of a block in one look at each byte; false when a Ctrl-Z stands in it.
   static bool count_plain(const char* block, std::size_t n, std::int64_t* ends) {
     std::size_t i = 0;
-#if defined(__SSE2__)
+#if QUIL_VECTOR
     // Sixteen columns at a time: each column's count of line ends in a byte, summed before it can wrap.
     const __m128i lf = _mm_set1_epi8('\n'), ctrl_z = _mm_set1_epi8(0x1A);
     __m128i seen_ctrl_z = _mm_setzero_si128(), total = _mm_setzero_si128();

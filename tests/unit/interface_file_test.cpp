@@ -5,6 +5,8 @@
 
 #include <random>
 
+#include "rtl/vector.h"
+
 namespace {
 
 using quil::NotInterface;
@@ -60,7 +62,8 @@ TEST(InterfaceFile, TheQuickLookAgreesWithTheCloseOne) {
     plain += quick;
     ASSERT_TRUE(!quick || quil::look_at_line(line, true, false, &byte, &column) == NotInterface::no) << line;
   }
-  EXPECT_GT(plain, 1000);
+  // Without the vector roads every line is looked at closely.
+  EXPECT_TRUE(plain > 1000 || !QUIL_VECTOR) << plain;
 }
 
 }  // namespace
