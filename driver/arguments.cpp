@@ -4,6 +4,7 @@
 #include <new>
 #include <string_view>
 
+#include "driver/unit_numbers.h"
 #include "rtl/platform/platform.h"
 
 namespace quil {
@@ -88,12 +89,13 @@ bool take_option(std::string_view option, Flags& f, Request& r, ParsedArguments&
 
 bool take_jobs(std::string_view value, Request& r) {
   r.options_given = true;
-  if (value.size() != 1 || value[0] < '1' || value[0] > '8') return false;
+  if (value.size() != 1 || value[0] < '1' || value[0] > '0' + kMostJobs) return false;
   r.jobs = value[0] - '0';
   return true;
 }
 
 constexpr const char* kJobsWords = "-j takes a number of parts from 1 to 8";
+static_assert(kMostJobs == 8, "the usage, the help and the manual say 1 to 8");
 
 // The value of an option that takes one: the rest of its argument when there is any, else the next
 // argument (which it then uses up).

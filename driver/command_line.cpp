@@ -82,6 +82,11 @@ std::string touching_words(const RepairCounts& counts) {
   return words;
 }
 
+// How many files or parts go at once: as -j says, else one a processor that this process may use.
+int jobs_at_once(const Request& r) {
+  return r.jobs > 0 ? r.jobs : std::min(rtl::platform::processor_count(), kMostJobs);
+}
+
 // One file's road: where its records come from and go, through which units, and where its lines go.
 struct Road {
   std::string input, output;  // as given
@@ -133,8 +138,9 @@ std::string held(const std::string& place) {
 
 std::string choose_output(Road& road, const Request& r) {
   if (road.output == "-")
-    return connect_name("-", road.out, rtl::OpenStatus::unknown, false) == 0 ? std::string()
-                                                                             : refusal_words(30);
+    return connect_name("-", road.out, rtl::OpenStatus::unknown, false) == 0
+               ? std::string()
+               : refusal_words(static_cast<int>(rtl::Failure::open_failure));
   char target[rtl::kLongestPath + 1];
   rtl::platform::SysError error = 0;
   rtl::platform::NameKind kind = rtl::platform::name_kind(road.output.c_str(), target, sizeof target, &error);
@@ -253,7 +259,7 @@ std::pair<std::string, std::string> open_road(Road& road, const Request& r) {
 // A large disk file is repaired in parts at once, each writing at its place in the temporary file; a
 // file that must take the road in one piece (or a small one) returns false and is repaired as one.
 bool run_in_parts(Road& road, const Request& r, const RepairOptions& options, RepairCounts* counts) {
-  const int jobs = r.jobs > 0 ? r.jobs : std::min(rtl::platform::processor_count(), kMostParts);
+  const int jobs = jobs_at_once(r);
   const std::int64_t size = rtl::input_file_size(road.in);
   // Files side by side already keep the processors busy: each goes in one piece.
   if (road.lines != nullptr || jobs < 2 ||
@@ -471,7 +477,7 @@ void repair_files(const Request& r, const std::vector<std::string>& same_as, std
 // one at a time instead.
 bool side_by_side(const Request& r, const std::vector<std::string>& same_as, Outcome* worst,
                   int* first_failure) {
-  const int jobs = r.jobs > 0 ? r.jobs : std::min(rtl::platform::processor_count(), kMostParts);
+  const int jobs = jobs_at_once(r);
   if (jobs < 2 || (r.mode != Mode::in_place && r.mode != Mode::check)) return false;
   std::vector<FileResult> results(r.names.size());
   std::atomic<std::size_t> next{0};

@@ -4,7 +4,7 @@
 #include <string_view>
 
 #include "driver/interface_file.h"
-#include "rtl/unit_numbers.h"
+#include "driver/unit_numbers.h"
 
 namespace quil {
 

@@ -14,9 +14,8 @@
 namespace quil {
 namespace {
 
-constexpr std::int32_t kFirstPartInput = 60;
-constexpr std::int32_t kFirstPartOutput = 70;
-constexpr std::int64_t kRecordBytes = 74;
+// Every output record: 72 columns and CR LF.
+constexpr std::int64_t kRecordBytes = interface_rule::kLastColumn + 2;
 
 struct Part {
   std::int64_t begin = 0, end = 0;  // bytes of the input
@@ -194,7 +193,7 @@ void merge(const std::vector<Part>& parts, RepairCounts* counts) {
 
 bool repair_in_parts(const std::string& input, std::int64_t size, const std::string& output, int parts,
                      const RepairOptions& options, RepairCounts* counts) {
-  const int count = std::clamp(parts, 1, kMostParts);
+  const int count = std::clamp(parts, 1, kMostJobs);
   std::vector<Part> pieces(static_cast<std::size_t>(count));
   for (int k = 0; k < count; ++k) {
     pieces[k].begin = k == 0 ? 0 : pieces[k - 1].end;

@@ -9,7 +9,6 @@
 
 namespace quil {
 
-inline constexpr int kMostParts = 8;
 // Below this size a file is repaired in one piece: the parts would cost more than they save.
 inline constexpr std::int64_t kSmallestFileInParts = 8 << 20;
 

@@ -6,6 +6,8 @@
 #include <cstdint>
 #include <string_view>
 
+#include "rtl/ascii.h"
+
 namespace rtl {
 
 enum class ItemKind : std::uint8_t {
@@ -57,7 +59,7 @@ class Layout {
   int count_ = 0;
 
   static constexpr bool is_digit(char c) { return c >= '0' && c <= '9'; }
-  static constexpr char upper(char c) { return c >= 'a' && c <= 'z' ? static_cast<char>(c - 32) : c; }
+  static constexpr char upper(char c) { return ascii_upper(c); }
 
   constexpr void add(const LayoutItem& item) {
     if (count_ == kMaxLayoutItems) layout_error("layout has too many items");

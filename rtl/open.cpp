@@ -25,21 +25,21 @@ int failure_for(OpenRefusal r) {
     case OpenRefusal::none:
       return 0;
     case OpenRefusal::not_found:
-      return 29;
+      return static_cast<int>(Failure::file_not_found);
     case OpenRefusal::too_many_files:
-      return 30;
+      return static_cast<int>(Failure::open_failure);
     case OpenRefusal::access_denied:
-      return 9;
+      return static_cast<int>(Failure::access_denied);
     case OpenRefusal::bad_device:
-      return 42;
+      return static_cast<int>(Failure::no_such_device);
     case OpenRefusal::exists:
-      return 10;
+      return static_cast<int>(Failure::file_exists);
     case OpenRefusal::bad_name:
-      return 43;
+      return static_cast<int>(Failure::bad_file_name);
     case OpenRefusal::other:
-      return 30;
+      return static_cast<int>(Failure::open_failure);
   }
-  return 30;
+  return static_cast<int>(Failure::open_failure);
 }
 
 void set_name(Unit* unit, std::string_view name) {

@@ -1,6 +1,7 @@
 // A connect request's keyword texts, read once into typed settings.
 #include <string_view>
 
+#include "rtl/ascii.h"
 #include "rtl/connect_settings.h"
 #include "rtl/io.h"
 
@@ -12,8 +13,7 @@ bool normalise(const char* text, std::size_t length, char (&out)[16], std::strin
   while (length > 0 && text[length - 1] == ' ') --length;
   if (length >= sizeof out) return false;
   for (std::size_t i = 0; i < length; ++i) {
-    char c = text[i];
-    out[i] = (c >= 'a' && c <= 'z') ? static_cast<char>(c - 32) : c;
+    out[i] = ascii_upper(text[i]);
   }
   *result = std::string_view(out, length);
   return true;

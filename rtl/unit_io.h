@@ -23,13 +23,11 @@ int release_held_unit(Unit* unit);
 platform::SysError deliver(Unit* unit, const char* data, std::size_t size);
 platform::SysError flush_block(Unit* unit);
 
-// Sizes the layer starts with; tests make them tiny to force every growth path. Reads and writes of a
-// quarter of a megabyte: a system call costs as much as repairing some hundred lines, and the blocks of
-// two parts, in and out, still fit in a processor's own cache.
+// Sizes the layer starts with; tests make them tiny to force every growth path.
 struct InitialSizes {
   std::size_t record_area = kDefaultRecordLength;
-  std::size_t record_buffer = 256 * 1024;
-  std::size_t output_block = 256 * 1024;
+  std::size_t record_buffer = platform::kTransferBlock;
+  std::size_t output_block = platform::kTransferBlock;
 };
 InitialSizes& initial_sizes();
 

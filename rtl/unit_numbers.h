@@ -1,4 +1,4 @@
-// The units that have a fixed part in the program, by name.
+// The units that the record layer itself gives a part: the standard streams, by name.
 #pragma once
 
 #include <cstdint>
@@ -10,14 +10,3 @@ inline constexpr std::int32_t kConsoleInput = 5;   // standard input, connected 
 inline constexpr std::int32_t kConsoleOutput = 6;  // standard output, connected at its first write
 
 }  // namespace rtl
-
-namespace quil {
-
-inline constexpr std::int32_t kConsoleIn = rtl::kConsoleInput;
-inline constexpr std::int32_t kConsoleOut = rtl::kConsoleOutput;
-inline constexpr std::int32_t kErrorOut = rtl::kErrorUnit;
-inline constexpr std::int32_t kInputUnit = 88;   // the file being repaired
-inline constexpr std::int32_t kOutputUnit = 90;  // the repaired file
-inline constexpr std::int32_t kProbeUnit = 91;   // a look at an existing output before it is written
-
-}  // namespace quil

@@ -13,6 +13,7 @@
 #include <tmmintrin.h>
 #endif
 
+#include "rtl/ascii.h"
 #include "rtl/convert/fast_paths.h"
 #include "rtl/convert/powers.h"
 
@@ -41,7 +42,7 @@ struct Scan {
 };
 
 bool is_leading_space(unsigned char c) { return c == ' ' || (c >= 0x09 && c <= 0x0D); }
-char upper(char c) { return (c >= 'a' && c <= 'z') ? static_cast<char>(c - 32) : c; }
+char upper(char c) { return ascii_upper(c); }
 
 bool matches_word(const char* p, const char* end, const char* word) {
   std::size_t n = std::strlen(word);

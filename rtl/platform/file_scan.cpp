@@ -13,8 +13,8 @@
 namespace rtl::platform {
 namespace {
 
-// As the record layer reads: a system call costs as much as scanning many kilobytes.
-constexpr std::size_t kBlock = 1 << 18;
+// As the record layer reads.
+constexpr std::size_t kBlock = kTransferBlock;
 
 // Opened for reading and positioned at `offset`; an invalid handle when either fails.
 Handle open_at(const char* name, std::int64_t offset) {

@@ -162,6 +162,10 @@ std::int64_t line_start_after(const char* name, std::int64_t offset, std::int64_
 std::int64_t count_lines(const char* name, std::int64_t from, std::int64_t to, bool* ends_input);
 // How many threads run at once on this machine; at least 1.
 int processor_count();
+// How much a read or a write asks of the system at once, wherever a file is read or written in blocks:
+// a system call costs as much as repairing some hundred lines, and the blocks of two parts, in and out,
+// still fit in a processor's own cache.
+inline constexpr std::size_t kTransferBlock = 256 * 1024;
 // The size from which one file is repaired in parts: `normal`, but in the test build of the door, where
 // QUIL_FAULT_PARTS_FROM may lower it, so that a sweep reaches the parts with small files.
 std::int64_t smallest_file_in_parts(std::int64_t normal);

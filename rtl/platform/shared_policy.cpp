@@ -4,6 +4,7 @@
 #include <atomic>
 #include <cstdio>
 
+#include "rtl/ascii.h"
 #include "rtl/platform/backend.h"
 #include "rtl/platform/platform.h"
 
@@ -37,9 +38,7 @@ constexpr struct {
 bool equal_ignoring_case(std::string_view a, std::string_view b) {
   if (a.size() != b.size()) return false;
   for (std::size_t i = 0; i < a.size(); ++i) {
-    char c = a[i];
-    if (c >= 'a' && c <= 'z') c = static_cast<char>(c - 32);
-    if (c != b[i]) return false;
+    if (ascii_upper(a[i]) != b[i]) return false;
   }
   return true;
 }
@@ -75,7 +74,7 @@ bool reserved_device_name(std::string_view name) {
   char upper[5] = {};
   if (last.size() < 3 || last.size() > 4) return false;
   for (std::size_t i = 0; i < last.size(); ++i) {
-    upper[i] = last[i] >= 'a' && last[i] <= 'z' ? static_cast<char>(last[i] - 'a' + 'A') : last[i];
+    upper[i] = ascii_upper(last[i]);
   }
   const std::string_view word(upper, last.size());
   if (word == "CON" || word == "PRN" || word == "AUX" || word == "NUL") return true;
@@ -86,7 +85,7 @@ bool reserved_device_name(std::string_view name) {
 namespace {
 std::atomic<bool> g_window_may_wait{true};
 
-char fold(char c) { return c >= 'a' && c <= 'z' ? static_cast<char>(c - 32) : c; }
+char fold(char c) { return ascii_upper(c); }
 
 bool matches(std::string_view pattern, std::string_view name) {
   // The last * seen and where its match resumes: backtracking over one star at a time suffices.
