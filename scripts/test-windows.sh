@@ -54,12 +54,21 @@ ctest --preset windows -j "$(nproc)"
 
 # Runs a test program under Wine; the tests that fail run once more, alone, and must pass then. A program
 # under Wine once ended with status 1 and not a word, in a test that passed in dozens of runs before and
-# after: the first failure stays in the log for a look, a second one fails the run.
+# after: the first failure's whole output (from its RUN line to its FAILED line) stays in the log for a
+# look, a second one fails the run.
 run_with_one_retry() {
-  local log="$root/build/windows/last-run.log" failed
-  if "$@" --gtest_brief=1 2>&1 | tee "$log"; [ "${PIPESTATUS[0]}" -eq 0 ]; then return 0; fi
-  failed="$(sed -n 's/^\[  FAILED  \] \([A-Za-z0-9_/]*\.[A-Za-z0-9_/]*\).*/\1/p' "$log" | sort -u | paste -sd:)"
+  local log="$root/build/windows/last-run.log" failed t
+  local status=0
+  "$@" > "$log" 2>&1 || status=$?
+  grep -Ev '^\[ +(RUN|OK) +\]' "$log" || true
+  [ "$status" -ne 0 ] || return 0
+  failed="$(sed -n 's/^\[  FAILED  \] \([A-Za-z0-9_/]*\.[A-Za-z0-9_/]*\) (.*/\1/p' "$log" | sort -u | paste -sd:)"
   [ -n "$failed" ] || return 1
+  echo "== windows: the first run's failures, whole"
+  for t in ${failed//:/ }; do
+    awk -v run="[ RUN      ] $t" -v end="[  FAILED  ] $t (" \
+      'index($0, run) == 1 { p = 1 } p { print } p && index($0, end) == 1 { p = 0 }' "$log"
+  done
   echo "== windows: once more, alone: $failed"
   "$@" --gtest_brief=1 --gtest_filter="$failed"
 }

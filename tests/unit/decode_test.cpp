@@ -12,6 +12,7 @@
 #include <string>
 
 #include "rtl/convert/fast_paths.h"
+#include "test_support.h"
 
 namespace {
 
@@ -160,19 +161,15 @@ TEST(Decode, ScaleFactorAppliesOnlyWithoutExponent) {
 // Canonical texts of up to 16 characters decode as the C library reads them.
 TEST(Decode, AgreesWithTheCLibrary) {
   std::mt19937_64 rng(7);
-  const long count =
-#if defined(QUIL_SANITIZE)
-      200000;
-#else
-      2000000;
-#endif
-  for (long i = 0; i < count; ++i) {
-    char text[40];
-    int digits = 1 + static_cast<int>(rng() % 12);
-    long long mantissa = static_cast<long long>(rng() % 1000000000000ull);
-    int exponent = static_cast<int>(rng() % 700) - 350;
-    int n = std::snprintf(text, sizeof text, "%s%.*lld.%dE%d", (rng() & 1) ? "-" : "", digits, mantissa,
-                          static_cast<int>(rng() % 10), exponent);
+  for (long i = 0; i < test::sweep_count(200000); ++i) {
+    // Subtle: a sign on every exponent and the point anywhere among the digits, so that positive
+    // exponents and every count of decimals reach the 16-column shapes.
+    char digits[24], text[40];
+    const int length = std::snprintf(digits, sizeof digits, "%.*llu", 1 + static_cast<int>(rng() % 12),
+                                     static_cast<unsigned long long>(rng() % 1000000000000ull));
+    const int point = static_cast<int>(rng() % static_cast<unsigned>(length + 1));
+    int n = std::snprintf(text, sizeof text, "%s%.*s.%sE%+d", (rng() & 1) ? "-" : "", point, digits,
+                          digits + point, static_cast<int>(rng() % 700) - 350);
     if (n > 16) continue;
     auto d = decode_real(text, static_cast<std::size_t>(n), 8, 0);
     const std::string field = column16(text);

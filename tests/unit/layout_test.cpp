@@ -54,21 +54,4 @@ TEST(Layout, TextKeepsItsBlanks) {
   EXPECT_EQ(layout[0].text, "FILE  ");
 }
 
-TEST(Layout, BannerRecordsHaveTheirWidths) {
-  int column = 1;
-  std::vector<int> widths;
-  for (const rtl::LayoutItem& item : quil::kBannerLayout) {
-    if (item.kind == ItemKind::move_right) column += item.value;
-    if (item.kind == ItemKind::text) column += static_cast<int>(item.text.size());
-    if (item.kind == ItemKind::record_end) {
-      widths.push_back(column - 1);
-      column = 1;
-    }
-  }
-  widths.push_back(column - 1);
-  ASSERT_EQ(widths.size(), 18u);
-  EXPECT_EQ(widths[0], 54);
-  for (std::size_t i = 1; i < widths.size(); ++i) EXPECT_EQ(widths[i], 59) << "record " << i + 1;
-}
-
 }  // namespace

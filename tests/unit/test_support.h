@@ -56,4 +56,13 @@ class FatalRoad {
   std::optional<std::string> saved_trace_switch_;
 };
 
+// How many random cases a sweep takes: ten times as many where the slow sweeps are asked for.
+constexpr long sweep_count(long quick) {
+#if defined(QUIL_SLOW_TESTS)
+  return quick * 10;
+#else
+  return quick;
+#endif
+}
+
 }  // namespace test
