@@ -1,0 +1,79 @@
+// The product stage of the decoder: significant digits and a power of ten made one double, by one exact
+// operation or by the product with a power of ten's cut, where the margin proves the rounding.
+#pragma once
+
+#include <bit>
+#include <cstdint>
+
+#include "rtl/convert/powers.h"
+
+namespace rtl::convert {
+
+inline double exact_power_of_ten(int e) {
+  static constexpr double kPowers[] = {1e0,  1e1,  1e2,  1e3,  1e4,  1e5,  1e6,  1e7,  1e8,  1e9,  1e10, 1e11,
+                                       1e12, 1e13, 1e14, 1e15, 1e16, 1e17, 1e18, 1e19, 1e20, 1e21, 1e22};
+  return kPowers[e];
+}
+
+// The double of a mantissa just rounded to 53 bits and its biased exponent; a carry into bit 53 makes
+// the mantissa one bit longer. False for a result that is not a normal double.
+inline bool rounded_double(std::uint64_t mantissa, int biased, double* out) {
+  const int carry = static_cast<int>(mantissa >> 53);
+  mantissa >>= carry;
+  biased += carry;
+  if (biased < 1 || biased > 2046) return false;
+  *out = std::bit_cast<double>((static_cast<std::uint64_t>(biased) << 52) |
+                               (mantissa & ((std::uint64_t{1} << 52) - 1)));
+  return true;
+}
+
+// A normalised w times the 128-bit cut of 10^q as a double, from the bits of the whole 192-bit product;
+// false where its rounding to 53 bits is not proven.
+inline bool wide_product_to_double(std::uint64_t w, int lz, const Power& p, double* out) {
+  const U192 z = multiply(w, p.mantissa);
+  // z lies in [2^190, 2^192): its top 53 bits end 139 or 138 bits above its last one.
+  const int top = static_cast<int>(z.word[0] >> 63);
+  const int cut = 10 + top;
+  const WideRounding r = wide_rounding(z, cut);
+  if (r.near_half & !r.up) return false;  // within reach of one half
+  return rounded_double((z.word[0] >> cut) + r.up, p.exponent + top - lz + 1086, out);
+}
+
+// The Eisel-Lemire method, its first product alone where that proves the rounding: the product of w,
+// normalised to 64 bits, with the top half of 10^q's 128-bit cut. What the bottom half and the cut add
+// stays below one unit of the first product's high word, so the rounding is already certain unless the
+// bits below the 53 lie one unit under one half, or exactly at one half with nothing below. Those take
+// the whole product; the cases it cannot prove, and results that are not normal doubles, are left to the
+// exact conversion.
+[[gnu::always_inline]] inline bool product_value(std::uint64_t w, long q, double* out) {
+  if (w == 0 || q < kLowestPower || q > kHighestPower) return false;
+  const int lz = std::countl_zero(w);
+  w <<= lz;
+  const Power& p = power_of_ten(static_cast<int>(q));
+  const U128 z = multiply(w, p.mantissa.high);
+  // z lies in [2^126, 2^128): its top 53 bits end 75 or 74 bits above its last one.
+  const int top = static_cast<int>(z.high >> 63);
+  const int cut = 10 + top;
+  const std::uint64_t rest = z.high & ((std::uint64_t{1} << cut) - 1);
+  const std::uint64_t half = std::uint64_t{1} << (cut - 1);
+  if ((rest == half - 1) | ((rest == half) & (z.low == 0))) [[unlikely]] {
+    return wide_product_to_double(w, lz, p, out);
+  }
+  // Subtle: rounding up or down is for the data to decide, at random; it costs no branch.
+  return rounded_double((z.high >> cut) + (rest >= half), p.exponent + top - lz + 1086, out);
+}
+
+// Up to 19 significant digits m and a power of ten: one exact operation where both are exact, else the
+// product method; false when neither proves the result.
+[[gnu::always_inline]] inline bool quick_value(std::uint64_t m, long power, double* out) {
+  // One test, not three: whether the data take this road is theirs to decide, at random.
+  if ((m <= (std::uint64_t{1} << 53)) & (static_cast<unsigned long>(power + 22) <= 44)) {
+    const double v = static_cast<double>(m);
+    *out = power >= 0 ? v * exact_power_of_ten(static_cast<int>(power))
+                      : v / exact_power_of_ten(static_cast<int>(-power));
+    return true;
+  }
+  return product_value(m, power, out);
+}
+
+}  // namespace rtl::convert
