@@ -18,6 +18,7 @@
 #include "driver/progress.h"
 #include "driver/replacement.h"
 #include "driver/settled.h"
+#include "driver/words.h"
 #include "quil_version.h"
 #include "rtl/connect_settings.h"
 #include "rtl/io.h"

@@ -5,6 +5,7 @@
 #include <mutex>
 
 #include "driver/unit_numbers.h"
+#include "driver/words.h"
 #include "rtl/connect_settings.h"
 #include "rtl/io.h"
 
@@ -47,20 +48,6 @@ std::string temporary_name(const std::string& target, int n) {
 }
 
 }  // namespace
-
-std::string refusal_words(std::int32_t failure) {
-  const char* text = rtl::message_template(rtl::condition_code(static_cast<rtl::Failure>(failure)));
-  if (text == nullptr) return "failure " + std::to_string(failure);
-  const char* comma = std::strchr(text, ',');
-  return std::string(text, comma != nullptr ? static_cast<std::size_t>(comma - text) : std::strlen(text));
-}
-
-std::string system_words(rtl::platform::SysError error) {
-  char text[256];
-  std::size_t n = rtl::platform::system_error_text(error, text, sizeof text);
-  while (n > 0 && (text[n - 1] == '\n' || text[n - 1] == '\r' || text[n - 1] == '.')) --n;
-  return std::string(text, n);
-}
 
 // A replacement given up on any road (an exception, a failure) leaves no temporary file behind.
 Replacement::~Replacement() {

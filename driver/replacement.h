@@ -33,9 +33,4 @@ class Replacement {
   int slot_ = -1;  // where the exit cleanup finds the temporary file
 };
 
-// The record layer's words for a failure number, without the unit and file it names.
-std::string refusal_words(std::int32_t failure);
-// The system's words for its error, without the line end.
-std::string system_words(rtl::platform::SysError error);
-
 }  // namespace quil

@@ -107,27 +107,48 @@ class Layout {
     if (i != s.size()) layout_error("text after the closing ')' of a layout");
   }
 
-  constexpr void parse_item(std::string_view s, std::size_t& i) {
-    if (i >= s.size()) layout_error("layout ends inside an item");
-    char c = s[i];
+  // A text, a record end or a no-advance mark at s[i], added; false when the item is none of them.
+  constexpr bool parse_mark(std::string_view s, std::size_t& i) {
+    const char c = s[i];
     if (c == '\'') {
       std::size_t start = ++i;
       while (i < s.size() && s[i] != '\'') ++i;
       if (i >= s.size()) layout_error("unterminated text item in layout");
       add({ItemKind::text, 0, 0, 0, s.substr(start, i - start)});
       ++i;
-      return;
+      return true;
     }
-    if (c == '/') {
-      ++i;
-      add({ItemKind::record_end, 0, 0, 0, {}});
-      return;
+    if (c != '/' && c != '$') return false;
+    ++i;
+    add({c == '/' ? ItemKind::record_end : ItemKind::no_advance, 0, 0, 0, {}});
+    return true;
+  }
+
+  // The field Aw, Iw or Ew.d whose letter has just been read.
+  static constexpr LayoutItem parse_field(char letter, std::string_view s, std::size_t& i) {
+    const int w = number(s, i);
+    if (letter == 'A') {
+      if (w == 0) layout_error("field width must be at least 1");
+      return {ItemKind::char_field, static_cast<std::int16_t>(w < 0 ? 0 : w), 0, 0, {}};
     }
-    if (c == '$') {
-      ++i;
-      add({ItemKind::no_advance, 0, 0, 0, {}});
-      return;
+    if (letter == 'I') {
+      if (w < 1) layout_error("Iw needs a width of at least 1");
+      return {ItemKind::int_field, static_cast<std::int16_t>(w), 0, 0, {}};
     }
+    if (letter != 'E') layout_error("unknown edit descriptor in layout");
+    if (w < 1) layout_error("Ew.d needs a width of at least 1");
+    if (i >= s.size() || s[i] != '.') layout_error("Ew.d needs '.d'");
+    ++i;
+    const int d = number(s, i);
+    if (d < 0) layout_error("Ew.d needs its digit count d");
+    if (w > 255 || d >= w) layout_error("Ew.d needs d < w <= 255");
+    return {ItemKind::exp_field, static_cast<std::int16_t>(w), static_cast<std::int16_t>(d), 0, {}};
+  }
+
+  constexpr void parse_item(std::string_view s, std::size_t& i) {
+    if (i >= s.size()) layout_error("layout ends inside an item");
+    if (parse_mark(s, i)) return;
+    const char c = s[i];
     bool negative = false;
     if (c == '-' || c == '+') {
       negative = c == '-';
@@ -144,7 +165,6 @@ class Layout {
     }
     if (negative) layout_error("a sign stands only before a scale factor");
     if (count == 0) layout_error("repeat count must be at least 1");
-    int repeat = count < 0 ? 1 : count;
     if (letter == 'T' && i + 1 < s.size() && upper(s[i + 1]) == 'R') {
       if (count >= 0) layout_error("TRn takes no repeat count");
       i += 2;
@@ -154,28 +174,8 @@ class Layout {
       return;
     }
     ++i;
-    LayoutItem item{};
-    if (letter == 'A') {
-      int w = number(s, i);
-      if (w == 0) layout_error("field width must be at least 1");
-      item = {ItemKind::char_field, static_cast<std::int16_t>(w < 0 ? 0 : w), 0, 0, {}};
-    } else if (letter == 'I') {
-      int w = number(s, i);
-      if (w < 1) layout_error("Iw needs a width of at least 1");
-      item = {ItemKind::int_field, static_cast<std::int16_t>(w), 0, 0, {}};
-    } else if (letter == 'E') {
-      int w = number(s, i);
-      if (w < 1) layout_error("Ew.d needs a width of at least 1");
-      if (i >= s.size() || s[i] != '.') layout_error("Ew.d needs '.d'");
-      ++i;
-      int d = number(s, i);
-      if (d < 0) layout_error("Ew.d needs its digit count d");
-      if (w > 255 || d >= w) layout_error("Ew.d needs d < w <= 255");
-      item = {ItemKind::exp_field, static_cast<std::int16_t>(w), static_cast<std::int16_t>(d), 0, {}};
-    } else {
-      layout_error("unknown edit descriptor in layout");
-    }
-    for (int r = 0; r < repeat; ++r) add(item);
+    const LayoutItem item = parse_field(letter, s, i);
+    for (int r = 0; r < (count < 0 ? 1 : count); ++r) add(item);
   }
 };
 
