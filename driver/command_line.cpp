@@ -360,28 +360,29 @@ std::string file_read(const Road& road, Mode mode) {
   return road.input != "-" && rtl::input_file_size(road.in) >= 0 ? road.input : std::string();
 }
 
-// Why a file is left alone before it is opened: an earlier name of it, or other names that a repair in
-// place would part from it. Empty when it is not.
-std::string left_alone(const Road& road, const Request& r) {
-  if (!road.same_as.empty()) {
-    return road.input + ": the same file as " + road.same_as +
-           (r.mode == Mode::check ? ", checked once" : ", repaired once");
-  }
+// How many other names (hard links) a file to be repaired in place has, which a repair in place would
+// part from it; 0 when it has none, or may be parted from them (-f).
+std::uint64_t other_links(const Road& road, const Request& r) {
   rtl::platform::FileFacts facts;
   if (r.mode != Mode::in_place || r.force || !rtl::platform::file_facts(road.input.c_str(), &facts) ||
-      !facts.regular_file || facts.links < 2) {
-    return {};
+      !facts.regular_file) {
+    return 0;
   }
-  const std::uint64_t others = facts.links - 1;
-  return "quil: " + road.input + ": has " + std::to_string(others) +
-         (others == 1 ? " other link" : " other links") + ": left as it is";
+  return facts.links > 1 ? facts.links - 1 : 0;
 }
 
 Outcome process(Road& road, const Request& r, int* first_failure) {
-  if (const std::string why = left_alone(road, r); !why.empty()) {
-    const bool repeated = !road.same_as.empty();
-    if (!repeated || !r.quiet) road.say(repeated ? kConsoleOut : kErrorOut, why);
-    return repeated ? Outcome::done : Outcome::skipped;
+  if (!road.same_as.empty()) {
+    if (!r.quiet) {
+      road.say(kConsoleOut, road.input + ": the same file as " + road.same_as +
+                                (r.mode == Mode::check ? ", checked once" : ", repaired once"));
+    }
+    return Outcome::done;
+  }
+  if (const std::uint64_t others = other_links(road, r); others > 0) {
+    road.say(kErrorOut, "quil: " + road.input + ": has " + std::to_string(others) +
+                            (others == 1 ? " other link" : " other links") + ": left as it is");
+    return Outcome::skipped;
   }
   if (auto [name, why] = open_road(road, r); !why.empty()) {
     const bool unchecked = r.mode == Mode::check && name == road.input;

@@ -165,16 +165,13 @@ bool connect_output_again(const std::string& target, const std::string& shown) {
   const std::string target = regular ? std::string(followed) : answer;
   Replacement replacement;
   std::string why;  // why the repair cannot be written, or cannot take the output's place
-  bool temporary = false;
-  {
-    rtl::release(kOutputUnit);
-    // The answer's connection made the file; the repair's own name gives it to it at the end.
-    if (was_missing) rtl::platform::remove_file(target.c_str());
-    why = replacement.create_beside(target, kOutputUnit, dropped ? std::string_view() : shown);
-    temporary = why.empty();
-    // The dialogue writes where it can: in the output itself, when nothing can be made beside it.
-    if (!temporary && !dropped && connect_output_again(target, shown)) why.clear();
-  }
+  rtl::release(kOutputUnit);
+  // The answer's connection made the file; the repair's own name gives it to it at the end.
+  if (was_missing) rtl::platform::remove_file(target.c_str());
+  why = replacement.create_beside(target, kOutputUnit, dropped ? std::string_view() : shown);
+  const bool temporary = why.empty();
+  // The dialogue writes where it can: in the output itself, when nothing can be made beside it.
+  if (!temporary && !dropped && connect_output_again(target, shown)) why.clear();
   RepairCounts counts;
   if (why.empty()) {
     RepairOptions options;

@@ -15,6 +15,21 @@ namespace {
 
 using namespace interface_rule;
 
+// Whether the non-blank columns of a mask do not stand together. Adding the lowest set bit carries
+// through the first run of set bits and clears it; any bit still set belonged to a later run.
+constexpr unsigned holes(unsigned m) { return (m + (m & (0u - m))) & m; }
+static_assert(holes(0b0111'1000) == 0 && holes(0b1011'0000) != 0 && holes(0) == 0);
+
+// Whether a name field breaks the rule "a capital letter, then capitals, digits and _, then blanks",
+// given which of its columns are not blank (`name`), which are such characters (`word`) and which are
+// capitals (`upper`). Subtle: the name's columns must stand together from column 1 (name is 2^k - 1),
+// so a name that begins later or has a blank inside breaks it with the rest.
+constexpr unsigned name_breaks(unsigned name, unsigned word, unsigned upper) {
+  return (name & (name + 1)) | (name & ~word) | (name & ~upper & 1u);
+}
+static_assert(name_breaks(0b0001'1111, 0b1111'1111, 0b0000'0001) == 0 && name_breaks(0, 0, 0) == 0 &&
+              name_breaks(0b0001'1110, 0xFF, 0xFF) != 0 && name_breaks(0b0011'1011, 0xFF, 0xFF) != 0);
+
 // What an interface file is, and what it rests on: 42 models and results files of seven writers
 // (2017 to 2025, LF and CR LF, 232,311 records) and 8,085 card lines quoted in a reader's tests, against
 // the files of other formats that lie beside them under the same names. Outside the text records that a

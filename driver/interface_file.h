@@ -36,21 +36,6 @@ namespace interface_rule {
 
 inline constexpr std::size_t kNameColumns = 8, kLastColumn = 72, kFieldColumns = 16;
 
-// Whether the non-blank columns of a mask do not stand together. Adding the lowest set bit carries
-// through the first run of set bits and clears it; any bit still set belonged to a later run.
-constexpr unsigned holes(unsigned m) { return (m + (m & (0u - m))) & m; }
-static_assert(holes(0b0111'1000) == 0 && holes(0b1011'0000) != 0 && holes(0) == 0);
-
-// Whether a name field breaks the rule "a capital letter, then capitals, digits and _, then blanks",
-// given which of its columns are not blank (`name`), which are such characters (`word`) and which are
-// capitals (`upper`). Subtle: the name's columns must stand together from column 1 (name is 2^k - 1),
-// so a name that begins later or has a blank inside breaks it with the rest.
-constexpr unsigned name_breaks(unsigned name, unsigned word, unsigned upper) {
-  return (name & (name + 1)) | (name & ~word) | (name & ~upper & 1u);
-}
-static_assert(name_breaks(0b0001'1111, 0b1111'1111, 0b0000'0001) == 0 && name_breaks(0, 0, 0) == 0 &&
-              name_breaks(0b0001'1110, 0xFF, 0xFF) != 0 && name_breaks(0b0011'1011, 0xFF, 0xFF) != 0);
-
 }  // namespace interface_rule
 
 // Record names found good, 8 bytes as they stand, by a hash of them. An empty slot holds the blank name,
