@@ -1,0 +1,44 @@
+// Where the command's lines go: the one object that decides it, so that no line of a file ever lands
+// among its repaired records.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <string_view>
+#include <utility>
+#include <vector>
+
+namespace quil {
+
+// Writes a line of the command's own to `unit`. Where nobody reads standard output any more, the
+// command ends quietly, as commands here do; a line that cannot be written otherwise (a closed stream)
+// is dropped: the status says what became of the files.
+void print_line(std::int32_t unit, std::string_view line);
+
+// One file's lines: its result line, its refusals and failures, and whether its progress is shown.
+// A file repaired side by side with others keeps its lines until its turn comes (`kept`); one at a
+// time, they go out at once.
+class FileLines {
+ public:
+  using Kept = std::vector<std::pair<std::int32_t, std::string>>;
+  explicit FileLines(Kept* kept = nullptr) : kept_(kept) {}
+
+  // The file's records go to standard output (however it is named): its result line then goes to
+  // standard error, apart from them.
+  void records_to_standard_output() { records_on_out_ = true; }
+  bool records_on_standard_output() const { return records_on_out_; }
+
+  // Prints, now or in its turn, the file's result line.
+  void print_result(std::string text) const;
+  // Prints, now or in its turn, "quil: " and the text on standard error.
+  void print_problem(const std::string& text) const;
+  // Progress is drawn only by a file whose lines go out at once.
+  bool shows_progress() const { return kept_ == nullptr; }
+
+ private:
+  void print(std::int32_t unit, std::string text) const;
+  Kept* kept_;
+  bool records_on_out_ = false;
+};
+
+}  // namespace quil

@@ -1,0 +1,393 @@
+#include "driver/file_road.h"
+
+#include <algorithm>
+#include <optional>
+#include <string>
+#include <utility>
+
+#include "driver/driver.h"
+#include "driver/parallel.h"
+#include "driver/progress.h"
+#include "driver/words.h"
+#include "rtl/connect_settings.h"
+#include "rtl/io.h"
+#include "rtl/platform/platform.h"
+
+namespace quil {
+
+int jobs_at_once(const Request& r) {
+  return r.jobs > 0 ? r.jobs : std::min(rtl::platform::processor_count(), kMostJobs);
+}
+
+namespace {
+
+// Prints why the file is skipped; returns `outcome`.
+Outcome report_skipped(const Road& road, const std::string& name, const std::string& why,
+                       Outcome outcome = Outcome::skipped) {
+  road.lines.print_problem(name + ": skipped: " + why);
+  return outcome;
+}
+
+// The words for a failure: the system's own where it has them ("No such file or directory", "No space
+// left on device"), else the record layer's.
+std::string failure_words(int failure, rtl::platform::SysError error) {
+  return error != 0 ? system_words(error) : refusal_words(failure);
+}
+
+std::string lines_words(std::int64_t records) {
+  return std::to_string(records) + (records == 1 ? " line" : " lines");
+}
+
+// Connects `unit` to `name` as given (- is the standard stream of the unit's direction). Returns 0 or the
+// failure number.
+int connect_name(const std::string& name, std::int32_t unit, rtl::OpenStatus status, bool read_only,
+                 rtl::platform::Sharing sharing = rtl::platform::Sharing::read_only) {
+  const bool input = read_only;
+  rtl::ConnectSettings settings;
+  settings.sharing = sharing;
+  settings.status = status;
+  settings.read_only = read_only;
+  settings.has_name = settings.return_errors = true;
+  settings.exact_name = name != "-";
+  settings.drop_byte_order_mark = input;
+  settings.name = name != "-" ? std::string_view(name) : input ? "CONIN$" : "CONOUT$";
+  return rtl::connect(unit, settings);
+}
+
+std::string touching_words(const RepairCounts& counts) {
+  if (counts.touching == 0) return "no touching numbers";
+  std::string words = std::to_string(counts.touching) + " with touching numbers, first at line";
+  if (counts.touching > 1) words += 's';
+  for (std::int64_t i = 0; i < counts.touching && i < kShownTouching; ++i) {
+    words += (i == 0 ? " " : ", ") + std::to_string(counts.first_touching[i]);
+  }
+  return words;
+}
+
+// The last part of a name, after its folders.
+std::string last_part(const std::string& name) {
+  const std::size_t slash = name.find_last_of(rtl::platform::slash_options() ? "/\\:" : "/");
+  return slash == std::string::npos ? name : name.substr(slash + 1);
+}
+
+// Whether the folder that a name stands in exists (a name without a folder stands in this one).
+bool folder_exists(const std::string& name) {
+  const std::size_t slash = name.find_last_of(rtl::platform::slash_options() ? "/\\:" : "/");
+  if (slash == std::string::npos || slash == 0) return true;
+  char target[rtl::kLongestPath + 1];
+  rtl::platform::SysError error = 0;
+  return rtl::platform::name_kind(name.substr(0, slash).c_str(), target, sizeof target, &error) ==
+         rtl::platform::NameKind::folder;
+}
+
+// Whether the existing file at `place` may be replaced now; empty, or the system's words for what holds it.
+std::string holder_words(const std::string& place) {
+  const rtl::platform::SysError e = rtl::platform::replaceable(place.c_str());
+  return e == 0 ? std::string() : system_words(e);
+}
+
+std::string choose_output(Road& road, const Request& r) {
+  if (road.output == "-")
+    return connect_name("-", road.out, rtl::OpenStatus::unknown, false) == 0
+               ? std::string()
+               : refusal_words(static_cast<int>(rtl::Failure::open_failure));
+  char target[rtl::kLongestPath + 1];
+  rtl::platform::SysError error = 0;
+  rtl::platform::NameKind kind = rtl::platform::name_kind(road.output.c_str(), target, sizeof target, &error);
+  if (kind == rtl::platform::NameKind::folder) {
+    // A folder receives the repair under the input's own name, as a copy into it would.
+    const char separator = rtl::platform::slash_options() ? '\\' : '/';
+    const bool ends = !road.output.empty() && (road.output.back() == '/' || road.output.back() == separator);
+    road.output += (ends ? "" : std::string(1, separator)) + last_part(road.input);
+    kind = rtl::platform::name_kind(road.output.c_str(), target, sizeof target, &error);
+  }
+  if (rtl::platform::device_name(road.output.c_str()))
+    return "is a device, which takes no repair (-c checks a file without writing one)";
+  switch (kind) {
+    case rtl::platform::NameKind::missing:
+      if (!folder_exists(road.output)) return "its folder does not exist";
+      road.place = road.output;
+      road.replacing = true;
+      return {};
+    case rtl::platform::NameKind::regular_file:
+      break;
+    case rtl::platform::NameKind::folder:
+      return "is a folder";
+    case rtl::platform::NameKind::other: {
+      // A device or a pipe takes the records as they come.
+      const int rc = connect_name(road.output, road.out, rtl::OpenStatus::unknown, false);
+      return rc == 0 ? std::string() : failure_words(rc, rtl::last_refusal_error());
+    }
+  }
+  road.place = target;
+  road.replacing = true;
+  if (connect_name(road.place, road.probe, rtl::OpenStatus::old_file, true) == 0) {
+    const bool same = rtl::writes_file_read_by(road.probe, road.in);
+    rtl::release(road.probe);
+    if (same) return "cannot open: it is the file being repaired (-i repairs in place)";
+  }
+  if (!r.force) return "it exists (-f replaces it)";
+  if (!rtl::platform::writable_file(road.place.c_str())) return "cannot open: it is read-only";
+  return holder_words(road.place);
+}
+
+// Opens the input; for -i, the regular file the name leads to. Empty or why not.
+std::string open_input(Road& road, Mode mode) {
+  std::string name = road.input;
+  char target[rtl::kLongestPath + 1];
+  rtl::platform::SysError error = 0;
+  const rtl::platform::NameKind kind =
+      name == "-" ? rtl::platform::NameKind::other
+                  : rtl::platform::name_kind(name.c_str(), target, sizeof target, &error);
+  if (kind == rtl::platform::NameKind::folder) return "is a folder";
+  if (mode == Mode::in_place) {
+    if (kind == rtl::platform::NameKind::missing) return system_words(error);
+    if (kind == rtl::platform::NameKind::other)
+      return error != 0 ? system_words(error) : "not a regular file";
+    road.place = name = target;
+  }
+  // Learnt before the repair: a file that another program holds cannot take its place afterwards (asked
+  // before the file is opened here, whose own handle would hold it too).
+  const bool writable = mode != Mode::in_place || rtl::platform::writable_file(target);
+  if (mode == Mode::in_place && writable) {
+    if (std::string why = holder_words(target); !why.empty()) return why;
+  }
+  // Subtle: a file this user may not open says so in the system's words, not as a read-only one.
+  if (const int rc = connect_name(name, road.in, rtl::OpenStatus::old_file, true); rc != 0)
+    return failure_words(rc, rtl::last_refusal_error());
+  if (!writable) {
+    rtl::release(road.in);
+    return "cannot repair in place: it is read-only";
+  }
+  return {};
+}
+
+Outcome report(const Road& road, Mode mode, const RepairCounts& counts, const std::string& kept, bool quiet) {
+  const std::string lines = lines_words(counts.records) + ", ";
+  if (mode == Mode::check) {
+    // A repair would change such a file as it does one with touching numbers: the check says so.
+    std::string more;
+    if (counts.byte_order_mark) more += ", a byte-order mark to drop";
+    if (counts.bare_line_ends > 0) more += ", LF line ends to become CR LF";
+    if (!quiet) road.lines.print_result(road.input + ": " + lines + touching_words(counts) + more);
+    return counts.touching > 0 || !more.empty() ? Outcome::needs_repair : Outcome::done;
+  }
+  if (quiet) return Outcome::done;
+  const std::string shown = mode == Mode::in_place ? road.input : road.input + " -> " + road.output;
+  const char* mark = counts.byte_order_mark ? ", byte-order mark dropped" : "";
+  // The line never mixes with repaired records on standard output, however that is named.
+  road.lines.print_result(shown + ": " + lines + std::to_string(counts.touching) +
+                          " with touching numbers repaired" + mark + kept);
+  return Outcome::done;
+}
+
+// A file that could not be read or written to its end: nothing of it is kept, and the run goes on.
+void discard_and_report_failure(Road& road, const Request& r, const RepairCounts& counts) {
+  road.replacement.discard();
+  const bool on_output = counts.failed_unit == road.out;
+  if (on_output && road.lines.records_on_standard_output() &&
+      rtl::platform::broken_pipe_error(counts.failure_error)) {
+    rtl::platform::end_by_broken_pipe();
+  }
+  const std::string& name = on_output && r.mode == Mode::repair ? road.output : road.input;
+  road.lines.print_problem(name + ": " + failure_words(counts.failure, counts.failure_error));
+}
+
+// Opens both ends of a file's road. Empty, or the name and the reason it is skipped for.
+std::pair<std::string, std::string> open_road(Road& road, const Request& r) {
+  if (std::string why = open_input(road, r.mode); !why.empty()) return {road.input, why};
+  road.replacing = r.mode == Mode::in_place;
+  std::string why;
+  if (r.mode == Mode::repair) why = choose_output(road, r);
+  if (why.empty() && road.replacing) why = road.replacement.create_beside(road.place, road.out);
+  if (why.empty()) return {};
+  rtl::release(road.in);
+  return {r.mode == Mode::in_place ? road.input : road.output, why};
+}
+
+// A large disk file is repaired in parts at once, each writing at its place in the temporary file; a
+// file that must take the road in one piece (or a small one) returns false and is repaired as one.
+bool run_in_parts(Road& road, const Request& r, const RepairOptions& options, RepairCounts* counts) {
+  const int jobs = jobs_at_once(r);
+  const std::int64_t size = rtl::input_file_size(road.in);
+  // Files side by side already keep the processors busy: each goes in one piece.
+  if (!road.lines.shows_progress() || jobs < 2 ||
+      size < rtl::platform::smallest_file_in_parts(kSmallestFileInParts) || road.input == "-" ||
+      (options.write && !road.replacing)) {
+    return false;
+  }
+  const std::string& input = r.mode == Mode::in_place ? road.place : road.input;
+  const std::string output = options.write ? road.replacement.temporary() : std::string();
+  // The parts write the temporary file by its name; the file's own unit lets go of it meanwhile.
+  if (options.write) rtl::release(road.out);
+  const bool done = repair_in_parts(input, size, output, jobs, options, counts);
+  if (!done && options.write &&
+      connect_name(output, road.out, rtl::OpenStatus::old_file, false, rtl::platform::Sharing::every) != 0) {
+    counts->failure = static_cast<int>(rtl::Failure::open_failure);
+    counts->failed_unit = road.out;
+    return true;
+  }
+  if (done) rtl::release(road.in, true);
+  return done;
+}
+
+// A file whose records go to a stream is looked at whole before its first record goes out, where it can
+// be read twice (a disk file): a stream cannot take back what it was given. False when the file is
+// refused or fails, with *counts saying why; true with the input read from its start again.
+bool shape_holds_first(Road& road, const RepairOptions& options, RepairCounts* counts) {
+  if (!options.write || !options.refuse_other_formats || !road.lines.records_on_standard_output() ||
+      rtl::input_file_size(road.in) < 0) {
+    return true;
+  }
+  RepairOptions look = options;
+  look.write = false;
+  look.count_touching = false;
+  repair_records(road.in, road.out, look, *counts);
+  rtl::release(road.in, true);
+  if (counts->failure != 0 || counts->not_interface.why != NotInterface::no) return false;
+  *counts = RepairCounts{};
+  if (connect_name(road.input, road.in, rtl::OpenStatus::old_file, true) == 0) return true;
+  counts->failure = static_cast<int>(rtl::Failure::open_failure);
+  counts->failed_unit = road.in;
+  counts->failure_error = rtl::last_refusal_error();
+  return false;
+}
+
+// The pass over the file, with both units let go after it; a failure to release them is the pass's.
+RepairCounts run_pass(Road& road, const Request& r) {
+  RepairOptions options;
+  options.write = r.mode != Mode::check;
+  options.count_touching = options.step_back_in_hand = options.return_failures = true;
+  options.refuse_other_formats = !r.force;
+  // Records that go to standard output, a file there included, are the whole stream: the file's line
+  // goes to standard error.
+  if (options.write && (road.output == "-" || !rtl::on_disk_file(road.out)))
+    road.lines.records_to_standard_output();
+  RepairCounts counts;
+  if (!shape_holds_first(road, options, &counts)) return counts;
+  Progress progress;
+  if (road.lines.shows_progress()) progress.start(road.input, road.in, &options);
+  if (run_in_parts(road, r, options, &counts)) {
+    progress.erase();
+    return counts;
+  }
+  if (options.write) rtl::write_in_blocks(road.out);
+  repair_records(road.in, road.out, options, counts);
+  progress.erase();
+  if (const int rc = rtl::release(road.out, true); rc != 0 && counts.failure == 0) {
+    counts.failure = rc;
+    counts.failed_unit = road.out;
+    counts.failure_error = rtl::handled_system_error(road.out);
+  }
+  rtl::release(road.in, true);
+  return counts;
+}
+
+// The repair in the file's place, unless it is the file byte for byte: such a file keeps its inode, its
+// times and its links.
+Outcome put_in_place(Road& road, const Request& r, const RepairCounts& counts) {
+  if (r.mode == Mode::in_place &&
+      rtl::platform::same_contents(road.place.c_str(), road.replacement.temporary().c_str())) {
+    road.replacement.discard();
+    if (!r.quiet)
+      road.lines.print_result(road.input + ": " + lines_words(counts.records) + ", nothing to repair");
+    return Outcome::done;
+  }
+  std::string kept;
+  if (road.replacing) {
+    if (std::string why = road.replacement.commit(r.mode == Mode::in_place && r.backup, &kept);
+        !why.empty()) {
+      return report_skipped(road, r.mode == Mode::in_place ? road.input : road.output, why);
+    }
+  }
+  return report(road, r.mode, counts, kept, r.quiet);
+}
+
+// The file that the repair reads, as a name whose facts tell whether it changed; empty for a stream.
+std::string file_read(const Road& road, Mode mode) {
+  if (mode == Mode::in_place) return road.place;
+  return road.input != "-" && rtl::input_file_size(road.in) >= 0 ? road.input : std::string();
+}
+
+// How many other names (hard links) a file to be repaired in place has, which a repair in place would
+// part from it; 0 when it has none, or may be parted from them (-f).
+std::uint64_t other_links(const Road& road, const Request& r) {
+  rtl::platform::FileFacts facts;
+  if (r.mode != Mode::in_place || r.force || !rtl::platform::file_facts(road.input.c_str(), &facts) ||
+      !facts.regular_file) {
+    return 0;
+  }
+  return facts.links > 1 ? facts.links - 1 : 0;
+}
+
+// A file that another name of the run stands for, or whose other names a repair in place would part
+// from it, is left as it is: the line that says so, and the outcome; nothing when its road goes on.
+std::optional<Outcome> left_as_it_is(const Road& road, const Request& r) {
+  if (!road.same_as.empty()) {
+    if (!r.quiet) {
+      road.lines.print_result(road.input + ": the same file as " + road.same_as +
+                              (r.mode == Mode::check ? ", checked once" : ", repaired once"));
+    }
+    return Outcome::done;
+  }
+  if (const std::uint64_t others = other_links(road, r); others > 0) {
+    road.lines.print_problem(road.input + ": has " + std::to_string(others) +
+                             (others == 1 ? " other link" : " other links") + ": left as it is");
+    return Outcome::skipped;
+  }
+  return std::nullopt;
+}
+
+// Another program that writes the file meanwhile leaves it other than it was read: what was read is
+// then neither the old file nor the new one. Watches the file the repair reads (none for a stream).
+class ChangeWatch {
+ public:
+  explicit ChangeWatch(std::string name) : name_(std::move(name)) {
+    known_ = !name_.empty() && rtl::platform::file_facts(name_.c_str(), &before_);
+  }
+  bool changed() const {
+    rtl::platform::FileFacts after;
+    return known_ && (!rtl::platform::file_facts(name_.c_str(), &after) || !after.same_state(before_));
+  }
+
+ private:
+  std::string name_;
+  rtl::platform::FileFacts before_;
+  bool known_ = false;
+};
+
+// A pass that failed: the file is left as it was, its failure printed and, but for -c, kept for the
+// run's status.
+Outcome report_failed_pass(Road& road, const Request& r, const RepairCounts& counts, int* first_failure) {
+  discard_and_report_failure(road, r, counts);
+  // A file that -c could not read is one it could not check.
+  if (r.mode == Mode::check) return Outcome::unchecked;
+  if (*first_failure == 0) *first_failure = std::min(counts.failure, 255);
+  return Outcome::failed;
+}
+
+}  // namespace
+
+Outcome take_file_road(Road& road, const Request& r, int* first_failure) {
+  if (const std::optional<Outcome> left = left_as_it_is(road, r)) return *left;
+  if (auto [name, why] = open_road(road, r); !why.empty()) {
+    const bool unchecked = r.mode == Mode::check && name == road.input;
+    return report_skipped(road, name, why, unchecked ? Outcome::unchecked : Outcome::skipped);
+  }
+  const ChangeWatch watch(file_read(road, r.mode));
+  const RepairCounts counts = run_pass(road, r);
+  if (counts.failure != 0) return report_failed_pass(road, r, counts, first_failure);
+  if (watch.changed()) {
+    road.replacement.discard();
+    road.lines.print_problem(road.input + ": changed while it was read; left as it is");
+    return r.mode == Mode::check ? Outcome::unchecked : Outcome::skipped;
+  }
+  if (counts.not_interface.why != NotInterface::no) {
+    road.replacement.discard();
+    return report_skipped(road, road.input, "not an interface file: " + verdict_words(counts.not_interface),
+                          Outcome::other_format);
+  }
+  return put_in_place(road, r, counts);
+}
+
+}  // namespace quil
