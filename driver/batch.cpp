@@ -9,6 +9,7 @@
 #include "driver/settled.h"
 #include "driver/words.h"
 #include "rtl/diagnostics.h"
+#include "rtl/ending/ending.h"
 #include "rtl/io.h"
 #include "rtl/platform/platform.h"
 

@@ -11,6 +11,7 @@
 #include "driver/driver.h"
 #include "driver/file_road.h"
 #include "quil_version.h"
+#include "rtl/ending/ending.h"
 #include "rtl/io.h"
 #include "rtl/platform/platform.h"
 #include "rtl/startup.h"

@@ -11,6 +11,7 @@
 #include "driver/replacement.h"
 #include "fileconn/connect.h"
 #include "rtl/connect_settings.h"
+#include "rtl/ending/ending.h"
 #include "rtl/io.h"
 #include "rtl/platform/platform.h"
 #include "rtl/startup.h"

@@ -8,6 +8,7 @@
 
 #include "driver/settled.h"
 #include "rtl/connect_settings.h"
+#include "rtl/ending/ending.h"
 #include "rtl/io.h"
 #include "rtl/platform/platform.h"
 

@@ -7,6 +7,7 @@
 #include "driver/unit_numbers.h"
 #include "driver/words.h"
 #include "rtl/connect_settings.h"
+#include "rtl/ending/ending.h"
 #include "rtl/io.h"
 
 namespace quil {

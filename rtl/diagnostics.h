@@ -93,29 +93,6 @@ bool switch_on(std::string_view name);
 using ReportAllocator = void* (*)(std::size_t size);
 void set_report_allocator(ReportAllocator allocate);
 
-// How a failure or a console event ends the process. By default the status is the failure's whole
-// condition code and an event's own number (0 for control-C); callers whose statuses scripts test ask
-// for the failure's number instead (200 for every console event), which no platform cuts or turns negative.
-void exit_with_failure_numbers(bool on);
-// The status to end with for `condition_code`, whose status by default is `native_status`.
-int exit_status_for(std::uint32_t condition_code, int native_status);
-
-// Replaceable end of the program, so that fatal roads can be tested without dying.
-using EndHook = void (*)(int status);
-EndHook set_end_hook(EndHook hook);
-[[noreturn]] void end_program(int status);
-// Claims the end of the process for the calling thread: false when another thread has claimed it, and
-// that thread's road (a normal end, a failure, a console event) is the one that ends the process.
-bool claim_the_end();
-// The same for a console event the moment it arrives: async-signal-safe. True when this event holds the
-// claim. The thread that then handles the event holds it too.
-bool claim_the_end_for_event(int event);
-// Who ends the run: 0 while nobody has claimed it, a thread's token, or an event's mark. Every statement
-// asks whether an event claimed it, hence in place.
-extern std::atomic<std::uint32_t> g_ending;
-inline constexpr std::uint32_t kEventMark = 0xFFFFFF00u;
-inline bool end_claimed_by_event() { return g_ending.load() >= kEventMark; }
-void testing_reset_end();
 
 // The exception context record; absent when its memory was not obtained at start-up.
 struct ExceptionContext {

@@ -227,44 +227,9 @@ int backspace(std::int32_t number, bool handle_errors = false, bool from_record_
 // when the unit has read nothing.
 std::string_view record_in_hand(std::int32_t number, std::int64_t* consumed = nullptr);
 
-// A thread that the program starts to run statements stands in this scope for its whole life, so that a
-// console event waits for it to reach a record boundary, and no longer once it has ended.
-class ProgramThreadScope {
- public:
-  ProgramThreadScope();
-  ~ProgramThreadScope();
-  ProgramThreadScope(const ProgramThreadScope&) = delete;
-  ProgramThreadScope& operator=(const ProgramThreadScope&) = delete;
-};
-
-// A program thread that waits for another program thread (not for the system) does it inside this
-// scope: a console event need not wait for it to reach a record boundary, and it parks once the wait
-// ends while the event is handled.
-class OtherThreadAwaited {
- public:
-  OtherThreadAwaited();
-  ~OtherThreadAwaited();
-  OtherThreadAwaited(const OtherThreadAwaited&) = delete;
-  OtherThreadAwaited& operator=(const OtherThreadAwaited&) = delete;
-};
 
 // Whether the unit, connected to drop a byte-order mark, found one before its first record.
 bool byte_order_mark_dropped(std::int32_t number);
 
-// ---- termination ------------------------------------------------------------------------------------
-
-// Releases every unit still connected, once however often it is called, then runs the exit cleanup.
-void exit_handler();
-// A routine that the exit handler runs last, on every road to the end: a normal end, a failure report,
-// a console event. It runs at most once.
-void set_exit_cleanup(void (*cleanup)());
-
-// Normal termination: the driver's road is an empty text with the switch off and no code.
-[[noreturn]] void stop(std::string_view text = {}, bool compatible = false, std::int32_t code = 0,
-                       bool has_code = false);
-// Normal termination with a status of the program's choosing.
-[[noreturn]] inline void stop_with_status(std::int32_t status) { stop({}, false, status, true); }
-// Lets a test take the road of stop() more than once.
-void testing_reset_stop();
 
 }  // namespace rtl

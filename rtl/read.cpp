@@ -4,6 +4,7 @@
 #include <cstdint>
 #include <cstring>
 
+#include "rtl/ending/ending.h"
 #include "rtl/vector.h"
 #if QUIL_VECTOR
 #include <emmintrin.h>

@@ -6,6 +6,7 @@
 #include <new>
 
 #include "rtl/diagnostics.h"
+#include "rtl/ending/ending.h"
 #include "rtl/io.h"
 #include "rtl/options.h"
 #include "rtl/traceback.h"

@@ -4,6 +4,7 @@
 #include <new>
 
 #include "rtl/diagnostics.h"
+#include "rtl/ending/ending.h"
 #include "rtl/io.h"
 #include "rtl/options.h"
 #include "rtl/platform/platform.h"
@@ -55,33 +56,6 @@ void divide_flaw_check(Divide divide) {
   if (residue == 0.0) return;
   if (runtime_options().run_flawed_fdiv) return;
   issue_report(condition_code(Failure::divide_flaw), 0, {});
-}
-
-namespace {
-std::atomic<bool> g_events_end_by_signal{false};
-}  // namespace
-
-void end_events_by_their_signal() {
-  g_events_end_by_signal.store(true);
-  platform::catch_termination();
-}
-
-void on_console_event(int event) {
-  static constexpr const char* kNames[] = {"control-C", "control-BREAK", "window-CLOSE"};
-  if (event < 0 || event > 3) return;
-  // A program already on its way out ends with its own status; the event comes too late to report.
-  if (!claim_the_end_for_event(event)) return;
-  mark_console_event();
-  if (event == 3 || g_events_end_by_signal.load()) {
-    // As a command among commands: its files cleaned up, then silent, by the event's own signal.
-    settle_program_threads();
-    exit_handler();
-    platform::end_by_console_event(event);
-  }
-  issue_report(condition_code(Failure::control_event, Severity::error), 0, kNames[event]);
-  settle_program_threads();
-  exit_handler();
-  end_program(exit_status_for(condition_code(Failure::control_event, Severity::error), event));
 }
 
 }  // namespace rtl

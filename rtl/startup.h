@@ -16,11 +16,5 @@ using Divide = double (*)(double, double);
 // reports failure 201 unless RTL_RUN_FLAWED_FDIV is on. `divide` is a seam for tests.
 void divide_flaw_check(Divide divide = nullptr);
 
-// From now on a console event (and termination) ends the process silently by its own signal once the
-// units are released and the exit cleanup has run, as a command run from scripts ends.
-void end_events_by_their_signal();
-
-// The console control handler: reports the event, releases the units and ends with the event's number.
-void on_console_event(int event);
 
 }  // namespace rtl

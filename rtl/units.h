@@ -126,31 +126,6 @@ bool hold_unit(Unit* unit);
 // A plain release store: what the statement did to the unit is seen by whoever takes the mark next.
 inline void free_unit(Unit* unit) { unit->holder.store(0, std::memory_order_release); }
 
-// Set by the console event handler before it reports and releases the units.
-void mark_console_event();
-bool console_event_on_other_thread();
-bool console_event_in_progress();
-// Parks the calling thread until the console event handler ends the process.
-[[noreturn]] void wait_for_the_end();
-
-// A program thread's side of a console event: a transfer is bracketed by these calls, so that the event
-// never ends the process in the middle of a write (a torn record); once the event is being handled, each
-// program thread parks at its next bracket instead of going on.
-void begin_transfer(bool writing);
-void end_transfer();
-// The bracket as a scope: every system transfer of a program thread stands inside one.
-class TransferGate {
- public:
-  explicit TransferGate(bool writing) { begin_transfer(writing); }
-  ~TransferGate() { end_transfer(); }
-  TransferGate(const TransferGate&) = delete;
-  TransferGate& operator=(const TransferGate&) = delete;
-};
-// On the event thread, after the event is marked: waits, for a bounded time, until no write is under
-// way and every program thread has parked or waits (for input, or for another program thread).
-void settle_program_threads();
-// Whether `holder` is a thread parked for the end, whose units the event thread may release.
-bool parked_for_the_end(std::uint32_t holder);
 
 template <typename Fn>
 void for_each_unit(Fn&& fn) {

@@ -3,6 +3,7 @@
 #include <cstring>
 
 #include "rtl/convert/encode.h"
+#include "rtl/ending/ending.h"
 #include "rtl/io.h"
 #include "rtl/unit_io.h"
 

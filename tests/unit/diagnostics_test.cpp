@@ -6,6 +6,7 @@
 
 #include <string>
 
+#include "rtl/ending/ending.h"
 #include "rtl/io.h"
 #include "test_support.h"
 

@@ -1,5 +1,6 @@
 #include "test_support.h"
 
+#include "rtl/ending/ending.h"
 #include "rtl/options.h"
 
 #if defined(_WIN32)

@@ -2,6 +2,7 @@
 #include <atomic>
 
 #include "rtl/diagnostics.h"
+#include "rtl/ending/ending.h"
 #include "rtl/io.h"
 #include "rtl/unit_io.h"
 
@@ -21,14 +22,6 @@ void arm_exit_handler() { g_exit_armed.store(true); }
 
 void set_exit_cleanup(void (*cleanup)()) { g_exit_cleanup.store(cleanup); }
 
-// The order of the end, on every road (a normal end, a severe report, a console event):
-// 1. the end is claimed, once: by the event when it arrives, by a failure before its first line, by a
-//    normal end before its last lines; whoever comes later parks for good (wait_for_the_end);
-// 2. an event marks itself and lets every program thread reach a bracket (settle_program_threads): no
-//    record is torn;
-// 3. the exit handler writes out and closes every unit that no running statement holds;
-// 4. the exit cleanup runs (a command's temporary file goes);
-// 5. the process ends with the claimer's status, or by the event's own signal.
 void exit_handler() {
   erase_status_line();
   if (!g_exit_armed.exchange(false)) {

@@ -5,6 +5,7 @@
 #include <cstring>
 
 #include "rtl/diagnostics.h"
+#include "rtl/ending/ending.h"
 #include "rtl/io.h"
 #include "rtl/options.h"
 #include "rtl/unit_io.h"
