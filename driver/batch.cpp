@@ -8,10 +8,10 @@
 
 #include "driver/settled.h"
 #include "driver/words.h"
-#include "rtl/diagnostics.h"
+#include "rtl/diagnostics/diagnostics.h"
 #include "rtl/ending/ending.h"
-#include "rtl/io.h"
 #include "rtl/platform/platform.h"
+#include "rtl/statements/io.h"
 
 namespace quil {
 namespace {

@@ -12,9 +12,9 @@
 #include "driver/file_road.h"
 #include "quil_version.h"
 #include "rtl/ending/ending.h"
-#include "rtl/io.h"
 #include "rtl/platform/platform.h"
 #include "rtl/startup.h"
+#include "rtl/statements/io.h"
 
 namespace quil {
 namespace {

@@ -10,12 +10,12 @@
 #include "driver/progress.h"
 #include "driver/replacement.h"
 #include "fileconn/connect.h"
-#include "rtl/connect_settings.h"
 #include "rtl/ending/ending.h"
-#include "rtl/io.h"
 #include "rtl/platform/platform.h"
 #include "rtl/startup.h"
-#include "rtl/units.h"
+#include "rtl/statements/io.h"
+#include "rtl/units/connect_settings.h"
+#include "rtl/units/units.h"
 
 namespace quil {
 namespace {

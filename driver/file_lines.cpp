@@ -2,8 +2,8 @@
 
 #include "driver/layouts.h"
 #include "driver/unit_numbers.h"
-#include "rtl/io.h"
 #include "rtl/platform/platform.h"
+#include "rtl/statements/io.h"
 
 namespace quil {
 

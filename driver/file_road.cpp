@@ -9,9 +9,9 @@
 #include "driver/parallel.h"
 #include "driver/progress.h"
 #include "driver/words.h"
-#include "rtl/connect_settings.h"
-#include "rtl/io.h"
 #include "rtl/platform/platform.h"
+#include "rtl/statements/io.h"
+#include "rtl/units/connect_settings.h"
 
 namespace quil {
 

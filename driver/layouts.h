@@ -1,7 +1,7 @@
 // Every record layout of QUIL, in the notation the records are described in.
 #pragma once
 
-#include "rtl/layout.h"
+#include "rtl/statements/layout.h"
 
 namespace quil {
 

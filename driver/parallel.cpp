@@ -7,10 +7,11 @@
 #include <vector>
 
 #include "driver/settled.h"
-#include "rtl/connect_settings.h"
 #include "rtl/ending/ending.h"
-#include "rtl/io.h"
 #include "rtl/platform/platform.h"
+#include "rtl/statements/io.h"
+#include "rtl/units/connect_settings.h"
+#include "rtl/units/line_scan.h"
 
 namespace quil {
 namespace {
@@ -136,8 +137,7 @@ void place_and_repair(std::vector<Part>& pieces, int k, const std::string& input
   std::int64_t before = 0;
   if (k > 0) {
     Part& previous = pieces[k - 1];
-    previous.lines =
-        rtl::platform::count_lines(input.c_str(), previous.begin, previous.end, &previous.lone_ctrl_z);
+    previous.lines = rtl::count_lines(input.c_str(), previous.begin, previous.end, &previous.lone_ctrl_z);
     {
       rtl::OtherThreadAwaited waiting;
       settled->wait_until([&previous] { return previous.lines_before.load() != Part::kUnknown; });
@@ -201,7 +201,7 @@ bool repair_in_parts(const std::string& input, std::int64_t size, const std::str
     // The first part is larger by what counting a part costs the others' threads (a sixteenth of its
     // repair, as measured), so that the parts end together.
     const std::int64_t cut = size * (16 * (k + 1) + 1) / (16 * count + 1);
-    pieces[k].end = k + 1 == count ? size : rtl::platform::line_start_after(input.c_str(), cut, size);
+    pieces[k].end = k + 1 == count ? size : rtl::line_start_after(input.c_str(), cut, size);
     if (pieces[k].end < pieces[k].begin) return false;
   }
   PartsProgress progress{&pieces, options.progress, options.context};

@@ -3,9 +3,9 @@
 #include <cstdio>
 
 #include "driver/layouts.h"
-#include "rtl/diagnostics.h"
-#include "rtl/io.h"
+#include "rtl/diagnostics/diagnostics.h"
 #include "rtl/platform/platform.h"
+#include "rtl/statements/io.h"
 
 namespace quil {
 

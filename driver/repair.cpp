@@ -5,7 +5,7 @@
 #include "driver/driver.h"
 #include "driver/layouts.h"
 #include "driver/text_records.h"
-#include "rtl/io.h"
+#include "rtl/statements/io.h"
 
 namespace quil {
 namespace {

@@ -6,9 +6,9 @@
 
 #include "driver/unit_numbers.h"
 #include "driver/words.h"
-#include "rtl/connect_settings.h"
 #include "rtl/ending/ending.h"
-#include "rtl/io.h"
+#include "rtl/statements/io.h"
+#include "rtl/units/connect_settings.h"
 
 namespace quil {
 namespace {

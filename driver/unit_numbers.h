@@ -3,7 +3,7 @@
 
 #include <cstdint>
 
-#include "rtl/unit_numbers.h"
+#include "rtl/units/unit_numbers.h"
 
 namespace quil {
 

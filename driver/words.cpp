@@ -2,7 +2,7 @@
 
 #include <cstring>
 
-#include "rtl/diagnostics.h"
+#include "rtl/diagnostics/diagnostics.h"
 
 namespace quil {
 

@@ -5,7 +5,7 @@
 
 #include "fileconn/message_layouts.h"
 #include "fileconn/significant_length.h"
-#include "rtl/io.h"
+#include "rtl/statements/io.h"
 
 namespace quil {
 namespace {

@@ -1,7 +1,7 @@
 // Layouts of the connection routine's diagnostics.
 #pragma once
 
-#include "rtl/layout.h"
+#include "rtl/statements/layout.h"
 
 namespace quil {
 

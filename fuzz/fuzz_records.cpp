@@ -7,8 +7,8 @@
 #include <span>
 
 #include "fuzz/scratch_files.h"
-#include "rtl/io.h"
-#include "rtl/unit_io.h"
+#include "rtl/statements/io.h"
+#include "rtl/statements/unit_io.h"
 
 namespace {
 constexpr rtl::Layout kData{"(A8,4E16.8)"};

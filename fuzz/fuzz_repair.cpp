@@ -12,11 +12,11 @@
 #include "driver/driver.h"
 #include "driver/text_records.h"
 #include "fuzz/scratch_files.h"
-#include "rtl/connect_settings.h"
 #include "rtl/convert/decode.h"
 #include "rtl/convert/encode.h"
-#include "rtl/io.h"
-#include "rtl/unit_io.h"
+#include "rtl/statements/io.h"
+#include "rtl/statements/unit_io.h"
+#include "rtl/units/connect_settings.h"
 
 namespace {
 

@@ -3,12 +3,12 @@
 #include <atomic>
 #include <new>
 
-#include "rtl/diagnostics.h"
+#include "rtl/diagnostics/diagnostics.h"
 #include "rtl/ending/ending.h"
-#include "rtl/io.h"
 #include "rtl/options.h"
 #include "rtl/platform/platform.h"
-#include "rtl/units.h"
+#include "rtl/statements/io.h"
+#include "rtl/units/units.h"
 
 namespace rtl {
 namespace {

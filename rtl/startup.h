@@ -16,5 +16,4 @@ using Divide = double (*)(double, double);
 // reports failure 201 unless RTL_RUN_FLAWED_FDIV is on. `divide` is a seam for tests.
 void divide_flaw_check(Divide divide = nullptr);
 
-
 }  // namespace rtl

@@ -4,11 +4,11 @@
 #include <cstdlib>
 #include <cstring>
 
-#include "rtl/diagnostics.h"
+#include "rtl/diagnostics/diagnostics.h"
 #include "rtl/ending/ending.h"
-#include "rtl/io.h"
 #include "rtl/options.h"
-#include "rtl/unit_io.h"
+#include "rtl/statements/io.h"
+#include "rtl/statements/unit_io.h"
 
 namespace rtl {
 

@@ -1,6 +1,6 @@
 // A console event (control-C, control-BREAK, the window's close) and termination: reported, or silent
 // as a command among commands, always after the units are released.
-#include "rtl/diagnostics.h"
+#include "rtl/diagnostics/diagnostics.h"
 #include "rtl/ending/ending.h"
 #include "rtl/platform/platform.h"
 

@@ -1,10 +1,10 @@
 // The exit handler and normal termination.
 #include <atomic>
 
-#include "rtl/diagnostics.h"
+#include "rtl/diagnostics/diagnostics.h"
 #include "rtl/ending/ending.h"
-#include "rtl/io.h"
-#include "rtl/unit_io.h"
+#include "rtl/statements/io.h"
+#include "rtl/statements/unit_io.h"
 
 namespace rtl {
 namespace {

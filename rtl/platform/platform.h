@@ -154,12 +154,6 @@ bool file_facts(const char* name, FileFacts* facts);
 bool same_contents(const char* a, const char* b);
 // Files made from now on get no permission that `original` does not have (nullptr: as before).
 void restrict_new_files_to(const char* original);
-// Where the first line that begins at or after `offset` begins (a line begins after an LF), or `end`
-// when none does before it; -1 when the file cannot be read.
-std::int64_t line_start_after(const char* name, std::int64_t offset, std::int64_t end);
-// How many lines the bytes [from, to) of the file hold (a last one without LF counts); *ends_input
-// tells whether one of them is a lone Ctrl-Z. -1 when the file cannot be read.
-std::int64_t count_lines(const char* name, std::int64_t from, std::int64_t to, bool* ends_input);
 // How many threads run at once on this machine; at least 1.
 int processor_count();
 // How much a read or a write asks of the system at once, wherever a file is read or written in blocks:

@@ -1,6 +1,6 @@
 // Each case is built on its own; every case but the first must fail to compile.
-#include "rtl/io.h"
-#include "rtl/layout.h"
+#include "rtl/statements/io.h"
+#include "rtl/statements/layout.h"
 
 #if defined(CASE_good_layout)
 constexpr rtl::Layout kLayout{"(A8,4E16.8,TR2,'x',/,I6,$,1P)"};

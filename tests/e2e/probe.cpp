@@ -11,8 +11,8 @@
 #include <span>
 
 #include "driver/driver.h"
-#include "rtl/io.h"
 #include "rtl/startup.h"
+#include "rtl/statements/io.h"
 
 namespace {
 

@@ -8,8 +8,8 @@
 #include <string>
 
 #include "fileconn/significant_length.h"
-#include "rtl/io.h"
-#include "rtl/units.h"
+#include "rtl/statements/io.h"
+#include "rtl/units/units.h"
 #include "test_support.h"
 
 namespace {

@@ -1,5 +1,5 @@
 // Switches, the failure return's handler rules, and reports built without ending the test.
-#include "rtl/diagnostics.h"
+#include "rtl/diagnostics/diagnostics.h"
 
 #include <gtest/gtest.h>
 #include <stdlib.h>
@@ -7,7 +7,7 @@
 #include <string>
 
 #include "rtl/ending/ending.h"
-#include "rtl/io.h"
+#include "rtl/statements/io.h"
 #include "test_support.h"
 
 namespace {

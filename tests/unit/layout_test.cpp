@@ -1,5 +1,5 @@
 // The layout notation compiled while the program builds.
-#include "rtl/layout.h"
+#include "rtl/statements/layout.h"
 
 #include <gtest/gtest.h>
 

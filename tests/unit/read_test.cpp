@@ -5,8 +5,8 @@
 #include <string>
 #include <vector>
 
-#include "rtl/io.h"
-#include "rtl/unit_io.h"
+#include "rtl/statements/io.h"
+#include "rtl/statements/unit_io.h"
 #include "test_support.h"
 
 namespace {

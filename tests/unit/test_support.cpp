@@ -22,7 +22,7 @@
 #include <sstream>
 #include <system_error>
 
-#include "rtl/io.h"
+#include "rtl/statements/io.h"
 
 namespace test {
 

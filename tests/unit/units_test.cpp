@@ -1,5 +1,5 @@
 // The unit table, connection settings, name resolution and release.
-#include "rtl/units.h"
+#include "rtl/units/units.h"
 
 #include <gtest/gtest.h>
 #include <sys/stat.h>
@@ -9,7 +9,7 @@
 #include <filesystem>
 #include <string>
 
-#include "rtl/io.h"
+#include "rtl/statements/io.h"
 #include "test_support.h"
 
 namespace {

@@ -7,9 +7,9 @@
 
 #include "driver/driver.h"
 #include "driver/layouts.h"
-#include "rtl/io.h"
 #include "rtl/platform/platform.h"
-#include "rtl/unit_io.h"
+#include "rtl/statements/io.h"
+#include "rtl/statements/unit_io.h"
 #include "test_support.h"
 
 namespace {

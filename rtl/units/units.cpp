@@ -1,9 +1,9 @@
-#include "rtl/units.h"
+#include "rtl/units/units.h"
 
 #include <mutex>
 #include <new>
 
-#include "rtl/diagnostics.h"
+#include "rtl/diagnostics/diagnostics.h"
 #include "rtl/ending/ending.h"
 
 namespace rtl {

@@ -4,9 +4,9 @@
 #include <cstdint>
 #include <string_view>
 
-#include "rtl/diagnostics.h"
+#include "rtl/diagnostics/diagnostics.h"
 #include "rtl/platform/platform.h"
-#include "rtl/units.h"
+#include "rtl/units/units.h"
 
 namespace rtl {
 

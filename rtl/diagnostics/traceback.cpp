@@ -1,14 +1,14 @@
 // The traceback of a severe report: the frames of the stack, innermost first.
-#include "rtl/traceback.h"
+#include "rtl/diagnostics/traceback.h"
 
 #include <atomic>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 
-#include "rtl/diagnostics.h"
-#include "rtl/io.h"
+#include "rtl/diagnostics/diagnostics.h"
 #include "rtl/options.h"
+#include "rtl/statements/io.h"
 
 namespace rtl {
 

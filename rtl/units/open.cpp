@@ -5,11 +5,11 @@
 #include <new>
 #include <string_view>
 
-#include "rtl/connect_settings.h"
-#include "rtl/io.h"
 #include "rtl/options.h"
-#include "rtl/unit_io.h"
-#include "rtl/unit_numbers.h"
+#include "rtl/statements/io.h"
+#include "rtl/statements/unit_io.h"
+#include "rtl/units/connect_settings.h"
+#include "rtl/units/unit_numbers.h"
 
 namespace rtl {
 namespace {

@@ -1,4 +1,4 @@
-#include "rtl/answers_text.h"
+#include "rtl/statements/answers_text.h"
 
 namespace rtl {
 namespace {

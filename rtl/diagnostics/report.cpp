@@ -5,12 +5,12 @@
 #include <cstring>
 #include <new>
 
-#include "rtl/diagnostics.h"
+#include "rtl/diagnostics/diagnostics.h"
+#include "rtl/diagnostics/traceback.h"
 #include "rtl/ending/ending.h"
-#include "rtl/io.h"
 #include "rtl/options.h"
-#include "rtl/traceback.h"
-#include "rtl/unit_io.h"
+#include "rtl/statements/io.h"
+#include "rtl/statements/unit_io.h"
 
 namespace rtl {
 

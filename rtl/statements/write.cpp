@@ -4,8 +4,8 @@
 
 #include "rtl/convert/encode.h"
 #include "rtl/ending/ending.h"
-#include "rtl/io.h"
-#include "rtl/unit_io.h"
+#include "rtl/statements/io.h"
+#include "rtl/statements/unit_io.h"
 
 namespace rtl {
 

@@ -1,4 +1,5 @@
-// Scans of a whole file by name, for a program that cuts a file into parts at line ends.
+#include "rtl/units/line_scan.h"
+
 #include <cstring>
 #include <memory>
 #include <new>
@@ -9,8 +10,10 @@
 #endif
 
 #include "rtl/platform/platform.h"
+#include "rtl/units/record_rules.h"
 
-namespace rtl::platform {
+namespace rtl {
+using namespace platform;
 namespace {
 
 // As the record layer reads.
@@ -42,7 +45,7 @@ std::int64_t line_start_after(const char* name, std::int64_t offset, std::int64_
   while (at < end) {
     const ReadResult r = read(h, block, kBlock);
     if (r.status != ReadStatus::ok || r.bytes == 0) break;
-    if (const void* lf = std::memchr(block, '\n', r.bytes)) {
+    if (const void* lf = std::memchr(block, kLineEnd, r.bytes)) {
       found = at + (static_cast<const char*>(lf) - block) + 1;
       break;
     }
@@ -58,7 +61,7 @@ namespace {
 struct LineCounter {
   std::int64_t lines = 0;
   bool lone_ctrl_z = false;
-  char last = '\n';
+  char last = kLineEnd;
   enum class Line { fresh, ctrl_z, ctrl_z_cr, other } line = Line::fresh;
 
   void end_line() {
@@ -66,11 +69,12 @@ struct LineCounter {
     lone_ctrl_z = lone_ctrl_z || line == Line::ctrl_z || line == Line::ctrl_z_cr;
     line = Line::fresh;
   }
+  // A lone Ctrl-Z line: the mark, then perhaps the CR of the line end (ends_input's rule, byte by byte).
   void take(char c) {
-    if (c == '\n') return end_line();
-    if (line == Line::fresh && c == 0x1A) {
+    if (c == kLineEnd) return end_line();
+    if (line == Line::fresh && c == kEndOfInputMark) {
       line = Line::ctrl_z;
-    } else if (line == Line::ctrl_z && c == '\r') {
+    } else if (line == Line::ctrl_z && c == kCarriageReturn) {
       line = Line::ctrl_z_cr;
     } else {
       line = Line::other;
@@ -86,7 +90,7 @@ struct LineCounter {
       return;
     }
     lines += ends;
-    line = block[n - 1] == '\n' ? Line::fresh : Line::other;
+    line = block[n - 1] == kLineEnd ? Line::fresh : Line::other;
   }
 
   // The line ends of a block in one look at each byte; false when a Ctrl-Z stands in it.
@@ -94,7 +98,7 @@ struct LineCounter {
     std::size_t i = 0;
 #if QUIL_VECTOR
     // Sixteen columns at a time: each column's count of line ends in a byte, summed before it can wrap.
-    const __m128i lf = _mm_set1_epi8('\n'), ctrl_z = _mm_set1_epi8(0x1A);
+    const __m128i lf = _mm_set1_epi8(kLineEnd), ctrl_z = _mm_set1_epi8(kEndOfInputMark);
     __m128i seen_ctrl_z = _mm_setzero_si128(), total = _mm_setzero_si128();
     while (i + 16 <= n) {
       __m128i counts = _mm_setzero_si128();
@@ -109,8 +113,8 @@ struct LineCounter {
     *ends = _mm_cvtsi128_si64(total) + _mm_cvtsi128_si64(_mm_unpackhi_epi64(total, total));
 #endif
     for (; i < n; ++i) {
-      if (block[i] == 0x1A) return false;
-      *ends += block[i] == '\n';
+      if (block[i] == kEndOfInputMark) return false;
+      *ends += block[i] == kLineEnd;
     }
     return true;
   }
@@ -137,9 +141,9 @@ std::int64_t count_lines(const char* name, std::int64_t from, std::int64_t to, b
   close(h);
   if (left > 0) return -1;
   // A last line without a line end is a record all the same.
-  if (counter.last != '\n' && to > from) counter.end_line();
+  if (counter.last != kLineEnd && to > from) counter.end_line();
   *ends_input = counter.lone_ctrl_z;
   return counter.lines;
 }
 
-}  // namespace rtl::platform
+}  // namespace rtl

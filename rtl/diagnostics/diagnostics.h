@@ -93,7 +93,6 @@ bool switch_on(std::string_view name);
 using ReportAllocator = void* (*)(std::size_t size);
 void set_report_allocator(ReportAllocator allocate);
 
-
 // The exception context record; absent when its memory was not obtained at start-up.
 struct ExceptionContext {
   bool in_exception = false;  // a processor exception's report is under way, for a debugger to take over

@@ -7,8 +7,8 @@
 #include <string_view>
 #include <type_traits>
 
-#include "rtl/diagnostics.h"
-#include "rtl/layout.h"
+#include "rtl/diagnostics/diagnostics.h"
+#include "rtl/statements/layout.h"
 
 namespace rtl {
 
@@ -227,9 +227,7 @@ int backspace(std::int32_t number, bool handle_errors = false, bool from_record_
 // when the unit has read nothing.
 std::string_view record_in_hand(std::int32_t number, std::int64_t* consumed = nullptr);
 
-
 // Whether the unit, connected to drop a byte-order mark, found one before its first record.
 bool byte_order_mark_dropped(std::int32_t number);
-
 
 }  // namespace rtl

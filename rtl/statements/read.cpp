@@ -10,10 +10,11 @@
 #include <emmintrin.h>
 #endif
 
-#include "rtl/answers_text.h"
 #include "rtl/convert/decode.h"
-#include "rtl/io.h"
-#include "rtl/unit_io.h"
+#include "rtl/statements/answers_text.h"
+#include "rtl/statements/io.h"
+#include "rtl/statements/unit_io.h"
+#include "rtl/units/record_rules.h"
 
 namespace rtl {
 namespace {
@@ -86,14 +87,14 @@ Fill fill_once(Unit* unit, const char** lf, int* failure) {
       *failure = static_cast<int>(Failure::record_too_long);
       return Fill::failure;
     }
-    in.buffer[in.ahead_end] = '\n';
+    in.buffer[in.ahead_end] = kLineEnd;
     *lf = in.buffer.data() + in.ahead_end++;
     return Fill::line;
   }
   // Subtle: a short read is not the end of a line; pipes and devices deliver lines in pieces.
   const char* fresh = in.buffer.data() + in.ahead_end;
   in.ahead_end += r.bytes;
-  *lf = static_cast<const char*>(std::memchr(fresh, '\n', r.bytes));
+  *lf = static_cast<const char*>(std::memchr(fresh, kLineEnd, r.bytes));
   return *lf != nullptr ? Fill::line : Fill::more;
 }
 
@@ -114,13 +115,13 @@ NextRecord take_record(InputState& in, const char* lf) {
   in.record_lf_offset = in.buffer_file_offset + static_cast<std::int64_t>(in.record_lf);
   in.record_begin = in.ahead_begin;
   in.record_end = in.record_lf;
-  if (in.record_end > in.record_begin && in.buffer[in.record_end - 1] == '\r') --in.record_end;
+  if (in.record_end > in.record_begin && in.buffer[in.record_end - 1] == kCarriageReturn) --in.record_end;
   in.ahead_begin = in.record_lf + 1;
   in.field = in.record_begin;
   if (in.record_counter >= 0) ++in.record_counter;
   if (in.drop_byte_order_mark && in.record_counter == 2) [[unlikely]]
     drop_byte_order_mark(in);
-  if (in.record_end - in.record_begin == 1 && in.buffer[in.record_begin] == 0x1A)
+  if (ends_input({in.buffer.data() + in.record_begin, in.record_end - in.record_begin}))
     return NextRecord::end_of_file;
   return NextRecord::record;
 }
@@ -132,15 +133,15 @@ const char* line_end(const char* p, std::size_t n) {
   if (n >= 80) {
     const auto ends = [p](int i) {
       const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p + i));
-      return static_cast<std::uint64_t>(_mm_movemask_epi8(_mm_cmpeq_epi8(v, _mm_set1_epi8('\n'))));
+      return static_cast<std::uint64_t>(_mm_movemask_epi8(_mm_cmpeq_epi8(v, _mm_set1_epi8(kLineEnd))));
     };
     const std::uint64_t first = ends(0) | ends(16) << 16 | ends(32) << 32 | ends(48) << 48;
     if (first != 0) return p + std::countr_zero(first);
     if (const std::uint64_t next = ends(64); next != 0) return p + 64 + std::countr_zero(next);
-    return static_cast<const char*>(std::memchr(p + 80, '\n', n - 80));
+    return static_cast<const char*>(std::memchr(p + 80, kLineEnd, n - 80));
   }
 #endif
-  return static_cast<const char*>(std::memchr(p, '\n', n));
+  return static_cast<const char*>(std::memchr(p, kLineEnd, n));
 }
 
 // Takes the next line of the unit as its current record. On failure *failure holds the number.
@@ -395,7 +396,7 @@ StepBack reread_before(platform::Handle file, InputState& in, std::int64_t lf_of
       got += r.bytes;
     }
     std::size_t k = want;
-    while (k > 0 && in.buffer[k - 1] != '\n') --k;
+    while (k > 0 && in.buffer[k - 1] != kLineEnd) --k;
     if (k > 0 || from == 0) {
       in.buffer_file_offset = from;
       in.ahead_begin = k;
@@ -426,7 +427,7 @@ StepBack step_back_on_file(platform::Handle file, InputState& in) {
   bool in_buffer = lf_index >= 0 && lf_index < static_cast<std::int64_t>(in.ahead_end);
   if (in_buffer) {
     prev = static_cast<std::size_t>(lf_index);
-    while (prev > 0 && in.buffer[prev - 1] != '\n') --prev;
+    while (prev > 0 && in.buffer[prev - 1] != kLineEnd) --prev;
     in_buffer = prev > 0 || in.buffer_file_offset == 0;
   }
   if (in_buffer) {

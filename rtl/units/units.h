@@ -6,8 +6,8 @@
 #include <cstdint>
 #include <string_view>
 
-#include "rtl/byte_buffer.h"
 #include "rtl/platform/platform.h"
+#include "rtl/units/byte_buffer.h"
 
 namespace rtl {
 
@@ -125,7 +125,6 @@ void discard_unit(Unit* unit);
 bool hold_unit(Unit* unit);
 // A plain release store: what the statement did to the unit is seen by whoever takes the mark next.
 inline void free_unit(Unit* unit) { unit->holder.store(0, std::memory_order_release); }
-
 
 template <typename Fn>
 void for_each_unit(Fn&& fn) {

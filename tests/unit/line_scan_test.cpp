@@ -1,5 +1,7 @@
 // The line count that places the parts of a file: held against a count made a byte at a time, for lines
 // of every length, Ctrl-Z lines lone or not, and the read blocks' ends falling anywhere in them.
+#include "rtl/units/line_scan.h"
+
 #include <gtest/gtest.h>
 
 #include <cstdio>
@@ -54,8 +56,8 @@ TEST(FileScan, CountsLinesAsTheyAreRead) {
     const std::string path = test::temp_path("scan.fem");
     test::write_file(path, row.content);
     bool lone = false;
-    const std::int64_t lines = rtl::platform::count_lines(path.c_str(), static_cast<std::int64_t>(row.from),
-                                                          static_cast<std::int64_t>(row.to), &lone);
+    const std::int64_t lines = rtl::count_lines(path.c_str(), static_cast<std::int64_t>(row.from),
+                                                static_cast<std::int64_t>(row.to), &lone);
     std::remove(path.c_str());
     const auto [want_lines, want_lone] = reference(row.content, row.from, row.to);
     EXPECT_EQ(lines, want_lines);

@@ -4,8 +4,8 @@
 #include <cstddef>
 #include <cstdint>
 
-#include "rtl/diagnostics.h"
-#include "rtl/units.h"
+#include "rtl/diagnostics/diagnostics.h"
+#include "rtl/units/units.h"
 
 namespace rtl {
 

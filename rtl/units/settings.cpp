@@ -2,8 +2,8 @@
 #include <string_view>
 
 #include "rtl/ascii.h"
-#include "rtl/connect_settings.h"
-#include "rtl/io.h"
+#include "rtl/statements/io.h"
+#include "rtl/units/connect_settings.h"
 
 namespace rtl {
 namespace {

@@ -1,0 +1,20 @@
+// What makes a line a record, wherever the record layer reads lines: the read statements, and the scans
+// that cut a file into parts.
+#pragma once
+
+#include <string_view>
+
+namespace rtl {
+
+inline constexpr char kLineEnd = '\n';
+// Before the line end, a CR belongs to it, not to the record.
+inline constexpr char kCarriageReturn = '\r';
+// A record of this byte alone ends the input, as a console's end-of-file key does.
+inline constexpr char kEndOfInputMark = 0x1A;
+
+// Whether a record (its line end and CR taken off) ends the input.
+constexpr bool ends_input(std::string_view record) {
+  return record.size() == 1 && record[0] == kEndOfInputMark;
+}
+
+}  // namespace rtl
