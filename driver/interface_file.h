@@ -45,7 +45,7 @@ struct KnownNames {
   std::uint64_t slot[64];
 };
 
-// The common line, a data record of exactly 72 columns, asked everything at once: true when it holds a
+// The usual line, a data record of exactly 72 columns, asked everything at once: true when it holds a
 // name as records have it, no byte below 32, no comma and number fields without a blank inside. False
 // says only that the line must be looked at closely (always, where the machine has no vector compares).
 bool plain_record(std::string_view line, KnownNames& known);

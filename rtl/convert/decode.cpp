@@ -11,7 +11,7 @@
 #include "rtl/convert/digits.h"
 #include "rtl/convert/fast_paths.h"
 #include "rtl/convert/powers.h"
-#include "rtl/convert/product.h"
+#include "rtl/convert/scanned.h"
 
 namespace rtl::convert {
 namespace {
@@ -61,8 +61,7 @@ Decoded round_to_double(const Scan& s, long power) {
   if (s.significant <= 19) {
     std::uint64_t m = 0;
     for (int i = 0; i < s.kept; ++i) m = m * 10 + static_cast<std::uint64_t>(s.digits[i] - '0');
-    double v = 0.0;
-    if (quick_value(m, power, &v)) return signed_value(s, v, DecodeStatus::converted);
+    return value_of({m, power, s.negative});
   }
   char text[Scan::kKept + 32];
   std::memcpy(text, s.digits, static_cast<std::size_t>(s.kept));
@@ -91,8 +90,8 @@ int significant_digits(std::uint32_t v) {
   return n;
 }
 
-// The mantissa of a quick field: up to 19 significant digits, at most one point.
-struct QuickMantissa {
+// The mantissa of a field of the fast scan: up to 19 significant digits, at most one point.
+struct FastMantissa {
   std::uint64_t m = 0;
   int significant = 0, after_point = 0, digits_seen = 0;
   bool point = false;
@@ -100,7 +99,7 @@ struct QuickMantissa {
 
 // Eight digits at once wherever they stand (in these fields, the run of decimals): true when p begins
 // with them, *fits false when they make more than 19 significant digits.
-bool quick_eight(const char* p, const char* end, QuickMantissa& q, bool* fits) {
+bool fast_eight(const char* p, const char* end, FastMantissa& q, bool* fits) {
   if constexpr (std::endian::native != std::endian::little) return false;
   std::uint64_t chunk;
   if (end - p < 8 || (std::memcpy(&chunk, p, 8), !eight_digits(chunk))) return false;
@@ -114,10 +113,10 @@ bool quick_eight(const char* p, const char* end, QuickMantissa& q, bool* fits) {
 }
 
 // Takes digits and one point from p; false when they hold more than 19 significant digits.
-bool quick_mantissa(const char*& p, const char* end, QuickMantissa& q) {
+bool fast_mantissa(const char*& p, const char* end, FastMantissa& q) {
   for (; p < end; ++p) {
     bool fits = true;
-    if (quick_eight(p, end, q, &fits)) {
+    if (fast_eight(p, end, q, &fits)) {
       if (!fits) return false;
       p += 7;
       continue;
@@ -138,9 +137,9 @@ bool quick_mantissa(const char*& p, const char* end, QuickMantissa& q) {
   return true;
 }
 
-// The rest of a quick field: nothing, or an exponent of at most six digits after E, D, Q or a sign, up
-// to the field's last column. False when it is anything else.
-bool quick_exponent(const char* p, const char* end, bool* has_exponent, int* exponent) {
+// The rest of a field of the fast scan: nothing, or an exponent of at most six digits after E, D, Q or a
+// sign, up to the field's last column. False when it is anything else.
+bool fast_exponent(const char* p, const char* end, bool* has_exponent, int* exponent) {
   *has_exponent = false;
   *exponent = 0;
   if (p == end) return true;
@@ -164,45 +163,25 @@ bool quick_exponent(const char* p, const char* end, bool* has_exponent, int* exp
   return true;
 }
 
-// m * 10^power beyond the exact powers: the library rounds the canonical "digits e power" text.
-Decoded library_value(std::uint64_t m, int power, int significant, bool negative) {
-  char text[48];
-  char* end = std::to_chars(text, text + 20, m).ptr;
-  *end++ = 'e';
-  end = std::to_chars(end, text + sizeof text, power).ptr;
-  double v = 0.0;
-  auto result = std::from_chars(text, end, v);
-  const bool too_large =
-      result.ec == std::errc::result_out_of_range ? power + significant > 0 : v == kInfinity;
-  if (too_large) return {negative ? -kInfinity : kInfinity, DecodeStatus::failed};
-  if (result.ec == std::errc::result_out_of_range) v = 0.0;
-  return {negative ? -v : v, DecodeStatus::converted};
-}
-
-// The common shape of a field, taken in one tight pass: blanks, a sign, digits with at most one point,
-// and an exponent of at most six digits after E, D, Q or a sign, up to the field's last column. Any
+// The fast scan: the usual shape of a field, taken in one tight pass: blanks, a sign, digits with at most one
+// point, and an exponent of at most six digits after E, D, Q or a sign, up to the field's last column. Any
 // other field, and any value that needs more than one exact operation, is left to the full scan.
-bool quick_decode(const char* p, const char* end, int digits, int scale, Decoded* out) {
+bool fast_decode(const char* p, const char* end, int digits, int scale, Decoded* out) {
   while (p < end && is_leading_space(static_cast<unsigned char>(*p))) ++p;
   bool negative = false;
   if (p < end && (*p == '+' || *p == '-')) negative = *p++ == '-';
-  QuickMantissa q;
-  if (!quick_mantissa(p, end, q) || q.digits_seen == 0) return false;
+  FastMantissa q;
+  if (!fast_mantissa(p, end, q) || q.digits_seen == 0) return false;
   bool has_exponent = false;
   int exponent = 0;
-  if (!quick_exponent(p, end, &has_exponent, &exponent)) return false;
+  if (!fast_exponent(p, end, &has_exponent, &exponent)) return false;
   if (q.m == 0) {
     *out = {negative ? -0.0 : 0.0, DecodeStatus::converted};
     return true;
   }
   int power = exponent - (q.point ? q.after_point : digits);
   if (!has_exponent) power -= scale;
-  double v = 0.0;
-  if (!quick_value(q.m, power, &v)) {
-    *out = library_value(q.m, power, q.significant, negative);
-    return true;
-  }
-  *out = {negative ? -v : v, DecodeStatus::converted};
+  *out = value_of({q.m, power, negative});
   return true;
 }
 
@@ -300,13 +279,26 @@ Decoded scanned_value(const Scan& s, int digits, int scale) {
 
 }  // namespace
 
+Decoded library_value(const ScannedReal& s) {
+  char text[48];
+  char* end = std::to_chars(text, text + 20, s.mantissa).ptr;
+  *end++ = 'e';
+  end = std::to_chars(end, text + sizeof text, s.power).ptr;
+  double v = 0.0;
+  const auto result = std::from_chars(text, end, v);
+  const bool too_large = result.ec == std::errc::result_out_of_range ? s.power > 0 : v == kInfinity;
+  if (too_large) return {s.negative ? -kInfinity : kInfinity, DecodeStatus::failed};
+  if (result.ec == std::errc::result_out_of_range) v = 0.0;
+  return {s.negative ? -v : v, DecodeStatus::converted};
+}
+
 bool product_to_double(std::uint64_t w, long q, double* out) { return product_value(w, q, out); }
 
 Decoded decode_real(const char* field, std::size_t count, int digits, int scale, bool blanks_are_zeros) {
   const char* p = field;
   const char* const end = field + count;
-  Decoded quick;
-  if (!blanks_are_zeros && quick_decode(p, end, digits, scale, &quick)) return quick;
+  Decoded fast;
+  if (!blanks_are_zeros && fast_decode(p, end, digits, scale, &fast)) return fast;
   Scan s;
   while (p < end && is_leading_space(static_cast<unsigned char>(*p))) ++p;
   if (p < end && (*p == '+' || *p == '-')) s.negative = *p++ == '-';

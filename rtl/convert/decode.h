@@ -20,7 +20,7 @@ Decoded decode_real(const char* field, std::size_t count, int digits, int scale,
                     bool blanks_are_zeros = false);
 
 // A 16-column field of a data record (E16.8, no scale factor): the same value and status as
-// decode_real(field, 16, 8, 0, blanks_are_zeros), by a road of its own for the common fields.
+// decode_real(field, 16, 8, 0, blanks_are_zeros), by a fast path of its own for the usual fields.
 Decoded decode_field_16(const char* field, bool blanks_are_zeros);
 
 }  // namespace rtl::convert

@@ -7,7 +7,7 @@
 
 #include "rtl/convert/decode.h"
 #include "rtl/convert/digits.h"
-#include "rtl/convert/product.h"
+#include "rtl/convert/scanned.h"
 #include "rtl/vector.h"
 #if QUIL_VECTOR
 #include <emmintrin.h>
@@ -23,7 +23,7 @@ unsigned mask_of(__m128i matches) { return static_cast<unsigned>(_mm_movemask_ep
 // The columns [from, to) of a 16-column mask.
 constexpr unsigned columns(int from, int to) { return ((1u << to) - 1) & ~((1u << from) - 1); }
 
-// Where the parts of a common field stand.
+// Where the parts of a field that the fast path reads stand.
 struct Shape {
   int begin = 0;           // the first mantissa digit
   int point = 0;           // the point
@@ -48,9 +48,10 @@ Classes classes_of(const char* field) {
       mask_of(_mm_or_si128(_mm_cmpeq_epi8(v, _mm_set1_epi8('+')), _mm_cmpeq_epi8(v, _mm_set1_epi8('-'))))};
 }
 
-// The common field of a data record, as its columns' classes show it: blanks, a sign, digits, a point,
-// digits, E or D and a sign (or a sign alone) and one to three exponent digits, to the last column.
-bool common_shape(const Classes& c, Shape* s) {
+// The field of a data record that the fast path reads, as its columns' classes show it: blanks, a sign,
+// digits, a point, digits, E or D and a sign (or a sign alone) and one to three exponent digits, to the last
+// column.
+bool fast_shape(const Classes& c, Shape* s) {
   // One point, at most one exponent letter (without a counting instruction, which SSE2 lacks).
   if (c.dot == 0 || (c.dot & (c.dot - 1)) != 0 || (c.letter & (c.letter - 1)) != 0) return false;
   s->point = std::countr_zero(c.dot);
@@ -72,11 +73,11 @@ bool common_shape(const Classes& c, Shape* s) {
 
 // The shapes of the fields met last, by their columns' classes: a model's fields come in a few shapes,
 // so most fields find theirs here instead of working it out. Zero as a key is the all-blank field, which
-// is no common field, as the zeroed table says.
+// is no field for the fast path, as the zeroed table says.
 struct KnownShape {
   std::uint64_t key = 0;
   Shape shape;
-  bool common = false;
+  bool fast = false;
   // For the byte shuffle, for each byte the column it takes, or 0x80 for a zero: the exponent's digits
   // ending in byte 3, the mantissa's ending in byte 15. A mantissa of more than twelve digits does not
   // fit beside the exponent and takes the other road.
@@ -100,17 +101,17 @@ void make_gather(KnownShape& known) {
 
 const KnownShape* shape_of(const char* field, bool* negative) {
   const Classes c = classes_of(field);
-  // A column that is none of these holds another character: no common field has one.
+  // A column that is none of these holds another character: no field of the fast path has one.
   if (c.blank != (~(c.digit | c.dot | c.letter | c.sign) & 0xFFFFu)) return nullptr;
   const std::uint64_t key =
       c.digit | std::uint64_t{c.dot} << 16 | std::uint64_t{c.letter} << 32 | std::uint64_t{c.sign} << 48;
   KnownShape& known = t_known_shapes[(key * 0x9E3779B97F4A7C15u) >> 58];
   if (known.key != key) {
     known.key = key;
-    known.common = common_shape(c, &known.shape);
-    if (known.common) make_gather(known);
+    known.fast = fast_shape(c, &known.shape);
+    if (known.fast) make_gather(known);
   }
-  if (!known.common) return nullptr;
+  if (!known.fast) return nullptr;
   // Subtle: the sign is the one class that stands for two characters; the shape knows where it is. A field
   // without a column before its digits looks at its last one, which is a digit: no branch either way.
   *negative = field[(known.shape.begin - 1) & 15] == '-';
@@ -156,12 +157,13 @@ const bool g_has_shuffle = true;
 const bool g_has_shuffle = (__builtin_cpu_init(), __builtin_cpu_supports("ssse3") != 0);
 #endif
 bool g_shuffle = g_has_shuffle;
-// The mantissa and the exponent's magnitude of a common field.
-struct Digits {
+// The mantissa and the exponent's magnitude of a field of the fast path.
+struct FieldNumbers {
   std::uint64_t mantissa;
   int exponent;
 };
-__attribute__((target("ssse3"))) Digits gathered_digits(const char* field, const unsigned char* gather) {
+__attribute__((target("ssse3"))) FieldNumbers gathered_digits(const char* field,
+                                                              const unsigned char* gather) {
   const __m128i values =
       _mm_sub_epi8(_mm_loadu_si128(reinterpret_cast<const __m128i*>(field)), _mm_set1_epi8('0'));
   const __m128i digits = _mm_shuffle_epi8(values, _mm_loadu_si128(reinterpret_cast<const __m128i*>(gather)));
@@ -175,28 +177,27 @@ __attribute__((target("ssse3"))) Digits gathered_digits(const char* field, const
 }
 
 // The same by word arithmetic. One to three exponent digits end in the last column; no branch on how many.
-Digits digits_of(const char* field, const Shape& s) {
+FieldNumbers numbers_of(const char* field, const Shape& s) {
   const int eb = s.exponent_begin;
   return {mantissa_of(field, s), (field[15] - '0') + ((field[14] - '0') * 10 & -static_cast<int>(eb <= 14)) +
                                      ((field[13] - '0') * 100 & -static_cast<int>(eb <= 13))};
 }
 
-// The value of a common field; false for any other field, or one that needs more than one exact
-// operation: the full decoder takes it.
-bool decode_common_16(const char* field, double* out) {
+// The value of a field of the fast path's shape; false for any other field: the fast scan or the full
+// scan takes it.
+bool fast_field_16(const char* field, Decoded* out) {
   bool negative = false;
   const KnownShape* known = shape_of(field, &negative);
   if (known == nullptr) return false;
   const Shape& s = known->shape;
   const auto [m, magnitude] =
-      g_shuffle && known->gathers ? gathered_digits(field, known->gather) : digits_of(field, s);
+      g_shuffle && known->gathers ? gathered_digits(field, known->gather) : numbers_of(field, s);
   // No branch on the exponent's sign either.
   const int minus = field[s.exponent_begin - 1] == '-';
   const int exponent = (magnitude ^ -minus) + minus;
-  double value = 0.0;
   const int power = exponent - (s.fraction_end - s.point - 1);
-  if (m != 0 && !quick_value(m, power, &value)) return false;
-  *out = std::bit_cast<double>(std::bit_cast<std::uint64_t>(value) | std::uint64_t{negative} << 63);
+  // A zero mantissa is one exact operation too: the sign alone makes it 0 or -0.
+  *out = value_of({m, power, negative});
   return true;
 }
 #endif
@@ -213,8 +214,8 @@ void use_digit_shuffle(bool on) {
 
 Decoded decode_field_16(const char* field, bool blanks_are_zeros) {
 #if QUIL_VECTOR
-  double value = 0.0;
-  if (!blanks_are_zeros && decode_common_16(field, &value)) return {value, DecodeStatus::converted};
+  Decoded value;
+  if (!blanks_are_zeros && fast_field_16(field, &value)) return value;
 #endif
   return decode_real(field, 16, 8, 0, blanks_are_zeros);
 }

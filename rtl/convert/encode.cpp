@@ -107,11 +107,6 @@ int decimal_length(int v) {
 
 }  // namespace
 
-// Quick: |value| = m * 2^e with m normalised to 64 bits, times the 128-bit cut of 10^(n - X), gives the
-// n-digit integer and its fraction in a 192-bit product. The cut power is low by less than one unit of
-// its last bit, so the product is low by less than m < 2^64 units of its own last bit: the digits are
-// proven when the fraction is not within 2^64 units below one half, nor exactly one half (a tie, or a
-// value just above one). Everything else goes to the exact conversion.
 namespace {
 // Whether the digits within reach of one half are an exact tie, which goes to even as the exact
 // conversion takes it; *digits then holds them. Found where it is certain: the product is exact (10^q
@@ -148,9 +143,14 @@ bool wide_digits(std::uint64_t bits, std::uint64_t m, const Power& p, int q, int
   return r.near_half <= r.up || exact_tie(bits, q, r.exact_half, digits);
 }
 
-// The body of fast_digits, inlined where a field is written in one piece.
-[[gnu::always_inline]] inline bool nine_or_more_digits(double magnitude, int n, std::uint64_t* digits,
-                                                       int* exponent) {
+// The n (1 to 17) digits by the product, the body of fast_digits, inlined where a field is written in one
+// piece: |value| = m * 2^e with m normalised to 64 bits, times the 128-bit cut of 10^(n - X), gives the
+// n-digit integer and its fraction in a 192-bit product. The cut power is low by less than one unit of
+// its last bit, so the product is low by less than m < 2^64 units of its own last bit: the digits are
+// proven when the fraction is not within 2^64 units below one half, nor exactly one half (a tie, or a
+// value just above one). Everything else goes to the exact conversion.
+[[gnu::always_inline]] inline bool product_digits(double magnitude, int n, std::uint64_t* digits,
+                                                  int* exponent) {
   if (n > kFastDigits) return false;
   const std::uint64_t bits = std::bit_cast<std::uint64_t>(magnitude);
   const int biased = static_cast<int>(bits >> 52);
@@ -194,7 +194,7 @@ bool wide_digits(std::uint64_t bits, std::uint64_t m, const Power& p, int q, int
     const std::uint64_t half = std::uint64_t{1} << (cut - 1);
     // The rounding direction, too, is a coin toss: computed, not branched on.
     std::uint64_t d = integer + (fraction_high >= half);
-    if ((fraction_high == half - 1) | ((fraction_high == half) & (z.low == 0))) [[unlikely]] {
+    if (first_product_undecided(fraction_high, half, z.low)) [[unlikely]] {
       if (!wide_digits(bits, m, p, q, cut, &d)) return false;
     }
     if (d == kTens[n]) {  // the rounding carried into a new digit
@@ -211,14 +211,14 @@ bool wide_digits(std::uint64_t bits, std::uint64_t m, const Power& p, int q, int
 }  // namespace
 
 bool fast_digits(double magnitude, int n, std::uint64_t* digits, int* exponent) {
-  return nine_or_more_digits(magnitude, n, digits, exponent);
+  return product_digits(magnitude, n, digits, exponent);
 }
 
 namespace {
 
-// The n significant digits of a value: in `quick` as a number, or as text in `text`.
-struct Digits {
-  std::uint64_t quick = 0;
+// The n significant digits of a value: in `number` where the product proves them, else as text in `text`.
+struct SignificantDigits {
+  std::uint64_t number = 0;
   const char* text = nullptr;
   int x = 0;  // the value is 0.D1D2... * 10^x
   char scratch[128];
@@ -227,8 +227,8 @@ struct Digits {
 
 // The digits live in a fixed scratch area up to 62 digits after the point; more take temporary storage.
 // False when they cannot be had.
-bool digits_of(double magnitude, int n, Digits& d) {
-  if (fast_digits(magnitude, n, &d.quick, &d.x)) return true;
+bool significant_digits_of(double magnitude, int n, SignificantDigits& d) {
+  if (fast_digits(magnitude, n, &d.number, &d.x)) return true;
   std::size_t text_size = static_cast<std::size_t>(n) + 16;
   char* text = d.scratch;
   if (text_size > sizeof d.scratch) {
@@ -274,14 +274,14 @@ char* put_exponent(char* p, int printed_exponent, int columns, bool letter) {
 // Writes the digits and the point ending at p; returns where they begin. The first k digits stand
 // before the point; under k <= 0 the point is followed by -k zeros and the digits, and zero shows
 // `digits` zeros.
-char* put_mantissa(char* p, const char* field, const Digits& d, int n, int digits, int k, bool zero,
-                   bool sign) {
+char* put_mantissa(char* p, const char* field, const SignificantDigits& d, int n, int digits, int k,
+                   bool zero, bool sign) {
   const int shown = zero ? 0 : n;
   p -= shown;
   if (d.text != nullptr) {
     std::memcpy(p, d.text, static_cast<std::size_t>(shown));
   } else if (!zero) {
-    put_digits(d.quick, n, p);
+    put_digits(d.number, n, p);
   }
   if (k >= 1) {
     --p;
@@ -312,8 +312,8 @@ EncodeStatus encode_exponential(double value, char* field, int width, int digits
   const int k = zero ? 0 : scale;
   const int n = k >= 1 ? digits + 1 : digits + k;
   if (!zero && (k > digits + 1 || n < 1)) return asterisks(field, width);
-  Digits d;
-  if (!zero && !digits_of(std::fabs(value), n, d)) return asterisks(field, width);
+  SignificantDigits d;
+  if (!zero && !significant_digits_of(std::fabs(value), n, d)) return asterisks(field, width);
   // The printed exponent makes D1.D2... * 10^P (k digits before the point) equal 0.D1D2... * 10^X.
   const int printed_exponent = zero ? 0 : d.x - k;
   int columns = 0;
@@ -361,10 +361,10 @@ void encode_e16_8_scaled(double value, char* field) {
   }
   std::uint64_t d = 0;
   int x = 0;
-  // Infinities and NaN, values whose nine digits the quick stage cannot prove, and exponents of
+  // Infinities and NaN, values whose nine digits the fast stage cannot prove, and exponents of
   // four digits take the general writer: the same bytes by the longer road.
   if ((bits & 0x7FF0000000000000u) == 0x7FF0000000000000u ||
-      !nine_or_more_digits(std::bit_cast<double>(bits & 0x7FFFFFFFFFFFFFFFu), 9, &d, &x) || x - 1 > 999 ||
+      !product_digits(std::bit_cast<double>(bits & 0x7FFFFFFFFFFFFFFFu), 9, &d, &x) || x - 1 > 999 ||
       x - 1 < -999) {
     encode_exponential(value, field, 16, 8, 1);
     return;

@@ -11,7 +11,7 @@ EncodeStatus encode_exponential(double value, char* field, int width, int digits
                                 int exponent_digits = 0, bool plus_sign = false);
 
 // The field "1P,E16.8" of a data record: the same 16 bytes as encode_exponential(value, field, 16, 8, 1),
-// by a road of its own for the common values.
+// by a fast path of its own for the usual values.
 void encode_e16_8_scaled(double value, char* field);
 
 }  // namespace rtl::convert

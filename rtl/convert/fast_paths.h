@@ -1,4 +1,4 @@
-// The quick stages in front of the exact conversions. Each answers only when it can prove its result
+// The fast stages in front of the exact conversions. Each answers only when it can prove its result
 // and otherwise leaves the value to the standard library; they are declared here so that tests and
 // fuzzing can hold them against the exact conversions.
 #pragma once

@@ -53,6 +53,13 @@ constexpr WideRounding wide_rounding(const U192& z, int cut) {
   return {up, near_half, exact_half};
 }
 
+// Whether the first product alone leaves its rounding open: the `rest` below its top bits (whose half is
+// `half`) lies one unit under one half, where the cut power's shortfall may carry it over, or at one half
+// with nothing below (`low` is the product's low word), a tie the whole product must confirm.
+constexpr bool first_product_undecided(std::uint64_t rest, std::uint64_t half, std::uint64_t low) {
+  return (rest == half - 1) | ((rest == half) & (low == 0));
+}
+
 inline constexpr int kLowestPower = -350;
 inline constexpr int kHighestPower = 350;
 
@@ -110,8 +117,11 @@ constexpr Wide fifth(Wide x) {
 
 // The top 128 bits, refused when the bits that were cut might have carried into them.
 constexpr Power top(Wide x, int q) {
-  // Each of at most 350 steps loses less than eight units of the last bit, relative to the value: a
-  // carry into the top half needs its low half within 2^14 of full.
+  // Each step loses less than eight units of its last bit: a cut below one unit, which a fifth's shift by
+  // up to three bits makes eight. The top bit is set, so that is under 8 * 2^-255 of the value; losses
+  // add, so after at most 350 steps the value falls short by under 350 * 8 * 2^-255 of itself, and it is
+  // below 2^256 units: under 5600 < 2^14 units. A carry into the top half needs its low half that close
+  // to full.
   if (x.w[2] == ~std::uint64_t{0} && x.w[3] > ~std::uint64_t{0} - 16384) throw "power table cannot be proven";
   return {{x.w[0], x.w[1]}, x.exponent + q};
 }

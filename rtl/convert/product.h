@@ -56,7 +56,7 @@ inline bool wide_product_to_double(std::uint64_t w, int lz, const Power& p, doub
   const int cut = 10 + top;
   const std::uint64_t rest = z.high & ((std::uint64_t{1} << cut) - 1);
   const std::uint64_t half = std::uint64_t{1} << (cut - 1);
-  if ((rest == half - 1) | ((rest == half) & (z.low == 0))) [[unlikely]] {
+  if (first_product_undecided(rest, half, z.low)) [[unlikely]] {
     return wide_product_to_double(w, lz, p, out);
   }
   // Subtle: rounding up or down is for the data to decide, at random; it costs no branch.
@@ -65,7 +65,7 @@ inline bool wide_product_to_double(std::uint64_t w, int lz, const Power& p, doub
 
 // Up to 19 significant digits m and a power of ten: one exact operation where both are exact, else the
 // product method; false when neither proves the result.
-[[gnu::always_inline]] inline bool quick_value(std::uint64_t m, long power, double* out) {
+[[gnu::always_inline]] inline bool fast_value(std::uint64_t m, long power, double* out) {
   // One test, not three: whether the data take this road is theirs to decide, at random.
   if ((m <= (std::uint64_t{1} << 53)) & (static_cast<unsigned long>(power + 22) <= 44)) {
     const double v = static_cast<double>(m);

@@ -14,6 +14,8 @@
 #include <cstdint>
 #include <string_view>
 
+#include "rtl/platform/platform.h"
+
 namespace rtl {
 
 // ---- 1. the claim and the status --------------------------------------------------------------------
@@ -46,8 +48,14 @@ void testing_reset_end();
 
 // Set by the console event handler before it reports and releases the units.
 void mark_console_event();
-bool console_event_on_other_thread();
-bool console_event_in_progress();
+// The thread that handles a console event; 0 until one does. Every statement asks, hence in place.
+extern std::atomic<std::uint32_t> g_event_thread;
+inline bool console_event_in_progress() { return g_event_thread.load() != 0; }
+inline bool console_event_on_other_thread() {
+  const std::uint32_t t = g_event_thread.load();
+  if (t == 0) return end_claimed_by_event();  // arrived, and its thread not yet running
+  return t != platform::thread_token();
+}
 // Parks the calling thread until the console event handler ends the process.
 [[noreturn]] void wait_for_the_end();
 

@@ -8,12 +8,6 @@ namespace rtl {
 std::atomic<std::uint32_t> g_event_thread{0};
 
 void mark_console_event() { g_event_thread.store(platform::thread_token()); }
-bool console_event_in_progress() { return g_event_thread.load() != 0; }
-bool console_event_on_other_thread() {
-  std::uint32_t t = g_event_thread.load();
-  if (t == 0) return end_claimed_by_event();  // arrived, and its thread not yet running
-  return t != platform::thread_token();
-}
 
 namespace {
 // What each program thread is doing, so that the event thread knows when all of them have reached a
