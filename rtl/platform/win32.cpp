@@ -43,53 +43,6 @@ constexpr int kInterrupted = 0x20000001;
 
 using namespace win32;
 
-bool win32::is_console(HANDLE h) {
-  DWORD mode = 0;
-  return GetConsoleMode(h, &mode) != 0;
-}
-
-namespace {
-
-// Text typed at a console arrives as wide characters and leaves as UTF-8, so that a name reaches the file
-// system as typed whatever the console's code page. What does not fit the caller's buffer waits here.
-char g_console_text[3 * 4096];
-std::size_t g_console_begin = 0, g_console_end = 0;
-
-std::int64_t read_console(HANDLE h, void* data, std::size_t size, int* error) {
-  if (g_console_begin == g_console_end) {
-    wchar_t wide[4096];
-    DWORD got = 0;
-    if (!ReadConsoleW(h, wide, 4096, &got, nullptr)) {
-      *error = static_cast<int>(GetLastError());
-      return -1;
-    }
-    if (got == 0) return 0;
-    const int n = WideCharToMultiByte(CP_UTF8, 0, wide, static_cast<int>(got), g_console_text,
-                                      sizeof g_console_text, nullptr, nullptr);
-    g_console_begin = 0;
-    g_console_end = n > 0 ? static_cast<std::size_t>(n) : 0;
-  }
-  const std::size_t n = std::min(size, g_console_end - g_console_begin);
-  std::memcpy(data, g_console_text + g_console_begin, n);
-  g_console_begin += n;
-  return static_cast<std::int64_t>(n);
-}
-
-// UTF-8 shows on a console as the characters it stands for; other bytes go out as they are.
-bool write_console(HANDLE h, const void* data, std::size_t size, DWORD* done) {
-  const int n = MultiByteToWideChar(CP_UTF8, MB_ERR_INVALID_CHARS, static_cast<const char*>(data),
-                                    static_cast<int>(size), nullptr, 0);
-  if (n <= 0) return false;
-  std::wstring wide(static_cast<std::size_t>(n), L'\0');
-  MultiByteToWideChar(CP_UTF8, 0, static_cast<const char*>(data), static_cast<int>(size), wide.data(), n);
-  DWORD written = 0;
-  if (!WriteConsoleW(h, wide.data(), static_cast<DWORD>(n), &written, nullptr)) return false;
-  *done = static_cast<DWORD>(size);
-  return true;
-}
-
-}  // namespace
-
 std::int64_t real_raw_write(std::intptr_t handle, const void* data, std::size_t size, int* error) {
   DWORD done = 0;
   const DWORD chunk = size > 0x40000000u ? 0x40000000u : static_cast<DWORD>(size);

@@ -3,6 +3,7 @@
 #define NOMINMAX
 #include "rtl/platform/win32_text.h"
 
+#include <algorithm>
 #include <cstring>
 #include <cwchar>
 
@@ -73,6 +74,49 @@ bool system_name(const char* name, std::wstring* out) {
   const std::wstring full = full_wide_path(wide);
   if (full.empty()) return false;
   *out = starts_with(full, L"\\\\") ? L"\\\\?\\UNC\\" + full.substr(2) : L"\\\\?\\" + full;
+  return true;
+}
+
+bool is_console(HANDLE h) {
+  DWORD mode = 0;
+  return GetConsoleMode(h, &mode) != 0;
+}
+
+namespace {
+// What a console read gave that does not fit the caller's buffer waits here.
+char g_console_text[3 * 4096];
+std::size_t g_console_begin = 0, g_console_end = 0;
+}  // namespace
+
+std::int64_t read_console(HANDLE h, void* data, std::size_t size, int* error) {
+  if (g_console_begin == g_console_end) {
+    wchar_t wide[4096];
+    DWORD got = 0;
+    if (!ReadConsoleW(h, wide, 4096, &got, nullptr)) {
+      *error = static_cast<int>(GetLastError());
+      return -1;
+    }
+    if (got == 0) return 0;
+    const int n = WideCharToMultiByte(CP_UTF8, 0, wide, static_cast<int>(got), g_console_text,
+                                      sizeof g_console_text, nullptr, nullptr);
+    g_console_begin = 0;
+    g_console_end = n > 0 ? static_cast<std::size_t>(n) : 0;
+  }
+  const std::size_t n = std::min(size, g_console_end - g_console_begin);
+  std::memcpy(data, g_console_text + g_console_begin, n);
+  g_console_begin += n;
+  return static_cast<std::int64_t>(n);
+}
+
+bool write_console(HANDLE h, const void* data, std::size_t size, DWORD* done) {
+  const int n = MultiByteToWideChar(CP_UTF8, MB_ERR_INVALID_CHARS, static_cast<const char*>(data),
+                                    static_cast<int>(size), nullptr, 0);
+  if (n <= 0) return false;
+  std::wstring wide(static_cast<std::size_t>(n), L'\0');
+  MultiByteToWideChar(CP_UTF8, 0, static_cast<const char*>(data), static_cast<int>(size), wide.data(), n);
+  DWORD written = 0;
+  if (!WriteConsoleW(h, wide.data(), static_cast<DWORD>(n), &written, nullptr)) return false;
+  *done = static_cast<DWORD>(size);
   return true;
 }
 

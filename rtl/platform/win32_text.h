@@ -5,6 +5,7 @@
 #include <windows.h>
 
 #include <cstddef>
+#include <cstdint>
 #include <string>
 #include <string_view>
 
@@ -24,6 +25,12 @@ bool starts_with(const std::wstring& s, const wchar_t* prefix);
 std::wstring full_wide_path(const std::wstring& wide);
 // Whether the handle is a console (not a pipe, a file or another character device).
 bool is_console(HANDLE h);
+// Text typed at a console arrives as wide characters and leaves as UTF-8, so that a name reaches the file
+// system as typed whatever the console's code page. A read as ReadFile's; -1 with *error on a failure.
+std::int64_t read_console(HANDLE h, void* data, std::size_t size, int* error);
+// UTF-8 shows on a console as the characters it stands for; false for other bytes, which go out as they
+// are.
+bool write_console(HANDLE h, const void* data, std::size_t size, DWORD* done);
 // The name the system is given for a disk file: its full path with the \\?\ prefix.
 bool system_name(const char* name, std::wstring* out);
 

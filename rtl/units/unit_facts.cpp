@@ -1,0 +1,60 @@
+// What a connected unit is and how it transfers, asked and set by its number.
+#include "rtl/platform/platform.h"
+#include "rtl/statements/io.h"
+#include "rtl/units/units.h"
+
+namespace rtl {
+
+bool connected_read_only(std::int32_t number) {
+  Unit* unit = find_unit(number, false);
+  return unit != nullptr && unit->connected && unit->read_only;
+}
+
+bool on_disk_file(std::int32_t number) {
+  Unit* unit = find_unit(number, false);
+  return unit != nullptr && unit->connected && unit->disk;
+}
+
+bool on_named_disk_file(std::int32_t number) {
+  Unit* unit = find_unit(number, false);
+  return unit != nullptr && unit->connected && unit->disk && !unit->standard_stream && !unit->console_switch;
+}
+
+std::int64_t input_file_size(std::int32_t number) {
+  Unit* unit = find_unit(number, false);
+  if (unit == nullptr || !unit->connected || !unit->in.positionable) return -1;
+  return platform::file_size(unit->input_handle());
+}
+
+std::string_view connected_name(std::int32_t number) {
+  const Unit* unit = find_unit(number, false);
+  return unit != nullptr && unit->connected ? unit->file_name() : std::string_view();
+}
+
+platform::SysError handled_system_error(std::int32_t number) {
+  Unit* unit = find_unit(number, false);
+  return unit != nullptr ? unit->handled_error : 0;
+}
+
+void end_lines_with_lf(std::int32_t number) {
+  if (Unit* unit = find_unit(number, true)) unit->lf_line_ends = true;
+}
+
+void write_in_blocks(std::int32_t number) {
+  Unit* unit = find_unit(number, false);
+  if (unit != nullptr && unit->connected && unit->access != Access::direct) unit->buffered = true;
+}
+
+bool writes_file_read_by(std::int32_t writer, std::int32_t reader) {
+  Unit* w = find_unit(writer, false);
+  Unit* r = find_unit(reader, false);
+  if (w == nullptr || r == nullptr || !w->connected || !r->connected || w->open_on_first_use ||
+      r->open_on_first_use || !w->disk || !r->in.positionable) {
+    return false;
+  }
+  platform::FileIdentity written = platform::identity(w->handle);
+  platform::FileIdentity read = platform::identity(r->input_handle());
+  return written.known && read.known && written == read;
+}
+
+}  // namespace rtl
