@@ -5,7 +5,6 @@
 #include <string_view>
 
 #include "driver/unit_numbers.h"
-#include "rtl/platform/platform.h"
 
 namespace quil {
 
@@ -51,7 +50,7 @@ struct Names {
   bool out_of_memory = false;
 };
 
-// Called by the platform for each name: nothing may be thrown through it.
+// Called by the system's expansion for each name: nothing may be thrown through it.
 void add_name(const char* name, void* names) noexcept {
   auto* n = static_cast<Names*>(names);
   try {
@@ -127,9 +126,9 @@ std::string take_options(std::string_view arg, int argc, const char* const* argv
   return {};
 }
 
-void add_names(const char* argument, Request& r) {
+void add_names(const char* argument, Request& r, const SystemAnswers& system) {
   Names expanded;
-  const int found = rtl::platform::expand_wildcards(argument, add_name, &expanded);
+  const int found = system.expand_wildcards(argument, add_name, &expanded);
   if (expanded.out_of_memory) throw std::bad_alloc();
   if (found == 0) r.unmatched.emplace_back(argument);
   r.names.insert(r.names.end(), expanded.list.begin(), expanded.list.end());
@@ -145,25 +144,17 @@ ParsedArguments usage_error(std::string why) {
 // Which mode the options and the number of names make, or a usage error.
 // Several files dropped on the program's window: every argument an existing file, no option, and the
 // program alone on a console of its own. They are repaired in place, not one over another.
-bool dropped_on_window(const Request& r) {
-  if (r.options_given || r.names.size() < 2 || !r.unmatched.empty() ||
-      !rtl::platform::alone_on_own_console()) {
+bool dropped_on_window(const Request& r, const SystemAnswers& system) {
+  if (r.options_given || r.names.size() < 2 || !r.unmatched.empty() || !system.alone_on_own_console()) {
     return false;
   }
-  char target[4097];
-  rtl::platform::SysError error = 0;
-  for (const std::string& n : r.names) {
-    if (rtl::platform::name_kind(n.c_str(), target, sizeof target, &error) !=
-        rtl::platform::NameKind::regular_file) {
-      return false;
-    }
-  }
-  return true;
+  return std::all_of(r.names.begin(), r.names.end(),
+                     [&system](const std::string& n) { return system.regular_file(n.c_str()); });
 }
 
-ParsedArguments settle_mode(ParsedArguments p, Flags f) {
+ParsedArguments settle_mode(ParsedArguments p, Flags f, const SystemAnswers& system) {
   Request& r = p.request;
-  r.dropped = dropped_on_window(r);
+  r.dropped = dropped_on_window(r, system);
   f.in_place = f.in_place || r.dropped;
   if (f.in_place && f.check) return usage_error("-i and -c exclude each other");
   if (f.no_backup && !f.in_place) return usage_error("--no-backup goes with -i");
@@ -190,19 +181,19 @@ ParsedArguments settle_mode(ParsedArguments p, Flags f) {
 
 }  // namespace
 
-ParsedArguments parse_arguments(int argc, const char* const* argv) {
+ParsedArguments parse_arguments(int argc, const char* const* argv, const SystemAnswers& system) {
   ParsedArguments p;
   Flags flags;
   bool options_end = false;
   for (int i = 1; i < argc; ++i) {
     const std::string_view arg = argv[i];
     const bool slash_help = arg == "/?" || arg == "/h" || arg == "/H";
-    if (!options_end && (arg == "-?" || (slash_help && rtl::platform::slash_options()))) {
+    if (!options_end && (arg == "-?" || (slash_help && system.slash_options))) {
       p.kind = ParsedArguments::Kind::help;
       return p;
     }
     if (options_end || arg.size() < 2 || arg[0] != '-') {
-      add_names(argv[i], p.request);
+      add_names(argv[i], p.request, system);
     } else if (arg == "--") {
       options_end = true;
     } else if (std::string why = take_options(arg, argc, argv, &i, flags, p); !why.empty()) {
@@ -210,7 +201,7 @@ ParsedArguments parse_arguments(int argc, const char* const* argv) {
     }
     if (p.kind != ParsedArguments::Kind::run) return p;
   }
-  return settle_mode(std::move(p), flags);
+  return settle_mode(std::move(p), flags, system);
 }
 
 }  // namespace quil

@@ -26,8 +26,21 @@ struct ParsedArguments {
   std::string error;  // for a usage error: what is wrong
 };
 
+// What reading the arguments asks of the system, which the caller answers: the parser itself touches
+// nothing, so that a test gives it answers of its own.
+struct SystemAnswers {
+  // Calls take(name, context) for each name that `pattern` stands for where the system leaves its
+  // wildcards to programs (else the pattern itself); returns how many.
+  int (*expand_wildcards)(const char* pattern, void (*take)(const char*, void*), void* context);
+  // Whether the program is alone on a console of its own (files dropped on its window).
+  bool (*alone_on_own_console)();
+  // Whether the name leads to a regular file.
+  bool (*regular_file)(const char* name);
+  bool slash_options;  // /? and /h are help too
+};
+
 // Reads the arguments after the program's name. May throw std::bad_alloc, nothing else.
-ParsedArguments parse_arguments(int argc, const char* const* argv);
+ParsedArguments parse_arguments(int argc, const char* const* argv, const SystemAnswers& system);
 
 extern const char* const kUsage;
 extern const char* const kHelp[];

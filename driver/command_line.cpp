@@ -15,6 +15,7 @@
 #include "rtl/platform/platform.h"
 #include "rtl/startup.h"
 #include "rtl/statements/io.h"
+#include "rtl/units/units.h"
 
 namespace quil {
 namespace {
@@ -25,6 +26,18 @@ int status_for(Mode mode, Outcome worst) {
   if (worst == Outcome::done) return 0;
   if (mode == Mode::check && worst == Outcome::unchecked) return 2;
   return 1;
+}
+
+// The parser's questions, answered by this system.
+bool regular_file(const char* name) {
+  char target[rtl::kLongestPath + 1];
+  rtl::platform::SysError error = 0;
+  return rtl::platform::name_kind(name, target, sizeof target, &error) ==
+         rtl::platform::NameKind::regular_file;
+}
+SystemAnswers system_answers() {
+  return {rtl::platform::expand_wildcards, rtl::platform::alone_on_own_console, regular_file,
+          rtl::platform::slash_options()};
 }
 
 [[noreturn]] void answer(const ParsedArguments& p) {
@@ -43,7 +56,7 @@ int status_for(Mode mode, Outcome worst) {
 }
 
 void run_command_line(int argc, char** argv) {
-  const ParsedArguments p = parse_arguments(argc, argv);
+  const ParsedArguments p = parse_arguments(argc, argv, system_answers());
   const Request& r = p.request;
   rtl::exit_with_failure_numbers(true);
   if (p.kind == ParsedArguments::Kind::run && r.mode == Mode::dialogue && r.unmatched.empty() &&

@@ -27,7 +27,7 @@ std::pair<std::int64_t, bool> reference(const std::string& s, std::size_t from, 
   return {lines, lone};
 }
 
-TEST(FileScan, CountsLinesAsTheyAreRead) {
+TEST(LineScan, CountsLinesAsTheyAreRead) {
   const std::string line = "GNODE    1.000000000E+00 1.000000000E+00 6.000000000E+00 1.234560000E+05\r\n";
   std::string big;
   while (big.size() < 600000) big += line;
