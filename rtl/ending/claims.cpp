@@ -57,7 +57,7 @@ void testing_reset_end() { g_ending.store(0); }
 void end_program(int status) {
   // Only one road ends the process, and its status is the one the process ends with.
   if (!claim_the_end()) wait_for_the_end();
-  platform::hold_own_window_before_the_end(console_event_in_progress());
+  platform::hold_own_window_before_the_end(console_event_in_progress(), status);
   g_end_hook.load()(status);
   // A hook that returns still must not let the failed statement go on.
   platform::exit_process(status);

@@ -215,8 +215,11 @@ void keep_write_failures_as_errors();
 // Started from the Explorer, the program has a console window of its own, which closes with it: before
 // the end, while the report or the summary can still be read, it waits for Enter. Never for a console
 // event, nor where another program shares the console (a console window, a script) or input is redirected.
-void hold_own_window_before_the_end(bool console_event);
+void hold_own_window_before_the_end(bool console_event, int status);
 bool window_waits_for_enter(unsigned programs_on_console, bool input_is_console, bool console_event);
+// What the waiting window shows, in `out`: a failed run's status as a batch file's errorlevel sees it, so
+// that a window opened from the Explorer tells it too, then how to close the window. Returns its length.
+std::size_t held_window_text(int status, char* out, std::size_t capacity);
 // From now on the window never waits: the program was not started by a person's double-click or drop
 // (an option was given), or waiting would hold a script forever.
 void never_hold_the_window();

@@ -90,7 +90,7 @@ void keep_write_failures_as_errors() {
 }
 
 // A terminal window outlives the program that runs in it.
-void hold_own_window_before_the_end(bool) {}
+void hold_own_window_before_the_end(bool, int) {}
 // A program here always runs in a terminal or a script's pipes, never in a window of its own.
 bool alone_on_own_console() { return false; }
 

@@ -1,6 +1,7 @@
 // What both backends decide alike: the read-only retry, names that Windows keeps for its devices, when a
 // window of its own waits before it closes, how long a console event is waited for, the register dump
 // and the abnormal termination. The backends hold only the system's calls.
+#include <algorithm>
 #include <atomic>
 #include <cstdio>
 
@@ -139,6 +140,14 @@ void never_hold_the_window() { g_window_may_wait.store(false); }
 
 bool window_waits_for_enter(unsigned programs_on_console, bool input_is_console, bool console_event) {
   return g_window_may_wait.load() && programs_on_console == 1 && input_is_console && !console_event;
+}
+
+std::size_t held_window_text(int status, char* out, std::size_t capacity) {
+  static constexpr const char* kPrompt = "\r\nPress Enter to close this window.";
+  const int n = status == 0
+                    ? std::snprintf(out, capacity, "%s", kPrompt)
+                    : std::snprintf(out, capacity, "\r\nQUIL ended with errorlevel %d.%s", status, kPrompt);
+  return n <= 0 || capacity == 0 ? 0 : std::min(static_cast<std::size_t>(n), capacity - 1);
 }
 
 OpenResult open_file(const char* name, Creation creation, Sharing sharing) {

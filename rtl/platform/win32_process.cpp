@@ -83,13 +83,13 @@ bool alone_on_own_console() {
   return GetConsoleProcessList(processes, 2) == 1;
 }
 
-void hold_own_window_before_the_end(bool console_event) {
+void hold_own_window_before_the_end(bool console_event, int status) {
   DWORD processes[2];
   const DWORD attached = GetConsoleProcessList(processes, 2);
   HANDLE input = GetStdHandle(STD_INPUT_HANDLE);
   if (!window_waits_for_enter(attached, is_console(input), console_event)) return;
-  static const char prompt[] = "\r\nPress Enter to close this window.";
-  write_all(standard_handle(StdStream::output), prompt, sizeof prompt - 1);
+  char text[96];
+  write_all(standard_handle(StdStream::output), text, held_window_text(status, text, sizeof text));
   FlushConsoleInputBuffer(input);
   wchar_t line[256];
   DWORD got = 0;

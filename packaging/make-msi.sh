@@ -1,0 +1,35 @@
+#!/usr/bin/env bash
+# Builds the Windows installer from quil.wxs, and the winget manifests that describe it.
+#   packaging/make-msi.sh FILES_DIR VERSION UPGRADE_CODE OUTPUT.msi [WINGET_DIR INSTALLER_URL]
+# FILES_DIR holds quil.exe and README.txt. With WINGET_DIR, the three manifests are written there with
+# the installer's SHA-256 and product code filled in.
+set -euo pipefail
+here="$(cd "$(dirname "$0")" && pwd)"
+files="$1" version="$2" upgrade_code="$3" output="$4" winget="${5:-}" url="${6:-}"
+work="$(mktemp -d)"
+trap 'rm -rf "$work"' EXIT
+
+# wixl takes the files by names relative to where it runs.
+(cd "$files" && wixl -a x64 -D Version="$version" -D UpgradeCode="$upgrade_code" -o "$work/quil.msi" "$here/quil.wxs")
+# wixl has no Environment element: the PATH entry is a row of the Environment table, which the standard
+# actions write at installation and take away at removal. "=-" sets the user's PATH and removes the entry
+# again; "[~];" keeps what PATH held and puts QUIL's folder after it.
+sql() { msibuild "$work/quil.msi" -q "$1"; }
+sql 'CREATE TABLE `Environment` (`Environment` CHAR(72) NOT NULL, `Name` CHAR(255) NOT NULL LOCALIZABLE,
+     `Value` CHAR(255) LOCALIZABLE, `Component_` CHAR(72) NOT NULL PRIMARY KEY `Environment`)'
+sql "INSERT INTO \`Environment\` (\`Environment\`, \`Name\`, \`Value\`, \`Component_\`)
+     VALUES ('UserPath', '=-PATH', '[~];[INSTALLDIR]', 'Program')"
+sql "INSERT INTO \`InstallExecuteSequence\` (\`Action\`, \`Sequence\`) VALUES ('RemoveEnvironmentStrings', 3300)"
+sql "INSERT INTO \`InstallExecuteSequence\` (\`Action\`, \`Sequence\`) VALUES ('WriteEnvironmentStrings', 5200)"
+mv "$work/quil.msi" "$output"
+
+if [ -n "$winget" ]; then
+  mkdir -p "$winget"
+  sha256="$(sha256sum "$output" | cut -d' ' -f1 | tr a-f A-F)"
+  product_code="$(msiinfo export "$output" Property | tr -d '\r' | awk -F'\t' '$1 == "ProductCode" { print $2 }')"
+  for template in "$here"/winget/*.yaml.in; do
+    sed -e "s|@VERSION@|$version|g" -e "s|@SHA256@|$sha256|g" -e "s|@PRODUCT_CODE@|$product_code|g" \
+        -e "s|@UPGRADE_CODE@|{$upgrade_code}|g" -e "s|@INSTALLER_URL@|$url|g" \
+        "$template" > "$winget/$(basename "${template%.in}")"
+  done
+fi
