@@ -83,6 +83,7 @@ echo "== windows: the fault sweep, every door call of quil.exe failed in turn un
 run_with_one_retry env "${e2e_env[@]}" QUIL_FAULTY="$run_wine $root/build/windows/quil_faulty.exe" \
   build/release/tests/quil_fault_sweep
 
-echo "== windows: package"
+echo "== windows: package: the ZIP, the installer and winget's manifests"
 cmake --build --preset windows --target package >/dev/null
-ls build/windows/quil-*-windows-x64.zip
+ls build/windows/quil-*-windows-x64.zip build/windows/quil-*-windows-x64.msi build/windows/winget/*.yaml
+bash scripts/check-msi.sh

@@ -1,0 +1,81 @@
+#!/usr/bin/env bash
+# The Windows installer under Wine, in the project's own prefix: installed silently, quil found by a new
+# console through the PATH, the two verbs in the registry and the Send To entry in place, the registry's
+# own "Repair with QUIL" command repairing a copy of a model in place, a newer build installed over the
+# older, and a removal that leaves no file, no key and no PATH entry behind.
+set -euo pipefail
+root="$(cd "$(dirname "$0")/.." && pwd)"
+export WINEPREFIX="$root/build/windows/wine-prefix" WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml=;winedbg.exe=d"
+msi="$(ls "$root"/build/windows/quil-*-windows-x64.msi)"
+version="$(basename "$msi" | cut -d- -f2)"
+work="$root/build/windows/msi-check"
+users="$WINEPREFIX/drive_c/users"
+sendto="$users/$(whoami)/AppData/Roaming/Microsoft/Windows/SendTo"
+rm -rf "$work" && mkdir -p "$work"
+
+fail() { echo "check-msi: $*" >&2; exit 1; }
+w() { wine "$@" 2>/dev/null | tr -d '\r'; }
+# Every file and folder of the users, and HKCU as text. The installer service's own bookkeeping keys,
+# left empty once nothing is installed (Windows has them already), are not QUIL's.
+snapshot() {
+  (cd "$users" && find . | sort) > "$work/$1.files"
+  wine reg export HKCU "$work/$1.reg" /y >/dev/null 2>&1
+  iconv -f UTF-16 -t UTF-8 "$work/$1.reg" | tr -d '\r' | grep -v '^$' |
+    grep -vx '\[HKEY_CURRENT_USER\\Software\\Microsoft\\Installer\(\\Features\|\\Products\|\\UpgradeCodes\)\?\]' \
+      > "$work/$1.keys"
+}
+installed_version() {
+  w reg query 'HKCU\Software\Microsoft\Installer\Products' /s | awk '$1 == "Version" { print $3 }' | tr '\n' ' '
+}
+
+# Windows' own Send To folder is never empty; Wine's is, and a removal would take the empty folder away.
+made_sendto=no
+[ -d "$sendto" ] || { mkdir -p "$sendto"; made_sendto=yes; }
+stand_in="$sendto/Desktop (create shortcut).DeskLink"
+touch "$stand_in"
+snapshot before
+
+echo "== installer: silent installation of $(basename "$msi")"
+wine msiexec /i "$msi" /qn || fail "the installation failed"
+[ "$(w cmd /c quil --version)" = "quil $version" ] || fail "a new console does not find quil on the PATH"
+verbs="$(w reg query 'HKCU\Software\Classes\SystemFileAssociations' /s)"
+echo "$verbs"
+for extension in fem sif; do
+  for verb in 'Repair with QUIL' 'Check with QUIL'; do
+    echo "$verbs" | grep -A1 -F ".$extension\\shell\\QUIL." | grep -qF "$verb" ||
+      fail "no verb \"$verb\" for .$extension"
+  done
+done
+[ -f "$sendto/QUIL – repair in place.lnk" ] || fail "no Send To entry"
+
+echo "== installer: the registry's Repair command on a copy of a model"
+cp "$root/tests/data/plate.fem" "$work/model.fem"
+chmod u+w "$work/model.fem"
+command="$(w reg query 'HKCU\Software\Classes\SystemFileAssociations\.fem\shell\QUIL.Repair\command' /ve |
+  sed -n 's/^ *(Default) *REG_SZ *//p')"
+model="$(winepath -w "$work/model.fem" 2>/dev/null)"
+# As the Explorer runs it: the command line with %1 replaced by the file's name.
+printf '@%s\r\n' "${command//%1/$model}" > "$work/verb.bat"
+w cmd /c "$(winepath -w "$work/verb.bat" 2>/dev/null)"
+cmp "$work/model.fem" "$root/tests/data/plate.repaired.fem" || fail "the verb did not repair the model"
+cmp "$work/model.fem.orig" "$root/tests/data/plate.fem" || fail "the verb kept no original"
+
+echo "== installer: a newer build over the older"
+[ "$(installed_version)" = "0x1000000 " ] || fail "installed: $(installed_version)"
+upgrade_code="$(msiinfo export "$msi" Property | tr -d '\r' | awk -F'\t' '$1 == "UpgradeCode" { print $2 }')"
+bash "$root/packaging/make-msi.sh" "$root/build/windows" "$version.1" "${upgrade_code//[\{\}]/}" "$work/newer.msi"
+wine msiexec /i "$work/newer.msi" /qn || fail "the newer installation failed"
+[ "$(installed_version)" = "0x1000001 " ] || fail "after the newer one, installed: $(installed_version)"
+[ "$(w cmd /c quil --version)" = "quil $version" ] || fail "the newer one lost quil from the PATH"
+
+echo "== installer: removal"
+wine msiexec /x "$work/newer.msi" /qn || fail "the removal failed"
+snapshot after
+diff "$work/before.files" "$work/after.files" || fail "files were left behind"
+diff "$work/before.keys" "$work/after.keys" || fail "registry keys were left behind"
+w cmd /c 'echo %PATH%' | grep -qi 'QUIL' && fail "the PATH still names QUIL"
+
+rm -f "$stand_in"
+[ "$made_sendto" = no ] || rmdir "$sendto"
+rm -rf "$work"
+echo "installer: installed, used, upgraded and removed without a trace"
