@@ -86,6 +86,8 @@ std::string holder_words(const std::string& place) {
   return e == 0 ? std::string() : system_words(e);
 }
 
+// Where the repair of `road.input` goes (a folder takes it under the input's own name): empty when it may
+// go there, else why not.
 std::string choose_output(Road& road, const Request& r) {
   if (road.output == "-")
     return connect_name("-", road.out, rtl::OpenStatus::unknown, false) == 0
