@@ -1,16 +1,16 @@
 #!/usr/bin/env bash
 # Builds the Windows installer from quil.wxs, and the winget manifests that describe it.
-#   packaging/make-msi.sh FILES_DIR VERSION UPGRADE_CODE OUTPUT.msi [WINGET_DIR INSTALLER_URL]
+#   packaging/make-msi.sh FILES_DIR NAME VERSION UPGRADE_CODE OUTPUT.msi [WINGET_DIR INSTALLER_URL]
 # FILES_DIR holds quil.exe and README.txt. With WINGET_DIR, the three manifests are written there with
 # the installer's SHA-256 and product code filled in.
 set -euo pipefail
 here="$(cd "$(dirname "$0")" && pwd)"
-files="$1" version="$2" upgrade_code="$3" output="$4" winget="${5:-}" url="${6:-}"
+files="$1" name="$2" version="$3" upgrade_code="$4" output="$5" winget="${6:-}" url="${7:-}"
 work="$(mktemp -d)"
 trap 'rm -rf "$work"' EXIT
 
 # wixl takes the files by names relative to where it runs.
-(cd "$files" && wixl -a x64 -D Version="$version" -D UpgradeCode="$upgrade_code" -o "$work/quil.msi" "$here/quil.wxs")
+(cd "$files" && wixl -a x64 -D ProductName="$name" -D Version="$version" -D UpgradeCode="$upgrade_code" -o "$work/quil.msi" "$here/quil.wxs")
 # wixl has no Environment element: the PATH entry is a row of the Environment table, which the standard
 # actions write at installation and take away at removal. "=-" sets the user's PATH and removes the entry
 # again; "[~];" keeps what PATH held and puts QUIL's folder after it.

@@ -1,6 +1,6 @@
 # Run by CPack once the ZIP is made: the installer beside it, and winget's manifests in winget/.
 execute_process(
-  COMMAND bash ${CPACK_QUIL_SOURCE_DIR}/packaging/make-msi.sh ${CPACK_QUIL_FILES_DIR} ${CPACK_PACKAGE_VERSION}
+  COMMAND bash ${CPACK_QUIL_SOURCE_DIR}/packaging/make-msi.sh ${CPACK_QUIL_FILES_DIR} ${CPACK_QUIL_PRODUCT_NAME} ${CPACK_PACKAGE_VERSION}
           ${CPACK_QUIL_UPGRADE_CODE} ${CPACK_PACKAGE_DIRECTORY}/${CPACK_PACKAGE_FILE_NAME}.msi
           ${CPACK_PACKAGE_DIRECTORY}/winget ${CPACK_QUIL_INSTALLER_URL}
   RESULT_VARIABLE made)

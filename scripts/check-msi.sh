@@ -62,8 +62,10 @@ cmp "$work/model.fem.orig" "$root/tests/data/plate.fem" || fail "the verb kept n
 
 echo "== installer: a newer build over the older"
 [ "$(installed_version)" = "0x1000000 " ] || fail "installed: $(installed_version)"
-upgrade_code="$(msiinfo export "$msi" Property | tr -d '\r' | awk -F'\t' '$1 == "UpgradeCode" { print $2 }')"
-bash "$root/packaging/make-msi.sh" "$root/build/windows" "$version.1" "${upgrade_code//[\{\}]/}" "$work/newer.msi"
+property() { msiinfo export "$msi" Property | tr -d '\r' | awk -F'\t' -v p="$1" '$1 == p { print $2 }'; }
+upgrade_code="$(property UpgradeCode)"
+bash "$root/packaging/make-msi.sh" "$root/build/windows" "$(property ProductName)" "$version.1" \
+  "${upgrade_code//[\{\}]/}" "$work/newer.msi"
 wine msiexec /i "$work/newer.msi" /qn || fail "the newer installation failed"
 [ "$(installed_version)" = "0x1000001 " ] || fail "after the newer one, installed: $(installed_version)"
 [ "$(w cmd /c quil --version)" = "quil $version" ] || fail "the newer one lost quil from the PATH"
