@@ -1,4 +1,4 @@
-// Arbitrary bytes as the inputs of the quick conversion stages: whatever they answer must be exactly
+// Arbitrary bytes as the inputs of the fast conversion stages: whatever they answer must be exactly
 // what the standard library's exact conversions give.
 #include <bit>
 #include <charconv>
@@ -45,15 +45,15 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
 
   // Decoding: w * 10^q.
   const long q = static_cast<long>(q_bits % 801) - 400;
-  double quick = 0;
-  if (rtl::convert::product_to_double(w, q, &quick)) {
+  double fast = 0;
+  if (rtl::convert::product_to_double(w, q, &fast)) {
     char text[48];
     auto end = std::to_chars(text, text + 24, w).ptr;
     *end++ = 'e';
     end = std::to_chars(end, text + sizeof text, q).ptr;
     double exact = 0;
     std::from_chars(text, end, exact);
-    if (std::bit_cast<std::uint64_t>(quick) != std::bit_cast<std::uint64_t>(exact)) std::abort();
+    if (std::bit_cast<std::uint64_t>(fast) != std::bit_cast<std::uint64_t>(exact)) std::abort();
   }
   return 0;
 }

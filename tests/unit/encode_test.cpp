@@ -12,6 +12,7 @@
 #include <string>
 
 #include "rtl/convert/decode.h"
+#include "unit/test_support.h"
 
 namespace {
 
@@ -231,11 +232,7 @@ double random_double(std::mt19937_64& rng) {
 }
 
 TEST(Encode, AgreesWithReferenceAndReadsBack) {
-#if defined(QUIL_SLOW_TESTS)
-  const long count = 10000000;
-#else
-  const long count = 1000000;
-#endif
+  const long count = test::sweep_count(1000000);
   std::mt19937_64 rng(20261207);
   long checked = 0;
   for (long i = 0; i < count; ++i) {
@@ -256,7 +253,7 @@ TEST(Encode, AgreesWithReferenceAndReadsBack) {
   EXPECT_GT(checked, count * 9 / 10);
 }
 
-// Digit counts on either side of what the quick path takes (17 significant digits) agree with the
+// Digit counts on either side of what the fast path takes (17 significant digits) agree with the
 // reference too.
 TEST(Encode, OtherDigitCountsAgreeWithReference) {
   std::mt19937_64 rng(7);

@@ -1,4 +1,4 @@
-// The quick conversion stages held against the standard library's exact conversions: whatever a quick
+// The fast conversion stages held against the standard library's exact conversions: whatever a fast
 // stage answers must be exactly what the exact one gives, and it must answer nearly always.
 #include "rtl/convert/fast_paths.h"
 
@@ -90,7 +90,7 @@ TEST(FastPaths, DigitsAgreeWithTheExactConversion) {
       for (int n : {1, 9, 17}) rest.digits(v, n);
     }
   }
-  // Ties must go to the exact path, so the quick stage declines them; nearly all else it answers.
+  // Ties must go to the exact path, so the fast stage declines them; nearly all else it answers.
   EXPECT_GT(random_bits.answered, random_bits.asked * 999 / 1000);
 }
 

@@ -46,9 +46,9 @@ TEST(InterfaceFile, LinesByTheRule) {
   }
 }
 
-// The quick look at a whole record never passes what the close look refuses: records with one byte
+// The fast look at a whole record never passes what the close look refuses: records with one byte
 // changed anywhere, to any byte the rule asks about.
-TEST(InterfaceFile, TheQuickLookAgreesWithTheCloseOne) {
+TEST(InterfaceFile, TheFastLookAgreesWithTheCloseOne) {
   const char kBytes[] = {' ', ',', '\t', '\0', 'a', 'Z', '_', '0', '.', '-', '\x80', '\xFF', '@', '[', '`'};
   std::mt19937 random(7);
   quil::KnownNames known;
@@ -58,9 +58,9 @@ TEST(InterfaceFile, TheQuickLookAgreesWithTheCloseOne) {
     for (int k = random() % 3; k >= 0; --k) line[random() % line.size()] = kBytes[random() % sizeof kBytes];
     unsigned char byte = 0;
     std::size_t column = 0;
-    const bool quick = quil::plain_record(line, known);
-    plain += quick;
-    ASSERT_TRUE(!quick || quil::look_at_line(line, true, false, &byte, &column) == NotInterface::no) << line;
+    const bool fast = quil::plain_record(line, known);
+    plain += fast;
+    ASSERT_TRUE(!fast || quil::look_at_line(line, true, false, &byte, &column) == NotInterface::no) << line;
   }
   // Without the vector roads every line is looked at closely.
   EXPECT_TRUE(plain > 1000 || !QUIL_VECTOR) << plain;

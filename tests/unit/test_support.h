@@ -57,11 +57,11 @@ class FatalRoad {
 };
 
 // How many random cases a sweep takes: ten times as many where the slow sweeps are asked for.
-constexpr long sweep_count(long quick) {
+constexpr long sweep_count(long usual) {
 #if defined(QUIL_SLOW_TESTS)
-  return quick * 10;
+  return usual * 10;
 #else
-  return quick;
+  return usual;
 #endif
 }
 
