@@ -33,6 +33,16 @@ made_sendto=no
 [ -d "$sendto" ] || { mkdir -p "$sendto"; made_sendto=yes; }
 stand_in="$sendto/Desktop (create shortcut).DeskLink"
 touch "$stand_in"
+# Whatever happens, the prefix is left as it was found: QUIL removed, the stand-in gone.
+clean_up() {
+  if [ ! -f "$work/removed" ]; then
+    for package in "$msi" "$work/newer.msi"; do wine msiexec /x "$package" /qn >/dev/null 2>&1 || true; done
+  fi
+  rm -f "$stand_in"
+  [ "$made_sendto" = no ] || rmdir "$sendto" 2>/dev/null || true
+  rm -rf "$work"
+}
+trap clean_up EXIT
 snapshot before
 
 echo "== installer: silent installation of $(basename "$msi")"
@@ -72,12 +82,10 @@ wine msiexec /i "$work/newer.msi" /qn || fail "the newer installation failed"
 
 echo "== installer: removal"
 wine msiexec /x "$work/newer.msi" /qn || fail "the removal failed"
+touch "$work/removed"
 snapshot after
 diff "$work/before.files" "$work/after.files" || fail "files were left behind"
 diff "$work/before.keys" "$work/after.keys" || fail "registry keys were left behind"
 w cmd /c 'echo %PATH%' | grep -qi 'QUIL' && fail "the PATH still names QUIL"
 
-rm -f "$stand_in"
-[ "$made_sendto" = no ] || rmdir "$sendto"
-rm -rf "$work"
 echo "installer: installed, used, upgraded and removed without a trace"
