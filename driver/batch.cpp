@@ -72,11 +72,12 @@ bool repair_side_by_side(const Request& r, const std::vector<std::string>& same_
     }
     for (const auto& [unit, line] : result.lines) print_line(unit, line);
     if (result.out_of_memory) {
-      print_line(kErrorOut, "quil: " + r.names[static_cast<std::size_t>(&result - results.data())] + ": " +
+      FileLines().print_problem(r.names[static_cast<std::size_t>(&result - results.data())] + ": " +
                                 refusal_words(static_cast<int>(rtl::Failure::no_memory)));
     }
     *worst = std::max(*worst, result.outcome);
-    if (*first_failure == 0 && result.failure != 0) *first_failure = std::min(result.failure, 255);
+    // The file's road gave its failure the run's form already.
+    if (*first_failure == 0) *first_failure = result.failure;
   }
   for (std::thread& t : workers) t.join();
   return true;
