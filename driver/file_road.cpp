@@ -244,11 +244,17 @@ bool shape_holds_first(Road& road, const RepairOptions& options, RepairCounts* c
   RepairOptions look = options;
   look.write = false;
   look.count_touching = false;
+  // Subtle: standard input that is a file is read from where the caller left it, not from its start;
+  // the records are read from there again after the look.
+  const rtl::platform::Handle standard_input =
+      rtl::platform::standard_handle(rtl::platform::StdStream::input);
+  const std::int64_t start = road.input == "-" ? rtl::platform::position(standard_input) : 0;
   repair_records(road.in, road.out, look, *counts);
   rtl::release(road.in, true);
   if (counts->failure != 0 || counts->not_interface.why != NotInterface::no) return false;
   *counts = RepairCounts{};
-  if (connect_name(road.input, road.in, rtl::OpenStatus::old_file, true) == 0) return true;
+  const bool back = road.input != "-" || (start >= 0 && rtl::platform::seek(standard_input, start));
+  if (back && connect_name(road.input, road.in, rtl::OpenStatus::old_file, true) == 0) return true;
   counts->failure = static_cast<int>(rtl::Failure::open_failure);
   counts->failed_unit = road.in;
   counts->failure_error = rtl::last_refusal_error();
@@ -375,6 +381,13 @@ Outcome take_file_road(Road& road, const Request& r, int* first_failure) {
   if (auto [name, why] = open_road(road, r); !why.empty()) {
     const bool unchecked = r.mode == Mode::check && name == road.input;
     return report_skipped(road, name, why, unchecked ? Outcome::unchecked : Outcome::skipped);
+  }
+  // As a copy onto itself would, the records would be read back as they are written, without end.
+  if (r.mode == Mode::repair && !road.replacing && rtl::writes_file_read_by(road.out, road.in)) {
+    rtl::release(road.out);
+    rtl::release(road.in);
+    road.lines.print_problem(road.input + ": the output is the input file");
+    return Outcome::skipped;
   }
   const ChangeWatch watch(file_read(road, r.mode));
   const RepairCounts counts = run_pass(road, r);

@@ -459,12 +459,13 @@ int backspace(std::int32_t number, bool handle_errors, bool from_record_in_hand)
   StepBack result;
   if (unit->access != Access::sequential && unit->access != Access::append) {
     result.failure = Failure::backspace_not_sequential;
-  } else if (!unit->in.positionable) {
-    // Subtle: the device CON reads standard input and writes standard output; the step back concerns
-    // only the stream that the unit reads from.
-    result = step_back_in_hand(unit->in, from_record_in_hand);
   } else {
-    result = step_back_on_file(unit->input_handle(), unit->in);
+    // Subtle: the device CON reads standard input and writes standard output; the step back concerns
+    // only the stream that the unit reads from. The record in hand goes back without a seek where the
+    // caller allows it: a standard input that is a file need not start at the file's first byte.
+    result = step_back_in_hand(unit->in, from_record_in_hand);
+    if (result.failure != Failure{} && unit->in.positionable)
+      result = step_back_on_file(unit->input_handle(), unit->in);
   }
   if (result.failure == Failure{}) {
     free_unit(unit);

@@ -433,6 +433,63 @@ TEST(CommandLine, TheRecordsStreamHoldsOnlyRecords) {
   EXPECT_EQ(c.status, 1);
 }
 
+// Standard input is read from where the caller left it, whatever it is, and looked at before its first
+// record goes out; an output that is the input itself is refused before it is touched.
+TEST(CommandLine, StandardInputOfEveryKind) {
+  TempDir dir;
+  const std::string n = eol(), plate = sample("plate.fem"), repaired = sample("plate.repaired.fem");
+  const std::string in = dir.file("in.fem"), fifo = dir.file("fifo");
+  write_file(in, plate);
+  write_file(dir.file("empty"), "");
+  const long three_lines =
+      static_cast<long>(plate.find('\n', plate.find('\n', plate.find('\n') + 1) + 1) + 1);
+  const std::string after_three = repaired.substr(3 * 74);
+  const struct {
+    const char* what;
+    std::string file;  // empty: a pipe
+    long offset;
+    std::string records, counts;
+  } inputs[] = {
+      {"a pipe", "", 0, repaired, "118 lines, 23"},
+      {"a file", in, 0, repaired, "118 lines, 23"},
+      {"a file read from its fourth line", in, three_lines, after_three, "115 lines, 23"},
+      {"a FIFO", fifo, 0, repaired, "118 lines, 23"},
+      {"/dev/null", "/dev/null", 0, "", "0 lines, 0"},
+      {"an empty file", dir.file("empty"), 0, "", "0 lines, 0"},
+  };
+  for (const auto& input : inputs) {
+    for (const std::string& output : {std::string("-"), std::string("out.fem")}) {
+      SCOPED_TRACE(std::string(input.what) + " -> " + output);
+      if (input.file == fifo && windows_program()) continue;  // Wine hands no FIFO over as standard input
+      std::thread writer;
+      if (input.file == fifo) {
+        ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
+        writer = std::thread([&] { write_file(fifo, plate); });
+      }
+      Result r = run({.input = input.file.empty() ? plate : "",
+                      .cwd = dir.path(),
+                      .args = {"-", output},
+                      .stdin_file = input.file,
+                      .stdin_offset = input.offset});
+      if (writer.joinable()) writer.join();
+      unlink(fifo.c_str());
+      const std::string line = "- -> " + output + ": " + input.counts + " with touching numbers repaired" + n;
+      EXPECT_EQ(r.status, 0);
+      EXPECT_EQ(output == "-" ? r.err : r.out, line);
+      EXPECT_TRUE((output == "-" ? r.out : read_file(dir.file(output))) == input.records);
+      unlink(dir.file("out.fem").c_str());
+    }
+  }
+  // The output appended to the input, however each is named.
+  for (const std::vector<std::string>& args : {std::vector<std::string>{"in.fem", "-"}, {"-", "-"}}) {
+    Result r =
+        run({.cwd = dir.path(), .args = args, .stdout_file = in, .stdout_appends = true, .stdin_file = in});
+    EXPECT_EQ(r.err, "quil: " + args[0] + ": the output is the input file" + n);
+    EXPECT_EQ(r.status, 1);
+    EXPECT_TRUE(read_file(in) == plate);
+  }
+}
+
 // The Windows console hands wildcards to the program; a POSIX shell expands them before.
 TEST(CommandLine, WildcardsOnWindows) {
   if (!windows_program()) GTEST_SKIP() << "the shell expands wildcards on this system";

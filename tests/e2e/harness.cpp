@@ -102,8 +102,14 @@ Child::Child(const Options& o) {
     if (o.close_stdout) close(1);
     if (o.close_stderr) close(2);
     if (!o.stdout_file.empty()) {
-      const int fd = open(o.stdout_file.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+      const int fd =
+          open(o.stdout_file.c_str(), O_WRONLY | (o.stdout_appends ? O_APPEND : O_CREAT | O_TRUNC), 0644);
       if (fd < 0 || dup2(fd, 1) < 0) _exit(127);
+    }
+    if (!o.stdin_file.empty()) {
+      const int fd = open(o.stdin_file.c_str(), O_RDONLY);
+      if (fd < 0 || (o.stdin_offset != 0 && lseek(fd, o.stdin_offset, SEEK_SET) < 0) || dup2(fd, 0) < 0)
+        _exit(127);
     }
     // Subtle: a descriptor another test thread opened without close-on-exec (the far end of a named
     // pipe, say) would make the program its own reader or writer; it inherits only its three streams.

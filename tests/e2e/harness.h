@@ -22,6 +22,9 @@ struct Options {
   bool close_stdout = false;
   bool close_stderr = false;
   std::string stdout_file = {};      // standard output goes to this file (made or emptied) instead
+  bool stdout_appends = false;       // ... opened to append, neither made nor emptied
+  std::string stdin_file = {};       // standard input is this file (or FIFO) instead of a pipe,
+  long stdin_offset = 0;             // ... positioned here
   bool close_stderr_reader = false;  // the child's standard error is a pipe nobody reads
 };
 
