@@ -2,6 +2,7 @@
 
 #include "driver/layouts.h"
 #include "driver/unit_numbers.h"
+#include "rtl/ending/ending.h"
 #include "rtl/platform/platform.h"
 #include "rtl/statements/io.h"
 
@@ -9,8 +10,9 @@ namespace quil {
 
 void print_line(std::int32_t unit, std::string_view line) {
   if (rtl::write_handled<kOneTextLayout>(unit, rtl::Handlers{false, true}, line) == 0) return;
-  if (unit == kConsoleOut && rtl::platform::broken_pipe_error(rtl::handled_system_error(unit)))
-    rtl::platform::end_by_broken_pipe();
+  if ((unit == kConsoleOut || unit == kErrorOut) &&
+      rtl::platform::broken_pipe_error(rtl::handled_system_error(unit)))
+    rtl::end_by_broken_pipe();
 }
 
 void FileLines::print(std::int32_t unit, std::string text) const {

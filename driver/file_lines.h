@@ -10,9 +10,9 @@
 
 namespace quil {
 
-// Writes a line of the command's own to `unit`. Where nobody reads standard output any more, the
-// command ends quietly, as commands here do; a line that cannot be written otherwise (a closed stream)
-// is dropped: the status says what became of the files.
+// Writes a line of the command's own to `unit`. Where nobody reads standard output or error any more,
+// the command ends quietly, as commands here do, once its temporary files are gone; a line that cannot
+// be written otherwise (a closed stream) is dropped: the status says what became of the files.
 void print_line(std::int32_t unit, std::string_view line);
 
 // One file's lines: its result line, its refusals and failures, and whether its progress is shown.

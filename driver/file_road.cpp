@@ -9,6 +9,7 @@
 #include "driver/parallel.h"
 #include "driver/progress.h"
 #include "driver/words.h"
+#include "rtl/ending/ending.h"
 #include "rtl/platform/platform.h"
 #include "rtl/statements/io.h"
 #include "rtl/units/connect_settings.h"
@@ -189,7 +190,7 @@ void discard_and_report_failure(Road& road, const Request& r, const RepairCounts
   const bool on_output = counts.failed_unit == road.out;
   if (on_output && road.lines.records_on_standard_output() &&
       rtl::platform::broken_pipe_error(counts.failure_error)) {
-    rtl::platform::end_by_broken_pipe();
+    rtl::end_by_broken_pipe();
   }
   const std::string& name = on_output && r.mode == Mode::repair ? road.output : road.input;
   road.lines.print_problem(name + ": " + failure_words(counts.failure, counts.failure_error));

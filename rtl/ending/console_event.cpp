@@ -15,6 +15,14 @@ void end_events_by_their_signal() {
   platform::catch_termination();
 }
 
+void end_by_broken_pipe() {
+  if (!claim_the_end()) wait_for_the_end();
+  mark_console_event();
+  settle_program_threads();
+  exit_handler();
+  platform::end_by_broken_pipe();
+}
+
 void on_console_event(int event) {
   static constexpr const char* kNames[] = {"control-C", "control-BREAK", "window-CLOSE"};
   if (event < 0 || event > 3) return;

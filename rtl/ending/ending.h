@@ -119,6 +119,11 @@ void testing_reset_stop();
 // units are released and the exit cleanup has run, as a command run from scripts ends.
 void end_events_by_their_signal();
 
+// A reader that left standard output or standard error ends the run as a console event ends a command:
+// every program thread at a record boundary, the units released, the exit cleanup run (no temporary
+// file stays), then quietly, as a write to a pipe without a reader ends a command here.
+[[noreturn]] void end_by_broken_pipe();
+
 // The console control handler: reports the event, releases the units and ends with the event's number.
 void on_console_event(int event);
 

@@ -515,6 +515,35 @@ TEST(CommandLine, ASecondRunInPlaceKeepsTheFirstOriginalAndThePermissions) {
   EXPECT_TRUE(windows_program() || (st.st_mode & 0777) == 0640) << std::oct << st.st_mode;
 }
 
+// A reader that leaves standard output or error ends the run as control-C does: quietly, by the broken
+// pipe's own signal, with every file whole or as it was and no temporary file behind, while the other
+// files of the run are still under way.
+TEST(CommandLine, AReaderThatLeavesEndsTheRunAsAnEventDoes) {
+  TempDir dir;
+  const std::string model = run({.program = QUIL_GENERATOR, .args = {"60000", "21", "300"}}).out;
+  const std::vector<std::string> names = {"a.fem", "b.fem", "c.fem", "d.fem"};
+  write_file(dir.file("m.fem"), model);
+  run({.cwd = dir.path(), .args = {"m.fem", "r.fem"}});
+  const std::string repaired = read_file(dir.file("r.fem"));
+  for (const bool standard_error : {false, true}) {
+    SCOPED_TRACE(standard_error ? "standard error" : "standard output");
+    for (const std::string& name : names) write_file(dir.file(name), model);
+    std::vector<std::string> args = {"-i", "--no-backup", "-j2"};
+    // A file that is not there has its line on standard error at once.
+    if (standard_error) args.push_back("missing.fem");
+    args.insert(args.end(), names.begin(), names.end());
+    Child child({.cwd = dir.path(), .args = args, .close_stderr_reader = standard_error});
+    if (!standard_error) child.close_output();
+    const Result r = child.finish();
+    EXPECT_TRUE(windows_program() ? r.status == 38 : r.signal == SIGPIPE) << r.status << " " << r.signal;
+    for (const std::string& name : names) {
+      const std::string now = read_file(dir.file(name));
+      EXPECT_TRUE(now == model || now == repaired) << name;
+    }
+    EXPECT_EQ(listing(dir.path()), "a.fem b.fem c.fem d.fem m.fem r.fem ");
+  }
+}
+
 TEST(CommandLine, AnEventPartWayLeavesTheFileAsItWas) {
   TempDir dir;
   Result g = run({.program = QUIL_GENERATOR, .args = {"1000000", "5", "12"}});
