@@ -39,7 +39,7 @@ bool claim_the_end() {
   // A console event that has arrived but whose handler has not yet run comes first: the failure that
   // would claim now may be its own doing (the end of input that control-C brings).
   if (g_ending.load() == 0 && !console_event_in_progress() && platform::console_event_arriving(0))
-    wait_for_the_end();
+    wait_while_an_event_arrives();
   std::uint32_t first = 0;
   if (g_ending.compare_exchange_strong(first, me) || first == me) return true;
   // The thread that handles the event holds the claim that the event made when it arrived.

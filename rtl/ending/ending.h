@@ -58,6 +58,10 @@ inline bool console_event_on_other_thread() {
 }
 // Parks the calling thread until the console event handler ends the process.
 [[noreturn]] void wait_for_the_end();
+// Parks the calling thread while a console event on its way claims the end: for good once the end is
+// claimed, and back after a bounded time when it is not (an event whose handler never runs must not hold
+// the run for ever).
+void wait_while_an_event_arrives();
 
 // A program thread's side of a console event: a transfer is bracketed by these calls, so that the event
 // never ends the process in the middle of a write (a torn record); once the event is being handled, each

@@ -43,6 +43,17 @@ void wait_for_the_end() {
   for (;;) platform::sleep_milliseconds(50);
 }
 
+void wait_while_an_event_arrives() {
+  ThreadState* own = own_state();
+  const Activity before = own != nullptr ? own->state.load() : Activity::running;
+  if (own != nullptr) own->state.store(Activity::parked);
+  platform::let_console_events_in();
+  for (int waited = 0; waited < 5000 && g_ending.load() == 0; ++waited) platform::sleep_milliseconds(1);
+  if (g_ending.load() != 0) wait_for_the_end();
+  platform::let_console_events_in(false);
+  if (own != nullptr) own->state.store(before);
+}
+
 namespace {
 // Publishes the thread's state, then parks it if a console event is being handled elsewhere. The event
 // thread's own transfers (the release of the units) leave the states alone.

@@ -8,9 +8,9 @@
 namespace rtl::platform {
 namespace {
 
-constexpr std::string_view kNames[] = {"read",   "write", "open",       "seek",       "truncate",
-                                       "close",  "stat",  "rename",     "copy",       "remove",
-                                       "signal", "eof",   "readsignal", "heldsignal", "change"};
+constexpr std::string_view kNames[] = {"read",       "write",      "open",   "seek",     "truncate", "close",
+                                       "stat",       "rename",     "copy",   "remove",   "signal",   "eof",
+                                       "readsignal", "heldsignal", "change", "lateevent"};
 constexpr int kKinds = static_cast<int>(std::size(kNames));
 
 struct Plan {
@@ -53,6 +53,7 @@ const Plan& plan() {
 
 std::atomic<long> g_calls[kKinds];
 std::atomic<bool> g_event_at_next_write{false};
+std::atomic<bool> g_event_late{false};
 
 bool counts_out(Door door) {
   const int k = static_cast<int>(door);
@@ -73,7 +74,13 @@ int event_for(long n) {
 }  // namespace
 
 bool door_fails(Door door) {
+  // Asked by the event thread when it wakes for an event: whether it is to take it late.
+  if (door == Door::lateevent) return g_event_late.exchange(false);
   if (door == Door::eof) {
+    if (counts_out(Door::lateevent)) {
+      g_event_late.store(true);
+      send_console_event(event_for(plan().fail_at[int(Door::lateevent)]));
+    }
     if (counts_out(Door::readsignal)) raise_console_event(event_for(plan().fail_at[int(Door::readsignal)]));
     if (counts_out(Door::heldsignal))
       raise_held_console_event(event_for(plan().fail_at[int(Door::heldsignal)]));

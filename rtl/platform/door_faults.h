@@ -7,7 +7,9 @@
 // find the end of its input, readsignal:N brings the event at the Nth read and waits until it is taken;
 // signal:next brings it at the first write after the end of input that eof:N made; heldsignal:N brings it
 // at the Nth read without waiting, held back from the event thread until the reading thread parks (where
-// the system can hold it so). When a fault fires,
+// the system can hold it so); lateevent:N sends it at the Nth read without waiting, and the event thread
+// takes it only 300 ms after it woke for it, as a thread that the machine's load keeps waiting. When a
+// fault fires,
 // the file named by QUIL_FAULT_FIRED is made, so that a sweep knows when N has passed the last call.
 #pragma once
 
@@ -30,7 +32,8 @@ enum class Door {
   eof,
   readsignal,
   heldsignal,
-  change
+  change,
+  lateevent
 };
 
 #ifdef QUIL_DOOR_FAULTS
@@ -49,5 +52,7 @@ void raise_console_event(int event);
 // Brings a console event that stays pending until the calling thread parks for the end, as one does
 // whose handler's thread has not yet run.
 void raise_held_console_event(int event);
+// Sends a console event to the process as the system does, and returns at once.
+void send_console_event(int event);
 
 }  // namespace rtl::platform

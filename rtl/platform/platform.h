@@ -270,8 +270,8 @@ void catch_termination();
 // closed terminal before it delivers the hang-up.
 bool console_event_arriving(unsigned wait_milliseconds);
 // A thread parked for the end takes console events too: one that waits for this thread alone (sent to
-// it) reaches the handler.
-void let_console_events_in();
+// it) reaches the handler. `in` false: as before, the thread leaves them to the event thread.
+void let_console_events_in(bool in = true);
 
 // Processor exceptions: the handler gets the exception's kind and the platform's code for it (a signal
 // number, an exception code). It either ends the process or asks for the exception to be given back to

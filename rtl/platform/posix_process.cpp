@@ -4,14 +4,15 @@
 #include <execinfo.h>
 #include <fcntl.h>
 #include <limits.h>
+#include <poll.h>
 #include <pthread.h>
 #include <sched.h>
-#include <semaphore.h>
 #include <signal.h>
 #include <stdio.h>
 #include <stdlib.h>
 #include <string.h>
 #include <sys/resource.h>
+#include <sys/signalfd.h>
 #include <sys/stat.h>
 #include <sys/ucontext.h>
 #include <termios.h>
@@ -163,57 +164,94 @@ void (*g_console_handler)(int) = nullptr;
 bool (*g_on_arrival)(int) = nullptr;
 std::atomic<bool> g_console_signal_taken{false};
 std::atomic<int> g_arrived_event{-1};
-sem_t g_event_ready;
+int g_signal_fd = -1;      // the event thread reads the console signals here
+int g_wake[2] = {-1, -1};  // and here the events that a handler took on another thread
 constexpr int kConsoleSignals[] = {SIGINT, SIGQUIT, SIGHUP};
 constexpr int kEventSignals[] = {SIGINT, SIGQUIT, SIGHUP, SIGTERM};
-bool g_ignored_at_start[3] = {};
+// A signal that the caller ignored (as `cmd &` leaves SIGINT) stays ignored on every road: never
+// caught, never blocked (a blocked signal would be kept pending instead of dropped), never waited for.
+bool g_ignored_at_start[4] = {};
+
+bool ignored_now(int sig) {
+  struct sigaction current {};
+  return sigaction(sig, nullptr, &current) == 0 && current.sa_handler == SIG_IGN;
+}
 
 void console_signal_set(sigset_t* set) {
   sigemptyset(set);
-  for (int sig : kConsoleSignals) sigaddset(set, sig);
+  for (int i = 0; i < 3; ++i) {
+    if (!g_ignored_at_start[i]) sigaddset(set, kConsoleSignals[i]);
+  }
 }
 
 bool console_signal_pending() {
   sigset_t pending;
   if (sigpending(&pending) != 0) return false;
-  return sigismember(&pending, SIGINT) == 1 || sigismember(&pending, SIGQUIT) == 1 ||
-         sigismember(&pending, SIGHUP) == 1;
+  for (int i = 0; i < 3; ++i) {
+    if (!g_ignored_at_start[i] && sigismember(&pending, kConsoleSignals[i]) == 1) return true;
+  }
+  return false;
 }
 
-// Runs on the event thread, the only one that does not block these signals, the moment one arrives:
-// the event claims the end of the run here, before any other thread can report a failure it caused.
+int event_of(int sig) { return sig == SIGINT ? 0 : sig == SIGQUIT ? 1 : sig == SIGHUP ? 2 : 3; }
+
+// The moment an event arrives it claims the end of the run, before any other thread can report a
+// failure it caused. True when the event thread is to handle it.
+bool arrive(int event) {
+  int none = -1;
+  return g_on_arrival(event) && g_arrived_event.compare_exchange_strong(none, event);
+}
+
+// The signals that reach a thread rather than the event thread's reading (SIGTERM, and a console
+// signal sent to a thread parked for the end) are handed over to the event thread.
 void on_console_signal(int sig) {
   const int saved = errno;
-  const int event = sig == SIGINT ? 0 : sig == SIGQUIT ? 1 : sig == SIGHUP ? 2 : 3;
   g_console_signal_taken.store(true);
-  int none = -1;
-  if (g_on_arrival(event) && g_arrived_event.compare_exchange_strong(none, event)) sem_post(&g_event_ready);
+  if (arrive(event_of(sig))) {
+    const char byte = 0;
+    [[maybe_unused]] const ssize_t n = ::write(g_wake[1], &byte, 1);
+  }
   errno = saved;
 }
 
+// The event thread reads the console signals instead of taking them in a handler: the kernel takes a
+// signal out of the pending set only when it is read, and the thread marks it taken before that. So at
+// every moment an event on its way shows, pending or taken, to a thread that meets a failure it caused.
+int next_event() {
+  pollfd ready[2] = {{g_signal_fd, POLLIN, 0}, {g_wake[0], POLLIN, 0}};
+  if (poll(ready, 2, -1) <= 0) return -1;
+  if ((ready[0].revents & POLLIN) != 0) {
+    g_console_signal_taken.store(true);
+    if (door_fails(Door::lateevent)) sleep_milliseconds(300);
+    // Subtle: a thread parked for the end lets the signals in and may have taken this one meanwhile;
+    // then its handler has handed it over, and the read finds nothing.
+    signalfd_siginfo info{};
+    if (::read(g_signal_fd, &info, sizeof info) == sizeof info &&
+        arrive(event_of(static_cast<int>(info.ssi_signo))))
+      return g_arrived_event.load();
+  }
+  char byte = 0;
+  return ::read(g_wake[0], &byte, 1) == 1 ? g_arrived_event.load() : -1;
+}
+
 void* console_event_thread(void*) {
-  sigset_t set;
-  console_signal_set(&set);
-  pthread_sigmask(SIG_UNBLOCK, &set, nullptr);
   for (;;) {
-    if (sem_wait(&g_event_ready) != 0) continue;
-    g_console_handler(g_arrived_event.load());
+    if (const int event = next_event(); event >= 0) g_console_handler(event);
   }
   return nullptr;
 }
 }  // namespace
 
 void catch_termination() {
+  if (g_ignored_at_start[3] || ignored_now(SIGTERM)) {
+    g_ignored_at_start[3] = true;
+    return;
+  }
   struct sigaction action {};
   action.sa_handler = on_console_signal;
   sigemptyset(&action.sa_mask);
   for (int sig : kEventSignals) sigaddset(&action.sa_mask, sig);
   sigaction(SIGTERM, &action, nullptr);
-  struct sigaction ignore {};
-  ignore.sa_handler = SIG_IGN;
-  for (int i = 0; i < 3; ++i) {
-    if (g_ignored_at_start[i]) sigaction(kConsoleSignals[i], &ignore, nullptr);
-  }
 }
 
 void end_by_console_event(int event) {
@@ -279,15 +317,17 @@ int processor_count() {
   return n > 0 ? n : 1;
 }
 
+void send_console_event(int event) { kill(getpid(), kEventSignals[event >= 0 && event <= 3 ? event : 0]); }
+
 void raise_held_console_event(int event) {
   // Directed at this thread, which blocks it: pending, and seen by sigpending, until it parks.
   pthread_kill(pthread_self(), kEventSignals[event >= 0 && event <= 2 ? event : 0]);
 }
 
-void let_console_events_in() {
+void let_console_events_in(bool in) {
   sigset_t set;
   console_signal_set(&set);
-  pthread_sigmask(SIG_UNBLOCK, &set, nullptr);
+  pthread_sigmask(in ? SIG_UNBLOCK : SIG_BLOCK, &set, nullptr);
 }
 
 bool console_event_pending() {
@@ -295,22 +335,22 @@ bool console_event_pending() {
 }
 
 bool install_console_event_handler(void (*handler)(int event), bool (*on_arrival)(int event)) {
+  for (int i = 0; i < 3; ++i) g_ignored_at_start[i] = ignored_now(kConsoleSignals[i]);
   sigset_t set;
   console_signal_set(&set);
-  // Blocked in this thread before any other starts, so every later thread inherits the mask and only the
-  // event thread, which unblocks them, ever receives these signals.
+  // Blocked in this thread before any other starts, so every later thread inherits the mask and the
+  // signals wait, pending, until the event thread reads them.
   if (pthread_sigmask(SIG_BLOCK, &set, nullptr) != 0) return false;
-  if (sem_init(&g_event_ready, 0, 0) != 0) return false;
+  g_signal_fd = signalfd(-1, &set, SFD_CLOEXEC | SFD_NONBLOCK);
+  if (g_signal_fd < 0 || pipe2(g_wake, O_CLOEXEC | O_NONBLOCK) != 0) return false;
   g_console_handler = handler;
   g_on_arrival = on_arrival;
-  struct sigaction action {
-  }, previous{};
+  struct sigaction action {};
   action.sa_handler = on_console_signal;
   action.sa_mask = set;
   sigaddset(&action.sa_mask, SIGTERM);
   for (int i = 0; i < 3; ++i) {
-    sigaction(kConsoleSignals[i], &action, &previous);
-    g_ignored_at_start[i] = previous.sa_handler == SIG_IGN;
+    if (!g_ignored_at_start[i]) sigaction(kConsoleSignals[i], &action, nullptr);
   }
   pthread_attr_t attr;
   pthread_attr_init(&attr);

@@ -218,6 +218,8 @@ SysError injected_error(Door door) {
 
 namespace {
 DWORD WINAPI deliver_console_event(void* type) {
+  // The system's own thread for the event may start late; nothing tells of the event before it runs.
+  if (door_fails(Door::lateevent)) Sleep(300);
   on_console_control(static_cast<DWORD>(reinterpret_cast<std::uintptr_t>(type)));
   return 0;
 }
@@ -235,6 +237,15 @@ void raise_console_event(int event) {
   Sleep(20);
 }
 
+void send_console_event(int event) {
+  constexpr DWORD kTypes[] = {CTRL_C_EVENT, CTRL_BREAK_EVENT, CTRL_CLOSE_EVENT};
+  HANDLE thread = CreateThread(
+      nullptr, 0, deliver_console_event,
+      reinterpret_cast<void*>(static_cast<std::uintptr_t>(kTypes[event >= 0 && event <= 2 ? event : 0])), 0,
+      nullptr);
+  if (thread != nullptr) CloseHandle(thread);
+}
+
 int processor_count() {
   // The processors this process may run on, as its affinity (a job's limit among them) allows.
   DWORD_PTR process = 0, system = 0;
@@ -249,7 +260,7 @@ int processor_count() {
 // waits unseen.
 void raise_held_console_event(int event) { raise_console_event(event); }
 
-void let_console_events_in() {}
+void let_console_events_in(bool) {}
 
 bool console_event_pending() { return g_console_handler != nullptr && g_console_event_taken.load(); }
 

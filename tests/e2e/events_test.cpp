@@ -124,6 +124,48 @@ TEST(Events, ClosedTerminalAtThePrompt) {
   }
 }
 
+// Signals that the caller ignored (as `cmd &` in a script leaves them) stay ignored on every road: no
+// report, no effect, no wait, from the first moment of the run to its last.
+TEST(Events, SignalsIgnoredAtStartStayIgnored) {
+  if (windows_program()) GTEST_SKIP() << "Wine hands a program no signal disposition of its caller's";
+  TempDir dir;
+  const std::string model = run({.program = QUIL_GENERATOR, .args = {"200000", "21", "300"}}).out;
+  write_file(dir.file("m.fem"), model);
+  run({.cwd = dir.path(), .args = {"m.fem", "r.fem"}});
+  const std::string repaired = read_file(dir.file("r.fem"));
+  const int storm[] = {SIGINT, SIGQUIT, SIGHUP, SIGTERM};
+  for (const bool dialogue : {true, false}) {
+    SCOPED_TRACE(dialogue ? "the dialogue" : "-i");
+    write_file(dir.file("q.fem"), model);
+    Child child({.cwd = dir.path(),
+                 .program = "/bin/bash",
+                 .args = {"-c", "trap '' INT QUIT HUP TERM; exec " + program_under_test() +
+                                    (dialogue ? "" : " -i --no-backup q.fem")}});
+    // The storm begins once the shell has become the program, the signals already ignored.
+    const std::string exe = "/proc/" + std::to_string(child.pid()) + "/exe";
+    char target[4096] = {};
+    const std::string program = program_under_test().substr(program_under_test().rfind('/'));
+    for (int i = 0; i < 100000 && !std::string(target).ends_with(program); ++i) {
+      usleep(100);
+      const ssize_t n = readlink(exe.c_str(), target, sizeof target - 1);
+      if (n < 0) break;
+      target[n] = '\0';
+    }
+    for (int i = 0; i < 2000; ++i) {
+      child.signal(storm[i % 4]);
+      usleep(50);
+    }
+    if (dialogue) {
+      EXPECT_TRUE(child.wait_for_output(kInputPrompt));
+      child.send("q.fem\nout.fem\n");
+    }
+    const Result r = child.finish();
+    EXPECT_EQ(r.err, "");
+    EXPECT_EQ(r.status, 0);
+    EXPECT_TRUE(read_file(dir.file(dialogue ? "out.fem" : "q.fem")) == repaired);
+  }
+}
+
 TEST(Events, TerminateKeepsItsDefaultAction) {
   TempDir dir;
   Child child({.cwd = dir.path()});

@@ -204,7 +204,11 @@ TEST(FaultSweep, AnEventAndAFailedReadEndTheRunOnce) {
     const char* name;
   } events[] = {{0, 0, "control-C"}, {1, 1, "control-BREAK"}, {2, 2, "window-CLOSE"}};
   for (const auto& e : events) {
-    for (const char* order : {"readsignal:1,eof:1", "heldsignal:1,eof:1", "eof:1,signal:next"}) {
+    // lateevent: the event thread is kept from the event until the end of input has come and gone.
+    for (const char* order :
+         {"readsignal:1,eof:1", "heldsignal:1,eof:1", "lateevent:1,eof:1", "eof:1,signal:next"}) {
+      // Windows starts the thread of an event itself: nothing tells of the event before that thread runs.
+      if (order[0] == 'l' && windows_program()) continue;
       TempDir dir;
       std::vector<std::string> env = fault_environment(dir, order);
       env.push_back("QUIL_FAULT_EVENT=" + std::to_string(e.event));
