@@ -480,8 +480,10 @@ TEST(CommandLine, StandardInputOfEveryKind) {
       unlink(dir.file("out.fem").c_str());
     }
   }
-  // The output appended to the input, however each is named.
-  for (const std::vector<std::string>& args : {std::vector<std::string>{"in.fem", "-"}, {"-", "-"}}) {
+  // The output appended to the input, however each is named. Wine cannot tell which file a redirected
+  // standard output is (Windows itself refuses the input's opening while a redirection writes it).
+  const std::vector<std::vector<std::string>> onto_itself = {{"in.fem", "-"}, {"-", "-"}};
+  for (const auto& args : windows_program() ? decltype(onto_itself){} : onto_itself) {
     Result r =
         run({.cwd = dir.path(), .args = args, .stdout_file = in, .stdout_appends = true, .stdin_file = in});
     EXPECT_EQ(r.err, "quil: " + args[0] + ": the output is the input file" + n);
@@ -519,6 +521,7 @@ TEST(CommandLine, ASecondRunInPlaceKeepsTheFirstOriginalAndThePermissions) {
 // pipe's own signal, with every file whole or as it was and no temporary file behind, while the other
 // files of the run are still under way.
 TEST(CommandLine, AReaderThatLeavesEndsTheRunAsAnEventDoes) {
+  if (windows_program()) GTEST_SKIP() << "Wine's writes to a pipe whose reader has gone do not fail";
   TempDir dir;
   const std::string model = run({.program = QUIL_GENERATOR, .args = {"60000", "21", "300"}}).out;
   const std::vector<std::string> names = {"a.fem", "b.fem", "c.fem", "d.fem"};
