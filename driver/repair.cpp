@@ -24,6 +24,8 @@ bool numbers_touch(std::string_view record) {
 
 constexpr char kNulName[8] = {};
 constexpr int kNotANumber = static_cast<int>(rtl::Failure::input_conversion);
+using interface_rule::kLongestLine;
+constexpr int kLineTooLong = static_cast<int>(rtl::Failure::record_too_long);
 
 void stopped(std::int32_t unit, int failure, RepairCounts& counts) {
   counts.failure = failure;
@@ -54,11 +56,14 @@ class Pass {
   // False at the end of the input, or when the pass stops.
   bool next_line() {
     std::memset(name_, ' ', sizeof name_);
+    bound_lines();
     // Only a field that does not convert sends a line down the copy path; any other failure of the read
     // (the system's read, memory) ends the pass, so that nothing is copied twice.
     // The line as the file holds it comes with the read, for the format check and the touching count.
     outcome_ = rtl::read_data_record(input_, reads_, items_, &line_);
     if (outcome_ == -1) return false;
+    if (outcome_ == kLineTooLong && lines_bounded_) [[unlikely]]
+      return refuse_unended_line();
     if (outcome_ > 0 && outcome_ != kNotANumber) return stop(input_, outcome_);
     // Subtle: the byte after the line as the file holds it is its CR, or its LF (one is made for a last
     // line without one): the check counts what a repair would change. Asked now, while the line is where
@@ -96,6 +101,27 @@ class Pass {
         block_due_ > 0 && (is_text_record_name(name_) || std::memcmp(name_, kNulName, sizeof kNulName) == 0);
     block_due_ = in_text_block_ ? block_due_ - 1 : 0;
     text_records_due_ = announced_text_ ? text_records_due_ - 1 : 0;
+  }
+
+  // Where the format check looks at the next line, it needs no more of it than a line may hold: the
+  // read stops there. An announced text record may be longer, and is read whole.
+  void bound_lines() {
+    const bool bounded = options_.refuse_other_formats && block_due_ == 0;
+    if (bounded == lines_bounded_) return;
+    lines_bounded_ = bounded;
+    // One byte more than the longest line: its CR before the line end.
+    rtl::limit_lines(input_, bounded ? kLongestLine + 1 : rtl::kLongestRecord);
+  }
+
+  // A line that the read stopped early refuses the file by its first bytes; false, as the pass stops.
+  bool refuse_unended_line() {
+    const std::string_view begun = rtl::unended_line(input_);
+    // Subtle: memory may run out before the line outgrew the longest one: that is the read's failure.
+    if (begun.size() <= kLongestLine + 1) return stop(input_, outcome_);
+    InterfaceVerdict& v = counts_.not_interface;
+    v.line = options_.lines_before + counts_.records + 1;
+    v.why = look_at_line(begun, false, v.line == 1, &v.byte, &v.column);
+    return false;
   }
 
   // Whether the line just read may belong to an interface file; otherwise the verdict goes to the counts.
@@ -163,6 +189,7 @@ class Pass {
   std::int32_t text_records_due_ = 0;  // announced by the last header, still to come
   std::int32_t block_due_ = 0;         // the same for the format check, which NUL name columns do not end
   bool announced_text_ = false, in_text_block_ = false;
+  bool lines_bounded_ = false;  // the read stops a line at what the format check needs of it
   KnownNames known_names_;
 };
 
