@@ -51,12 +51,13 @@ class Pass {
         counts_(counts),
         handled_{false, options.return_failures},
         reads_(options.return_failures ? rtl::Handlers{true, true}
-                                       : rtl::Handlers{true, true, rtl::Failure::input_conversion}) {}
+                                       : rtl::Handlers{true, true, rtl::Failure::input_conversion}) {
+    bound_lines();
+  }
 
   // False at the end of the input, or when the pass stops.
   bool next_line() {
     std::memset(name_, ' ', sizeof name_);
-    bound_lines();
     // Only a field that does not convert sends a line down the copy path; any other failure of the read
     // (the system's read, memory) ends the pass, so that nothing is copied twice.
     // The line as the file holds it comes with the read, for the format check and the touching count.
@@ -97,14 +98,18 @@ class Pass {
     announced_text_ = text_records_due_ > 0 && is_text_record_name(name_);
     // Subtle: a results file's announced records may be 72 NUL bytes, name columns included; they take
     // the copy path all the same, and no format check looks at them.
-    in_text_block_ =
-        block_due_ > 0 && (is_text_record_name(name_) || std::memcmp(name_, kNulName, sizeof kNulName) == 0);
-    block_due_ = in_text_block_ ? block_due_ - 1 : 0;
+    in_text_block_ = false;
+    if (block_due_ > 0) [[unlikely]] {
+      in_text_block_ = is_text_record_name(name_) || std::memcmp(name_, kNulName, sizeof kNulName) == 0;
+      block_due_ = in_text_block_ ? block_due_ - 1 : 0;
+      if (block_due_ == 0) bound_lines();
+    }
     text_records_due_ = announced_text_ ? text_records_due_ - 1 : 0;
   }
 
   // Where the format check looks at the next line, it needs no more of it than a line may hold: the
-  // read stops there. An announced text record may be longer, and is read whole.
+  // read stops there. An announced text record may be longer, and is read whole. Asked where a block of
+  // them begins or ends.
   void bound_lines() {
     const bool bounded = options_.refuse_other_formats && block_due_ == 0;
     if (bounded == lines_bounded_) return;
@@ -160,6 +165,8 @@ class Pass {
       if (rc != 0) return stop(output_, rc);
     }
     text_records_due_ = block_due_ = announced_text_records(name_, values_);
+    if (block_due_ > 0) [[unlikely]]
+      bound_lines();
     if (options_.count_touching && numbers_touch(line_)) {
       if (counts_.touching < kShownTouching) {
         counts_.first_touching[counts_.touching] = options_.lines_before + counts_.records + 1;
