@@ -85,8 +85,6 @@ constexpr Rule kRules[] = {
     {NotInterface::no_data_record, "no line reads as a data record"},
 };
 
-constexpr std::size_t kLongestLine = 1024;
-
 // Bit i set where column i of the 16 at `p` is not a blank.
 unsigned non_blank_columns(const char* p) {
   unsigned mask = 0;
@@ -205,8 +203,11 @@ NotInterface look_at_line(std::string_view line, bool data_record, bool first_li
   if (first_line) {
     if (NotInterface why = file_signature(line); why != NotInterface::no) return why;
   }
+  // A control byte is judged where it stands, a long line at its first byte past the longest: neither
+  // verdict needs more of the line than its first bytes.
+  if (NotInterface why = control_bytes(line.substr(0, kLongestLine), byte, column); why != NotInterface::no)
+    return why;
   if (line.size() > kLongestLine) return NotInterface::long_line;
-  if (NotInterface why = control_bytes(line, byte, column); why != NotInterface::no) return why;
   if (line.size() > kLastColumn && line.find_first_not_of(' ', kLastColumn) != std::string_view::npos)
     return NotInterface::past_last_column;
   // The record's 72 columns, blanks past the line's end.

@@ -35,6 +35,8 @@ struct InterfaceVerdict {
 namespace interface_rule {
 
 inline constexpr std::size_t kNameColumns = 8, kLastColumn = 72, kFieldColumns = 16;
+// A line with more bytes than this is longer than any record; it is judged by these bytes alone.
+inline constexpr std::size_t kLongestLine = 1024;
 
 }  // namespace interface_rule
 
@@ -53,7 +55,7 @@ bool plain_record(std::string_view line, KnownNames& known);
 // Looks at one line of the file outside announced text records, as it stands there without its line
 // end. `data_record` says whether it read as a data record. Returns NotInterface::no when the line may
 // stand in an interface file, else the first reason it may not (with the byte and its column for binary
-// data).
+// data). A line's first kLongestLine + 1 bytes, without the rest, get the verdict of the whole line.
 NotInterface look_at_line(std::string_view line, bool data_record, bool first_line, unsigned char* byte,
                           std::size_t* column);
 

@@ -24,6 +24,8 @@ bool numbers_touch(std::string_view record) {
 
 constexpr char kNulName[8] = {};
 constexpr int kNotANumber = static_cast<int>(rtl::Failure::input_conversion);
+using interface_rule::kLongestLine;
+constexpr int kLineTooLong = static_cast<int>(rtl::Failure::record_too_long);
 
 void stopped(std::int32_t unit, int failure, RepairCounts& counts) {
   counts.failure = failure;
@@ -49,7 +51,9 @@ class Pass {
         counts_(counts),
         handled_{false, options.return_failures},
         reads_(options.return_failures ? rtl::Handlers{true, true}
-                                       : rtl::Handlers{true, true, rtl::Failure::input_conversion}) {}
+                                       : rtl::Handlers{true, true, rtl::Failure::input_conversion}) {
+    bound_lines();
+  }
 
   // False at the end of the input, or when the pass stops.
   bool next_line() {
@@ -59,6 +63,8 @@ class Pass {
     // The line as the file holds it comes with the read, for the format check and the touching count.
     outcome_ = rtl::read_data_record(input_, reads_, items_, &line_);
     if (outcome_ == -1) return false;
+    if (outcome_ == kLineTooLong && lines_bounded_) [[unlikely]]
+      return refuse_unended_line();
     if (outcome_ > 0 && outcome_ != kNotANumber) return stop(input_, outcome_);
     // Subtle: the byte after the line as the file holds it is its CR, or its LF (one is made for a last
     // line without one): the check counts what a repair would change. Asked now, while the line is where
@@ -92,10 +98,35 @@ class Pass {
     announced_text_ = text_records_due_ > 0 && is_text_record_name(name_);
     // Subtle: a results file's announced records may be 72 NUL bytes, name columns included; they take
     // the copy path all the same, and no format check looks at them.
-    in_text_block_ =
-        block_due_ > 0 && (is_text_record_name(name_) || std::memcmp(name_, kNulName, sizeof kNulName) == 0);
-    block_due_ = in_text_block_ ? block_due_ - 1 : 0;
+    in_text_block_ = false;
+    if (block_due_ > 0) [[unlikely]] {
+      in_text_block_ = is_text_record_name(name_) || std::memcmp(name_, kNulName, sizeof kNulName) == 0;
+      block_due_ = in_text_block_ ? block_due_ - 1 : 0;
+      if (block_due_ == 0) bound_lines();
+    }
     text_records_due_ = announced_text_ ? text_records_due_ - 1 : 0;
+  }
+
+  // Where the format check looks at the next line, it needs no more of it than a line may hold: the
+  // read stops there. An announced text record may be longer, and is read whole. Asked where a block of
+  // them begins or ends.
+  void bound_lines() {
+    const bool bounded = options_.refuse_other_formats && block_due_ == 0;
+    if (bounded == lines_bounded_) return;
+    lines_bounded_ = bounded;
+    // One byte more than the longest line: its CR before the line end.
+    rtl::limit_lines(input_, bounded ? kLongestLine + 1 : rtl::kLongestRecord);
+  }
+
+  // A line that the read stopped early refuses the file by its first bytes; false, as the pass stops.
+  bool refuse_unended_line() {
+    const std::string_view begun = rtl::unended_line(input_);
+    // Subtle: memory may run out before the line outgrew the longest one: that is the read's failure.
+    if (begun.size() <= kLongestLine + 1) return stop(input_, outcome_);
+    InterfaceVerdict& v = counts_.not_interface;
+    v.line = options_.lines_before + counts_.records + 1;
+    v.why = look_at_line(begun, false, v.line == 1, &v.byte, &v.column);
+    return false;
   }
 
   // Whether the line just read may belong to an interface file; otherwise the verdict goes to the counts.
@@ -134,6 +165,8 @@ class Pass {
       if (rc != 0) return stop(output_, rc);
     }
     text_records_due_ = block_due_ = announced_text_records(name_, values_);
+    if (block_due_ > 0) [[unlikely]]
+      bound_lines();
     if (options_.count_touching && numbers_touch(line_)) {
       if (counts_.touching < kShownTouching) {
         counts_.first_touching[counts_.touching] = options_.lines_before + counts_.records + 1;
@@ -163,6 +196,7 @@ class Pass {
   std::int32_t text_records_due_ = 0;  // announced by the last header, still to come
   std::int32_t block_due_ = 0;         // the same for the format check, which NUL name columns do not end
   bool announced_text_ = false, in_text_block_ = false;
+  bool lines_bounded_ = false;  // the read stops a line at what the format check needs of it
   KnownNames known_names_;
 };
 

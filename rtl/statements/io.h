@@ -9,6 +9,7 @@
 
 #include "rtl/diagnostics/diagnostics.h"
 #include "rtl/statements/layout.h"
+#include "rtl/units/record_rules.h"
 
 namespace rtl {
 
@@ -229,5 +230,13 @@ std::string_view record_in_hand(std::int32_t number, std::int64_t* consumed = nu
 
 // Whether the unit, connected to drop a byte-order mark, found one before its first record.
 bool byte_order_mark_dropped(std::int32_t number);
+
+// From now on a read on the connected unit fails as "input record too long" once it holds more than
+// `longest` bytes of a line without its end, instead of reading on: a caller that needs only a line's
+// first bytes reads no more. A line that came whole may be longer.
+void limit_lines(std::int32_t number, std::size_t longest = kLongestRecord);
+// After a read that failed so, the bytes it holds of that line, from its start; valid until the next
+// statement on the unit.
+std::string_view unended_line(std::int32_t number);
 
 }  // namespace rtl

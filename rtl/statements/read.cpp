@@ -21,9 +21,12 @@ namespace {
 
 enum class NextRecord { record, end_of_file, failure };
 
-// Grows the record buffer to twice its size; false when memory runs out.
+// Grows the record buffer to twice its size, but no further than the longest line and its line end;
+// false when it may grow no more or memory runs out.
 bool grow(InputState& in) {
-  return in.buffer.resize_unfilled(std::max<std::size_t>(in.buffer.size() * 2, 2));
+  const std::size_t most = std::max<std::size_t>(in.longest_line + 1, 2);
+  if (in.buffer.size() >= most) return false;
+  return in.buffer.resize_unfilled(std::clamp<std::size_t>(in.buffer.size() * 2, 2, most));
 }
 
 // A console read cut short may be the work of a console event (a closed window hangs up the terminal,
@@ -159,6 +162,11 @@ NextRecord next_record(Unit* unit, int* failure) {
     compact(in);
     Fill fill;
     while ((fill = fill_once(unit, &lf, failure)) == Fill::more) {
+      // Subtle: a buffer larger than the longest line never grows, so the line's length is asked here.
+      if (in.ahead_end - in.ahead_begin > in.longest_line) {
+        *failure = static_cast<int>(Failure::record_too_long);
+        return NextRecord::failure;
+      }
     }
     if (fill == Fill::failure) return NextRecord::failure;
     if (fill == Fill::end_of_data) return NextRecord::end_of_file;
@@ -352,6 +360,18 @@ int read_data_record(std::int32_t number, Handlers handlers, std::span<const InD
 bool byte_order_mark_dropped(std::int32_t number) {
   const Unit* unit = find_unit(number, false);
   return unit != nullptr && unit->connected && unit->in.byte_order_mark_dropped;
+}
+
+void limit_lines(std::int32_t number, std::size_t longest) {
+  if (Unit* unit = find_unit(number, false); unit != nullptr && unit->connected)
+    unit->in.longest_line = longest;
+}
+
+std::string_view unended_line(std::int32_t number) {
+  const Unit* unit = find_unit(number, false);
+  if (unit == nullptr || !unit->connected || unit->in.buffer.empty()) return {};
+  const InputState& in = unit->in;
+  return {in.buffer.data() + in.ahead_begin, in.ahead_end - in.ahead_begin};
 }
 
 std::string_view record_in_hand(std::int32_t number, std::int64_t* consumed) {

@@ -1,5 +1,6 @@
 #include "rtl/units/line_scan.h"
 
+#include <algorithm>
 #include <cstring>
 #include <memory>
 #include <new>
@@ -41,8 +42,15 @@ std::int64_t line_start_after(const char* name, std::int64_t offset, std::int64_
   const Handle h = memory ? open_at(name, offset - 1) : Handle{};
   if (!h.valid()) return -1;
   char* const block = memory.get();
+  // A cut inside a line longer than any record finds no line start: the file is read in one piece,
+  // which stops at that line, instead of being read to its end here.
+  const std::int64_t farthest = offset + static_cast<std::int64_t>(kLongestRecord) + 1;
   std::int64_t at = offset - 1, found = end;
   while (at < end) {
+    if (at > farthest) {
+      found = -1;
+      break;
+    }
     const ReadResult r = read(h, block, kBlock);
     if (r.status != ReadStatus::ok || r.bytes == 0) break;
     if (const void* lf = std::memchr(block, kLineEnd, r.bytes)) {
@@ -52,7 +60,7 @@ std::int64_t line_start_after(const char* name, std::int64_t offset, std::int64_
     at += static_cast<std::int64_t>(r.bytes);
   }
   close(h);
-  return found < end ? found : end;
+  return std::min(found, end);
 }
 
 namespace {

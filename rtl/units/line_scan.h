@@ -7,7 +7,8 @@
 namespace rtl {
 
 // Where the first line that begins at or after `offset` begins (a line begins after an LF), or `end`
-// when none does before it; -1 when the file cannot be read.
+// when none does before it; -1 when the file cannot be read, or when no line begins within the longest
+// record's length (kLongestRecord) of `offset`.
 std::int64_t line_start_after(const char* name, std::int64_t offset, std::int64_t end);
 // How many lines the bytes [from, to) of the file hold (a last one without LF counts); *ends_input
 // tells whether one of them is a lone Ctrl-Z. -1 when the file cannot be read.

@@ -2,6 +2,7 @@
 // that cut a file into parts.
 #pragma once
 
+#include <cstddef>
 #include <string_view>
 
 namespace rtl {
@@ -11,6 +12,9 @@ inline constexpr char kLineEnd = '\n';
 inline constexpr char kCarriageReturn = '\r';
 // A record of this byte alone ends the input, as a console's end-of-file key does.
 inline constexpr char kEndOfInputMark = 0x1A;
+// The most bytes of one line, before its line end, that a unit holds unless told otherwise: a file
+// without line ends takes no more memory than this.
+inline constexpr std::size_t kLongestRecord = std::size_t{16} << 20;
 
 // Whether a record (its line end and CR taken off) ends the input.
 constexpr bool ends_input(std::string_view record) {

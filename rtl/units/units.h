@@ -8,6 +8,7 @@
 
 #include "rtl/platform/platform.h"
 #include "rtl/units/byte_buffer.h"
+#include "rtl/units/record_rules.h"
 
 namespace rtl {
 
@@ -39,7 +40,8 @@ struct InputState {
   bool positionable = false;  // the file read from is a disk file, so the step back may seek it
   std::int64_t unread = -1;   // bytes of its part still to read, for a unit that reads a part; -1: all
   bool drop_byte_order_mark = false;
-  bool byte_order_mark_dropped = false;  // the first record began with one
+  bool byte_order_mark_dropped = false;       // the first record began with one
+  std::size_t longest_line = kLongestRecord;  // a line with more bytes before its end fails the read
 };
 
 // Writing state: the record area and, for buffered units, the block of whole records not yet written.

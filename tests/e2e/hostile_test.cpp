@@ -223,6 +223,37 @@ TEST(Hostile, MemoryRunsOut) {
   EXPECT_EQ(r.status, 22);
 }
 
+// A line without end is judged by its first bytes, and never held whole: a sparse file of NULs, a device
+// and a run of CR-only line ends, each far larger than a limit that leaves room for one longest record.
+TEST(Hostile, ALineWithoutEndIsNotHeld) {
+#ifdef QUIL_SANITIZE
+  GTEST_SKIP() << "the sanitizer's own memory needs no limit";
+#endif
+  if (windows_program()) GTEST_SKIP() << "Wine needs more address space than a limit would leave";
+  TempDir dir;
+  write_file(dir.file("returns.fem"), std::string(40 << 20, '\r'));
+  write_file(dir.file("nul.fem"), "");
+  ASSERT_EQ(truncate(dir.file("nul.fem").c_str(), 3LL << 30), 0);
+  const std::string other = ": skipped: not an interface file: line 1: ",
+                    binary = "binary data (byte 0x00 at column 1)";
+  const struct {
+    const char* command;
+    std::string err;
+    int status;
+  } rows[] = {
+      {"-c nul.fem", "quil: nul.fem" + other + binary, 1},
+      {"-c /dev/zero", "quil: /dev/zero" + other + binary, 1},
+      {"-c returns.fem", "quil: returns.fem" + other + "a line longer than any record", 1},
+      {"- - <returns.fem", "quil: -" + other + "a line longer than any record", 1},
+      {"-c -f nul.fem", "quil: nul.fem: input record too long", 2},
+  };
+  for (const auto& row : rows) {
+    Result r = run(in_shell({.cwd = dir.path()}, "ulimit -v 60000;", row.command));
+    EXPECT_EQ(r.err, row.err + "\n") << row.command;
+    EXPECT_EQ(r.status, row.status) << row.command;
+  }
+}
+
 // The output is written whole or not at all: a file-size limit part way leaves none, and no temporary file.
 TEST(Hostile, FileSizeLimitLeavesNoPartialOutput) {
   // Measured: Wine writes from its own POSIX process, which the limit's signal ends mid-record.

@@ -38,6 +38,11 @@ TEST(InterfaceFile, LinesByTheRule) {
       {"GCOORD  " + std::string(16, ' ') + "   1.0     2.0  ", true, NotInterface::blank_in_number},
       {"NAME          HS21", false, NotInterface::not_a_number},
       {kRecord.substr(0, 20) + '\x01' + kRecord.substr(21), false, NotInterface::binary},
+      // A long line is judged at its 1,025th byte, a control byte where it stands before that.
+      {std::string(1024, ' '), false, NotInterface::no},
+      {std::string(1025, ' '), false, NotInterface::long_line},
+      {std::string(1024, ' ') + '\0', false, NotInterface::long_line},
+      {std::string(5000, '\0'), false, NotInterface::binary},
   };
   for (const auto& row : rows) {
     unsigned char byte = 0;

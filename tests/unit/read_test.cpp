@@ -133,6 +133,24 @@ TEST(Read, FieldsAreCutByColumn) {
   }
 }
 
+// A line that outgrows the unit's longest line fails the read, however the buffer grew, and is not held
+// beyond it; the bytes held are at hand.
+TEST(Read, ALineLongerThanTheLongestFails) {
+  for (std::size_t buffer : {2u, 5u, 16u}) {
+    SCOPED_TRACE(buffer);
+    rtl::initial_sizes().record_buffer = buffer;
+    test::connect_reading(kUnit, "12345678\n" + std::string(100, 'x') + "\n");
+    rtl::limit_lines(kUnit, 8);
+    char text[8];
+    EXPECT_EQ(rtl::read<kText>(kUnit, kBoth, std::span<char>(text)), 0);
+    EXPECT_EQ(rtl::read<kText>(kUnit, kBoth, std::span<char>(text)), 22);
+    const std::string_view held = rtl::unended_line(kUnit);
+    EXPECT_TRUE(held.size() > 8 && held.size() <= 16 && held.find_first_not_of('x') == held.npos) << held;
+    rtl::release(kUnit);
+    rtl::initial_sizes() = {};
+  }
+}
+
 TEST(Read, CharacterFields) {
   // A3 and A5 cut by column; an A field wider than its item keeps the rightmost characters.
   static constexpr rtl::Layout kNarrowItem{"(A6)"};
