@@ -8,9 +8,9 @@
 namespace rtl::platform {
 namespace {
 
-constexpr std::string_view kNames[] = {"read",       "write",      "open",   "seek",     "truncate", "close",
-                                       "stat",       "rename",     "copy",   "remove",   "signal",   "eof",
-                                       "readsignal", "heldsignal", "change", "lateevent"};
+constexpr std::string_view kNames[] = {"read",       "write",      "open",   "seek",      "truncate", "close",
+                                       "stat",       "rename",     "copy",   "remove",    "signal",   "eof",
+                                       "readsignal", "heldsignal", "change", "lateevent", "pipe"};
 constexpr int kKinds = static_cast<int>(std::size(kNames));
 
 struct Plan {

@@ -8,8 +8,8 @@
 // signal:next brings it at the first write after the end of input that eof:N made; heldsignal:N brings it
 // at the Nth read without waiting, held back from the event thread until the reading thread parks (where
 // the system can hold it so); lateevent:N sends it at the Nth read without waiting, and the event thread
-// takes it only 300 ms after it woke for it, as a thread that the machine's load keeps waiting. When a
-// fault fires,
+// takes it only 300 ms after it woke for it, as a thread that the machine's load keeps waiting; pipe:N fails
+// the Nth write to standard output or error as one to a pipe whose reader has gone. When a fault fires,
 // the file named by QUIL_FAULT_FIRED is made, so that a sweep knows when N has passed the last call.
 #pragma once
 
@@ -33,7 +33,8 @@ enum class Door {
   readsignal,
   heldsignal,
   change,
-  lateevent
+  lateevent,
+  pipe
 };
 
 #ifdef QUIL_DOOR_FAULTS

@@ -278,6 +278,9 @@ SysError injected_error(Door door) {
     case Door::copy:
       error = EPERM;
       break;
+    case Door::pipe:
+      error = EPIPE;
+      break;
     default:
       break;
   }

@@ -33,6 +33,11 @@ SysError write_all(Handle h, const void* data, std::size_t size, std::size_t* wr
     error = injected_error(Door::write);
     size = 0;
   }
+  if (size > 0 && (h == standard_handle(StdStream::output) || h == standard_handle(StdStream::error)) &&
+      door_fails(Door::pipe)) {
+    error = injected_error(Door::pipe);
+    size = 0;
+  }
   while (size > 0) {
     int err = 0;
     std::int64_t n = g_write.load(std::memory_order_relaxed)(h.value, p, size, &err);

@@ -209,6 +209,9 @@ SysError injected_error(Door door) {
     case Door::remove:
       error = ERROR_ACCESS_DENIED;
       break;
+    case Door::pipe:
+      error = ERROR_NO_DATA;  // the pipe is being closed
+      break;
     default:
       break;
   }
