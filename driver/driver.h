@@ -17,26 +17,54 @@ namespace quil {
 // that the answer is typed on the same screen line.
 void write_prompt(std::int32_t unit, const char* text, std::int32_t length);
 
-// What a pass over a file found.
+// What a rewrite changes in a file, kind by kind: the one account that the check states and a repair
+// reports, so that the two cannot differ. Every line that a rewrite changes counts in one kind at least.
+enum class Change : std::uint8_t {
+  touching,        // data records whose numbers touch (a field whose first column is not blank)
+  no_point,        // numbers written without a point, which the field's reader takes as x 10^-8
+  other_form,      // numbers in another form written again: short lines, D or lower-case exponents, widths
+  blank_line,      // blank lines, which read as records of zeros and are written so
+  short_line,      // lines of text shorter than 72 columns, padded with blanks
+  past_column_72,  // lines with columns past 72, which are cut off
+  lf_end,          // LF line ends, which become CR LF
+  unended_last,    // a last line without its line end, which gets one
+  end_mark,        // the last line, a lone Ctrl-Z (end of input), which is dropped
+  count
+};
 inline constexpr int kShownTouching = 5;
+struct ChangedLines {
+  std::int64_t count = 0;
+  std::int64_t first[kShownTouching] = {};  // the line numbers of the first of them
+  void add(std::int64_t line) {
+    if (count < kShownTouching) first[count] = line;
+    ++count;
+  }
+};
 struct RepairCounts {
-  std::int64_t records = 0;   // written, or that would have been written
-  std::int64_t touching = 0;  // data records whose numbers touch (a field whose first column is not blank)
-  std::int64_t first_touching[kShownTouching] = {};  // the line numbers of the first of them
-  bool data_seen = false;                            // a data record with numbers, outside announced text
-  InterfaceVerdict not_interface;                    // why the pass stopped at a file of another format
+  std::int64_t records = 0;  // written, or that would have been written
+  ChangedLines changed[static_cast<int>(Change::count)];
+  ChangedLines& of(Change c) { return changed[static_cast<int>(c)]; }
+  const ChangedLines& of(Change c) const { return changed[static_cast<int>(c)]; }
+  bool data_seen = false;          // a data record with numbers, outside announced text
+  InterfaceVerdict not_interface;  // why the pass stopped at a file of another format
   // The failure that stopped the pass, when it returns failures: its number, the unit it met, and the
   // system's error behind it.
   std::int32_t failure = 0;
   std::int32_t failed_unit = 0;
   std::uint32_t failure_error = 0;
-  bool block_open_at_end = false;   // the input ended inside a block of text records a header announced
-  bool byte_order_mark = false;     // an editor's mark stood before the first record, and was dropped
-  std::int64_t bare_line_ends = 0;  // lines that end in LF alone, counted when nothing is written
+  bool block_open_at_end = false;  // the input ended inside a block of text records a header announced
+  bool byte_order_mark = false;    // an editor's mark stood before the first record, and was dropped
+  // Whether a rewrite changes anything of the file.
+  bool changes_any() const {
+    for (const ChangedLines& c : changed) {
+      if (c.count > 0) return true;
+    }
+    return byte_order_mark;
+  }
 };
 struct RepairOptions {
-  bool write = true;  // false: the records are only read and counted
-  bool count_touching = false;
+  bool write = true;           // false: the records are only read and counted
+  bool count_changes = false;  // keep the account of what a rewrite changes
   // A record that is not data is read again from the record buffer where the file cannot step back.
   bool step_back_in_hand = false;
   // A file that is not an interface file stops the pass before anything of it is written.

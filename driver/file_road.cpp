@@ -55,14 +55,55 @@ int connect_name(const std::string& name, std::int32_t unit, rtl::OpenStatus sta
   return rtl::connect(unit, settings);
 }
 
-std::string touching_words(const RepairCounts& counts) {
-  if (counts.touching == 0) return "no touching numbers";
-  std::string words = std::to_string(counts.touching) + " with touching numbers, first at line";
-  if (counts.touching > 1) words += 's';
-  for (std::int64_t i = 0; i < counts.touching && i < kShownTouching; ++i) {
-    words += (i == 0 ? " " : ", ") + std::to_string(counts.first_touching[i]);
-  }
+// The lines of one kind of change: how many, and the first of them.
+std::string first_lines(const ChangedLines& lines) {
+  std::string words = ", first at line";
+  if (lines.count > 1) words += 's';
+  for (std::int64_t i = 0; i < lines.count && i < kShownTouching; ++i)
+    words += (i == 0 ? " " : ", ") + std::to_string(lines.first[i]);
   return words;
+}
+
+// What a rewrite changes besides touching numbers, kind by kind: as a check says it (what a repair would
+// do) or as a repair says it (what it did). The touching numbers lead each line, as they always have.
+struct ChangeWords {
+  Change kind;
+  const char* check;   // after the count, then the first lines
+  const char* repair;  // after the count
+  bool counted;        // a kind of the whole file says no count
+};
+constexpr ChangeWords kChangeWords[] = {
+    {Change::no_point, " with numbers written without a point, read as \u00D710^-8",
+     " with numbers written without a point (read as \u00D710^-8) rewritten", true},
+    {Change::other_form, " with numbers in another form", " with numbers in another form rewritten", true},
+    {Change::blank_line, " blank, to become records of zeros", " blank, now records of zeros", true},
+    {Change::short_line, " shorter than 72 columns", " padded to 72 columns", true},
+    {Change::past_column_72, " with columns past 72", " cut at column 72", true},
+    {Change::lf_end, "LF line ends to become CR LF", "LF line ends became CR LF", false},
+    {Change::unended_last, "a last line without its line end", "the last line's line end added", false},
+    {Change::end_mark, "an end-of-file mark (Ctrl-Z) to drop", "end-of-file mark (Ctrl-Z) dropped", false},
+};
+
+std::string change_words(const RepairCounts& counts, bool check) {
+  std::string words;
+  for (const ChangeWords& w : kChangeWords) {
+    const ChangedLines& lines = counts.of(w.kind);
+    if (lines.count == 0) continue;
+    // Subtle: the byte-order mark stands before the line ends, as it always has.
+    if (w.kind == Change::lf_end && counts.byte_order_mark)
+      words += check ? ", a byte-order mark to drop" : ", byte-order mark dropped";
+    words += ", " + (w.counted ? std::to_string(lines.count) : std::string()) + (check ? w.check : w.repair);
+    if (check && w.counted) words += first_lines(lines);
+  }
+  if (counts.byte_order_mark && counts.of(Change::lf_end).count == 0)
+    words += check ? ", a byte-order mark to drop" : ", byte-order mark dropped";
+  return words;
+}
+
+std::string touching_words(const RepairCounts& counts) {
+  const ChangedLines& touching = counts.of(Change::touching);
+  if (touching.count == 0) return "no touching numbers";
+  return std::to_string(touching.count) + " with touching numbers" + first_lines(touching);
 }
 
 // The last part of a name, after its folders.
@@ -168,19 +209,17 @@ std::string open_input(Road& road, Mode mode) {
 Outcome report(const Road& road, Mode mode, const RepairCounts& counts, const std::string& kept, bool quiet) {
   const std::string lines = lines_words(counts.records) + ", ";
   if (mode == Mode::check) {
-    // A repair would change such a file as it does one with touching numbers: the check says so.
-    std::string more;
-    if (counts.byte_order_mark) more += ", a byte-order mark to drop";
-    if (counts.bare_line_ends > 0) more += ", LF line ends to become CR LF";
-    if (!quiet) road.lines.print_result(road.input + ": " + lines + touching_words(counts) + more);
-    return counts.touching > 0 || !more.empty() ? Outcome::needs_repair : Outcome::done;
+    // Whatever a repair would change, the check says, and counts the file as needing repair.
+    if (!quiet)
+      road.lines.print_result(road.input + ": " + lines + touching_words(counts) +
+                              change_words(counts, true));
+    return counts.changes_any() ? Outcome::needs_repair : Outcome::done;
   }
   if (quiet) return Outcome::done;
   const std::string shown = mode == Mode::in_place ? road.input : road.input + " -> " + road.output;
-  const char* mark = counts.byte_order_mark ? ", byte-order mark dropped" : "";
   // The line never mixes with repaired records on standard output, however that is named.
-  road.lines.print_result(shown + ": " + lines + std::to_string(counts.touching) +
-                          " with touching numbers repaired" + mark + kept);
+  road.lines.print_result(shown + ": " + lines + std::to_string(counts.of(Change::touching).count) +
+                          " with touching numbers repaired" + change_words(counts, false) + kept);
   return Outcome::done;
 }
 
@@ -244,7 +283,7 @@ bool shape_holds_first(Road& road, const RepairOptions& options, RepairCounts* c
   }
   RepairOptions look = options;
   look.write = false;
-  look.count_touching = false;
+  look.count_changes = false;
   // Subtle: standard input that is a file is read from where the caller left it, not from its start;
   // the records are read from there again after the look.
   const rtl::platform::Handle standard_input =
@@ -266,7 +305,7 @@ bool shape_holds_first(Road& road, const RepairOptions& options, RepairCounts* c
 RepairCounts run_pass(Road& road, const Request& r) {
   RepairOptions options;
   options.write = r.mode != Mode::check;
-  options.count_touching = options.step_back_in_hand = options.return_failures = true;
+  options.count_changes = options.step_back_in_hand = options.return_failures = true;
   options.refuse_other_formats = !r.force;
   // Records that go to standard output, a file there included, are the whole stream: the file's line
   // goes to standard error.

@@ -83,6 +83,9 @@ constexpr Rule kRules[] = {
     {NotInterface::not_a_number, "a number field that does not read as a number"},
     // A table or a note with no data record only loses its columns past 72 by a rewrite.
     {NotInterface::no_data_record, "no line reads as a data record"},
+    // A lone Ctrl-Z line ends the input as the field's readers read it; lines after it are no part of
+    // the model, and a rewrite would drop them.
+    {NotInterface::lines_after_end_mark, "lines after an end-of-file mark (Ctrl-Z)"},
 };
 
 // Bit i set where column i of the 16 at `p` is not a blank.

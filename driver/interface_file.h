@@ -22,7 +22,8 @@ enum class NotInterface : std::uint8_t {
   name_characters,
   blank_in_number,
   not_a_number,
-  no_data_record
+  no_data_record,
+  lines_after_end_mark
 };
 
 struct InterfaceVerdict {

@@ -171,14 +171,15 @@ void merge(const std::vector<Part>& parts, RepairCounts* counts) {
   RepairCounts all;
   for (const Part& p : parts) {
     const RepairCounts& c = p.counts;
-    for (std::int64_t i = 0; i < c.touching && i < kShownTouching && all.touching + i < kShownTouching; ++i) {
-      all.first_touching[all.touching + i] = c.first_touching[i];
+    for (int kind = 0; kind < static_cast<int>(Change::count); ++kind) {
+      ChangedLines& lines = all.changed[kind];
+      const ChangedLines& part = c.changed[kind];
+      for (std::int64_t i = 0; i < part.count && i < kShownTouching; ++i) lines.add(part.first[i]);
+      lines.count += std::max<std::int64_t>(part.count - kShownTouching, 0);
     }
     all.records += c.records;
-    all.touching += c.touching;
     all.data_seen = all.data_seen || c.data_seen;
     all.byte_order_mark = all.byte_order_mark || c.byte_order_mark;
-    all.bare_line_ends += c.bare_line_ends;
     if (all.failure == 0 && all.not_interface.why == NotInterface::no) {
       all.failure = c.failure;
       all.failed_unit = c.failed_unit;

@@ -24,6 +24,7 @@ bool numbers_touch(std::string_view record) {
 
 constexpr char kNulName[8] = {};
 constexpr int kNotANumber = static_cast<int>(rtl::Failure::input_conversion);
+using interface_rule::kLastColumn;
 using interface_rule::kLongestLine;
 constexpr int kLineTooLong = static_cast<int>(rtl::Failure::record_too_long);
 
@@ -35,6 +36,18 @@ void stopped(std::int32_t unit, int failure, RepairCounts& counts) {
 
 bool has_numbers(std::string_view record) {
   return record.size() > 8 && record.find_first_not_of(' ', 8) < 72;
+}
+
+// Whether a number field holds digits without a point: the field's reader then places the point
+// eight digits from the right (1 reads as 1.0E-08), which a person reading the file does not expect.
+bool has_number_without_point(std::string_view record) {
+  for (std::size_t at = 8; at < record.size() && at < 72; at += 16) {
+    const std::string_view field = record.substr(at, 16);
+    if (field.find_first_of("0123456789") != std::string_view::npos &&
+        field.find('.') == std::string_view::npos)
+      return true;
+  }
+  return false;
 }
 
 }  // namespace
@@ -62,17 +75,17 @@ class Pass {
     // (the system's read, memory) ends the pass, so that nothing is copied twice.
     // The line as the file holds it comes with the read, for the format check and the touching count.
     outcome_ = rtl::read_data_record(input_, reads_, items_, &line_);
-    if (outcome_ == -1) return false;
+    if (outcome_ == -1) return end_of_input();
     if (outcome_ == kLineTooLong && lines_bounded_) [[unlikely]]
       return refuse_unended_line();
     if (outcome_ > 0 && outcome_ != kNotANumber) return stop(input_, outcome_);
-    // Subtle: the byte after the line as the file holds it is its CR, or its LF (one is made for a last
-    // line without one): the check counts what a repair would change. Asked now, while the line is where
-    // the read left it.
-    if (!options_.write) counts_.bare_line_ends += line_.data()[line_.size()] == '\n';
+    if (options_.count_changes) account_line_end();
     note_text_blocks();
     if (options_.refuse_other_formats && !in_text_block_ && !format_holds()) return false;
-    const bool kept = outcome_ > 0 || announced_text_ ? copy_line() : repair_line();
+    const bool copied = outcome_ > 0 || announced_text_;
+    if (copied && options_.count_changes && line_.size() != kLastColumn) [[unlikely]]
+      counts_.of(line_.size() < kLastColumn ? Change::short_line : Change::past_column_72).add(line_number());
+    const bool kept = copied ? copy_line() : repair_line();
     if (!kept) return false;
     ++counts_.records;
     if (options_.progress != nullptr && counts_.records % 8192 == 0) [[unlikely]] {
@@ -158,22 +171,59 @@ class Pass {
   }
 
   bool repair_line() {
+    const std::string_view name(name_, sizeof name_);
+    std::string_view made;
     if (options_.write) {
-      const int rc =
-          rtl::write_handled<kDataWriteLayout>(output_, handled_, std::string_view(name_, sizeof name_),
-                                               values_[0], values_[1], values_[2], values_[3]);
-      if (rc != 0) return stop(output_, rc);
+      if (const int rc = rtl::write_data_record(output_, name, values_, handled_, &made))
+        return stop(output_, rc);
+    } else if (options_.count_changes) {
+      rtl::make_data_record(record_, name, values_);
+      made = std::string_view(record_, kLastColumn);
     }
+    // Subtle: the line as it stands is asked before anything else reads the unit again.
+    if (options_.count_changes && line_ != made) [[unlikely]]
+      account_data_line(made);
     text_records_due_ = block_due_ = announced_text_records(name_, values_);
     if (block_due_ > 0) [[unlikely]]
       bound_lines();
-    if (options_.count_touching && numbers_touch(line_)) {
-      if (counts_.touching < kShownTouching) {
-        counts_.first_touching[counts_.touching] = options_.lines_before + counts_.records + 1;
-      }
-      ++counts_.touching;
-    }
     return true;
+  }
+
+  std::int64_t line_number() const { return options_.lines_before + counts_.records + 1; }
+
+  // Subtle: the byte after the line as the file holds it is its CR, or its LF, which the read may have
+  // made for a last line without one. Asked now, while the line is where the read left it.
+  void account_line_end() {
+    if (line_.data()[line_.size()] != '\n') return;
+    counts_.of(rtl::line_end_made(input_) ? Change::unended_last : Change::lf_end).add(line_number());
+  }
+
+  // Why a data record's rewrite differs from the line: the first kind that says so.
+  void account_data_line(std::string_view made) {
+    Change kind = Change::other_form;
+    if (numbers_touch(line_)) {
+      kind = Change::touching;
+    } else if (line_.find_first_not_of(' ') == std::string_view::npos) {
+      kind = Change::blank_line;
+    } else if (line_.size() > kLastColumn && line_.substr(0, kLastColumn) == made) {
+      kind = Change::past_column_72;
+    } else if (has_number_without_point(line_)) {
+      kind = Change::no_point;
+    }
+    counts_.of(kind).add(line_number());
+  }
+
+  // The input ended: at its end, or at a lone Ctrl-Z line, which a rewrite drops, and after which
+  // nothing may stand in a file repaired unasked.
+  bool end_of_input() {
+    if (!options_.count_changes && !options_.refuse_other_formats) return false;
+    const rtl::EndMark mark = rtl::end_mark(input_);
+    if (mark == rtl::EndMark::lines_after && options_.refuse_other_formats) {
+      counts_.not_interface = {NotInterface::lines_after_end_mark, line_number()};
+    } else if (mark != rtl::EndMark::none && options_.count_changes) {
+      counts_.of(Change::end_mark).add(line_number());
+    }
+    return false;
   }
 
   bool stop(std::int32_t unit, int failure) {
@@ -191,6 +241,7 @@ class Pass {
                                   rtl::in_datum(values_[1]), rtl::in_datum(values_[2]),
                                   rtl::in_datum(values_[3])};
   char copy_[72];
+  char record_[rtl::kDataRecordBytes];  // a data record's rewrite, made where nothing is written
   int outcome_ = 0;
   std::string_view line_;
   std::int32_t text_records_due_ = 0;  // announced by the last header, still to come

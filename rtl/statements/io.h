@@ -96,7 +96,12 @@ int write_statement(std::int32_t number, const Layout& layout, std::span<const O
 // The data record "(A,1P,4E16.8)" written without the walk: a name and four reals. Same bytes, same
 // failures as write_statement.
 int write_data_record(std::int32_t number, std::string_view name, const double (&values)[4],
-                      Handlers handlers = {});
+                      Handlers handlers = {}, std::string_view* made = nullptr);
+// The bytes of that record: the name's columns, four 16-column fields, then CR LF. *made, when given to
+// write_data_record, receives the record it wrote (without the line end), valid until the unit's next
+// statement.
+inline constexpr std::size_t kDataRecordBytes = 8 + 4 * 16 + 2;
+void make_data_record(char (&record)[kDataRecordBytes], std::string_view name8, const double (&values)[4]);
 template <typename Name>
 int write_data_fields(std::int32_t number, Handlers handlers, const Name& name, double a, double b, double c,
                       double d) {
@@ -230,6 +235,12 @@ std::string_view record_in_hand(std::int32_t number, std::int64_t* consumed = nu
 
 // Whether the unit, connected to drop a byte-order mark, found one before its first record.
 bool byte_order_mark_dropped(std::int32_t number);
+// Whether the line end of the unit's last line was made by the read: the file's last line had none.
+bool line_end_made(std::int32_t number);
+// Whether the unit's input ended at a lone Ctrl-Z line, and whether anything follows that line (which
+// no read returns). Asked after the read that found the end of the input.
+enum class EndMark { none, last_line, lines_after };
+EndMark end_mark(std::int32_t number);
 
 // From now on a read on the connected unit fails as "input record too long" once it holds more than
 // `longest` bytes of a line without its end, instead of reading on: a caller that needs only a line's

@@ -91,6 +91,7 @@ Fill fill_once(Unit* unit, const char** lf, int* failure) {
       return Fill::failure;
     }
     in.buffer[in.ahead_end] = kLineEnd;
+    in.line_end_made = true;
     *lf = in.buffer.data() + in.ahead_end++;
     return Fill::line;
   }
@@ -124,8 +125,10 @@ NextRecord take_record(InputState& in, const char* lf) {
   if (in.record_counter >= 0) ++in.record_counter;
   if (in.drop_byte_order_mark && in.record_counter == 2) [[unlikely]]
     drop_byte_order_mark(in);
-  if (ends_input({in.buffer.data() + in.record_begin, in.record_end - in.record_begin}))
+  if (ends_input({in.buffer.data() + in.record_begin, in.record_end - in.record_begin})) [[unlikely]] {
+    in.ended_by_mark = true;
     return NextRecord::end_of_file;
+  }
   return NextRecord::record;
 }
 
@@ -360,6 +363,23 @@ int read_data_record(std::int32_t number, Handlers handlers, std::span<const InD
 bool byte_order_mark_dropped(std::int32_t number) {
   const Unit* unit = find_unit(number, false);
   return unit != nullptr && unit->connected && unit->in.byte_order_mark_dropped;
+}
+
+bool line_end_made(std::int32_t number) {
+  const Unit* unit = find_unit(number, false);
+  return unit != nullptr && unit->connected && unit->in.line_end_made;
+}
+
+EndMark end_mark(std::int32_t number) {
+  Unit* unit = find_unit(number, false);
+  if (unit == nullptr || !unit->connected || !unit->in.ended_by_mark) return EndMark::none;
+  InputState& in = unit->in;
+  if (in.ahead_end > in.ahead_begin) return EndMark::lines_after;
+  if (in.unread == 0) return EndMark::last_line;
+  char byte = 0;
+  TransferGate gate(false);
+  return platform::read(unit->input_handle(), &byte, 1).bytes == 1 ? EndMark::lines_after
+                                                                   : EndMark::last_line;
 }
 
 void limit_lines(std::int32_t number, std::size_t longest) {

@@ -250,8 +250,12 @@ void make_data_record(char* record, std::string_view name, const double (&values
 }
 }  // namespace
 
+void make_data_record(char (&record)[kDataRecordBytes], std::string_view name8, const double (&values)[4]) {
+  make_data_record(static_cast<char*>(record), name8.substr(0, 8), values);
+}
+
 int write_data_record(std::int32_t number, std::string_view name, const double (&values)[4],
-                      Handlers handlers) {
+                      Handlers handlers, std::string_view* made) {
   int outcome = 0;
   Unit* unit = begin_write(number, handlers, &outcome);
   if (unit == nullptr) return outcome;
@@ -264,6 +268,7 @@ int write_data_record(std::int32_t number, std::string_view name, const double (
   // only once it is complete does the block hold it.
   if (unit->buffered && !unit->truncate_on_next_write && out.block_used + length + 2 <= out.block.size()) {
     make_data_record(out.block.data() + out.block_used, name, values);
+    if (made != nullptr) *made = {out.block.data() + out.block_used, length};
     out.block_used += length + 2;
     free_unit(unit);
     return 0;
@@ -275,6 +280,7 @@ int write_data_record(std::int32_t number, std::string_view name, const double (
   // what this record left before it uses the area again.
   char* record = out.area.data();
   make_data_record(record, name, values);
+  if (made != nullptr) *made = {record, length};
   out.used = std::max(out.used, length + 2);
   if (platform::SysError e = deliver(unit, record, length + 2)) {
     unit->saved_error = e;

@@ -42,6 +42,8 @@ struct InputState {
   bool drop_byte_order_mark = false;
   bool byte_order_mark_dropped = false;       // the first record began with one
   std::size_t longest_line = kLongestRecord;  // a line with more bytes before its end fails the read
+  bool line_end_made = false;                 // the last line had none: the read made its LF
+  bool ended_by_mark = false;                 // the input ended at a lone Ctrl-Z line
 };
 
 // Writing state: the record area and, for buffered units, the block of whole records not yet written.

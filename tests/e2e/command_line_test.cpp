@@ -34,6 +34,17 @@ std::string listing(const std::string& folder) {
   return all;
 }
 
+// What a repair says of the samples, and what a check says of plate.fem.
+const std::string kPlateRepaired =
+    "118 lines, 23 with touching numbers repaired, 90 with numbers in another form rewritten, 5 padded to 72 "
+    "columns";
+const std::string kTextRepaired =
+    "26 lines, 7 with touching numbers repaired, 11 padded to 72 columns, LF line ends became CR LF";
+const std::string kPlateChecked =
+    "118 lines, 23 with touching numbers, first at lines 29, 30, 31, 32, 33, 90 with numbers in another "
+    "form, "
+    "first at lines 1, 2, 7, 9, 10, 5 shorter than 72 columns, first at lines 3, 4, 5, 6, 8";
+
 // The system's words for a missing file (Wine's, for the Windows program).
 std::string missing() { return windows_program() ? "File not found" : "No such file or directory"; }
 
@@ -85,7 +96,7 @@ TEST(CommandLine, RepairsBesideInPlaceAndAsAFilter) {
        {"a.fem", "new.fem"},
        "",
        0,
-       "a.fem -> new.fem: 118 lines, 23 with touching numbers repaired" + n,
+       "a.fem -> new.fem: " + kPlateRepaired + n,
        "",
        "a.fem b.fem new.fem ",
        {{"new.fem", plate_repaired}, {"a.fem", plate}}},
@@ -101,7 +112,7 @@ TEST(CommandLine, RepairsBesideInPlaceAndAsAFilter) {
        {"-f", "b.fem", "a.fem"},
        "",
        0,
-       "b.fem -> a.fem: 26 lines, 7 with touching numbers repaired" + n,
+       "b.fem -> a.fem: " + kTextRepaired + n,
        "",
        "a.fem b.fem ",
        {{"a.fem", text_repaired}}},
@@ -110,7 +121,7 @@ TEST(CommandLine, RepairsBesideInPlaceAndAsAFilter) {
        "",
        0,
        text_repaired,
-       "b.fem -> /dev/stdout: 26 lines, 7 with touching numbers repaired" + n,
+       "b.fem -> /dev/stdout: " + kTextRepaired + n,
        "a.fem b.fem ",
        {},
        {},
@@ -127,8 +138,8 @@ TEST(CommandLine, RepairsBesideInPlaceAndAsAFilter) {
        {"-i", "a.fem", "missing.fem", "b.fem"},
        "",
        1,
-       "a.fem: 118 lines, 23 with touching numbers repaired, original kept in a.fem.orig" + n +
-           "b.fem: 26 lines, 7 with touching numbers repaired, original kept in b.fem.orig" + n,
+       "a.fem: " + kPlateRepaired + ", original kept in a.fem.orig" + n + "b.fem: " + kTextRepaired +
+           ", original kept in b.fem.orig" + n,
        "quil: missing.fem: skipped: " + missing() + n,
        "a.fem a.fem.orig b.fem b.fem.orig ",
        {{"a.fem", plate_repaired}, {"a.fem.orig", plate}, {"b.fem", text_repaired}, {"b.fem.orig", text}}},
@@ -136,7 +147,7 @@ TEST(CommandLine, RepairsBesideInPlaceAndAsAFilter) {
        {"-i", "a.fem"},
        "",
        0,
-       "a.fem: 118 lines, 23 with touching numbers repaired, original kept in a.fem.orig.1" + n,
+       "a.fem: " + kPlateRepaired + ", original kept in a.fem.orig.1" + n,
        "",
        "a.fem a.fem.orig a.fem.orig.1 b.fem ",
        {{"a.fem.orig", "notes"}, {"a.fem.orig.1", plate}},
@@ -164,7 +175,7 @@ TEST(CommandLine, RepairsBesideInPlaceAndAsAFilter) {
        {"-i", "--no-backup", "l.fem"},
        "",
        0,
-       "l.fem: 118 lines, 23 with touching numbers repaired" + n,
+       "l.fem: " + kPlateRepaired + n,
        "",
        "a.fem b.fem l.fem ",
        {{"a.fem", plate_repaired}},
@@ -184,10 +195,9 @@ TEST(CommandLine, RepairsBesideInPlaceAndAsAFilter) {
        {"-c", "a.fem", "b.fem"},
        "",
        1,
-       "a.fem: 118 lines, 23 with touching numbers, first at lines 29, 30, 31, 32, 33" + n +
-           "b.fem: 26 lines, 7 with touching numbers, first at lines 7, 10, 11, 16, 20, LF line ends to "
-           "become "
-           "CR LF" +
+       "a.fem: " + kPlateChecked + n +
+           "b.fem: 26 lines, 7 with touching numbers, first at lines 7, 10, 11, 16, 20, 11 shorter than 72 "
+           "columns, first at lines 3, 4, 5, 6, 8, LF line ends to become CR LF" +
            n,
        "",
        "a.fem b.fem ",
@@ -206,7 +216,7 @@ TEST(CommandLine, RepairsBesideInPlaceAndAsAFilter) {
        {"-c", "-j2", "loop.fem", "sub", "a.fem", std::string(300, 'x')},
        "",
        2,
-       "a.fem: 118 lines, 23 with touching numbers, first at lines 29, 30, 31, 32, 33" + n,
+       "a.fem: " + kPlateChecked + n,
        "quil: loop.fem: skipped: Too many levels of symbolic links" + n + "quil: sub: skipped: is a folder" +
            n + "quil: " + std::string(300, 'x') + ": skipped: File name too long" + n,
        "a.fem b.fem loop.fem sub ",
@@ -227,7 +237,7 @@ TEST(CommandLine, RepairsBesideInPlaceAndAsAFilter) {
        {"-if", "a.fem"},
        "",
        0,
-       "a.fem: 118 lines, 23 with touching numbers repaired, original kept in a.fem.orig" + n,
+       "a.fem: " + kPlateRepaired + ", original kept in a.fem.orig" + n,
        "",
        "a.fem a.fem.orig b.fem h.fem ",
        {{"a.fem", plate_repaired}, {"h.fem", plate}},
@@ -237,8 +247,7 @@ TEST(CommandLine, RepairsBesideInPlaceAndAsAFilter) {
        {"-i", "--no-backup", "a.fem", "./a.fem", "one.fem"},
        "",
        0,
-       "a.fem: 118 lines, 23 with touching numbers repaired" + n +
-           "./a.fem: the same file as a.fem, repaired once" + n +
+       "a.fem: " + kPlateRepaired + n + "./a.fem: the same file as a.fem, repaired once" + n +
            "one.fem: 1 line, 1 with touching numbers repaired" + n,
        "",
        "a.fem b.fem one.fem ",
@@ -400,7 +409,10 @@ TEST(CommandLine, TheRecordsStreamHoldsOnlyRecords) {
   TempDir dir;
   const std::string n = eol(), repaired = sample("text-records.repaired.fem");
   write_file(dir.file("in.fem"), "\xEF\xBB\xBF" + sample("text-records.fem"));
-  const std::string line = ": 26 lines, 7 with touching numbers repaired, byte-order mark dropped" + n;
+  const std::string line =
+      ": 26 lines, 7 with touching numbers repaired, 11 padded to 72 columns, byte-order mark "
+      "dropped, LF line ends became CR LF" +
+      n;
   const struct {
     std::vector<std::string> args;
     std::string records_file, err, out;  // records_file: where the records go besides standard output
@@ -427,7 +439,9 @@ TEST(CommandLine, TheRecordsStreamHoldsOnlyRecords) {
   }
   Result c = run({.cwd = dir.path(), .args = {"-c", "in.fem"}});
   EXPECT_EQ(c.out,
-            "in.fem: 26 lines, 7 with touching numbers, first at lines 7, 10, 11, 16, 20, a byte-order mark "
+            "in.fem: 26 lines, 7 with touching numbers, first at lines 7, 10, 11, 16, 20, 11 shorter than 72 "
+            "columns, "
+            "first at lines 3, 4, 5, 6, 8, a byte-order mark "
             "to drop, LF line ends to become CR LF" +
                 n);
   EXPECT_EQ(c.status, 1);
@@ -450,12 +464,15 @@ TEST(CommandLine, StandardInputOfEveryKind) {
     long offset;
     std::string records, counts;
   } inputs[] = {
-      {"a pipe", "", 0, repaired, "118 lines, 23"},
-      {"a file", in, 0, repaired, "118 lines, 23"},
-      {"a file read from its fourth line", in, three_lines, after_three, "115 lines, 23"},
-      {"a FIFO", fifo, 0, repaired, "118 lines, 23"},
-      {"/dev/null", "/dev/null", 0, "", "0 lines, 0"},
-      {"an empty file", dir.file("empty"), 0, "", "0 lines, 0"},
+      {"a pipe", "", 0, repaired, kPlateRepaired},
+      {"a file", in, 0, repaired, kPlateRepaired},
+      {"a file read from its fourth line", in, three_lines, after_three,
+       "115 lines, 23 with touching numbers repaired, 88 with numbers in another form rewritten, 4 padded to "
+       "72 "
+       "columns"},
+      {"a FIFO", fifo, 0, repaired, kPlateRepaired},
+      {"/dev/null", "/dev/null", 0, "", "0 lines, 0 with touching numbers repaired"},
+      {"an empty file", dir.file("empty"), 0, "", "0 lines, 0 with touching numbers repaired"},
   };
   for (const auto& input : inputs) {
     for (const std::string& output : {std::string("-"), std::string("out.fem")}) {
@@ -473,7 +490,7 @@ TEST(CommandLine, StandardInputOfEveryKind) {
                       .stdin_offset = input.offset});
       if (writer.joinable()) writer.join();
       unlink(fifo.c_str());
-      const std::string line = "- -> " + output + ": " + input.counts + " with touching numbers repaired" + n;
+      const std::string line = "- -> " + output + ": " + input.counts + n;
       EXPECT_EQ(r.status, 0);
       EXPECT_EQ(output == "-" ? r.err : r.out, line);
       EXPECT_TRUE((output == "-" ? r.out : read_file(dir.file(output))) == input.records);

@@ -37,7 +37,7 @@ struct Pass {
 quil::RepairOptions options_for(bool write) {
   quil::RepairOptions o;
   o.write = write;
-  o.count_touching = o.step_back_in_hand = o.return_failures = o.refuse_other_formats = true;
+  o.count_changes = o.step_back_in_hand = o.return_failures = o.refuse_other_formats = true;
   return o;
 }
 
@@ -101,11 +101,12 @@ TEST(Parts, GiveWhatOnePieceGives) {
         // A refused file shows its verdict alone, and its output is thrown away.
         if (one.counts.not_interface.why != quil::NotInterface::no) continue;
         EXPECT_EQ(counts.records, one.counts.records);
-        EXPECT_EQ(counts.touching, one.counts.touching);
-        for (int i = 0; i < quil::kShownTouching; ++i)
-          EXPECT_EQ(counts.first_touching[i], one.counts.first_touching[i]);
+        for (int kind = 0; kind < static_cast<int>(quil::Change::count); ++kind) {
+          EXPECT_EQ(counts.changed[kind].count, one.counts.changed[kind].count) << kind;
+          for (int i = 0; i < quil::kShownTouching; ++i)
+            EXPECT_EQ(counts.changed[kind].first[i], one.counts.changed[kind].first[i]);
+        }
         EXPECT_EQ(counts.failure, one.counts.failure);
-        EXPECT_EQ(counts.bare_line_ends, one.counts.bare_line_ends);
         if (write) {
           EXPECT_TRUE(test::read_file(output) == one.output);
         }
