@@ -17,6 +17,7 @@
 #include "rtl/statements/io.h"
 #include "rtl/statements/unit_io.h"
 #include "rtl/units/connect_settings.h"
+#include "tests/unit/account_property.h"
 
 namespace {
 
@@ -26,9 +27,10 @@ void check(bool ok) {
   if (!ok) std::abort();
 }
 
-int connect(std::int32_t unit, const std::string& path, rtl::OpenStatus status) {
+int connect(std::int32_t unit, const std::string& path, rtl::OpenStatus status, bool drop_mark = false) {
   rtl::ConnectSettings settings;
   settings.status = status;
+  settings.drop_byte_order_mark = drop_mark;
   settings.has_name = settings.exact_name = settings.return_errors = true;
   settings.name = path;
   return rtl::connect(unit, settings);
@@ -138,5 +140,25 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   }
   check(lines == records);
   check(output == expected);
+
+  // As the command line passes over it: what the check says a rewrite changes, the repair changes.
+  const auto run = [](bool write) {
+    test::PassResult p;
+    quil::RepairOptions o;
+    o.write = write;
+    o.count_changes = o.step_back_in_hand = o.return_failures = o.refuse_other_formats = true;
+    check(connect(kIn, in_path, rtl::OpenStatus::old_file, true) == 0);
+    check(connect(kOut, out_path, rtl::OpenStatus::replace) == 0);
+    quil::repair_records(kIn, kOut, o, p.counts);
+    rtl::release(kOut);
+    rtl::release(kIn);
+    FILE* written = std::fopen(out_path.c_str(), "rb");
+    check(written != nullptr);
+    char block[4096];
+    for (std::size_t n; (n = std::fread(block, 1, sizeof block, written)) > 0;) p.output.append(block, n);
+    std::fclose(written);
+    return p;
+  };
+  check(test::account_breaks(input, run) == nullptr);
   return 0;
 }
