@@ -93,8 +93,13 @@ bool door_fails(Door door) {
   }
   // A console event arrives while this call is under way: the event first, then the call itself.
   if (door == Door::write && g_event_at_next_write.exchange(false)) raise_console_event(event_for(0));
-  if ((door == Door::write || door == Door::copy || door == Door::rename) && counts_out(Door::signal))
+  if (door == Door::write && counts_out(Door::signal))
     raise_console_event(event_for(plan().fail_at[int(Door::signal)]));
+  if ((door == Door::copy || door == Door::rename) && counts_out(Door::signal)) {
+    raise_console_event(event_for(plan().fail_at[int(Door::signal)]));
+    // Such a call may take longer than an event waits for a thread between transfers: a large copy.
+    sleep_milliseconds(300);
+  }
   return counts_out(door);
 }
 
