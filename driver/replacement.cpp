@@ -107,30 +107,30 @@ std::string Replacement::keep_original_copy(std::string* kept) {
 }
 
 // A replace may fail half way: on Windows the replaced file may be gone before the new one has its name
-// (ERROR_UNABLE_TO_MOVE_REPLACEMENT). The target's name is looked at again, on every system alike.
+// (ERROR_UNABLE_TO_MOVE_REPLACEMENT). The target's name is looked at again, on every system alike; the
+// files are dealt with before any text is made, which may run out of memory.
 std::string Replacement::after_failed_replace(rtl::platform::SysError error,
                                               const rtl::platform::FileFacts* before,
                                               const std::string& kept) {
-  const std::string why = "cannot replace it: " + system_words(error);
   rtl::platform::FileFacts now;
   const bool there = rtl::platform::file_facts(target_.c_str(), &now);
   if (before == nullptr ? !there : there && now.same_file(*before)) {
     rtl::platform::remove_file(temporary_.c_str());
-    return why;
+    return "cannot replace it: " + system_words(error);
   }
   // The name no longer holds what it held: the repair may be the only copy, and is never removed.
   left_as_it_was_ = false;
-  if (!there && rtl::platform::rename_file(temporary_.c_str(), target_.c_str()) == 0)
-    return why + "; the repair is in its place" + kept;
-  if (!there && !backup_.empty() && rtl::platform::keep_copy(backup_.c_str(), target_.c_str()) == 0)
-    return why + "; the original is back in its place, the repair is in " + temporary_ + kept;
+  const bool moved = !there && rtl::platform::rename_file(temporary_.c_str(), target_.c_str()) == 0;
+  const bool restored =
+      !there && !moved && !backup_.empty() && rtl::platform::keep_copy(backup_.c_str(), target_.c_str()) == 0;
+  const std::string why = "cannot replace it: " + system_words(error);
+  if (moved) return why + "; the repair is in its place" + kept;
+  if (restored) return why + "; the original is back in its place, the repair is in " + temporary_ + kept;
   return why + "; the repair is in " + temporary_ + kept;
 }
 
 std::string Replacement::commit(bool keep_original, std::string* kept) {
   const rtl::CommitGate one_step;
-  // From here on the commit alone decides whether the temporary file goes, never the exit cleanup.
-  g_exists[slot_].store(false);
   left_as_it_was_ = true;
   backup_.clear();
   rtl::platform::FileFacts facts;
@@ -142,9 +142,12 @@ std::string Replacement::commit(bool keep_original, std::string* kept) {
       why = "cannot give the repair the file's permissions: " + system_words(e);
   }
   if (!why.empty()) {
-    rtl::platform::remove_file(temporary_.c_str());
+    discard();
     return why;
   }
+  // From the replace on, the temporary file may be the only copy: the commit alone decides whether it goes,
+  // never the exit cleanup.
+  g_exists[slot_].store(false);
   if (const rtl::platform::SysError e = rtl::platform::rename_file(temporary_.c_str(), target_.c_str()))
     return after_failed_replace(e, existed ? &facts : nullptr, *kept);
   return {};
