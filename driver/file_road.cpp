@@ -345,7 +345,11 @@ Outcome put_in_place(Road& road, const Request& r, const RepairCounts& counts) {
   if (road.replacing) {
     if (std::string why = road.replacement.commit(r.mode == Mode::in_place && r.backup, &kept);
         !why.empty()) {
-      return report_skipped(road, r.mode == Mode::in_place ? road.input : road.output, why);
+      const std::string& name = r.mode == Mode::in_place ? road.input : road.output;
+      if (road.replacement.left_as_it_was()) return report_skipped(road, name, why);
+      // Not skipped: the name holds the repair, or nothing, and the line says where the data is.
+      road.lines.print_problem(name + ": " + why);
+      return Outcome::skipped;
     }
   }
   return report(road, r.mode, counts, kept, r.quiet);

@@ -92,31 +92,64 @@ void Replacement::discard() {
   if (slot_ >= 0 && g_exists[slot_].exchange(false)) rtl::platform::remove_file(g_temporary[slot_]);
 }
 
+std::string Replacement::keep_original_copy(std::string* kept) {
+  // An earlier original stays where it is; this one goes beside it, never lost.
+  std::string backup = target_ + ".orig";
+  rtl::platform::SysError e = rtl::platform::keep_copy(target_.c_str(), backup.c_str());
+  for (int n = 1; n < 1000 && rtl::platform::file_exists_error(e); ++n) {
+    backup = target_ + ".orig." + std::to_string(n);
+    e = rtl::platform::keep_copy(target_.c_str(), backup.c_str());
+  }
+  if (e != 0) return "cannot keep the original as " + backup + ": " + system_words(e);
+  backup_ = backup;
+  *kept = ", original kept in " + backup;
+  return {};
+}
+
+// A replace may fail half way: on Windows the replaced file may be gone before the new one has its name
+// (ERROR_UNABLE_TO_MOVE_REPLACEMENT). The target's name is looked at again, on every system alike; the
+// files are dealt with before any text is made, which may run out of memory.
+std::string Replacement::after_failed_replace(rtl::platform::SysError error,
+                                              const rtl::platform::FileFacts* before,
+                                              const std::string& kept) {
+  rtl::platform::FileFacts now;
+  const bool there = rtl::platform::file_facts(target_.c_str(), &now);
+  if (before == nullptr ? !there : there && now.same_file(*before)) {
+    rtl::platform::remove_file(temporary_.c_str());
+    return "cannot replace it: " + system_words(error);
+  }
+  // The name no longer holds what it held: the repair may be the only copy, and is never removed.
+  left_as_it_was_ = false;
+  const bool moved = !there && rtl::platform::rename_file(temporary_.c_str(), target_.c_str()) == 0;
+  const bool restored =
+      !there && !moved && !backup_.empty() && rtl::platform::keep_copy(backup_.c_str(), target_.c_str()) == 0;
+  const std::string why = "cannot replace it: " + system_words(error);
+  if (moved) return why + "; the repair is in its place" + kept;
+  if (restored) return why + "; the original is back in its place, the repair is in " + temporary_ + kept;
+  return why + "; the repair is in " + temporary_ + kept;
+}
+
 std::string Replacement::commit(bool keep_original, std::string* kept) {
-  if (keep_original) {
-    // An earlier original stays where it is; this one goes beside it, never lost.
-    std::string backup = target_ + ".orig";
-    rtl::platform::SysError e = rtl::platform::keep_copy(target_.c_str(), backup.c_str());
-    for (int n = 1; n < 1000 && rtl::platform::file_exists_error(e); ++n) {
-      backup = target_ + ".orig." + std::to_string(n);
-      e = rtl::platform::keep_copy(target_.c_str(), backup.c_str());
-    }
-    if (e != 0) {
-      discard();
-      return "cannot keep the original as " + backup + ": " + system_words(e);
-    }
-    *kept = ", original kept in " + backup;
+  const rtl::CommitGate one_step;
+  left_as_it_was_ = true;
+  backup_.clear();
+  rtl::platform::FileFacts facts;
+  const bool existed = rtl::platform::file_facts(target_.c_str(), &facts);
+  std::string why = keep_original ? keep_original_copy(kept) : std::string();
+  if (why.empty()) {
+    if (const rtl::platform::SysError e =
+            rtl::platform::copy_permissions(target_.c_str(), temporary_.c_str()))
+      why = "cannot give the repair the file's permissions: " + system_words(e);
   }
-  if (const rtl::platform::SysError e =
-          rtl::platform::copy_permissions(target_.c_str(), temporary_.c_str())) {
+  if (!why.empty()) {
     discard();
-    return "cannot give the repair the file's permissions: " + system_words(e);
+    return why;
   }
-  if (const rtl::platform::SysError e = rtl::platform::rename_file(temporary_.c_str(), target_.c_str())) {
-    discard();
-    return "cannot replace it: " + system_words(e);
-  }
+  // From the replace on, the temporary file may be the only copy: the commit alone decides whether it goes,
+  // never the exit cleanup.
   g_exists[slot_].store(false);
+  if (const rtl::platform::SysError e = rtl::platform::rename_file(temporary_.c_str(), target_.c_str()))
+    return after_failed_replace(e, existed ? &facts : nullptr, *kept);
   return {};
 }
 

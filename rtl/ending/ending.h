@@ -4,7 +4,7 @@
 // 1. the end is claimed, once: by the event when it arrives, by a failure before its first line, by a
 //    normal end before its last lines; whoever comes later parks for good (wait_for_the_end);
 // 2. an event marks itself and lets every program thread reach a bracket (settle_program_threads): no
-//    record is torn;
+//    record is torn, no file is left half put in place;
 // 3. the exit handler writes out and closes every unit that no running statement holds;
 // 4. the exit cleanup runs (a command's temporary file goes);
 // 5. the process ends with the claimer's status, or by the event's own signal.
@@ -76,8 +76,21 @@ class TransferGate {
   TransferGate(const TransferGate&) = delete;
   TransferGate& operator=(const TransferGate&) = delete;
 };
-// On the event thread, after the event is marked: waits, for a bounded time, until no write is under
-// way and every program thread has parked or waits (for input, or for another program thread).
+// Putting a file in its place (its original kept, its permissions, the replace) is one step that a console
+// event waits for however long it takes: half done, the data may stand under no name but a temporary one.
+// Once the event is being handled, the thread parks when the step ends.
+void begin_commit();
+void end_commit();
+class CommitGate {
+ public:
+  CommitGate() { begin_commit(); }
+  ~CommitGate() { end_commit(); }
+  CommitGate(const CommitGate&) = delete;
+  CommitGate& operator=(const CommitGate&) = delete;
+};
+// On the event thread, after the event is marked: waits until no file is being put in place and, for a
+// bounded time, until no write is under way and every program thread has parked or waits (for input, or
+// for another program thread).
 void settle_program_threads();
 // Whether `holder` is a thread parked for the end, whose units the event thread may release.
 bool parked_for_the_end(std::uint32_t holder);

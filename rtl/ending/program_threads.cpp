@@ -12,7 +12,7 @@ void mark_console_event() { g_event_thread.store(platform::thread_token()); }
 namespace {
 // What each program thread is doing, so that the event thread knows when all of them have reached a
 // record boundary. A thread takes a slot at its first transfer and gives it back when it ends.
-enum class Activity : int { running, reading, writing, parked };
+enum class Activity : int { running, reading, writing, committing, parked };
 struct ThreadState {
   std::atomic<std::uint32_t> token{0};  // 0: a free slot
   std::atomic<Activity> state{Activity::running};
@@ -82,22 +82,28 @@ OtherThreadAwaited::~OtherThreadAwaited() { enter_state(Activity::running); }
 
 void begin_transfer(bool writing) { enter_state(writing ? Activity::writing : Activity::reading); }
 void end_transfer() { enter_state(Activity::running); }
+void begin_commit() { enter_state(Activity::committing); }
+void end_commit() { enter_state(Activity::running); }
 
 void settle_program_threads() {
   // A write to a disk file ends within moments; one to a pipe nobody drains may never end, hence the
   // bound. A thread that runs between transfers reaches its next bracket at once, or waits for another
-  // (the parts' threads wait for the part before): those are given a moment, not more.
+  // (the parts' threads wait for the part before): those are given a moment, not more. A file being put
+  // in place is waited for to the end, however long the system takes: half way, the exit cleanup could
+  // take its only copy.
   const std::uint32_t me = platform::thread_token();
-  for (int waited = 0; waited < 5000; ++waited) {
-    bool writing = false, running = false;
+  for (int waited = 0;; ++waited) {
+    bool writing = false, running = false, committing = false;
     for (const ThreadState& slot : g_threads) {
       const std::uint32_t token = slot.token.load();
       if (token == 0 || token == me) continue;
       const Activity state = slot.state.load();
       writing = writing || state == Activity::writing;
       running = running || state == Activity::running;
+      committing = committing || state == Activity::committing;
     }
-    if (!writing && (!running || waited >= 200)) return;
+    const bool writes_settled = waited >= 5000 || (!writing && (!running || waited >= 200));
+    if (!committing && writes_settled) return;
     platform::sleep_milliseconds(1);
   }
 }

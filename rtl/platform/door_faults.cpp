@@ -20,6 +20,8 @@ struct Plan {
   bool marker = false;
   EnvValue changed_file;
   int event = -1;
+  SysError error = 0;
+  bool target_gone = false;
 };
 
 Plan read_plan() {
@@ -43,6 +45,11 @@ Plan read_plan() {
   get_env("QUIL_FAULT_CHANGE", &plan.changed_file);
   EnvValue event;
   if (get_env("QUIL_FAULT_EVENT", &event)) std::from_chars(event.text, event.text + event.length, plan.event);
+  EnvValue error;
+  if (get_env("QUIL_FAULT_ERROR", &error)) {
+    std::from_chars(error.text, error.text + error.length, plan.error);
+    plan.target_gone = error.view().ends_with(":gone");
+  }
   return plan;
 }
 
@@ -91,13 +98,20 @@ bool door_fails(Door door) {
   if (door == Door::read && counts_out(Door::change)) {
     append_to_file(plan().changed_file.text, "        another program's line\n", 31);
   }
-  if (door == Door::write) {
-    // A console event arrives while this write is under way: the event first, then the write itself.
-    if (g_event_at_next_write.exchange(false)) raise_console_event(event_for(0));
-    if (counts_out(Door::signal)) raise_console_event(event_for(plan().fail_at[int(Door::signal)]));
+  // A console event arrives while this call is under way: the event first, then the call itself.
+  if (door == Door::write && g_event_at_next_write.exchange(false)) raise_console_event(event_for(0));
+  if (door == Door::write && counts_out(Door::signal))
+    raise_console_event(event_for(plan().fail_at[int(Door::signal)]));
+  if ((door == Door::copy || door == Door::rename) && counts_out(Door::signal)) {
+    raise_console_event(event_for(plan().fail_at[int(Door::signal)]));
+    // Such a call may take longer than an event waits for a thread between transfers: a large copy.
+    sleep_milliseconds(300);
   }
   return counts_out(door);
 }
+
+SysError chosen_error() { return plan().error; }
+bool failed_rename_removes_target() { return plan().target_gone; }
 
 std::int64_t smallest_file_in_parts(std::int64_t normal) {
   EnvValue value;

@@ -9,8 +9,12 @@
 // at the Nth read without waiting, held back from the event thread until the reading thread parks (where
 // the system can hold it so); lateevent:N sends it at the Nth read without waiting, and the event thread
 // takes it only 300 ms after it woke for it, as a thread that the machine's load keeps waiting; pipe:N fails
-// the Nth write to standard output or error as one to a pipe whose reader has gone. When a fault fires,
-// the file named by QUIL_FAULT_FIRED is made, so that a sweep knows when N has passed the last call.
+// the Nth write to standard output or error as one to a pipe whose reader has gone. The calls that put a
+// file in place (copy, rename) count with the writes for a signal, so that an event comes at every moment
+// of that step too. QUIL_FAULT_ERROR chooses the error of every failed call in the system's numbering
+// ("1176"); with ":gone" ("1176:gone") a failed rename leaves the replaced file gone, the in-between state
+// that some errors of a replace stand for. When a fault fires, the file named by QUIL_FAULT_FIRED is made,
+// so that a sweep knows when N has passed the last call.
 #pragma once
 
 #include "rtl/platform/platform.h"
@@ -40,8 +44,14 @@ enum class Door {
 #ifdef QUIL_DOOR_FAULTS
 // Whether this call of the kind is one to fail; the faults of a signal kind are brought about here.
 bool door_fails(Door door);
+// The error that QUIL_FAULT_ERROR chooses, 0 for each kind's own; whether a failed rename removes the
+// file it was to replace.
+SysError chosen_error();
+bool failed_rename_removes_target();
 #else
 constexpr bool door_fails(Door) { return false; }
+constexpr SysError chosen_error() { return 0; }
+constexpr bool failed_rename_removes_target() { return false; }
 #endif
 
 // The error that a failed call of the kind hands back, in this system's numbering (the failures its

@@ -252,7 +252,10 @@ bool append_to_file(const char* path, const void* data, std::size_t size) {
 }
 
 SysError rename_file(const char* from, const char* to) {
-  if (door_fails(Door::rename)) return injected_error(Door::rename);
+  if (door_fails(Door::rename)) {
+    if (failed_rename_removes_target()) ::unlink(to);
+    return injected_error(Door::rename);
+  }
   return ::rename(from, to) == 0 ? 0 : static_cast<SysError>(errno);
 }
 

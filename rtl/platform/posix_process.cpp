@@ -284,6 +284,7 @@ SysError injected_error(Door door) {
     default:
       break;
   }
+  if (chosen_error() != 0) error = static_cast<int>(chosen_error());
   errno = error;
   return static_cast<SysError>(error);
 }

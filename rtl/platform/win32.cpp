@@ -335,6 +335,7 @@ SysError rename_file(const char* from, const char* to) {
   // A virus scanner or an indexer may hold the new file for a moment: tried again for up to two seconds.
   for (int waited = 0;; waited += 50) {
     const bool fails = door_fails(Door::rename);
+    if (fails && failed_rename_removes_target()) DeleteFileW(b.c_str());
     if (!fails && replace_keeping_attributes(a.c_str(), b.c_str())) return 0;
     const DWORD error = fails ? injected_error(Door::rename) : GetLastError();
     const bool held = error == ERROR_SHARING_VIOLATION || error == ERROR_ACCESS_DENIED ||

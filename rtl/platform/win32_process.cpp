@@ -215,6 +215,7 @@ SysError injected_error(Door door) {
     default:
       break;
   }
+  if (chosen_error() != 0) error = chosen_error();
   SetLastError(error);
   return error;
 }
