@@ -447,6 +447,60 @@ TEST(CommandLine, TheRecordsStreamHoldsOnlyRecords) {
   EXPECT_EQ(c.status, 1);
 }
 
+// The check names every change that the repair then makes, in the same words; after the repair it finds
+// nothing. Lines after a Ctrl-Z line refuse the file: a rewrite would drop them.
+TEST(CommandLine, TheCheckNamesEveryChangeTheRepairMakes) {
+  TempDir dir;
+  const std::string n = eol(),
+                    clean = "GNODE     1.00000000E+00  2.00000000E+00 -3.00000000E+00  4.00000000E-01";
+  const std::string model = "\xEF\xBB\xBF" + clean +
+                            "\r\nGCOORD  -2.000000000e+00-2.564999962e+01-2.935000038e+01+5.500000000e+00\n" +
+                            "GNODE                  1               2               3               4\r\n" +
+                            "GNODE     1.0D+00\r\n\r\n        a note\r\n" + clean + "   \r\n\x1a\r\n";
+  write_file(dir.file("m.fem"), model);
+  write_file(dir.file("z.fem"), model + clean + "\r\n");
+  const struct {
+    std::vector<std::string> args;
+    int status;
+    std::string out, err;
+  } runs[] = {
+      {{"-c", "m.fem"},
+       1,
+       "m.fem: 7 lines, 1 with touching numbers, first at line 2, 1 with numbers written without a point, "
+       "read as "
+       "\u00D710^-8, first at line 3, 1 with numbers in another form, first at line 4, 1 blank, to become "
+       "records "
+       "of zeros, first at line 5, 1 shorter than 72 columns, first at line 6, 1 with columns past 72, first "
+       "at "
+       "line 7, a byte-order mark to drop, LF line ends to become CR LF, an end-of-file mark (Ctrl-Z) to "
+       "drop" +
+           n,
+       ""},
+      {{"-i", "--no-backup", "m.fem"},
+       0,
+       "m.fem: 7 lines, 1 with touching numbers repaired, 1 with numbers written without a point (read as "
+       "\u00D710^-8) rewritten, 1 with numbers in another form rewritten, 1 blank, now records of zeros, 1 "
+       "padded "
+       "to 72 columns, 1 cut at column 72, byte-order mark dropped, LF line ends became CR LF, end-of-file "
+       "mark "
+       "(Ctrl-Z) dropped" +
+           n,
+       ""},
+      {{"-c", "m.fem"}, 0, "m.fem: 7 lines, no touching numbers" + n, ""},
+      {{"-i", "z.fem"},
+       1,
+       "",
+       "quil: z.fem: skipped: not an interface file: line 8: lines after an end-of-file mark (Ctrl-Z)" + n},
+  };
+  for (const auto& run_ : runs) {
+    const Result r = run({.cwd = dir.path(), .args = run_.args});
+    EXPECT_EQ(r.out, run_.out);
+    EXPECT_EQ(r.err, run_.err);
+    EXPECT_EQ(r.status, run_.status);
+  }
+  EXPECT_TRUE(read_file(dir.file("z.fem")) == model + clean + "\r\n");
+}
+
 // Standard input is read from where the caller left it, whatever it is, and looked at before its first
 // record goes out; an output that is the input itself is refused before it is touched.
 TEST(CommandLine, StandardInputOfEveryKind) {
