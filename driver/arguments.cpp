@@ -9,7 +9,8 @@
 namespace quil {
 
 const char* const kUsage =
-    "Usage: quil [-f] [-j N] [INPUT [OUTPUT]] | quil -i [--no-backup] [-f] [-j N] FILE... | quil -c FILE...";
+    "Usage: quil [-f] [--any-format] [-j N] [INPUT [OUTPUT]] | quil -i [--no-backup] [-f] [--any-format] "
+    "[-j N] FILE... | quil -c [--any-format] FILE...";
 const char* const kHelp[] = {
     "Usage: quil                      asks for the file to repair and the file to write",
     "       quil INPUT                asks only for the file to write",
@@ -28,7 +29,9 @@ const char* const kHelp[] = {
     "                   to repair is left untouched",
     "      --no-backup  with -i: keep no FILE.orig",
     "  -c, --check      count the data lines whose numbers touch, and show the first five",
-    "  -f, --force      replace an existing OUTPUT; repair a file of another format all the same",
+    "  -f, --force      replace an existing OUTPUT; repair in place a file with other names (hard",
+    "                   links: they keep the original); repair or check a backup (FILE.orig.N)",
+    "      --any-format repair or check a file of another format all the same",
     "  -q, --quiet      no line for each file; refusals and failures are still shown",
     "  -j, --jobs N     repair N files, or N parts of a large file, at once (1 to 8; the",
     "                   default is the number of processors)",
@@ -78,6 +81,8 @@ bool take_option(std::string_view option, Flags& f, Request& r, ParsedArguments&
     f.check = true;
   } else if (option == "-f" || option == "--force") {
     r.force = true;
+  } else if (option == "--any-format") {
+    r.any_format = true;
   } else if (option == "-q" || option == "--quiet") {
     r.quiet = true;
   } else {

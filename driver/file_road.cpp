@@ -267,7 +267,7 @@ RepairCounts run_pass(Road& road, const Request& r) {
   RepairOptions options;
   options.write = r.mode != Mode::check;
   options.count_touching = options.step_back_in_hand = options.return_failures = true;
-  options.refuse_other_formats = !r.force;
+  options.refuse_other_formats = !r.any_format;
   // Records that go to standard output, a file there included, are the whole stream: the file's line
   // goes to standard error.
   if (options.write && (road.output == "-" || !rtl::on_disk_file(road.out)))

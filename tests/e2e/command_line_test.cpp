@@ -38,8 +38,8 @@ std::string listing(const std::string& folder) {
 std::string missing() { return windows_program() ? "File not found" : "No such file or directory"; }
 
 std::string usage() {
-  return "Usage: quil [-f] [-j N] [INPUT [OUTPUT]] | quil -i [--no-backup] [-f] [-j N] FILE... | quil -c "
-         "FILE..." +
+  return "Usage: quil [-f] [--any-format] [-j N] [INPUT [OUTPUT]] | quil -i [--no-backup] [-f] "
+         "[--any-format] [-j N] FILE... | quil -c [--any-format] FILE..." +
          eol();
 }
 
@@ -387,9 +387,11 @@ TEST(CommandLine, FilesOfOtherFormatsAreRefused) {
     EXPECT_EQ(static_cast<std::size_t>(std::count(r.err.begin(), r.err.end(), '\n')), refused) << r.err;
     EXPECT_EQ(listing(dir.path()), files);
   }
-  // --force repairs such a file all the same.
+  // --any-format repairs such a file all the same; -f does not.
   write_file(dir.file("x.fem"), "a,b,c\n");
-  EXPECT_EQ(run({.cwd = dir.path(), .args = {"-i", "-f", "--no-backup", "x.fem"}}).status, 0);
+  EXPECT_EQ(run({.cwd = dir.path(), .args = {"-if", "--no-backup", "x.fem"}}).status, 1);
+  EXPECT_EQ(read_file(dir.file("x.fem")), "a,b,c\n");
+  EXPECT_EQ(run({.cwd = dir.path(), .args = {"-i", "--any-format", "--no-backup", "x.fem"}}).status, 0);
   EXPECT_EQ(read_file(dir.file("x.fem")),
             "a,b,c     0.00000000E+00  0.00000000E+00  0.00000000E+00  0.00000000E+00\r\n");
 }
@@ -638,7 +640,7 @@ TEST(CommandLine, ManualListsTheOptionsOfTheHelp) {
   const std::string help = run({.args = {"--help"}}).out;
   const std::string manual = read_file(std::string(QUIL_SAMPLES) + "/../../packaging/quil.1");
   EXPECT_EQ(options(help, "  -i,", "Exit status"), options(manual, ".SH OPTIONS", ".SH EXIT STATUS"));
-  EXPECT_EQ(options(help, "  -i,", "Exit status").size(), 15u);  // -i, --in-place ... --version
+  EXPECT_EQ(options(help, "  -i,", "Exit status").size(), 16u);  // -i, --in-place ... --version
 }
 
 TEST(CommandLine, OneNameIsTheDialogueWithItsFirstAnswer) {
