@@ -4,6 +4,7 @@
 #include <new>
 #include <string_view>
 
+#include "driver/shown_name.h"
 #include "driver/unit_numbers.h"
 
 namespace quil {
@@ -98,6 +99,12 @@ bool take_jobs(std::string_view value, Request& r) {
   return true;
 }
 
+// Shown in quotes, or quoted as a shell reads it back where it holds a byte that prints nothing.
+std::string unknown_option(std::string_view option) {
+  const std::string shown = shown_name(option);
+  return "unknown option " + (shown == option ? "'" + shown + "'" : shown);
+}
+
 constexpr const char* kJobsWords = "-j takes a number of parts from 1 to 8";
 static_assert(kMostJobs == 8, "the usage, the help and the manual say 1 to 8");
 
@@ -119,14 +126,13 @@ std::string take_options(std::string_view arg, int argc, const char* const* argv
                : kJobsWords;
   }
   if (arg[1] == '-') {
-    return take_option(arg, flags, p.request, p) ? std::string()
-                                                 : "unknown option '" + std::string(arg) + "'";
+    return take_option(arg, flags, p.request, p) ? std::string() : unknown_option(arg);
   }
   for (std::size_t k = 1; k < arg.size(); ++k) {
     if (arg[k] == 'j')
       return take_jobs(option_value(arg.substr(k + 1), argc, argv, i), p.request) ? "" : kJobsWords;
     const char option[] = {'-', arg[k], '\0'};
-    if (!take_option(option, flags, p.request, p)) return "unknown option '" + std::string(option) + "'";
+    if (!take_option(option, flags, p.request, p)) return unknown_option(option);
   }
   return {};
 }

@@ -8,6 +8,8 @@
 #include "driver/driver.h"
 #include "driver/parallel.h"
 #include "driver/progress.h"
+#include "driver/replacement.h"
+#include "driver/shown_name.h"
 #include "driver/words.h"
 #include "rtl/ending/ending.h"
 #include "rtl/platform/platform.h"
@@ -25,7 +27,7 @@ namespace {
 // Prints why the file is skipped; returns `outcome`.
 Outcome report_skipped(const Road& road, const std::string& name, const std::string& why,
                        Outcome outcome = Outcome::skipped) {
-  road.lines.print_problem(name + ": skipped: " + why);
+  road.lines.print_problem(shown_name(name) + ": skipped: " + why);
   return outcome;
 }
 
@@ -193,7 +195,7 @@ void discard_and_report_failure(Road& road, const Request& r, const RepairCounts
     rtl::end_by_broken_pipe();
   }
   const std::string& name = on_output && r.mode == Mode::repair ? road.output : road.input;
-  road.lines.print_problem(name + ": " + failure_words(counts.failure, counts.failure_error));
+  road.lines.print_problem(shown_name(name) + ": " + failure_words(counts.failure, counts.failure_error));
 }
 
 // Opens both ends of a file's road. Empty, or the name and the reason it is skipped for.
@@ -275,7 +277,7 @@ RepairCounts run_pass(Road& road, const Request& r) {
   RepairCounts counts;
   if (!shape_holds_first(road, options, &counts)) return counts;
   Progress progress;
-  if (road.lines.shows_progress()) progress.start(road.input, road.in, &options);
+  if (road.lines.shows_progress()) progress.start(shown_name(road.input), road.in, &options);
   if (run_in_parts(road, r, options, &counts)) {
     progress.erase();
     return counts;
@@ -329,22 +331,43 @@ std::uint64_t other_links(const Road& road, const Request& r) {
   return facts.links > 1 ? facts.links - 1 : 0;
 }
 
-// A file that another name of the run stands for, or whose other names a repair in place would part
-// from it, is left as it is: the line that says so, and the outcome; nothing when its road goes on.
+// A file that another name of the run stands for, or that is one of QUIL's own backups (unless -f), is
+// left as it is: the line that says so, and the outcome; nothing when its road goes on.
 std::optional<Outcome> left_as_it_is(const Road& road, const Request& r) {
   if (!road.same_as.empty()) {
     if (!r.quiet) {
-      road.lines.print_result(road.input + ": the same file as " + road.same_as +
+      road.lines.print_result(shown_name(road.input) + ": the same file as " + shown_name(road.same_as) +
                               (r.mode == Mode::check ? ", checked once" : ", repaired once"));
     }
     return Outcome::done;
   }
-  if (const std::uint64_t others = other_links(road, r); others > 0) {
-    road.lines.print_problem(road.input + ": has " + std::to_string(others) +
-                             (others == 1 ? " other link" : " other links") + ": left as it is");
-    return Outcome::skipped;
+  // `-i *` in a folder of models takes their originals too: repaired, each would be backed up in turn.
+  if (r.mode != Mode::repair && !r.force && names_a_backup(road.input)) {
+    road.lines.print_problem(shown_name(road.input) +
+                             ": a backup (QUIL keeps originals under .orig): left as it is");
+    return Outcome::done;
   }
   return std::nullopt;
+}
+
+// A repair in place would part the file from its other names: it is not put in place. A file with
+// nothing to repair keeps them all, and goes on to say so. The line, and the outcome.
+std::optional<Outcome> left_for_its_links(Road& road, const Request& r) {
+  const std::uint64_t others = other_links(road, r);
+  if (others == 0 || rtl::platform::same_contents(road.place.c_str(), road.replacement.temporary().c_str())) {
+    return std::nullopt;
+  }
+  road.replacement.discard();
+  road.lines.print_problem(shown_name(road.input) + ": has " + std::to_string(others) +
+                           (others == 1 ? " other link" : " other links") + ": left as it is");
+  return Outcome::skipped;
+}
+
+// Once the file is read and its repair written, the road's names serve only its lines: they take the
+// form those show.
+void names_for_lines(Road& road) {
+  road.input = shown_name(road.input);
+  road.output = shown_name(road.output);
 }
 
 // Another program that writes the file meanwhile leaves it other than it was read: what was read is
@@ -387,7 +410,7 @@ Outcome take_file_road(Road& road, const Request& r, int* first_failure) {
   if (r.mode == Mode::repair && !road.replacing && rtl::writes_file_read_by(road.out, road.in)) {
     rtl::release(road.out);
     rtl::release(road.in);
-    road.lines.print_problem(road.input + ": the output is the input file");
+    road.lines.print_problem(shown_name(road.input) + ": the output is the input file");
     return Outcome::skipped;
   }
   const ChangeWatch watch(file_read(road, r.mode));
@@ -395,7 +418,7 @@ Outcome take_file_road(Road& road, const Request& r, int* first_failure) {
   if (counts.failure != 0) return report_failed_pass(road, r, counts, first_failure);
   if (watch.changed()) {
     road.replacement.discard();
-    road.lines.print_problem(road.input + ": changed while it was read; left as it is");
+    road.lines.print_problem(shown_name(road.input) + ": changed while it was read; left as it is");
     return r.mode == Mode::check ? Outcome::unchecked : Outcome::skipped;
   }
   if (counts.not_interface.why != NotInterface::no) {
@@ -403,6 +426,8 @@ Outcome take_file_road(Road& road, const Request& r, int* first_failure) {
     return report_skipped(road, road.input, "not an interface file: " + verdict_words(counts.not_interface),
                           Outcome::other_format);
   }
+  if (const std::optional<Outcome> left = left_for_its_links(road, r)) return *left;
+  names_for_lines(road);
   return put_in_place(road, r, counts);
 }
 

@@ -4,6 +4,7 @@
 #include <cstring>
 #include <mutex>
 
+#include "driver/shown_name.h"
 #include "driver/unit_numbers.h"
 #include "driver/words.h"
 #include "rtl/ending/ending.h"
@@ -49,6 +50,15 @@ std::string temporary_name(const std::string& target, int n) {
 }
 
 }  // namespace
+
+bool names_a_backup(std::string_view name) {
+  const std::size_t dot = name.find_last_of('.');
+  if (dot == std::string_view::npos) return false;
+  const std::string_view last = name.substr(dot + 1);
+  if (last == "orig") return true;
+  const bool digits = !last.empty() && last.find_first_not_of("0123456789") == std::string_view::npos;
+  return digits && name.substr(0, dot).ends_with(".orig");
+}
 
 // A replacement given up on any road (an exception, a failure) leaves no temporary file behind.
 Replacement::~Replacement() {
@@ -103,9 +113,9 @@ std::string Replacement::commit(bool keep_original, std::string* kept) {
     }
     if (e != 0) {
       discard();
-      return "cannot keep the original as " + backup + ": " + system_words(e);
+      return "cannot keep the original as " + shown_name(backup) + ": " + system_words(e);
     }
-    *kept = ", original kept in " + backup;
+    *kept = ", original kept in " + shown_name(backup);
   }
   if (const rtl::platform::SysError e =
           rtl::platform::copy_permissions(target_.c_str(), temporary_.c_str())) {

@@ -33,4 +33,7 @@ class Replacement {
   int slot_ = -1;  // where the exit cleanup finds the temporary file
 };
 
+// Whether a name is one that commit() gives an original: NAME.orig, or NAME.orig.N with N digits.
+bool names_a_backup(std::string_view name);
+
 }  // namespace quil

@@ -42,6 +42,7 @@ TEST(Arguments, ReadIntoARequest) {
       {{"-i", "a", "b", "c"}, Kind::run, "a b c", Mode::in_place},
       {{"-c", "a", "*.none"}, Kind::run, "a", Mode::check},  // the pattern goes to the unmatched
       {{"-x"}, Kind::usage_error, "unknown option '-x'"},
+      {{"--any-format", "-i\x1b"}, Kind::usage_error, "unknown option '-'$'\\033'"},  // quoted as a name is
       {{"--in-place"}, Kind::usage_error, "no FILE named"},
       {{"-c"}, Kind::usage_error, "no FILE named"},
       {{"-ic", "a"}, Kind::usage_error, "-i and -c exclude each other"},
