@@ -89,6 +89,12 @@ std::string holder_words(const std::string& place) {
   return e == 0 ? std::string() : system_words(e);
 }
 
+// Why a file may not be written: its permissions, or the system's words for another cause (a read-only
+// file system).
+std::string read_only_words(rtl::platform::SysError refusal) {
+  return refusal != 0 ? system_words(refusal) : "it is read-only";
+}
+
 // Where the repair of `road.input` goes (a folder takes it under the input's own name): empty when it may
 // go there, else why not.
 std::string choose_output(Road& road, const Request& r) {
@@ -132,7 +138,8 @@ std::string choose_output(Road& road, const Request& r) {
     if (same) return "cannot open: it is the file being repaired (-i repairs in place)";
   }
   if (!r.force) return "it exists (-f replaces it)";
-  if (!rtl::platform::writable_file(road.place.c_str())) return "cannot open: it is read-only";
+  if (rtl::platform::SysError refusal = 0; !rtl::platform::writable_file(road.place.c_str(), &refusal))
+    return "cannot open: " + read_only_words(refusal);
   return holder_words(road.place);
 }
 
@@ -153,7 +160,8 @@ std::string open_input(Road& road, Mode mode) {
   }
   // Learnt before the repair: a file that another program holds cannot take its place afterwards (asked
   // before the file is opened here, whose own handle would hold it too).
-  const bool writable = mode != Mode::in_place || rtl::platform::writable_file(target);
+  rtl::platform::SysError refusal = 0;
+  const bool writable = mode != Mode::in_place || rtl::platform::writable_file(target, &refusal);
   if (mode == Mode::in_place && writable) {
     if (std::string why = holder_words(target); !why.empty()) return why;
   }
@@ -162,7 +170,7 @@ std::string open_input(Road& road, Mode mode) {
     return failure_words(rc, rtl::last_refusal_error());
   if (!writable) {
     rtl::release(road.in);
-    return "cannot repair in place: it is read-only";
+    return "cannot repair in place: " + read_only_words(refusal);
   }
   return {};
 }

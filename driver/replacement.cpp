@@ -92,7 +92,9 @@ std::string Replacement::create_beside(const std::string& target, std::int32_t u
       }
     }
     if (rc == static_cast<int>(rtl::Failure::file_exists)) continue;
-    if (rc != 0) return "cannot write beside it: " + refusal_words(rc);
+    // The system's words where it refused (a read-only file system), the record layer's otherwise.
+    const rtl::platform::SysError e = rtl::last_refusal_error();
+    if (rc != 0) return "cannot write beside it: " + (e != 0 ? system_words(e) : refusal_words(rc));
     return {};
   }
   return "cannot write beside it: too many temporary files";

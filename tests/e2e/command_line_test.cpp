@@ -684,6 +684,27 @@ TEST(CommandLine, ManualListsTheOptionsOfTheHelp) {
   EXPECT_EQ(options(help, "  -i,", "Exit status").size(), 16u);  // -i, --in-place ... --version
 }
 
+// A read-only file system refuses a repair in its own words. The run needs a read-only mount of its own
+// (in a mount namespace): where the system allows none, the test does not run.
+TEST(CommandLine, AReadOnlyFileSystemIsNamed) {
+  const std::string read_only = "mount --bind . . && mount -o remount,bind,ro . && cd . && ";
+  TempDir dir;
+  write_file(dir.file("a.fem"), sample("plate.fem"));
+  const auto in_read_only = [&](const std::string& command) {
+    return run(
+        {.cwd = dir.path(), .program = "/usr/bin/unshare", .args = {"-m", "sh", "-c", read_only + command}});
+  };
+  if (windows_program() || in_read_only("! touch x 2>/dev/null").status != 0)
+    GTEST_SKIP() << "no read-only mount may be made here";
+  for (const auto& [args, err] :
+       {std::pair<std::string, std::string>{"-i a.fem", "a.fem: skipped: cannot repair in place"},
+        {"a.fem b.fem", "b.fem: skipped: cannot write beside it"}}) {
+    const Result r = in_read_only("exec " + program_under_test() + " " + args);
+    EXPECT_EQ(r.err, "quil: " + err + ": Read-only file system\n");
+    EXPECT_EQ(r.status, 1);
+  }
+}
+
 TEST(CommandLine, OneNameIsTheDialogueWithItsFirstAnswer) {
   TempDir dir;
   write_file(dir.file("in.fem"), sample("plate.fem"));
