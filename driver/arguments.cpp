@@ -4,12 +4,14 @@
 #include <new>
 #include <string_view>
 
+#include "driver/shown_name.h"
 #include "driver/unit_numbers.h"
 
 namespace quil {
 
 const char* const kUsage =
-    "Usage: quil [-f] [-j N] [INPUT [OUTPUT]] | quil -i [--no-backup] [-f] [-j N] FILE... | quil -c FILE...";
+    "Usage: quil [-f] [--any-format] [-j N] [INPUT [OUTPUT]] | quil -i [--no-backup] [-f] [--any-format] "
+    "[-j N] FILE... | quil -c [--any-format] FILE...";
 const char* const kHelp[] = {
     "Usage: quil                      asks for the file to repair and the file to write",
     "       quil INPUT                asks only for the file to write",
@@ -30,7 +32,9 @@ const char* const kHelp[] = {
     "  -c, --check      name every change a repair would make (touching numbers, other forms,",
     "                   line ends, ...) with the first lines of each, and write nothing; status",
     "                   0 only when a repair would leave the file as it is",
-    "  -f, --force      replace an existing OUTPUT; repair a file of another format all the same",
+    "  -f, --force      replace an existing OUTPUT; repair in place a file with other names (hard",
+    "                   links: they keep the original); repair or check a backup (FILE.orig.N)",
+    "      --any-format repair or check a file of another format all the same",
     "  -q, --quiet      no line for each file; refusals and failures are still shown",
     "  -j, --jobs N     repair N files, or N parts of a large file, at once (1 to 8; the",
     "                   default is the number of processors)",
@@ -80,6 +84,8 @@ bool take_option(std::string_view option, Flags& f, Request& r, ParsedArguments&
     f.check = true;
   } else if (option == "-f" || option == "--force") {
     r.force = true;
+  } else if (option == "--any-format") {
+    r.any_format = true;
   } else if (option == "-q" || option == "--quiet") {
     r.quiet = true;
   } else {
@@ -93,6 +99,12 @@ bool take_jobs(std::string_view value, Request& r) {
   if (value.size() != 1 || value[0] < '1' || value[0] > '0' + kMostJobs) return false;
   r.jobs = value[0] - '0';
   return true;
+}
+
+// Shown in quotes, or quoted as a shell reads it back where it holds a byte that prints nothing.
+std::string unknown_option(std::string_view option) {
+  const std::string shown = shown_name(option);
+  return "unknown option " + (shown == option ? "'" + shown + "'" : shown);
 }
 
 constexpr const char* kJobsWords = "-j takes a number of parts from 1 to 8";
@@ -116,14 +128,13 @@ std::string take_options(std::string_view arg, int argc, const char* const* argv
                : kJobsWords;
   }
   if (arg[1] == '-') {
-    return take_option(arg, flags, p.request, p) ? std::string()
-                                                 : "unknown option '" + std::string(arg) + "'";
+    return take_option(arg, flags, p.request, p) ? std::string() : unknown_option(arg);
   }
   for (std::size_t k = 1; k < arg.size(); ++k) {
     if (arg[k] == 'j')
       return take_jobs(option_value(arg.substr(k + 1), argc, argv, i), p.request) ? "" : kJobsWords;
     const char option[] = {'-', arg[k], '\0'};
-    if (!take_option(option, flags, p.request, p)) return "unknown option '" + std::string(option) + "'";
+    if (!take_option(option, flags, p.request, p)) return unknown_option(option);
   }
   return {};
 }

@@ -11,9 +11,10 @@ enum class Mode { dialogue, repair, in_place, check };
 struct Request {
   Mode mode = Mode::dialogue;
   bool backup = true;
-  bool force = false;  // replace an existing OUTPUT; repair a file of another format all the same
-  bool quiet = false;  // no line per file; refusals and failures are still shown
-  int jobs = 0;        // parts of a large file repaired at once; 0: as many as the machine runs at once
+  bool force = false;       // replace an existing OUTPUT; in place, part a file from its other links
+  bool any_format = false;  // repair or check a file of another format all the same
+  bool quiet = false;       // no line per file; refusals and failures are still shown
+  int jobs = 0;             // parts of a large file repaired at once; 0: as many as the machine runs at once
   bool options_given = false;
   bool dropped = false;  // files dropped on the program's own window: repaired in place, originals kept
   std::vector<std::string> names;

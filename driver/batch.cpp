@@ -7,6 +7,7 @@
 #include <thread>
 
 #include "driver/settled.h"
+#include "driver/shown_name.h"
 #include "driver/words.h"
 #include "rtl/diagnostics/diagnostics.h"
 #include "rtl/ending/ending.h"
@@ -72,8 +73,8 @@ bool repair_side_by_side(const Request& r, const std::vector<std::string>& same_
     }
     for (const auto& [unit, line] : result.lines) print_line(unit, line);
     if (result.out_of_memory) {
-      FileLines().print_problem(r.names[static_cast<std::size_t>(&result - results.data())] + ": " +
-                                refusal_words(static_cast<int>(rtl::Failure::no_memory)));
+      FileLines().print_problem(shown_name(r.names[static_cast<std::size_t>(&result - results.data())]) +
+                                ": " + refusal_words(static_cast<int>(rtl::Failure::no_memory)));
     }
     *worst = std::max(*worst, result.outcome);
     // The file's road gave its failure the run's form already.

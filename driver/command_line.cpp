@@ -10,6 +10,7 @@
 #include "driver/batch.h"
 #include "driver/driver.h"
 #include "driver/file_road.h"
+#include "driver/shown_name.h"
 #include "quil_version.h"
 #include "rtl/ending/ending.h"
 #include "rtl/platform/platform.h"
@@ -76,7 +77,7 @@ void run_command_line(int argc, char** argv) {
   Outcome worst = Outcome::done;
   int first_failure = 0;
   for (const std::string& pattern : r.unmatched) {
-    FileLines().print_problem(pattern + ": skipped: no file matches");
+    FileLines().print_problem(shown_name(pattern) + ": skipped: no file matches");
     worst = std::max(worst, r.mode == Mode::check ? Outcome::unchecked : Outcome::skipped);
   }
   // INPUT and OUTPUT are one pair: without all of it there is nothing to do.

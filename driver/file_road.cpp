@@ -8,6 +8,8 @@
 #include "driver/driver.h"
 #include "driver/parallel.h"
 #include "driver/progress.h"
+#include "driver/replacement.h"
+#include "driver/shown_name.h"
 #include "driver/words.h"
 #include "rtl/ending/ending.h"
 #include "rtl/platform/platform.h"
@@ -25,7 +27,7 @@ namespace {
 // Prints why the file is skipped; returns `outcome`.
 Outcome report_skipped(const Road& road, const std::string& name, const std::string& why,
                        Outcome outcome = Outcome::skipped) {
-  road.lines.print_problem(name + ": skipped: " + why);
+  road.lines.print_problem(shown_name(name) + ": skipped: " + why);
   return outcome;
 }
 
@@ -128,6 +130,12 @@ std::string holder_words(const std::string& place) {
   return e == 0 ? std::string() : system_words(e);
 }
 
+// Why a file may not be written: its permissions, or the system's words for another cause (a read-only
+// file system).
+std::string read_only_words(rtl::platform::SysError refusal) {
+  return refusal != 0 ? system_words(refusal) : "it is read-only";
+}
+
 // Where the repair of `road.input` goes (a folder takes it under the input's own name): empty when it may
 // go there, else why not.
 std::string choose_output(Road& road, const Request& r) {
@@ -171,7 +179,8 @@ std::string choose_output(Road& road, const Request& r) {
     if (same) return "cannot open: it is the file being repaired (-i repairs in place)";
   }
   if (!r.force) return "it exists (-f replaces it)";
-  if (!rtl::platform::writable_file(road.place.c_str())) return "cannot open: it is read-only";
+  if (rtl::platform::SysError refusal = 0; !rtl::platform::writable_file(road.place.c_str(), &refusal))
+    return "cannot open: " + read_only_words(refusal);
   return holder_words(road.place);
 }
 
@@ -192,7 +201,8 @@ std::string open_input(Road& road, Mode mode) {
   }
   // Learnt before the repair: a file that another program holds cannot take its place afterwards (asked
   // before the file is opened here, whose own handle would hold it too).
-  const bool writable = mode != Mode::in_place || rtl::platform::writable_file(target);
+  rtl::platform::SysError refusal = 0;
+  const bool writable = mode != Mode::in_place || rtl::platform::writable_file(target, &refusal);
   if (mode == Mode::in_place && writable) {
     if (std::string why = holder_words(target); !why.empty()) return why;
   }
@@ -201,7 +211,7 @@ std::string open_input(Road& road, Mode mode) {
     return failure_words(rc, rtl::last_refusal_error());
   if (!writable) {
     rtl::release(road.in);
-    return "cannot repair in place: it is read-only";
+    return "cannot repair in place: " + read_only_words(refusal);
   }
   return {};
 }
@@ -232,7 +242,7 @@ void discard_and_report_failure(Road& road, const Request& r, const RepairCounts
     rtl::end_by_broken_pipe();
   }
   const std::string& name = on_output && r.mode == Mode::repair ? road.output : road.input;
-  road.lines.print_problem(name + ": " + failure_words(counts.failure, counts.failure_error));
+  road.lines.print_problem(shown_name(name) + ": " + failure_words(counts.failure, counts.failure_error));
 }
 
 // Opens both ends of a file's road. Empty, or the name and the reason it is skipped for.
@@ -306,7 +316,7 @@ RepairCounts run_pass(Road& road, const Request& r) {
   RepairOptions options;
   options.write = r.mode != Mode::check;
   options.count_changes = options.step_back_in_hand = options.return_failures = true;
-  options.refuse_other_formats = !r.force;
+  options.refuse_other_formats = !r.any_format;
   // Records that go to standard output, a file there included, are the whole stream: the file's line
   // goes to standard error.
   if (options.write && (road.output == "-" || !rtl::on_disk_file(road.out)))
@@ -314,7 +324,7 @@ RepairCounts run_pass(Road& road, const Request& r) {
   RepairCounts counts;
   if (!shape_holds_first(road, options, &counts)) return counts;
   Progress progress;
-  if (road.lines.shows_progress()) progress.start(road.input, road.in, &options);
+  if (road.lines.shows_progress()) progress.start(shown_name(road.input), road.in, &options);
   if (run_in_parts(road, r, options, &counts)) {
     progress.erase();
     return counts;
@@ -372,22 +382,43 @@ std::uint64_t other_links(const Road& road, const Request& r) {
   return facts.links > 1 ? facts.links - 1 : 0;
 }
 
-// A file that another name of the run stands for, or whose other names a repair in place would part
-// from it, is left as it is: the line that says so, and the outcome; nothing when its road goes on.
+// A file that another name of the run stands for, or that is one of QUIL's own backups (unless -f), is
+// left as it is: the line that says so, and the outcome; nothing when its road goes on.
 std::optional<Outcome> left_as_it_is(const Road& road, const Request& r) {
   if (!road.same_as.empty()) {
     if (!r.quiet) {
-      road.lines.print_result(road.input + ": the same file as " + road.same_as +
+      road.lines.print_result(shown_name(road.input) + ": the same file as " + shown_name(road.same_as) +
                               (r.mode == Mode::check ? ", checked once" : ", repaired once"));
     }
     return Outcome::done;
   }
-  if (const std::uint64_t others = other_links(road, r); others > 0) {
-    road.lines.print_problem(road.input + ": has " + std::to_string(others) +
-                             (others == 1 ? " other link" : " other links") + ": left as it is");
-    return Outcome::skipped;
+  // `-i *` in a folder of models takes their originals too: repaired, each would be backed up in turn.
+  if (r.mode != Mode::repair && !r.force && names_a_backup(road.input)) {
+    road.lines.print_problem(shown_name(road.input) +
+                             ": a backup (QUIL keeps originals under .orig): left as it is");
+    return Outcome::done;
   }
   return std::nullopt;
+}
+
+// A repair in place would part the file from its other names: it is not put in place. A file with
+// nothing to repair keeps them all, and goes on to say so. The line, and the outcome.
+std::optional<Outcome> left_for_its_links(Road& road, const Request& r) {
+  const std::uint64_t others = other_links(road, r);
+  if (others == 0 || rtl::platform::same_contents(road.place.c_str(), road.replacement.temporary().c_str())) {
+    return std::nullopt;
+  }
+  road.replacement.discard();
+  road.lines.print_problem(shown_name(road.input) + ": has " + std::to_string(others) +
+                           (others == 1 ? " other link" : " other links") + ": left as it is");
+  return Outcome::skipped;
+}
+
+// Once the file is read and its repair written, the road's names serve only its lines: they take the
+// form those show.
+void names_for_lines(Road& road) {
+  road.input = shown_name(road.input);
+  road.output = shown_name(road.output);
 }
 
 // Another program that writes the file meanwhile leaves it other than it was read: what was read is
@@ -430,7 +461,7 @@ Outcome take_file_road(Road& road, const Request& r, int* first_failure) {
   if (r.mode == Mode::repair && !road.replacing && rtl::writes_file_read_by(road.out, road.in)) {
     rtl::release(road.out);
     rtl::release(road.in);
-    road.lines.print_problem(road.input + ": the output is the input file");
+    road.lines.print_problem(shown_name(road.input) + ": the output is the input file");
     return Outcome::skipped;
   }
   const ChangeWatch watch(file_read(road, r.mode));
@@ -438,7 +469,7 @@ Outcome take_file_road(Road& road, const Request& r, int* first_failure) {
   if (counts.failure != 0) return report_failed_pass(road, r, counts, first_failure);
   if (watch.changed()) {
     road.replacement.discard();
-    road.lines.print_problem(road.input + ": changed while it was read; left as it is");
+    road.lines.print_problem(shown_name(road.input) + ": changed while it was read; left as it is");
     return r.mode == Mode::check ? Outcome::unchecked : Outcome::skipped;
   }
   if (counts.not_interface.why != NotInterface::no) {
@@ -446,6 +477,8 @@ Outcome take_file_road(Road& road, const Request& r, int* first_failure) {
     return report_skipped(road, road.input, "not an interface file: " + verdict_words(counts.not_interface),
                           Outcome::other_format);
   }
+  if (const std::optional<Outcome> left = left_for_its_links(road, r)) return *left;
+  names_for_lines(road);
   return put_in_place(road, r, counts);
 }
 

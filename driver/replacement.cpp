@@ -4,6 +4,7 @@
 #include <cstring>
 #include <mutex>
 
+#include "driver/shown_name.h"
 #include "driver/unit_numbers.h"
 #include "driver/words.h"
 #include "rtl/ending/ending.h"
@@ -50,6 +51,15 @@ std::string temporary_name(const std::string& target, int n) {
 
 }  // namespace
 
+bool names_a_backup(std::string_view name) {
+  const std::size_t dot = name.find_last_of('.');
+  if (dot == std::string_view::npos) return false;
+  const std::string_view last = name.substr(dot + 1);
+  if (last == "orig") return true;
+  const bool digits = !last.empty() && last.find_first_not_of("0123456789") == std::string_view::npos;
+  return digits && name.substr(0, dot).ends_with(".orig");
+}
+
 // A replacement given up on any road (an exception, a failure) leaves no temporary file behind.
 Replacement::~Replacement() {
   if (slot_ < 0) return;
@@ -82,7 +92,9 @@ std::string Replacement::create_beside(const std::string& target, std::int32_t u
       }
     }
     if (rc == static_cast<int>(rtl::Failure::file_exists)) continue;
-    if (rc != 0) return "cannot write beside it: " + refusal_words(rc);
+    // The system's words where it refused (a read-only file system), the record layer's otherwise.
+    const rtl::platform::SysError e = rtl::last_refusal_error();
+    if (rc != 0) return "cannot write beside it: " + (e != 0 ? system_words(e) : refusal_words(rc));
     return {};
   }
   return "cannot write beside it: too many temporary files";
@@ -100,9 +112,9 @@ std::string Replacement::keep_original_copy(std::string* kept) {
     backup = target_ + ".orig." + std::to_string(n);
     e = rtl::platform::keep_copy(target_.c_str(), backup.c_str());
   }
-  if (e != 0) return "cannot keep the original as " + backup + ": " + system_words(e);
+  if (e != 0) return "cannot keep the original as " + shown_name(backup) + ": " + system_words(e);
   backup_ = backup;
-  *kept = ", original kept in " + backup;
+  *kept = ", original kept in " + shown_name(backup);
   return {};
 }
 
@@ -125,8 +137,9 @@ std::string Replacement::after_failed_replace(rtl::platform::SysError error,
       !there && !moved && !backup_.empty() && rtl::platform::keep_copy(backup_.c_str(), target_.c_str()) == 0;
   const std::string why = "cannot replace it: " + system_words(error);
   if (moved) return why + "; the repair is in its place" + kept;
-  if (restored) return why + "; the original is back in its place, the repair is in " + temporary_ + kept;
-  return why + "; the repair is in " + temporary_ + kept;
+  if (restored)
+    return why + "; the original is back in its place, the repair is in " + shown_name(temporary_) + kept;
+  return why + "; the repair is in " + shown_name(temporary_) + kept;
 }
 
 std::string Replacement::commit(bool keep_original, std::string* kept) {

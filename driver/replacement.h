@@ -40,4 +40,7 @@ class Replacement {
   bool left_as_it_was_ = true;
 };
 
+// Whether a name is one that commit() gives an original: NAME.orig, or NAME.orig.N with N digits.
+bool names_a_backup(std::string_view name);
+
 }  // namespace quil

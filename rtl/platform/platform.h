@@ -135,8 +135,9 @@ NameKind name_kind(const char* name, char* target, std::size_t capacity, SysErro
 // Whether a name given as a file is the system's name for one of its devices ("NUL", "CON", "COM1", ...
 // on Windows, with or without an extension); no name is, on a system that names devices by their path.
 bool device_name(const char* name);
-// Whether the file may be written by this user.
-bool writable_file(const char* name);
+// Whether the file may be written by this user. Where it may not for another cause than its permissions
+// (a read-only file system), *refusal receives the system's error; else 0.
+bool writable_file(const char* name, SysError* refusal = nullptr);
 // What is known of a file by its name, links followed: which file it is, how many names it has, and its
 // size and times, which tell whether it changed. False when it cannot be learnt.
 struct FileFacts {

@@ -328,7 +328,11 @@ bool slash_options() { return false; }
 // Names here are files: a device is reached by its path in /dev.
 bool device_name(const char*) { return false; }
 
-bool writable_file(const char* name) { return ::access(name, W_OK) == 0; }
+bool writable_file(const char* name, SysError* refusal) {
+  const bool writable = ::access(name, W_OK) == 0;
+  if (refusal != nullptr) *refusal = writable || errno == EACCES || errno == EPERM ? 0 : errno;
+  return writable;
+}
 
 bool same_contents(const char* a, const char* b) {
   const int fa = open_retrying(a, O_RDONLY | O_NOCTTY), fb = open_retrying(b, O_RDONLY | O_NOCTTY);

@@ -404,10 +404,12 @@ NameKind name_kind(const char* name, char* target, std::size_t capacity, SysErro
   return NameKind::regular_file;
 }
 
-bool writable_file(const char* name) {
+bool writable_file(const char* name, SysError* refusal) {
+  if (refusal != nullptr) *refusal = 0;
   std::wstring system;
   if (!system_name(name, &system)) return false;
   const DWORD attributes = GetFileAttributesW(system.c_str());
+  if (attributes == INVALID_FILE_ATTRIBUTES && refusal != nullptr) *refusal = GetLastError();
   return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_READONLY) == 0;
 }
 

@@ -277,6 +277,7 @@ int attach(Unit* unit, const ConnectSettings& settings, const Target& t, const p
 // The connection itself, with the unit held. Returns 0 or a failure number; `t` keeps the name that was
 // tried, for the report.
 int connect_held(Unit* unit, const ConnectSettings& settings, Target* t) {
+  g_refusal_error = 0;
   if (unit->connected) {
     // A unit connected again lets go of its old file first.
     int rc = release_held_unit(unit);

@@ -49,8 +49,8 @@ const std::string kPlateChecked =
 std::string missing() { return windows_program() ? "File not found" : "No such file or directory"; }
 
 std::string usage() {
-  return "Usage: quil [-f] [-j N] [INPUT [OUTPUT]] | quil -i [--no-backup] [-f] [-j N] FILE... | quil -c "
-         "FILE..." +
+  return "Usage: quil [-f] [--any-format] [-j N] [INPUT [OUTPUT]] | quil -i [--no-backup] [-f] "
+         "[--any-format] [-j N] FILE... | quil -c [--any-format] FILE..." +
          eol();
 }
 
@@ -243,6 +243,48 @@ TEST(CommandLine, RepairsBesideInPlaceAndAsAFilter) {
        {{"a.fem", plate_repaired}, {"h.fem", plate}},
        {{"h.fem", "@hardlink:a.fem"}},
        false},
+      {"a file with other names and nothing to repair says so",
+       {"-i", "c.fem"},
+       "",
+       0,
+       "c.fem: 118 lines, nothing to repair" + n,
+       "",
+       "a.fem b.fem c.fem h.fem ",
+       {{"c.fem", plate_repaired}},
+       {{"c.fem", plate_repaired}, {"h.fem", "@hardlink:c.fem"}},
+       false},
+      {"QUIL's own backups are no models: left as they are, status 0, even with -q",
+       {"-i", "-q", "a.fem.orig", "a.fem.orig.12", "a.fem.orig2"},
+       "",
+       0,
+       "",
+       "quil: a.fem.orig: a backup (QUIL keeps originals under .orig): left as it is" + n +
+           "quil: a.fem.orig.12: a backup (QUIL keeps originals under .orig): left as it is" + n,
+       "a.fem a.fem.orig a.fem.orig.12 a.fem.orig2 a.fem.orig2.orig b.fem ",
+       {{"a.fem.orig", plate}, {"a.fem.orig.12", plate}, {"a.fem.orig2", plate_repaired}},
+       {{"a.fem.orig", plate}, {"a.fem.orig.12", plate}, {"a.fem.orig2", plate}}},
+      {"... which -f takes",
+       {"-cf", "a.fem.orig"},
+       "",
+       1,
+       "a.fem.orig: " + kPlateChecked + n,
+       "",
+       "a.fem a.fem.orig b.fem ",
+       {},
+       {{"a.fem.orig", plate}}},
+      {"a name with a control character is shown quoted in every line",
+       {"-i", "a\nb.fem", "\xff"},
+       "",
+       1,
+       "'a'$'\\n''b.fem': " + kPlateRepaired +
+           ", original kept in "
+           "'a'$'\\n''b.fem.orig'" +
+           n,
+       "quil: $'\\377': skipped: " + missing() + n,
+       "a\nb.fem a\nb.fem.orig a.fem b.fem ",
+       {{"a\nb.fem", plate_repaired}},
+       {{"a\nb.fem", plate}},
+       false},
       {"one file named twice is repaired once; one line is a line",
        {"-i", "--no-backup", "a.fem", "./a.fem", "one.fem"},
        "",
@@ -396,9 +438,11 @@ TEST(CommandLine, FilesOfOtherFormatsAreRefused) {
     EXPECT_EQ(static_cast<std::size_t>(std::count(r.err.begin(), r.err.end(), '\n')), refused) << r.err;
     EXPECT_EQ(listing(dir.path()), files);
   }
-  // --force repairs such a file all the same.
+  // --any-format repairs such a file all the same; -f does not.
   write_file(dir.file("x.fem"), "a,b,c\n");
-  EXPECT_EQ(run({.cwd = dir.path(), .args = {"-i", "-f", "--no-backup", "x.fem"}}).status, 0);
+  EXPECT_EQ(run({.cwd = dir.path(), .args = {"-if", "--no-backup", "x.fem"}}).status, 1);
+  EXPECT_EQ(read_file(dir.file("x.fem")), "a,b,c\n");
+  EXPECT_EQ(run({.cwd = dir.path(), .args = {"-i", "--any-format", "--no-backup", "x.fem"}}).status, 0);
   EXPECT_EQ(read_file(dir.file("x.fem")),
             "a,b,c     0.00000000E+00  0.00000000E+00  0.00000000E+00  0.00000000E+00\r\n");
 }
@@ -709,7 +753,28 @@ TEST(CommandLine, ManualListsTheOptionsOfTheHelp) {
   const std::string help = run({.args = {"--help"}}).out;
   const std::string manual = read_file(std::string(QUIL_SAMPLES) + "/../../packaging/quil.1");
   EXPECT_EQ(options(help, "  -i,", "Exit status"), options(manual, ".SH OPTIONS", ".SH EXIT STATUS"));
-  EXPECT_EQ(options(help, "  -i,", "Exit status").size(), 15u);  // -i, --in-place ... --version
+  EXPECT_EQ(options(help, "  -i,", "Exit status").size(), 16u);  // -i, --in-place ... --version
+}
+
+// A read-only file system refuses a repair in its own words. The run needs a read-only mount of its own
+// (in a mount namespace): where the system allows none, the test does not run.
+TEST(CommandLine, AReadOnlyFileSystemIsNamed) {
+  const std::string read_only = "mount --bind . . && mount -o remount,bind,ro . && cd . && ";
+  TempDir dir;
+  write_file(dir.file("a.fem"), sample("plate.fem"));
+  const auto in_read_only = [&](const std::string& command) {
+    return run(
+        {.cwd = dir.path(), .program = "/usr/bin/unshare", .args = {"-m", "sh", "-c", read_only + command}});
+  };
+  if (windows_program() || in_read_only("! touch x 2>/dev/null").status != 0)
+    GTEST_SKIP() << "no read-only mount may be made here";
+  for (const auto& [args, err] :
+       {std::pair<std::string, std::string>{"-i a.fem", "a.fem: skipped: cannot repair in place"},
+        {"a.fem b.fem", "b.fem: skipped: cannot write beside it"}}) {
+    const Result r = in_read_only("exec " + program_under_test() + " " + args);
+    EXPECT_EQ(r.err, "quil: " + err + ": Read-only file system\n");
+    EXPECT_EQ(r.status, 1);
+  }
 }
 
 TEST(CommandLine, OneNameIsTheDialogueWithItsFirstAnswer) {

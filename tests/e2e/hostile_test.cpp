@@ -245,7 +245,7 @@ TEST(Hostile, ALineWithoutEndIsNotHeld) {
       {"-c /dev/zero", "quil: /dev/zero" + other + binary, 1},
       {"-c returns.fem", "quil: returns.fem" + other + "a line longer than any record", 1},
       {"- - <returns.fem", "quil: -" + other + "a line longer than any record", 1},
-      {"-c -f nul.fem", "quil: nul.fem: input record too long", 2},
+      {"-c --any-format nul.fem", "quil: nul.fem: input record too long", 2},
   };
   for (const auto& row : rows) {
     Result r = run(in_shell({.cwd = dir.path()}, "ulimit -v 60000;", row.command));

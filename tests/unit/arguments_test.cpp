@@ -7,6 +7,8 @@
 #include <string>
 #include <vector>
 
+#include "driver/shown_name.h"
+
 namespace {
 
 using quil::Mode;
@@ -40,6 +42,7 @@ TEST(Arguments, ReadIntoARequest) {
       {{"-i", "a", "b", "c"}, Kind::run, "a b c", Mode::in_place},
       {{"-c", "a", "*.none"}, Kind::run, "a", Mode::check},  // the pattern goes to the unmatched
       {{"-x"}, Kind::usage_error, "unknown option '-x'"},
+      {{"--any-format", "-i\x1b"}, Kind::usage_error, "unknown option '-'$'\\033'"},  // quoted as a name is
       {{"--in-place"}, Kind::usage_error, "no FILE named"},
       {{"-c"}, Kind::usage_error, "no FILE named"},
       {{"-ic", "a"}, Kind::usage_error, "-i and -c exclude each other"},
@@ -93,3 +96,21 @@ TEST(Arguments, ReadIntoARequest) {
 }
 
 }  // namespace
+
+TEST(ShownName, QuotedOnlyWhereABytePrintsNothing) {
+  const struct {
+    std::string name, shown;
+  } rows[] = {
+      {"T1 with blanks.FEM", "T1 with blanks.FEM"},
+      {"it's.fem", "it's.fem"},
+      {"\xe6\x97\xa5\xe6\x9c\xac.fem \xc2\xa0", "\xe6\x97\xa5\xe6\x9c\xac.fem \xc2\xa0"},
+      {"a\nb.fem", "'a'$'\\n''b.fem'"},
+      {"\xff", "$'\\377'"},
+      {"\x1b[31mred\x7f", "$'\\033''[31mred'$'\\177'"},
+      {"it's a\tb", "'it'\\''s a'$'\\t''b'"},
+      {"\xc2\x85\xe6\x97 \xed\xa0\x80",
+       "$'\\302\\205\\346\\227'' '$'\\355\\240\\200'"},                            // C1, cut, surrogate
+      {"\xf4\x90\x80\x80\xe0\x9f\xbf", "$'\\364\\220\\200\\200\\340\\237\\277'"},  // past U+10FFFF, overlong
+  };
+  for (const auto& row : rows) EXPECT_EQ(quil::shown_name(row.name), row.shown) << row.shown;
+}
