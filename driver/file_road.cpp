@@ -449,6 +449,16 @@ Outcome report_failed_pass(Road& road, const Request& r, const RepairCounts& cou
   return Outcome::failed;
 }
 
+// Why the records may not go where they are to go, or nullptr: written to the file they are read from,
+// they would be read back as they are written, without end. Where the system cannot tell the two files
+// apart, they may be one.
+const char* output_is_input(const Road& road, const Request& r) {
+  if (r.mode != Mode::repair || road.replacing) return nullptr;
+  bool unknown = false;
+  if (rtl::writes_file_read_by(road.out, road.in, &unknown)) return ": the output is the input file";
+  return unknown ? ": skipped: cannot tell whether the output is the input file" : nullptr;
+}
+
 }  // namespace
 
 Outcome take_file_road(Road& road, const Request& r, int* first_failure) {
@@ -457,11 +467,10 @@ Outcome take_file_road(Road& road, const Request& r, int* first_failure) {
     const bool unchecked = r.mode == Mode::check && name == road.input;
     return report_skipped(road, name, why, unchecked ? Outcome::unchecked : Outcome::skipped);
   }
-  // As a copy onto itself would, the records would be read back as they are written, without end.
-  if (r.mode == Mode::repair && !road.replacing && rtl::writes_file_read_by(road.out, road.in)) {
+  if (const char* why = output_is_input(road, r)) {
     rtl::release(road.out);
     rtl::release(road.in);
-    road.lines.print_problem(shown_name(road.input) + ": the output is the input file");
+    road.lines.print_problem(shown_name(road.input) + why);
     return Outcome::skipped;
   }
   const ChangeWatch watch(file_read(road, r.mode));

@@ -43,7 +43,8 @@ int connect(std::int32_t number, const ConnectRequest& request);
 int release(std::int32_t number, bool return_errors = false);
 
 // Whether the file on disk that `writer` writes is the one that `reader` reads, however each was named.
-bool writes_file_read_by(std::int32_t writer, std::int32_t reader);
+// *unknown, when given, says that both are disk files but the system could not tell which they are.
+bool writes_file_read_by(std::int32_t writer, std::int32_t reader, bool* unknown = nullptr);
 
 // Whether the unit's file could be opened for reading only (its connection took the read-only retry).
 bool connected_read_only(std::int32_t number);

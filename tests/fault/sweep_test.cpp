@@ -223,6 +223,33 @@ TEST(FaultSweep, AnEventAndAFailedReadEndTheRunOnce) {
   }
 }
 
+// An output that is its own input (`quil a.fem - >> a.fem`, `quil - - < a.fem >> a.fem`) is refused
+// before its first record, whatever call fails on the way: the file is never touched.
+TEST(FaultSweep, AnOutputThatIsItsInputIsNeverWritten) {
+  if (windows_program()) GTEST_SKIP() << "Wine cannot tell which file a redirected standard output is";
+  const std::string plate = sample("plate.fem");
+  for (const std::vector<std::string>& args : {std::vector<std::string>{"a.fem", "-"}, {"-", "-"}}) {
+    for (const char* kind : {"read", "write", "open", "seek", "close", "stat"}) {
+      for (int n = 1; n < 100; ++n) {
+        TempDir dir;
+        write_file(dir.file("a.fem"), plate);
+        const std::string fault = std::string(kind) + ":" + std::to_string(n);
+        const Result r = run({.env = fault_environment(dir, fault),
+                              .cwd = dir.path(),
+                              .program = faulty_program(),
+                              .args = args,
+                              .stdout_file = dir.file("a.fem"),
+                              .stdout_appends = true,
+                              .stdin_file = dir.file("a.fem")});
+        SCOPED_TRACE(args[0] + " " + fault + "\n" + r.err);
+        EXPECT_NE(r.status, 0);
+        EXPECT_TRUE(read_file(dir.file("a.fem")) == plate);
+        if (!file_exists(dir.file("fired"))) break;
+      }
+    }
+  }
+}
+
 // Another program writes the file while it is read (the door appends a line to it before the Nth read):
 // the file is left as that program left it, nothing is written, and the run says so.
 TEST(FaultSweep, AFileThatChangesWhileItIsReadIsLeftAsItIs) {
