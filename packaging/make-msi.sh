@@ -21,6 +21,11 @@ sql "INSERT INTO \`Environment\` (\`Environment\`, \`Name\`, \`Value\`, \`Compon
      VALUES ('UserPath', '=-PATH', '[~];[INSTALLDIR]', 'Program')"
 sql "INSERT INTO \`InstallExecuteSequence\` (\`Action\`, \`Sequence\`) VALUES ('RemoveEnvironmentStrings', 3300)"
 sql "INSERT INTO \`InstallExecuteSequence\` (\`Action\`, \`Sequence\`) VALUES ('WriteEnvironmentStrings', 5200)"
+# wixl knows no AllowSameVersionUpgrades: the row that finds older QUILs takes its own version in too, so
+# that a rebuild of one version (a new product code) replaces the installed one instead of sitting beside it.
+sql "DELETE FROM \`Upgrade\` WHERE \`ActionProperty\` = 'WIX_UPGRADE_DETECTED'"
+sql "INSERT INTO \`Upgrade\` (\`UpgradeCode\`, \`VersionMax\`, \`Attributes\`, \`ActionProperty\`)
+     VALUES ('{$upgrade_code}', '$version', 513, 'WIX_UPGRADE_DETECTED')"
 mv "$work/quil.msi" "$output"
 
 if [ -n "$winget" ]; then

@@ -1,8 +1,8 @@
 #!/usr/bin/env bash
 # The Windows installer under Wine, in the project's own prefix: installed silently, quil found by a new
 # console through the PATH, the two verbs in the registry and the Send To entry in place, the registry's
-# own "Repair with QUIL" command repairing a copy of a model in place, a newer build installed over the
-# older, and a removal that leaves no file, no key and no PATH entry behind.
+# own "Repair with QUIL" command repairing a copy of a model in place, a rebuild of the same version and
+# a newer build each replacing the installed one (one product at a time), and a removal that leaves no file, no key and no PATH entry behind.
 set -euo pipefail
 root="$(cd "$(dirname "$0")/.." && pwd)"
 export WINEPREFIX="$root/build/windows/wine-prefix" WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml=;winedbg.exe=d"
@@ -36,7 +36,7 @@ touch "$stand_in"
 # Whatever happens, the prefix is left as it was found: QUIL removed, the stand-in gone.
 clean_up() {
   if [ ! -f "$work/removed" ]; then
-    for package in "$msi" "$work/newer.msi"; do wine msiexec /x "$package" /qn >/dev/null 2>&1 || true; done
+    for package in "$msi" "$work/rebuilt.msi" "$work/newer.msi"; do wine msiexec /x "$package" /qn >/dev/null 2>&1 || true; done
   fi
   rm -f "$stand_in"
   [ "$made_sendto" = no ] || rmdir "$sendto" 2>/dev/null || true
@@ -70,14 +70,26 @@ w cmd /c "$(winepath -w "$work/verb.bat" 2>/dev/null)"
 cmp "$work/model.fem" "$root/tests/data/plate.repaired.fem" || fail "the verb did not repair the model"
 cmp "$work/model.fem.orig" "$root/tests/data/plate.fem" || fail "the verb kept no original"
 
+property() { msiinfo export "$1" Property | tr -d '\r' | awk -F'\t' -v p="$2" '$1 == p { print $2 }'; }
+upgrade_code="$(property "$msi" UpgradeCode)"
+make_msi() {
+  bash "$root/packaging/make-msi.sh" "$root/build/windows" "$(property "$msi" ProductName)" "$1" \
+    "${upgrade_code//[\{\}]/}" "$2"
+}
+products() { w reg query 'HKCU\Software\Microsoft\Installer\Products' | grep -c 'Products\\' || true; }
+
+echo "== installer: a rebuild of the same version over the first build"
+make_msi "$version" "$work/rebuilt.msi"
+[ "$(property "$msi" ProductCode)" != "$(property "$work/rebuilt.msi" ProductCode)" ] || fail "one product code"
+wine msiexec /i "$work/rebuilt.msi" /qn || fail "the rebuild's installation failed"
+[ "$(products)" = 1 ] || fail "after the rebuild, $(products) products are installed"
+
 echo "== installer: a newer build over the older"
 [ "$(installed_version)" = "0x1000000 " ] || fail "installed: $(installed_version)"
-property() { msiinfo export "$msi" Property | tr -d '\r' | awk -F'\t' -v p="$1" '$1 == p { print $2 }'; }
-upgrade_code="$(property UpgradeCode)"
-bash "$root/packaging/make-msi.sh" "$root/build/windows" "$(property ProductName)" "$version.1" \
-  "${upgrade_code//[\{\}]/}" "$work/newer.msi"
+make_msi "$version.1" "$work/newer.msi"
 wine msiexec /i "$work/newer.msi" /qn || fail "the newer installation failed"
 [ "$(installed_version)" = "0x1000001 " ] || fail "after the newer one, installed: $(installed_version)"
+[ "$(products)" = 1 ] || fail "after the newer one, $(products) products are installed"
 [ "$(w cmd /c quil --version)" = "quil $version" ] || fail "the newer one lost quil from the PATH"
 
 echo "== installer: removal"
