@@ -2,7 +2,8 @@
 # The Windows installer under Wine, in the project's own prefix: installed silently, quil found by a new
 # console through the PATH, the two verbs in the registry and the Send To entry in place, the registry's
 # own "Repair with QUIL" command repairing a copy of a model in place, a rebuild of the same version and
-# a newer build each replacing the installed one (one product at a time), and a removal that leaves no file, no key and no PATH entry behind.
+# a newer build each replacing the installed one (one product at a time), and a removal that leaves no
+# file, no key and no PATH entry behind.
 set -euo pipefail
 root="$(cd "$(dirname "$0")/.." && pwd)"
 export WINEPREFIX="$root/build/windows/wine-prefix" WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml=;winedbg.exe=d"
