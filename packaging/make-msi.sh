@@ -12,13 +12,29 @@ trap 'rm -rf "$work"' EXIT
 # wixl takes the files by names relative to where it runs.
 (cd "$files" && wixl -a x64 -D ProductName="$name" -D Version="$version" -D UpgradeCode="$upgrade_code" -o "$work/quil.msi" "$here/quil.wxs")
 # wixl has no Environment element: the PATH entry is a row of the Environment table, which the standard
-# actions write at installation and take away at removal. "=-" sets the user's PATH and removes the entry
-# again; "[~];" keeps what PATH held and puts QUIL's folder after it.
+# actions write at installation and take away at removal ("-"). "=" sets the user's PATH; an entry that is
+# there already is not added twice. QUIL's folder goes before the user's entries ("[INSTALLDIR];[~]"),
+# whose separator the removal takes with it; a PATH that is not there is made of the folder alone
+# ("[~];[INSTALLDIR]", which adds no separator to nothing), and is gone again after the removal. The
+# components that hold the two rows say which one applies (quil.wxs).
 sql() { msibuild "$work/quil.msi" -q "$1"; }
 sql 'CREATE TABLE `Environment` (`Environment` CHAR(72) NOT NULL, `Name` CHAR(255) NOT NULL LOCALIZABLE,
      `Value` CHAR(255) LOCALIZABLE, `Component_` CHAR(72) NOT NULL PRIMARY KEY `Environment`)'
 sql "INSERT INTO \`Environment\` (\`Environment\`, \`Name\`, \`Value\`, \`Component_\`)
-     VALUES ('UserPath', '=-PATH', '[~];[INSTALLDIR]', 'Program')"
+     VALUES ('UserPathAlone', '=-PATH', '[~];[INSTALLDIR]', 'PathAlone')"
+sql "INSERT INTO \`Environment\` (\`Environment\`, \`Name\`, \`Value\`, \`Component_\`)
+     VALUES ('UserPathBefore', '=-PATH', '[INSTALLDIR];[~]', 'PathBefore')"
+# wixl writes no component conditions: the row is written again with its condition.
+condition() {
+  local id directory attributes keypath
+  IFS='|' read -r id directory attributes keypath < <(msiinfo export "$work/quil.msi" Component | tr -d '\r' |
+    awk -F'\t' -v c="$1" '$1 == c { print $2 "|" $3 "|" $4 "|" $6 }')
+  sql "DELETE FROM \`Component\` WHERE \`Component\` = '$1'"
+  sql "INSERT INTO \`Component\` (\`Component\`, \`ComponentId\`, \`Directory_\`, \`Attributes\`, \`Condition\`, \`KeyPath\`)
+       VALUES ('$1', '$id', '$directory', $attributes, '$2', '$keypath')"
+}
+condition PathAlone 'NOT USERPATH OR USERPATH = QUILFOLDER'
+condition PathBefore 'USERPATH AND USERPATH <> QUILFOLDER'
 sql "INSERT INTO \`InstallExecuteSequence\` (\`Action\`, \`Sequence\`) VALUES ('RemoveEnvironmentStrings', 3300)"
 sql "INSERT INTO \`InstallExecuteSequence\` (\`Action\`, \`Sequence\`) VALUES ('WriteEnvironmentStrings', 5200)"
 # wixl knows no AllowSameVersionUpgrades: the row that finds older QUILs takes its own version in too, so

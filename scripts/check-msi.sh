@@ -3,7 +3,8 @@
 # console through the PATH, the two verbs in the registry and the Send To entry in place, the registry's
 # own "Repair with QUIL" command repairing a copy of a model in place, a rebuild of the same version and
 # a newer build each replacing the installed one (one product at a time), and a removal that leaves no
-# file, no key and no PATH entry behind.
+# file, no key and no PATH entry behind; then the user's PATH (none, one ending in ';', one not) through
+# installations, upgrades and removals: QUIL's folder once and no empty entry, and the PATH given back.
 set -euo pipefail
 root="$(cd "$(dirname "$0")/.." && pwd)"
 export WINEPREFIX="$root/build/windows/wine-prefix" WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml=;winedbg.exe=d"
@@ -25,6 +26,12 @@ snapshot() {
     grep -vx '\[HKEY_CURRENT_USER\\Software\\Microsoft\\Installer\(\\Features\|\\Products\|\\UpgradeCodes\)\?\]' \
       > "$work/$1.keys"
 }
+# The user's own PATH in HKCU: "=" and its value, or nothing when there is none.
+user_path() { w reg query 'HKCU\Environment' | sed -n 's/^ *path  *reg_[a-z_]* \{0,4\}/=/ip'; }
+set_user_path() {
+  if [ -z "$1" ]; then wine reg delete 'HKCU\Environment' /v Path /f >/dev/null 2>&1 || true
+  else wine reg add 'HKCU\Environment' /v Path /t REG_EXPAND_SZ /d "${1#=}" /f >/dev/null 2>&1; fi
+}
 installed_version() {
   w reg query 'HKCU\Software\Microsoft\Installer\Products' /s | awk '$1 == "Version" { print $3 }' | tr '\n' ' '
 }
@@ -39,10 +46,12 @@ clean_up() {
   if [ ! -f "$work/removed" ]; then
     for package in "$msi" "$work/rebuilt.msi" "$work/newer.msi"; do wine msiexec /x "$package" /qn >/dev/null 2>&1 || true; done
   fi
+  set_user_path "$path_before"
   rm -f "$stand_in"
   [ "$made_sendto" = no ] || rmdir "$sendto" 2>/dev/null || true
   rm -rf "$work"
 }
+path_before="$(user_path)"
 trap clean_up EXIT
 snapshot before
 
@@ -100,5 +109,24 @@ snapshot after
 diff "$work/before.files" "$work/after.files" || fail "files were left behind"
 diff "$work/before.keys" "$work/after.keys" || fail "registry keys were left behind"
 w cmd /c 'echo %PATH%' | grep -qi 'QUIL' && fail "the PATH still names QUIL"
+
+echo "== installer: the user's PATH, none, one without a final ';' and one with it"
+rm "$work/removed"
+folder="C:\\users\\$(whoami)\\AppData\\Local\\Programs\\QUIL\\"
+steps=(/i "$msi" /i "$work/rebuilt.msi" /i "$work/newer.msi" /x "$work/newer.msi"
+       /i "$msi" /i "$work/newer.msi" /x "$work/newer.msi")
+for start in '' '=C:\Tools' '=C:\Tools;D:\bin;'; do
+  set_user_path "$start"
+  for ((i = 0; i < ${#steps[@]}; i += 2)); do
+    wine msiexec "${steps[i]}" "${steps[i + 1]}" /qn || fail "msiexec ${steps[i]} $(basename "${steps[i + 1]}") failed"
+    # QUIL's folder before the user's entries, or alone; after the removal, the PATH as it was.
+    expected="$start"
+    [ "${steps[i]}" = /x ] || expected="=$folder${start:+;${start#=}}"
+    [ "$(user_path)" = "$expected" ] ||
+      fail "from PATH '$start', after ${steps[i]} $(basename "${steps[i + 1]}"): '$(user_path)', not '$expected'"
+  done
+done
+set_user_path "$path_before"
+touch "$work/removed"
 
 echo "installer: installed, used, upgraded and removed without a trace"
