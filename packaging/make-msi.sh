@@ -2,7 +2,7 @@
 # Builds the Windows installer from quil.wxs, and the winget manifests that describe it.
 #   packaging/make-msi.sh FILES_DIR NAME VERSION UPGRADE_CODE OUTPUT.msi [WINGET_DIR INSTALLER_URL]
 # FILES_DIR holds quil.exe and README.txt. With WINGET_DIR, the three manifests are written there with
-# the installer's SHA-256 and product code filled in.
+# the installer's SHA-256 and product code filled in; without INSTALLER_URL, the installer's is left out.
 set -euo pipefail
 here="$(cd "$(dirname "$0")" && pwd)"
 files="$1" name="$2" version="$3" upgrade_code="$4" output="$5" winget="${6:-}" url="${7:-}"
@@ -49,8 +49,11 @@ if [ -n "$winget" ]; then
   sha256="$(sha256sum "$output" | cut -d' ' -f1 | tr a-f A-F)"
   product_code="$(msiinfo export "$output" Property | tr -d '\r' | awk -F'\t' '$1 == "ProductCode" { print $2 }')"
   for template in "$here"/winget/*.yaml.in; do
+    # An installer manifest is only worth its name with the address the MSI is published at.
+    manifest="$winget/$(basename "${template%.in}")"
+    if [ -z "$url" ] && [ "${template%.installer.yaml.in}" != "$template" ]; then rm -f "$manifest"; continue; fi
     sed -e "s|@VERSION@|$version|g" -e "s|@SHA256@|$sha256|g" -e "s|@PRODUCT_CODE@|$product_code|g" \
         -e "s|@UPGRADE_CODE@|{$upgrade_code}|g" -e "s|@INSTALLER_URL@|$url|g" \
-        "$template" > "$winget/$(basename "${template%.in}")"
+        "$template" > "$manifest"
   done
 fi

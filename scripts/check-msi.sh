@@ -5,6 +5,8 @@
 # a newer build each replacing the installed one (one product at a time), and a removal that leaves no
 # file, no key and no PATH entry behind; then the user's PATH (none, one ending in ';', one not) through
 # installations, upgrades and removals: QUIL's folder once and no empty entry, and the PATH given back.
+# Besides, winget's manifests: every version a quoted string, the fields each kind needs, and no
+# installer manifest without the address the MSI is published at.
 set -euo pipefail
 root="$(cd "$(dirname "$0")/.." && pwd)"
 export WINEPREFIX="$root/build/windows/wine-prefix" WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml=;winedbg.exe=d"
@@ -84,12 +86,39 @@ property() { msiinfo export "$1" Property | tr -d '\r' | awk -F'\t' -v p="$2" '$
 upgrade_code="$(property "$msi" UpgradeCode)"
 make_msi() {
   bash "$root/packaging/make-msi.sh" "$root/build/windows" "$(property "$msi" ProductName)" "$1" \
-    "${upgrade_code//[\{\}]/}" "$2"
+    "${upgrade_code//[\{\}]/}" "${@:2}"
 }
 products() { w reg query 'HKCU\Software\Microsoft\Installer\Products' | grep -c 'Products\\' || true; }
 
+echo "== winget: the manifests as built, and with an address for the installer"
+# Every version a quoted string (YAML would read 1.10 as a number), and each kind's required fields.
+check_manifests() {
+  local manifest kind field
+  for manifest in "$1"/*.yaml; do
+    ! grep -E '^[ -]*[A-Za-z]*Version:' "$manifest" | grep -vE "Version: '[^']+'$" ||
+      fail "$(basename "$manifest"): a version that is not a quoted string"
+    kind="$(sed -n 's/^ManifestType: //p' "$manifest")"
+    case "$kind" in
+      installer) grep -q '^Installers:$' "$manifest" || fail "$(basename "$manifest"): no Installers"
+                 set -- Architecture InstallerType InstallerUrl InstallerSha256 ;;
+      defaultLocale) set -- PackageLocale Publisher PackageName License ShortDescription ;;
+      version) set -- DefaultLocale ;;
+      *) fail "$(basename "$manifest"): manifest type '$kind'" ;;
+    esac
+    for field in PackageIdentifier PackageVersion ManifestType ManifestVersion "$@"; do
+      grep -qE "^[ -]*$field: *[^ ]" "$manifest" || fail "$(basename "$manifest"): no $field"
+    done
+  done
+}
+if grep -q '^QUIL_INSTALLER_URL:STRING=$' "$root/build/windows/CMakeCache.txt"; then
+  ! ls "$root"/build/windows/winget/*.installer.yaml 2>/dev/null || fail "an installer manifest without an address"
+fi
+check_manifests "$root/build/windows/winget"
+make_msi "$version" "$work/rebuilt.msi" "$work/winget" "https://downloads.example/quil.msi"
+[ "$(ls "$work"/winget/*.yaml | wc -l)" = 3 ] || fail "not three manifests with an address"
+check_manifests "$work/winget"
+
 echo "== installer: a rebuild of the same version over the first build"
-make_msi "$version" "$work/rebuilt.msi"
 [ "$(property "$msi" ProductCode)" != "$(property "$work/rebuilt.msi" ProductCode)" ] || fail "one product code"
 wine msiexec /i "$work/rebuilt.msi" /qn || fail "the rebuild's installation failed"
 [ "$(products)" = 1 ] || fail "after the rebuild, $(products) products are installed"
