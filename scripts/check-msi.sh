@@ -69,10 +69,13 @@ for extension in fem sif; do
   done
 done
 [ -f "$sendto/QUIL – repair in place.lnk" ] || fail "no Send To entry"
-# Notepad takes a README.txt without a byte-order mark for ANSI, and shows its names wrong.
+# Notepad takes a README.txt without a byte-order mark for ANSI, and shows its names wrong; its lines
+# end in CR LF.
 bom() { [ "$(head -c 3 | od -An -tx1 | tr -d ' ')" = efbbbf ]; }
-bom < "$users/$(whoami)/AppData/Local/Programs/QUIL/README.txt" || fail "the installed README.txt has no BOM"
+readme="$users/$(whoami)/AppData/Local/Programs/QUIL/README.txt"
+bom < "$readme" || fail "the installed README.txt has no BOM"
 bom < <(unzip -p "${msi%.msi}.zip" README.txt) || fail "the ZIP's README.txt has no BOM"
+! grep -qv $'\r$' "$readme" || fail "README.txt has lines without CR LF"
 
 echo "== installer: the registry's Repair command on a copy of a model"
 cp "$root/tests/data/plate.fem" "$work/model.fem"
