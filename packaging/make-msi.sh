@@ -42,6 +42,17 @@ sql "INSERT INTO \`InstallExecuteSequence\` (\`Action\`, \`Sequence\`) VALUES ('
 sql "DELETE FROM \`Upgrade\` WHERE \`ActionProperty\` = 'WIX_UPGRADE_DETECTED'"
 sql "INSERT INTO \`Upgrade\` (\`UpgradeCode\`, \`VersionMax\`, \`Attributes\`, \`ActionProperty\`)
      VALUES ('{$upgrade_code}', '$version', 513, 'WIX_UPGRADE_DETECTED')"
+# wixl leaves the File table's Version empty, and an installer then weighs quil.exe by its date alone.
+# The version is that of quil.exe's own resource: its fixed part follows the signature 0xFEEF04BD.
+signature="$(LC_ALL=C grep -obUaP '\xbd\x04\xef\xfe' "$files/quil.exe" | head -1 | cut -d: -f1)"
+[ -n "$signature" ] || { echo "make-msi: quil.exe has no version resource" >&2; exit 1; }
+read -r minor major revision build < <(od -An -tu2 -j $((signature + 8)) -N 8 "$files/quil.exe")
+IFS='|' read -r component file_name size attributes sequence < <(msiinfo export "$work/quil.msi" File | tr -d '\r' |
+  awk -F'\t' '$1 == "quil.exe" { print $2 "|" $3 "|" $4 "|" $7 "|" $8 }')
+sql "DELETE FROM \`File\` WHERE \`File\` = 'quil.exe'"
+sql "INSERT INTO \`File\` (\`File\`, \`Component_\`, \`FileName\`, \`FileSize\`, \`Version\`, \`Language\`,
+     \`Attributes\`, \`Sequence\`) VALUES ('quil.exe', '$component', '$file_name', $size,
+     '$major.$minor.$build.$revision', '1033', $attributes, $sequence)"
 mv "$work/quil.msi" "$output"
 
 if [ -n "$winget" ]; then

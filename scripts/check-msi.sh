@@ -6,7 +6,8 @@
 # file, no key and no PATH entry behind; then the user's PATH (none, one ending in ';', one not) through
 # installations, upgrades and removals: QUIL's folder once and no empty entry, and the PATH given back.
 # Besides, winget's manifests: every version a quoted string, the fields each kind needs, and no
-# installer manifest without the address the MSI is published at.
+# installer manifest without the address the MSI is published at; README.txt with a byte-order mark, and
+# quil.exe's version in the installer's File table.
 set -euo pipefail
 root="$(cd "$(dirname "$0")/.." && pwd)"
 export WINEPREFIX="$root/build/windows/wine-prefix" WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml=;winedbg.exe=d"
@@ -95,6 +96,9 @@ make_msi() {
   bash "$root/packaging/make-msi.sh" "$root/build/windows" "$(property "$msi" ProductName)" "$1" \
     "${upgrade_code//[\{\}]/}" "${@:2}"
 }
+# quil.exe's version and language in the File table, those of its resource (major.minor.0.0, English).
+file_version="$(msiinfo export "$msi" File | tr -d '\r' | awk -F'\t' '$1 == "quil.exe" { print $5 " " $6 }')"
+[ "$file_version" = "$(cut -d. -f1,2 <<< "$version").0.0 1033" ] || fail "quil.exe's version: '$file_version'"
 products() { w reg query 'HKCU\Software\Microsoft\Installer\Products' | grep -c 'Products\\' || true; }
 
 echo "== winget: the manifests as built, and with an address for the installer"
