@@ -7,3 +7,6 @@ execute_process(
 if(NOT made EQUAL 0)
   message(FATAL_ERROR "the Windows installer could not be made")
 endif()
+if(NOT CPACK_QUIL_INSTALLER_URL)
+  message(STATUS "No winget installer manifest: QUIL_INSTALLER_URL does not say where the MSI is published")
+endif()
