@@ -86,6 +86,9 @@ constexpr Rule kRules[] = {
     // A lone Ctrl-Z line ends the input as the field's readers read it; lines after it are no part of
     // the model, and a rewrite would drop them.
     {NotInterface::lines_after_end_mark, "lines after an end-of-file mark (Ctrl-Z)"},
+    // Models hold finite reals; an infinity, a NaN or a value past the largest real is written as a word
+    // that the field's readers, and QUIL's own check, do not take for a number.
+    {NotInterface::not_finite, "a number that is infinite or not a number"},
 };
 
 // Bit i set where column i of the 16 at `p` is not a blank.

@@ -23,7 +23,8 @@ enum class NotInterface : std::uint8_t {
   blank_in_number,
   not_a_number,
   no_data_record,
-  lines_after_end_mark
+  lines_after_end_mark,
+  not_finite
 };
 
 struct InterfaceVerdict {

@@ -1,3 +1,4 @@
+#include <cmath>
 #include <cstring>
 #include <span>
 #include <string_view>
@@ -151,6 +152,13 @@ class Pass {
       v.why = look_at_line(line_, data_record, v.line == 1, &v.byte, &v.column);
       if (v.why != NotInterface::no) return false;
     }
+    // An infinity, a NaN or a value past the largest real would be written as a word that no reader of
+    // the file takes for a number.
+    if (data_record && !(std::isfinite(values_[0]) && std::isfinite(values_[1]) &&
+                         std::isfinite(values_[2]) && std::isfinite(values_[3]))) [[unlikely]] {
+      counts_.not_interface = {NotInterface::not_finite, line_number()};
+      return false;
+    }
     // Subtle: a short line of any text reads as a data record of zeros; only numbers make it one.
     if (!counts_.data_seen) [[unlikely]]
       counts_.data_seen = data_record && has_numbers(line_);
@@ -194,8 +202,8 @@ class Pass {
   // Subtle: the byte after the line as the file holds it is its CR, or its LF, which the read may have
   // made for a last line without one. Asked now, while the line is where the read left it.
   void account_line_end() {
-    if (line_.data()[line_.size()] != '\n') return;
-    counts_.of(rtl::line_end_made(input_) ? Change::unended_last : Change::lf_end).add(line_number());
+    if (line_.data()[line_.size()] == '\n' && !rtl::line_end_made(input_))
+      counts_.of(Change::lf_end).add(line_number());
   }
 
   // Why a data record's rewrite differs from the line: the first kind that says so.
@@ -222,6 +230,9 @@ class Pass {
       counts_.not_interface = {NotInterface::lines_after_end_mark, line_number()};
     } else if (mark != rtl::EndMark::none && options_.count_changes) {
       counts_.of(Change::end_mark).add(line_number());
+    } else if (options_.count_changes && counts_.records > 0 && rtl::line_end_made(input_)) {
+      // Subtle: a last line that ends in CR alone lost it to the line end the read made.
+      counts_.of(Change::unended_last).add(line_number() - 1);
     }
     return false;
   }

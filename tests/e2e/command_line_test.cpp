@@ -388,6 +388,9 @@ TEST(CommandLine, FilesOfOtherFormatsAreRefused) {
       {"a line longer than any record", std::string(2000, 'x') + "\n" + model,
        "line 1: a line longer than any record"},
       {"random bytes", noise, "line 1: binary data"},
+      // A repair would write it as a word that no reader, QUIL's check included, takes for a number.
+      {"an infinity", model + record.substr(0, 56) + "             INF\r\n",
+       "line 2: a number that is infinite or not a number"},
       {"optimisation problem in columns",
        "NAME          HS21\nROWS\n N  OBJ\nCOLUMNS\n    X1        OBJ       -1.0          C1     1.0\n",
        "line 1: a number field that does not read as a number"},

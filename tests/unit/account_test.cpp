@@ -58,7 +58,8 @@ TEST(Account, TheCheckSaysAllThatARepairChanges) {
       file += kLines[random() % 3 == 0 ? random() % std::size(kLines) : 0];
       file += random() % 4 == 0 ? "\n" : "\r\n";
     }
-    if (random() % 4 == 0) file.resize(file.size() - 2);
+    // A last line without its line end, or with its CR alone.
+    if (random() % 3 == 0) file.resize(file.size() - 1 - random() % 2);
     test::write_file(in, file);
     const char* broken = test::account_breaks(file, run);
     ASSERT_EQ(broken, nullptr) << broken << " in:\n" << file;
