@@ -459,6 +459,21 @@ const char* output_is_input(const Road& road, const Request& r) {
   return unknown ? ": skipped: cannot tell whether the output is the input file" : nullptr;
 }
 
+// Where the records, or the command's own lines, would go into the file that is read (or its kept
+// original): refused before the first record, the file untouched.
+std::optional<Outcome> refused_for_its_output(Road& road, const Request& r) {
+  const char* why = output_is_input(road, r);
+  const int stream = why == nullptr ? rtl::standard_stream_read_by(road.in) : 0;
+  if (why == nullptr && stream == 0) return std::nullopt;
+  rtl::release(road.out);
+  rtl::release(road.in);
+  road.replacement.discard();
+  // Subtle: a line on a standard error that is this file would change it: it goes unsaid.
+  if (why == nullptr && stream == 1) why = ": skipped: standard output is this file";
+  if (why != nullptr) road.lines.print_problem(shown_name(road.input) + why);
+  return Outcome::skipped;
+}
+
 }  // namespace
 
 Outcome take_file_road(Road& road, const Request& r, int* first_failure) {
@@ -467,12 +482,7 @@ Outcome take_file_road(Road& road, const Request& r, int* first_failure) {
     const bool unchecked = r.mode == Mode::check && name == road.input;
     return report_skipped(road, name, why, unchecked ? Outcome::unchecked : Outcome::skipped);
   }
-  if (const char* why = output_is_input(road, r)) {
-    rtl::release(road.out);
-    rtl::release(road.in);
-    road.lines.print_problem(shown_name(road.input) + why);
-    return Outcome::skipped;
-  }
+  if (const std::optional<Outcome> refused = refused_for_its_output(road, r)) return *refused;
   const ChangeWatch watch(file_read(road, r.mode));
   const RepairCounts counts = run_pass(road, r);
   if (counts.failure != 0) return report_failed_pass(road, r, counts, first_failure);

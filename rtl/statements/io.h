@@ -46,6 +46,10 @@ int release(std::int32_t number, bool return_errors = false);
 // *unknown, when given, says that both are disk files but the system could not tell which they are.
 bool writes_file_read_by(std::int32_t writer, std::int32_t reader, bool* unknown = nullptr);
 
+// Which standard stream is the disk file that `reader` reads: 1 output, 2 error, 0 neither (or the system
+// cannot tell).
+int standard_stream_read_by(std::int32_t reader);
+
 // Whether the unit's file could be opened for reading only (its connection took the read-only retry).
 bool connected_read_only(std::int32_t number);
 // The name a connected unit shows in its reports (valid until it is connected again); empty when none.

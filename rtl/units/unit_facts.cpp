@@ -59,4 +59,13 @@ bool writes_file_read_by(std::int32_t writer, std::int32_t reader, bool* unknown
   return written.known && read.known && written == read;
 }
 
+int standard_stream_read_by(std::int32_t reader) {
+  Unit* r = find_unit(reader, false);
+  if (r == nullptr || !r->connected || !r->in.positionable) return 0;
+  const platform::FileIdentity read = platform::identity(r->input_handle());
+  if (!read.known) return 0;
+  if (platform::identity(platform::standard_handle(platform::StdStream::output)) == read) return 1;
+  return platform::identity(platform::standard_handle(platform::StdStream::error)) == read ? 2 : 0;
+}
+
 }  // namespace rtl

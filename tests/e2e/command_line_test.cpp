@@ -598,15 +598,25 @@ TEST(CommandLine, StandardInputOfEveryKind) {
       unlink(dir.file("out.fem").c_str());
     }
   }
-  // The output appended to the input, however each is named. Wine cannot tell which file a redirected
-  // standard output is (Windows itself refuses the input's opening while a redirection writes it).
-  const std::vector<std::vector<std::string>> onto_itself = {{"in.fem", "-"}, {"-", "-"}};
-  for (const auto& args : windows_program() ? decltype(onto_itself){} : onto_itself) {
-    Result r =
-        run({.cwd = dir.path(), .args = args, .stdout_file = in, .stdout_appends = true, .stdin_file = in});
-    EXPECT_EQ(r.err, "quil: " + args[0] + ": the output is the input file" + n);
+  // The output appended to the input, however each is named, or the command's own lines (which would
+  // land in the kept original too). Wine cannot tell which file a redirected standard output is
+  // (Windows itself refuses the input's opening while a redirection writes it).
+  const std::vector<std::vector<std::string>> onto_itself = {
+      {"in.fem", "-", "the output is the input file"},
+      {"-", "-", "the output is the input file"},
+      {"-i", "in.fem", "skipped: standard output is this file"},
+      {"-c", "in.fem", "skipped: standard output is this file"}};
+  for (const auto& row : windows_program() ? decltype(onto_itself){} : onto_itself) {
+    Result r = run({.cwd = dir.path(),
+                    .args = {row[0], row[1]},
+                    .stdout_file = in,
+                    .stdout_appends = true,
+                    .stdin_file = in});
+    EXPECT_EQ(r.err,
+              "quil: " + (row[0][0] == '-' && row[0].size() > 1 ? row[1] : row[0]) + ": " + row[2] + n);
     EXPECT_EQ(r.status, 1);
     EXPECT_TRUE(read_file(in) == plate);
+    EXPECT_FALSE(file_exists(in + ".orig"));
   }
 }
 
