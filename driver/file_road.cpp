@@ -352,6 +352,8 @@ Outcome put_in_place(Road& road, const Request& r, const RepairCounts& counts) {
     return Outcome::done;
   }
   std::string kept;
+  // The file in place and its line are one step for an event: a file put in place gets its line.
+  const rtl::CommitGate with_its_line;
   if (road.replacing) {
     if (std::string why = road.replacement.commit(r.mode == Mode::in_place && r.backup, &kept);
         !why.empty()) {

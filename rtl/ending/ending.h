@@ -78,9 +78,12 @@ class TransferGate {
 };
 // Putting a file in its place (its original kept, its permissions, the replace) is one step that a console
 // event waits for however long it takes: half done, the data may stand under no name but a temporary one.
-// Once the event is being handled, the thread parks when the step ends.
+// Once the event is being handled, the thread parks when the step ends. Steps may stand one inside
+// another; a transfer inside one is waited for as any other (for a bounded time), and never parks.
 void begin_commit();
 void end_commit();
+// Whether the calling thread is inside such a step: its statements go on while an event waits.
+bool commit_under_way();
 class CommitGate {
  public:
   CommitGate() { begin_commit(); }

@@ -57,9 +57,18 @@ void wait_while_an_event_arrives() {
 namespace {
 // Publishes the thread's state, then parks it if a console event is being handled elsewhere. The event
 // thread's own transfers (the release of the units) leave the states alone.
+thread_local int t_commits = 0;  // commits under way on this thread, one inside another
+
 void enter_state(Activity state) {
   const std::uint32_t me = platform::thread_token();
   if (g_event_thread.load() == me) return;
+  // Inside a commit a transfer (the line that says the file is in place) is waited for as any write is,
+  // and the thread parks only once the commit has ended.
+  if (t_commits > 0) {
+    if (ThreadState* own = own_state())
+      own->state.store(state == Activity::running ? Activity::committing : state);
+    return;
+  }
   // Subtle: the state is published before the event mark is looked at, and the event thread marks
   // before it looks at the states; so either this thread parks here or the event thread waits for the
   // write to end.
@@ -82,8 +91,15 @@ OtherThreadAwaited::~OtherThreadAwaited() { enter_state(Activity::running); }
 
 void begin_transfer(bool writing) { enter_state(writing ? Activity::writing : Activity::reading); }
 void end_transfer() { enter_state(Activity::running); }
-void begin_commit() { enter_state(Activity::committing); }
-void end_commit() { enter_state(Activity::running); }
+bool commit_under_way() { return t_commits > 0; }
+
+void begin_commit() {
+  if (t_commits == 0) enter_state(Activity::committing);
+  ++t_commits;
+}
+void end_commit() {
+  if (--t_commits == 0) enter_state(Activity::running);
+}
 
 void settle_program_threads() {
   // A write to a disk file ends within moments; one to a pipe nobody drains may never end, hence the

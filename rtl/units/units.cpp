@@ -76,7 +76,7 @@ bool hold_unit(Unit* unit) {
   if (!unit->holder.compare_exchange_strong(expected, platform::thread_token(), std::memory_order_acquire)) {
     return false;
   }
-  if (console_event_on_other_thread()) wait_for_the_end();
+  if (console_event_on_other_thread() && !commit_under_way()) wait_for_the_end();
   return true;
 }
 

@@ -334,6 +334,9 @@ std::string sweep_in_place(const Column& column, std::initializer_list<const cha
         const std::string now = read_file(dir.file(names[f]));
         EXPECT_TRUE(now == originals[f] || now == repaired[f]) << names[f] << " is neither";
         EXPECT_TRUE(r.status != 0 || now == repaired[f]);
+        // A file that an event found in place, once put there, got its line (one file: none is kept).
+        EXPECT_TRUE(!event || column.files > 1 || now != repaired[f] || r.out.find(names[f] + ": ") == 0)
+            << "in place without its line";
         EXPECT_TRUE(!file_exists(dir.file(names[f] + ".orig")) ||
                     read_file(dir.file(names[f] + ".orig")) == originals[f]);
       }
