@@ -452,13 +452,11 @@ Outcome report_failed_pass(Road& road, const Request& r, const RepairCounts& cou
 }
 
 // Why the records may not go where they are to go, or nullptr: written to the file they are read from,
-// they would be read back as they are written, without end. Where the system cannot tell the two files
-// apart, they may be one.
+// they would be read back as they are written, without end.
 const char* output_is_input(const Road& road, const Request& r) {
-  if (r.mode != Mode::repair || road.replacing) return nullptr;
-  bool unknown = false;
-  if (rtl::writes_file_read_by(road.out, road.in, &unknown)) return ": the output is the input file";
-  return unknown ? ": skipped: cannot tell whether the output is the input file" : nullptr;
+  if (r.mode != Mode::repair || road.replacing || !rtl::writes_file_read_by(road.out, road.in))
+    return nullptr;
+  return ": the output is the input file";
 }
 
 // Where the records, or the command's own lines, would go into the file that is read (or its kept

@@ -43,8 +43,7 @@ int connect(std::int32_t number, const ConnectRequest& request);
 int release(std::int32_t number, bool return_errors = false);
 
 // Whether the file on disk that `writer` writes is the one that `reader` reads, however each was named.
-// *unknown, when given, says that both are disk files but the system could not tell which they are.
-bool writes_file_read_by(std::int32_t writer, std::int32_t reader, bool* unknown = nullptr);
+bool writes_file_read_by(std::int32_t writer, std::int32_t reader);
 
 // Which standard stream is the disk file that `reader` reads: 1 output, 2 error, 0 neither (or the system
 // cannot tell).

@@ -45,8 +45,7 @@ void write_in_blocks(std::int32_t number) {
   if (unit != nullptr && unit->connected && unit->access != Access::direct) unit->buffered = true;
 }
 
-bool writes_file_read_by(std::int32_t writer, std::int32_t reader, bool* unknown) {
-  if (unknown != nullptr) *unknown = false;
+bool writes_file_read_by(std::int32_t writer, std::int32_t reader) {
   Unit* w = find_unit(writer, false);
   Unit* r = find_unit(reader, false);
   if (w == nullptr || r == nullptr || !w->connected || !r->connected || w->open_on_first_use ||
@@ -55,7 +54,6 @@ bool writes_file_read_by(std::int32_t writer, std::int32_t reader, bool* unknown
   }
   platform::FileIdentity written = platform::identity(w->handle);
   platform::FileIdentity read = platform::identity(r->input_handle());
-  if (unknown != nullptr) *unknown = !written.known || !read.known;
   return written.known && read.known && written == read;
 }
 

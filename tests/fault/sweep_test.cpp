@@ -224,12 +224,14 @@ TEST(FaultSweep, AnEventAndAFailedReadEndTheRunOnce) {
 }
 
 // An output that is its own input (`quil a.fem - >> a.fem`, `quil - - < a.fem >> a.fem`) is refused
-// before its first record, whatever call fails on the way: the file is never touched.
+// before its first record, whatever call fails on the way: the file is never touched. (A failed status
+// call leaves the two files indistinguishable, as a standard output that Windows gives no right to ask
+// about does: the run then goes on, and the file's change is seen after it.)
 TEST(FaultSweep, AnOutputThatIsItsInputIsNeverWritten) {
   if (windows_program()) GTEST_SKIP() << "Wine cannot tell which file a redirected standard output is";
   const std::string plate = sample("plate.fem");
   for (const std::vector<std::string>& args : {std::vector<std::string>{"a.fem", "-"}, {"-", "-"}}) {
-    for (const char* kind : {"read", "write", "open", "seek", "close", "stat"}) {
+    for (const char* kind : {"read", "write", "open", "seek", "close"}) {
       for (int n = 1; n < 100; ++n) {
         TempDir dir;
         write_file(dir.file("a.fem"), plate);
