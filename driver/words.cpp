@@ -17,6 +17,9 @@ std::string system_words(rtl::platform::SysError error) {
   char text[256];
   std::size_t n = rtl::platform::system_error_text(error, text, sizeof text);
   while (n > 0 && (text[n - 1] == '\n' || text[n - 1] == '\r' || text[n - 1] == '.')) --n;
+  // The system's words for a held file do not say who holds it, nor that it is another program.
+  if (rtl::platform::held_by_another_program(error))
+    return "it is held open by another program (" + std::string(text, n) + ")";
   return std::string(text, n);
 }
 

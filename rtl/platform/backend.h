@@ -15,6 +15,11 @@ OpenResult open_once(const char* name, Creation creation, Sharing sharing);
 // Whether a refusal of that open leaves a read-only open worth trying (no access, a held or protected file).
 bool read_only_may_succeed(SysError error);
 
+// A file that another program holds is waited for: held_wait_limit() says how many milliseconds this
+// wait may last, and held_wait_failed() counts a wait that ended with the file still held.
+unsigned held_wait_limit();
+void held_wait_failed(unsigned waited);
+
 // How this system names its devices.
 enum class DeviceNotation { posix, windows };
 DeviceNotation device_notation();

@@ -203,6 +203,9 @@ bool get_env(std::string_view name, EnvValue* value);
 
 // The platform's text for an error code, ending with a line end; returns its length, 0 if there is none.
 std::size_t system_error_text(SysError code, char* out, std::size_t capacity);
+// Whether the error says that another program holds the file open (never on POSIX systems, whose locks
+// are advisory).
+bool held_by_another_program(SysError code);
 SysError last_error();
 
 void yield();

@@ -59,6 +59,8 @@ bool get_env(std::string_view name, EnvValue* value) {
   return false;
 }
 
+bool held_by_another_program(SysError) { return false; }
+
 std::size_t system_error_text(SysError code, char* out, std::size_t capacity) {
   if (capacity < 3) return 0;
   char text[512];

@@ -36,6 +36,13 @@ constexpr struct {
                     {"COM1", "/dev/ttyS0", "\\\\.\\COM1"}, {"COM2", "/dev/ttyS1", "\\\\.\\COM2"},
                     {"COM3", "/dev/ttyS2", "\\\\.\\COM3"}, {"COM4", "/dev/ttyS3", "\\\\.\\COM4"}};
 
+// A virus scanner or a preview pane holds a file for a moment and is worth two seconds; a file held for
+// good is not worth them again. The waits that end with the file still held share one allowance a run,
+// so that many held files cost about one wait; once it is spent, a held file still gets a moment.
+constexpr unsigned kHeldWaitAllowance = 2000;
+constexpr unsigned kHeldWaitMoment = 200;
+std::atomic<unsigned> g_held_wait_spent{0};
+
 bool equal_ignoring_case(std::string_view a, std::string_view b) {
   if (a.size() != b.size()) return false;
   for (std::size_t i = 0; i < a.size(); ++i) {
@@ -45,6 +52,13 @@ bool equal_ignoring_case(std::string_view a, std::string_view b) {
 }
 
 }  // namespace
+
+unsigned held_wait_limit() {
+  const unsigned spent = g_held_wait_spent.load(std::memory_order_relaxed);
+  return std::max(kHeldWaitMoment, kHeldWaitAllowance - std::min(spent, kHeldWaitAllowance));
+}
+
+void held_wait_failed(unsigned waited) { g_held_wait_spent.fetch_add(waited, std::memory_order_relaxed); }
 
 const DeviceName* device_for(std::string_view name) {
   // A name with a folder part is a file in that folder, whatever its last part spells.

@@ -141,7 +141,25 @@ namespace {
 bool held_for_a_moment(DWORD error) {
   return error == ERROR_SHARING_VIOLATION || error == ERROR_LOCK_VIOLATION;
 }
+
+// Calls `attempt` (0 or the system's error) until it succeeds, fails otherwise than `held` says, or the
+// wait for a held file runs out; returns its last answer.
+template <typename Attempt, typename Held>
+DWORD while_held(Attempt attempt, Held held) {
+  const unsigned limit = held_wait_limit();
+  for (unsigned waited = 0;; waited += 50) {
+    const DWORD error = attempt();
+    if (error == 0 || !held(error)) return error;
+    if (waited >= limit) {
+      held_wait_failed(waited);
+      return error;
+    }
+    Sleep(50);
+  }
+}
 }  // namespace
+
+bool held_by_another_program(SysError code) { return held_for_a_moment(code); }
 
 bool read_only_may_succeed(SysError error) {
   // A file that another program holds open, letting others only read it, can still be read.
@@ -175,16 +193,15 @@ OpenResult open_once(const char* name, Creation creation, Sharing sharing) {
   const bool reading = creation == Creation::read_existing;
   result.read_only = reading;
   HANDLE h = INVALID_HANDLE_VALUE;
-  // A virus scanner or a preview pane may hold the file for a moment: tried again for up to two seconds,
-  // as a rename is.
-  for (int waited = 0; h == INVALID_HANDLE_VALUE; waited += 50) {
-    h = CreateFileW(system.c_str(), reading ? GENERIC_READ : GENERIC_READ | GENERIC_WRITE, share, nullptr,
-                    disposition, FILE_ATTRIBUTE_NORMAL, nullptr);
-    const DWORD error = h == INVALID_HANDLE_VALUE ? GetLastError() : 0;
-    if (error == 0) break;
-    if (!held_for_a_moment(error) || waited >= 2000) return refused(error);
-    Sleep(50);
-  }
+  // A virus scanner or a preview pane may hold the file for a moment: tried again, as a rename is.
+  const DWORD error = while_held(
+      [&]() -> DWORD {
+        h = CreateFileW(system.c_str(), reading ? GENERIC_READ : GENERIC_READ | GENERIC_WRITE, share, nullptr,
+                        disposition, FILE_ATTRIBUTE_NORMAL, nullptr);
+        return h == INVALID_HANDLE_VALUE ? GetLastError() : 0;
+      },
+      held_for_a_moment);
+  if (error != 0) return refused(error);
   if (creation == Creation::replace && GetFileType(h) == FILE_TYPE_DISK) {
     SetEndOfFile(h);
   }
@@ -332,17 +349,18 @@ BOOL replace_keeping_attributes(const wchar_t* from, const wchar_t* to) {
 SysError rename_file(const char* from, const char* to) {
   std::wstring a, b;
   if (!system_name(from, &a) || !system_name(to, &b)) return ERROR_INVALID_NAME;
-  // A virus scanner or an indexer may hold the new file for a moment: tried again for up to two seconds.
-  for (int waited = 0;; waited += 50) {
-    const bool fails = door_fails(Door::rename);
-    if (fails && failed_rename_removes_target()) DeleteFileW(b.c_str());
-    if (!fails && replace_keeping_attributes(a.c_str(), b.c_str())) return 0;
-    const DWORD error = fails ? injected_error(Door::rename) : GetLastError();
-    const bool held = error == ERROR_SHARING_VIOLATION || error == ERROR_ACCESS_DENIED ||
-                      error == ERROR_UNABLE_TO_REMOVE_REPLACED;
-    if (!held || waited >= 2000) return error;
-    Sleep(50);
-  }
+  // A virus scanner or an indexer may hold the new file for a moment: tried again.
+  return while_held(
+      [&]() -> DWORD {
+        const bool fails = door_fails(Door::rename);
+        if (fails && failed_rename_removes_target()) DeleteFileW(b.c_str());
+        if (!fails && replace_keeping_attributes(a.c_str(), b.c_str())) return 0;
+        return fails ? injected_error(Door::rename) : GetLastError();
+      },
+      [](DWORD error) {
+        return error == ERROR_SHARING_VIOLATION || error == ERROR_ACCESS_DENIED ||
+               error == ERROR_UNABLE_TO_REMOVE_REPLACED;
+      });
 }
 
 SysError replaceable(const char* name) {
@@ -350,18 +368,16 @@ SysError replaceable(const char* name) {
   if (!system_name(name, &system)) return ERROR_INVALID_NAME;
   // Opened as a replacement opens it: for writing and deleting, sharing everything; a file held for a
   // moment is waited for, as an open waits.
-  for (int waited = 0;; waited += 50) {
-    HANDLE h = CreateFileW(system.c_str(), GENERIC_WRITE | DELETE,
-                           FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING,
-                           FILE_ATTRIBUTE_NORMAL, nullptr);
-    if (h != INVALID_HANDLE_VALUE) {
-      CloseHandle(h);
-      return 0;
-    }
-    const DWORD error = GetLastError();
-    if (!held_for_a_moment(error) || waited >= 2000) return error;
-    Sleep(50);
-  }
+  return while_held(
+      [&]() -> DWORD {
+        HANDLE h = CreateFileW(system.c_str(), GENERIC_WRITE | DELETE,
+                               FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING,
+                               FILE_ATTRIBUTE_NORMAL, nullptr);
+        if (h == INVALID_HANDLE_VALUE) return GetLastError();
+        CloseHandle(h);
+        return 0;
+      },
+      held_for_a_moment);
 }
 
 bool slash_options() { return true; }

@@ -98,11 +98,14 @@ void probe() {
     quil::dialogue();
   } else if (std::strcmp(g_mode, "return") == 0) {
     return;
-  } else if (std::strcmp(g_mode, "hold-sharing-reads") == 0) {
-    // Another program that has the file open and lets others only read it, until its input ends.
+  } else if (std::strcmp(g_mode, "hold-sharing-reads") == 0 ||
+             std::strcmp(g_mode, "hold-sharing-nothing") == 0) {
+    // Another program that has the file open and lets others only read it, or nothing, until its input
+    // ends.
     namespace platform = rtl::platform;
     const platform::OpenResult held =
-        platform::open_file(g_text, platform::Creation::open_existing, platform::Sharing::read_only);
+        platform::open_file(g_text, platform::Creation::open_existing,
+                            g_mode[13] == 'r' ? platform::Sharing::read_only : platform::Sharing::none);
     const char* said =
         held.refusal == platform::OpenRefusal::none && !held.read_only ? "holding\n" : "cannot hold\n";
     platform::write_all(platform::standard_handle(platform::StdStream::output), said, std::strlen(said));

@@ -50,6 +50,19 @@ TEST(UsersNames, AFileAnotherProgramLetsOthersRead) {
   EXPECT_EQ(r.out, banner() + kInputPrompt + kOutputPrompt + summary(118));
   EXPECT_EQ(read_file(dir.file("out.fem")), sample("plate.repaired.fem"));
   holder.finish();
+  if (!windows_program()) return;  // this system has no such hold
+  // Held for good, each file is named for what holds it.
+  write_file(dir.file("a.fem"), sample("plate.fem"));
+  write_file(dir.file("b.fem"), sample("plate.fem"));
+  Child a({.cwd = dir.path(), .program = probe_program(), .args = {"hold-sharing-nothing", "a.fem"}});
+  Child b({.cwd = dir.path(), .program = probe_program(), .args = {"hold-sharing-nothing", "b.fem"}});
+  ASSERT_TRUE(a.wait_for_output("holding") && b.wait_for_output("holding"));
+  r = run({.cwd = dir.path(), .args = {"-j1", "-i", "a.fem", "b.fem"}});
+  EXPECT_EQ(r.status, 1);
+  EXPECT_EQ(r.err.find("quil: a.fem: skipped: it is held open by another program ("), 0u) << r.err;
+  EXPECT_NE(r.err.find("\nquil: b.fem: skipped: it is held open by another program ("), std::string::npos);
+  a.finish();
+  b.finish();
 }
 
 TEST(UsersNames, NamesWindowsKeepsForDevicesAreNeverMade) {
