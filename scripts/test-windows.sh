@@ -12,8 +12,6 @@ run_wine="$root/scripts/wine-run.sh"
 other_prefix="$root/build/windows/wine-prefix-other-user"
 other_user=()
 if [ "$(id -u)" -eq 0 ] && [ -x /usr/bin/setpriv ]; then
-  mkdir -p "$other_prefix"
-  chown 65534:65534 "$other_prefix"
   other_user=(/usr/bin/setpriv --clear-groups --regid=65534 --reuid=65534 /usr/bin/env "HOME=$other_prefix"
               "QUIL_WINEPREFIX=$other_prefix" "WINEPREFIX=$other_prefix" WINEDEBUG=-all)
 fi
@@ -32,13 +30,26 @@ trap stop_servers EXIT
 # A persistent server, and one warm-up run with every standard stream on /dev/null, before anything
 # else runs under Wine (ctest lists the unit tests by running them): the first program after the server
 # starts hands its pipes to Wine's helper processes, which never close them.
-mkdir -p "$WINEPREFIX"
-wineserver -p || true  # a server left running for this prefix serves as well
-"$run_wine" wineboot </dev/null >/dev/null 2>&1 || true
-if ((${#other_user[@]})); then
-  "${other_user[@]}" wineserver -p || true
-  "${other_user[@]}" "$run_wine" wineboot </dev/null >/dev/null 2>&1 || true
-fi
+# On a loaded machine wineboot has once left a prefix without its system folder, and every program then
+# failed to load kernel32.dll: a prefix is checked whole, and made again a bounded number of times.
+prefix_ready() {  # PREFIX [the command that runs as the prefix's user...]
+  local prefix="$1" try
+  local run=("${@:2}")
+  for try in 1 2 3; do
+    mkdir -p "$prefix"
+    if ((${#run[@]})); then chown 65534:65534 "$prefix"; fi
+    "${run[@]}" wineserver -p || true  # a server left running for this prefix serves as well
+    "${run[@]}" "$run_wine" wineboot </dev/null >/dev/null 2>&1 || true
+    [ ! -f "$prefix/drive_c/windows/system32/kernel32.dll" ] || return 0
+    echo "windows: the Wine prefix $prefix is not whole after wineboot (try $try of 3); made again"
+    "${run[@]}" wineserver -k 2>/dev/null || true
+    rm -rf "$prefix"
+  done
+  echo "windows: wineboot did not make a whole Wine prefix in $prefix; is Wine installed (scripts/deps.sh)?" >&2
+  return 1
+}
+prefix_ready "$WINEPREFIX"
+if ((${#other_user[@]})); then prefix_ready "$other_prefix" "${other_user[@]}"; fi
 
 cmake --preset windows >/dev/null
 cmake --build --preset windows
