@@ -25,8 +25,10 @@ struct Kind {
   const char* name;
   bool signal = false;  // a console event, not a failed call
 };
-const Kind kKinds[] = {{"malloc"},   {"read"},  {"write"}, {"open"},        {"seek"},
-                       {"truncate"}, {"close"}, {"stat"},  {"signal", true}};
+// (No road of the program truncates a file or removes one before a failure: a repair is written to a
+// file of its own, which only a failure removes.)
+const Kind kKinds[] = {{"malloc"}, {"read"},  {"write"}, {"open"},
+                       {"seek"},   {"close"}, {"stat"},  {"signal", true}};
 
 // The names in a folder that are not among `allowed`.
 std::string strangers(const std::string& folder, std::initializer_list<std::string_view> allowed) {
@@ -71,14 +73,14 @@ struct Sweep {
   std::string input, expected;
   int step;  // every Nth N
   int runs = 0, fired = 0;
-  int fired_by[std::size(kKinds)][6] = {};  // runs whose fault fired, by kind and mode
+  int fired_by[std::size(kKinds)][4] = {};  // runs whose fault fired, by kind and mode
 };
 
-// The ways a file is repaired: buffered or not, over an old output or not, and the input named on the
-// command line (dropped on the program), whose output is written under a temporary name.
+// The ways a file is repaired: buffered or not, and the input named on the command line (dropped on the
+// program) or answered, over an old output. (An old output is never opened before the repair is whole,
+// so that answered over one, a run makes the same calls as without.)
 enum Mode { kBuffered = 1, kOverOld = 2, kDropped = 4 };
-constexpr int kModes[] = {
-    0, kBuffered, kOverOld, kOverOld | kBuffered, kDropped | kOverOld, kDropped | kOverOld | kBuffered};
+constexpr int kModes[] = {0, kBuffered, kDropped | kOverOld, kDropped | kOverOld | kBuffered};
 
 // One run with the fault at N; false once N is past the last call of the kind.
 bool run_once(Sweep& s, const Kind& kind, int n, int mode, const std::string& extra) {
@@ -164,12 +166,14 @@ TEST(FaultSweep, EveryCallOfEveryKind) {
     for (const Kind& kind : kKinds) {
       if (skipped(kind.name)) continue;
       const std::size_t k = static_cast<std::size_t>(&kind - kKinds);
-      for (std::size_t mode = 0; mode < std::size(kModes) && (s == &sample || mode < 4); ++mode) {
+      for (std::size_t mode = 0; mode < std::size(kModes) && (s == &sample || mode < 2); ++mode) {
         // The first run that fails stands for its kind and mode; the sweep goes on with the next.
         for (int n = 1; n < 100000 && !failed_since(failures); n += s->step) {
           if (!run_once(*s, kind, n, kModes[mode], "")) break;
           ++s->fired_by[k][mode];
         }
+        // A kind that never fires sweeps nothing.
+        EXPECT_TRUE(failed_since(failures) || s->fired_by[k][mode] > 0) << kind.name << " mode " << mode;
         failures = failures_so_far();
       }
     }
@@ -180,12 +184,12 @@ TEST(FaultSweep, EveryCallOfEveryKind) {
   }
   const double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
   std::printf(
-      "runs with the fault fired: kind, then default / buffered / over an old file / buffered over an old "
-      "file / dropped / dropped buffered (the sample), then the first four for the larger input\n");
+      "runs with the fault fired: kind, then default / buffered / dropped / dropped buffered (the sample), "
+      "then the first two for the larger input\n");
   for (std::size_t k = 0; k < std::size(kKinds); ++k) {
     std::printf("  %-8s", kKinds[k].name);
     for (const Sweep* s : {&sample, &larger}) {
-      for (int mode = 0; mode < (s == &sample ? 6 : 4); ++mode) std::printf(" %5d", s->fired_by[k][mode]);
+      for (int mode = 0; mode < (s == &sample ? 4 : 2); ++mode) std::printf(" %5d", s->fired_by[k][mode]);
       std::printf("   ");
     }
     std::printf("\n");
@@ -347,6 +351,7 @@ std::string sweep_in_place(const Column& column, std::initializer_list<const cha
       // Where a fault stays at its place, the swept event alone tells that N has not passed its last call.
       const bool ended_by_event = r.signal != 0 || event_status;
       if (!file_exists(dir.file("fired")) || (name.find(',') != std::string_view::npos && !ended_by_event)) {
+        EXPECT_GT(n, 1) << kind << " never fired";
         char entry[64];
         std::snprintf(entry, sizeof entry, " %s %d", kind, n - 1);
         by_kind += entry;
@@ -360,8 +365,8 @@ std::string sweep_in_place(const Column& column, std::initializer_list<const cha
 TEST(FaultSweep, InPlaceLeavesEveryFileWholeOrRepaired) {
   for (const Column* column : {&kBatch, &kParts}) {
     const std::string fired =
-        sweep_in_place(*column, {"malloc", "read", "write", "open", "seek", "truncate", "close", "stat",
-                                 "rename", "rename+", "copy", "remove", "signal", "pipe"});
+        sweep_in_place(*column, {"malloc", "read", "write", "open", "seek", "close", "stat", "rename",
+                                 "rename+", "copy", "signal", "pipe"});
     std::printf("in place under faults, %s, runs with the fault fired:%s\n", column->name, fired.c_str());
   }
 }
