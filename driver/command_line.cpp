@@ -21,7 +21,11 @@
 namespace quil {
 namespace {
 
-[[noreturn]] void end_with(std::int32_t status) { rtl::stop_with_status(status); }
+// A line that could not be written gives the run its failure's number where no file's failure did.
+[[noreturn]] void end_with(std::int32_t status) {
+  const int unwritten = lines_failure();
+  rtl::stop_with_status(unwritten != 0 && status <= 2 ? unwritten : status);
+}
 
 int status_for(Mode mode, Outcome worst) {
   if (worst == Outcome::done) return 0;

@@ -11,9 +11,13 @@
 namespace quil {
 
 // Writes a line of the command's own to `unit`. Where nobody reads standard output or error any more,
-// the command ends quietly, as commands here do, once its temporary files are gone; a line that cannot
-// be written otherwise (a closed stream) is dropped: the status says what became of the files.
+// the command ends quietly, as commands here do, once its temporary files are gone. A line to a stream
+// the command was started without is dropped; one that cannot be written otherwise (a full disk) is a
+// failure of the run: standard error says so when it was standard output, and the status is its
+// number (see lines_failure).
 void print_line(std::int32_t unit, std::string_view line);
+// The failure number of the first line that could not be written, or 0.
+int lines_failure();
 
 // One file's lines: its result line, its refusals and failures, and whether its progress is shown.
 // A file repaired side by side with others keeps its lines until its turn comes (`kept`); one at a

@@ -31,12 +31,6 @@ Outcome report_skipped(const Road& road, const std::string& name, const std::str
   return outcome;
 }
 
-// The words for a failure: the system's own where it has them ("No such file or directory", "No space
-// left on device"), else the record layer's.
-std::string failure_words(int failure, rtl::platform::SysError error) {
-  return error != 0 ? system_words(error) : refusal_words(failure);
-}
-
 std::string lines_words(std::int64_t records) {
   return std::to_string(records) + (records == 1 ? " line" : " lines");
 }

@@ -23,4 +23,8 @@ std::string system_words(rtl::platform::SysError error) {
   return std::string(text, n);
 }
 
+std::string failure_words(int failure, rtl::platform::SysError error) {
+  return error != 0 ? system_words(error) : refusal_words(failure);
+}
+
 }  // namespace quil

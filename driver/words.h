@@ -12,5 +12,8 @@ namespace quil {
 std::string refusal_words(std::int32_t failure);
 // The system's words for its error, without the line end.
 std::string system_words(rtl::platform::SysError error);
+// The words for a failure: the system's own where it has them ("No such file or directory", "No space
+// left on device"), else the record layer's.
+std::string failure_words(int failure, rtl::platform::SysError error);
 
 }  // namespace quil

@@ -182,6 +182,8 @@ std::size_t full_path(std::string_view name, char* out, std::size_t capacity);
 
 // Whether the error says that the reader of a pipe has gone.
 bool broken_pipe_error(SysError error);
+// Whether the error is that of a standard stream the program was started without (closed).
+bool closed_stream_error(SysError error);
 // Ends the process as a write to a pipe without a reader ends a command here: quietly.
 [[noreturn]] void end_by_broken_pipe();
 

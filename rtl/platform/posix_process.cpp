@@ -34,6 +34,7 @@ namespace rtl::platform {
 bool lines_end_with_lf() { return true; }
 
 bool broken_pipe_error(SysError error) { return error == EPIPE; }
+bool closed_stream_error(SysError error) { return error == EBADF; }
 
 void end_by_broken_pipe() {
   signal(SIGPIPE, SIG_DFL);

@@ -458,6 +458,7 @@ std::size_t full_path(std::string_view name, char* out, std::size_t capacity) {
 bool lines_end_with_lf() { return false; }
 
 bool broken_pipe_error(SysError error) { return error == ERROR_BROKEN_PIPE || error == ERROR_NO_DATA; }
+bool closed_stream_error(SysError error) { return error == ERROR_INVALID_HANDLE; }
 
 // A console program whose reader has gone ends with the write failure's number, without a word.
 void end_by_broken_pipe() { ExitProcess(38); }

@@ -363,6 +363,12 @@ TEST(CommandLine, ClosedStreamsLoseOnlyMessages) {
   Result f = run({.cwd = dir.path(), .args = {"a.fem", "-"}, .close_stderr = true});
   EXPECT_TRUE(f.out == sample("plate.repaired.fem"));
   EXPECT_EQ(f.status, 0);
+  // A stream that is there but takes nothing (a full disk) fails the run, whose list nobody saw.
+  for (const std::vector<std::string>& args : {std::vector<std::string>{"-c", "a.fem"}, {"--version"}}) {
+    Result full = run({.cwd = dir.path(), .args = args, .stdout_file = "/dev/full"});
+    EXPECT_EQ(full.err.rfind("quil: standard output: ", 0), 0u) << full.err;
+    EXPECT_EQ(full.status, 38);
+  }
 }
 
 // Files of other formats that lie beside models under the same names: refused by every mode and left as
