@@ -21,7 +21,6 @@
 #include <atomic>
 #include <cfenv>
 #include <cstring>
-#include <memory>
 #include <new>
 
 #include "rtl/platform/backend.h"
@@ -332,34 +331,6 @@ bool writable_file(const char* name, SysError* refusal) {
   const bool writable = ::access(name, W_OK) == 0;
   if (refusal != nullptr) *refusal = writable || errno == EACCES || errno == EPERM ? 0 : errno;
   return writable;
-}
-
-bool same_contents(const char* a, const char* b) {
-  const int fa = open_retrying(a, O_RDONLY | O_NOCTTY), fb = open_retrying(b, O_RDONLY | O_NOCTTY);
-  bool same = fa >= 0 && fb >= 0;
-  // From the heap, for the one file that is compared: a thread that never compares pays nothing.
-  const std::unique_ptr<char[]> memory(new (std::nothrow) char[2 * 65536]);
-  same = same && memory != nullptr;
-  char* const ba = same ? memory.get() : nullptr;
-  char* const bb = same ? memory.get() + 65536 : nullptr;
-  while (same) {
-    const ssize_t na = ::read(fa, ba, 65536);
-    ssize_t nb = 0;
-    while (na > 0 && nb < na) {
-      const ssize_t k = ::read(fb, bb + nb, static_cast<std::size_t>(na - nb));
-      if (k <= 0) break;
-      nb += k;
-    }
-    if (na < 0 || nb != (na < 0 ? 0 : na) || std::memcmp(ba, bb, static_cast<std::size_t>(nb)) != 0) {
-      same = false;
-    } else if (na == 0) {
-      same = ::read(fb, bb, 1) == 0;
-      break;
-    }
-  }
-  if (fa >= 0) ::close(fa);
-  if (fb >= 0) ::close(fb);
-  return same;
 }
 
 void restrict_new_files_to(const char* original) {

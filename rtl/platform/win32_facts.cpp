@@ -4,7 +4,6 @@
 #include <windows.h>
 
 #include <cstring>
-#include <memory>
 #include <new>
 #include <string>
 
@@ -38,38 +37,6 @@ bool file_facts(const char* name, FileFacts* facts) {
   facts->changed = times ? basic.ChangeTime.QuadPart : facts->modified;
   facts->regular_file = (info.dwFileAttributes & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_DEVICE)) == 0;
   return true;
-}
-
-bool same_contents(const char* a, const char* b) {
-  std::wstring wa, wb;
-  if (!system_name(a, &wa) || !system_name(b, &wb)) return false;
-  // Subtle: one of the two is a temporary file, which the end of the run may remove meanwhile.
-  constexpr DWORD kShare = FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE;
-  HANDLE ha =
-      CreateFileW(wa.c_str(), GENERIC_READ, kShare, nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
-  HANDLE hb =
-      CreateFileW(wb.c_str(), GENERIC_READ, kShare, nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
-  bool same = ha != INVALID_HANDLE_VALUE && hb != INVALID_HANDLE_VALUE;
-  // From the heap, for the one file that is compared: a thread that never compares pays nothing.
-  const std::unique_ptr<char[]> memory(new (std::nothrow) char[2 * 65536]);
-  same = same && memory != nullptr;
-  char* const ba = same ? memory.get() : nullptr;
-  char* const bb = same ? memory.get() + 65536 : nullptr;
-  while (same) {
-    DWORD na = 0, nb = 0;
-    if (!ReadFile(ha, ba, 65536, &na, nullptr)) na = 0;
-    DWORD got = 0;
-    while (nb < na && ReadFile(hb, bb + nb, na - nb, &got, nullptr) && got > 0) nb += got;
-    if (nb != na || std::memcmp(ba, bb, nb) != 0) {
-      same = false;
-    } else if (na == 0) {
-      same = ReadFile(hb, bb, 1, &got, nullptr) && got == 0;
-      break;
-    }
-  }
-  if (ha != INVALID_HANDLE_VALUE) CloseHandle(ha);
-  if (hb != INVALID_HANDLE_VALUE) CloseHandle(hb);
-  return same;
 }
 
 }  // namespace rtl::platform
