@@ -4,7 +4,6 @@
 #include <gtest/gtest.h>
 
 #include "driver/layouts.h"
-#include "fileconn/message_layouts.h"
 
 namespace {
 
