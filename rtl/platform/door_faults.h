@@ -48,12 +48,8 @@ bool door_fails(Door door);
 // file it was to replace.
 SysError chosen_error();
 bool failed_rename_removes_target();
-#else
-constexpr bool door_fails(Door) { return false; }
-constexpr SysError chosen_error() { return 0; }
-constexpr bool failed_rename_removes_target() { return false; }
-#endif
 
+// Each backend's own (in this build only):
 // The error that a failed call of the kind hands back, in this system's numbering (the failures its
 // users meet: a full disk, a network share gone, a file held by another program); it is also left as
 // the system's last error.
@@ -65,5 +61,12 @@ void raise_console_event(int event);
 void raise_held_console_event(int event);
 // Sends a console event to the process as the system does, and returns at once.
 void send_console_event(int event);
+#else
+// The product's door fails nothing: every fault branch is gone at compile time.
+constexpr bool door_fails(Door) { return false; }
+constexpr SysError chosen_error() { return 0; }
+constexpr bool failed_rename_removes_target() { return false; }
+constexpr SysError injected_error(Door) { return 0; }
+#endif
 
 }  // namespace rtl::platform

@@ -226,9 +226,6 @@ bool window_waits_for_enter(unsigned programs_on_console, bool input_is_console,
 // What the waiting window shows, in `out`: a failed run's status as a batch file's errorlevel sees it, so
 // that a window opened from the Explorer tells it too, then how to close the window. Returns its length.
 std::size_t held_window_text(int status, char* out, std::size_t capacity);
-// From now on the window never waits: the program was not started by a person's double-click or drop
-// (an option was given), or waiting would hold a script forever.
-void never_hold_the_window();
 // Whether the program has a console window of its own (started from the Explorer or by a drop).
 bool alone_on_own_console();
 // Whether an argument of the form /? asks for help, as on Windows.

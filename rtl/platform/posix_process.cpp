@@ -268,6 +268,7 @@ void end_by_console_event(int event) {
   _exit(128 + sig);
 }
 
+#ifdef QUIL_DOOR_FAULTS
 SysError injected_error(Door door) {
   int error = EIO;
   switch (door) {
@@ -298,6 +299,7 @@ void raise_console_event(int event) {
   for (int i = 0; i < 1000 && console_signal_pending(); ++i) sched_yield();
   sleep_milliseconds(20);
 }
+#endif  // QUIL_DOOR_FAULTS
 
 namespace {
 // The processors that a cgroup's CPU quota ("cpu.max": quota and period, or "max") allows, rounded up;
@@ -324,12 +326,14 @@ int processor_count() {
   return n > 0 ? n : 1;
 }
 
+#ifdef QUIL_DOOR_FAULTS
 void send_console_event(int event) { kill(getpid(), kEventSignals[event >= 0 && event <= 3 ? event : 0]); }
 
 void raise_held_console_event(int event) {
   // Directed at this thread, which blocks it: pending, and seen by sigpending, until it parks.
   pthread_kill(pthread_self(), kEventSignals[event >= 0 && event <= 2 ? event : 0]);
 }
+#endif  // QUIL_DOOR_FAULTS
 
 void let_console_events_in(bool in) {
   sigset_t set;

@@ -98,8 +98,6 @@ bool reserved_device_name(std::string_view name) {
 }
 
 namespace {
-std::atomic<bool> g_window_may_wait{true};
-
 char fold(char c) { return ascii_upper(c); }
 
 bool matches(std::string_view pattern, std::string_view name) {
@@ -150,10 +148,8 @@ bool wildcard_match(std::string_view pattern, std::string_view name) {
   return !quil_own_file(name) && matches(pattern, name);
 }
 
-void never_hold_the_window() { g_window_may_wait.store(false); }
-
 bool window_waits_for_enter(unsigned programs_on_console, bool input_is_console, bool console_event) {
-  return g_window_may_wait.load() && programs_on_console == 1 && input_is_console && !console_event;
+  return programs_on_console == 1 && input_is_console && !console_event;
 }
 
 std::size_t held_window_text(int status, char* out, std::size_t capacity) {

@@ -194,6 +194,7 @@ void end_by_console_event(int) {
   ExitProcess(0xC000013Au);
 }
 
+#ifdef QUIL_DOOR_FAULTS
 SysError injected_error(Door door) {
   DWORD error = ERROR_NETNAME_DELETED;  // a network share gone part way
   switch (door) {
@@ -249,6 +250,7 @@ void send_console_event(int event) {
       nullptr);
   if (thread != nullptr) CloseHandle(thread);
 }
+#endif  // QUIL_DOOR_FAULTS
 
 int processor_count() {
   // The processors this process may run on, as its affinity (a job's limit among them) allows.
@@ -260,9 +262,11 @@ int processor_count() {
   return n > 0 ? n : 1;
 }
 
+#ifdef QUIL_DOOR_FAULTS
 // The system hands a console event to a thread of its own, which claims the end on arrival: no event
 // waits unseen.
 void raise_held_console_event(int event) { raise_console_event(event); }
+#endif  // QUIL_DOOR_FAULTS
 
 void let_console_events_in(bool) {}
 

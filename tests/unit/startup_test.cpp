@@ -85,9 +85,6 @@ TEST(Startup, WindowWaitsOnlyWhenItIsTheProgramsOwn) {
   const std::size_t n = rtl::platform::held_window_text(38, text, sizeof text);
   EXPECT_EQ(std::string(text, n), "\r\nQUIL ended with errorlevel 38.\r\nPress Enter to close this window.");
   EXPECT_EQ(rtl::platform::held_window_text(0, text, sizeof text), 35u);  // the prompt alone
-  // A command with options, or one started by a script, never holds the window.
-  rtl::platform::never_hold_the_window();
-  EXPECT_FALSE(rtl::platform::window_waits_for_enter(1, true, false));
 }
 
 // Patterns as a Windows user gives them: long names only, letters without regard to case, and never
