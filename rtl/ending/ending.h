@@ -127,11 +127,9 @@ void exit_handler();
 // a console event. It runs at most once.
 void set_exit_cleanup(void (*cleanup)());
 
-// Normal termination: the driver's road is an empty text with the switch off and no code.
-[[noreturn]] void stop(std::string_view text = {}, bool compatible = false, std::int32_t code = 0,
-                       bool has_code = false);
-// Normal termination with a status of the program's choosing.
-[[noreturn]] inline void stop_with_status(std::int32_t status) { stop({}, false, status, true); }
+// Normal termination, with a status of the program's choosing.
+[[noreturn]] void stop(std::int32_t status = 0);
+[[noreturn]] inline void stop_with_status(std::int32_t status) { stop(status); }
 // Lets a test take the road of stop() more than once.
 void testing_reset_stop();
 

@@ -3,7 +3,6 @@
 
 #include "rtl/diagnostics/diagnostics.h"
 #include "rtl/ending/ending.h"
-#include "rtl/statements/io.h"
 #include "rtl/statements/unit_io.h"
 
 namespace rtl {
@@ -12,9 +11,6 @@ namespace {
 std::atomic<bool> g_exit_armed{false};
 std::atomic<bool> g_stop_in_progress{false};
 std::atomic<void (*)()> g_exit_cleanup{nullptr};
-
-constexpr Layout kStopLayout{"(A)"};
-constexpr Layout kReturnCodeLayout{"(A,A)"};
 
 }  // namespace
 
@@ -58,26 +54,12 @@ void testing_reset_stop() {
   testing_reset_end();
 }
 
-void stop(std::string_view text, bool compatible, std::int32_t code, bool has_code) {
+void stop(std::int32_t status) {
   // A normal end claims the run's end before its last lines: an event after this is too late.
   if (!claim_the_end()) wait_for_the_end();
   if (g_stop_in_progress.exchange(true)) end_program(0);
-  if (!text.empty() || compatible) {
-    if (compatible) {
-      if (has_code) {
-        const OutDatum d[] = {out_datum("Return code "), out_datum(text)};
-        write_statement(6, kReturnCodeLayout, d);
-      } else {
-        OutDatum d = out_datum(text.empty() ? std::string_view("Stop - Program terminated.") : text);
-        write_statement(6, kStopLayout, {&d, 1});
-      }
-    } else {
-      OutDatum d = out_datum(text);
-      write_statement(0, kStopLayout, {&d, 1});
-    }
-  }
   exit_handler();
-  end_program(has_code ? code : 0);
+  end_program(status);
 }
 
 }  // namespace rtl
