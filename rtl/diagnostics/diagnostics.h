@@ -50,6 +50,7 @@ enum class Severity : std::uint32_t { success = 0, info = 1, error = 2, severe =
 constexpr std::uint32_t condition_code(Failure f, Severity s = Severity::severe) {
   return (static_cast<std::uint32_t>(s) << 30) | static_cast<std::uint32_t>(f);
 }
+constexpr Severity severity_of(std::uint32_t code) { return static_cast<Severity>(code >> 30); }
 
 // The catalogue's template for a condition code, or nullptr when it has none.
 const char* message_template(std::uint32_t code);

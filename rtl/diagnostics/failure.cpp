@@ -13,15 +13,14 @@ namespace {
 // The statement's outcome for a handled failure: -1 for an end of file, `handled_value` for an error;
 // nothing when no handler covers it.
 bool handled_outcome(std::uint32_t number, Handlers handlers, int handled_value, int* outcome) {
-  const bool end_kind = number == 24 || number == 613;
-  const bool record_kind = number == 268 || number == 758;
+  const bool end_kind = number == static_cast<std::uint32_t>(Failure::end_of_file);
   const bool covered =
       handlers.only_error == Failure{} || static_cast<std::uint32_t>(handlers.only_error) == number;
-  if (handlers.errors && covered && !end_kind && !record_kind) {
+  if (handlers.errors && covered && !end_kind) {
     *outcome = handled_value;
     return true;
   }
-  if (handlers.end_of_file && (end_kind || number == 27)) {
+  if (handlers.end_of_file && end_kind) {
     *outcome = -1;
     return true;
   }
@@ -54,7 +53,7 @@ int fail(std::uint32_t code, Unit* unit, std::int32_t unit_number, std::string_v
   if (name_length > 0) std::memcpy(name, file_name.data(), name_length);
   // A failure that ends the run claims the end before it writes a line: an event that came first keeps
   // it, and this failure stays silent.
-  if ((code >> 30) == 3 && !claim_the_end()) wait_for_the_end();
+  if (severity_of(code) == Severity::severe && !claim_the_end()) wait_for_the_end();
   if (unit != nullptr && unit->saved_error != 0) {
     write_system_error_line(unit->saved_error);
     unit->saved_error = 0;

@@ -21,7 +21,7 @@ namespace {
 constexpr const char* kSeverityWords[] = {"rtl", "rtl: info", "rtl: warning", "rtl: error", "rtl: severe"};
 
 int severity_index(std::uint32_t code) {
-  std::uint32_t s = code >> 30;
+  const auto s = static_cast<std::uint32_t>(severity_of(code));
   return static_cast<int>(s > 1 ? s + 1 : s);
 }
 
@@ -157,7 +157,7 @@ void set_report_allocator(ReportAllocator allocate) {
 }
 
 void issue_report(std::uint32_t code, std::int32_t number_value, std::string_view text_value) {
-  const bool severe = (code >> 30) == 3;
+  const bool severe = severity_of(code) == Severity::severe;
   // One end per run: the report and the status belong to whoever claimed it; anyone later is silent.
   if (severe && !claim_the_end()) wait_for_the_end();
   const char* tmpl = message_template(code);

@@ -131,7 +131,7 @@ int resolve_device(const platform::DeviceName& d, std::string_view* name, Target
     t->kind = TargetKind::device;
     t->device_path = platform::device_path(d.opened_as);
     // A device this machine does not have is refused like a missing file.
-    if (t->device_path == nullptr) return 29;
+    if (t->device_path == nullptr) return static_cast<int>(Failure::file_not_found);
   } else {
     t->kind = TargetKind::standard_stream;
     t->console = d.kind == platform::DeviceKind::console;
@@ -338,7 +338,7 @@ Unit* hold(std::int32_t number, bool create, Handlers handlers, int* outcome) {
   }
   if (!hold_unit(unit)) {
     *outcome = fail(condition_code(Failure::unit_busy), nullptr, number, unit->file_name(), handlers,
-                    Disposal::leave, 40);
+                    Disposal::leave, static_cast<int>(Failure::unit_busy));
     return nullptr;
   }
   return unit;
@@ -368,7 +368,7 @@ int connect(std::int32_t number, const ConnectRequest& request) {
     if (unit == nullptr) return outcome;
     if (unit->connected) release_held_unit(unit);
     Target target;
-    return refuse(unit, number, target, handlers, 45);
+    return refuse(unit, number, target, handlers, static_cast<int>(Failure::bad_setting));
   }
   return connect(number, settings);
 }
@@ -401,17 +401,17 @@ int release_held_unit(Unit* unit) {
   if (!unit->standard_stream && unit->handle.valid()) {
     if (platform::SysError e = flush_block(unit)) {
       unit->saved_error = e;
-      result = 38;
+      result = static_cast<int>(Failure::write_error);
     }
     if (platform::SysError e = platform::close(unit->handle)) {
       if (result == 0) {
         unit->saved_error = e;
-        result = 28;
+        result = static_cast<int>(Failure::close_error);
       }
     }
   } else if (platform::SysError e = flush_block(unit)) {
     unit->saved_error = e;
-    result = 38;
+    result = static_cast<int>(Failure::write_error);
   }
   char name[kLongestPath + 1];
   std::memcpy(name, unit->name, unit->name_length + 1);
@@ -432,7 +432,7 @@ int release(std::int32_t number, bool return_errors) {
   if (unit == nullptr || !unit->connected) return 0;
   if (!hold_unit(unit)) {
     return fail(condition_code(Failure::unit_busy), nullptr, number, unit->file_name(),
-                Handlers{false, return_errors}, Disposal::leave, 40);
+                Handlers{false, return_errors}, Disposal::leave, static_cast<int>(Failure::unit_busy));
   }
   int rc = release_held_unit(unit);
   if (rc == 0) {
