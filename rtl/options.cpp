@@ -6,8 +6,6 @@
 #include <cstdlib>
 #include <cstring>
 
-#include "rtl/diagnostics/diagnostics.h"
-#include "rtl/statements/io.h"
 #include "rtl/statements/unit_io.h"
 
 namespace rtl {

@@ -8,7 +8,6 @@
 #include "rtl/options.h"
 #include "rtl/platform/platform.h"
 #include "rtl/statements/io.h"
-#include "rtl/units/units.h"
 
 namespace rtl {
 namespace {

@@ -4,7 +4,6 @@
 
 #include "rtl/diagnostics/diagnostics.h"
 #include "rtl/ending/ending.h"
-#include "rtl/statements/io.h"
 #include "rtl/statements/unit_io.h"
 
 namespace rtl {

@@ -9,8 +9,6 @@
 #include "rtl/diagnostics/traceback.h"
 #include "rtl/ending/ending.h"
 #include "rtl/options.h"
-#include "rtl/statements/io.h"
-#include "rtl/statements/unit_io.h"
 
 namespace rtl {
 

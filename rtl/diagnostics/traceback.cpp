@@ -8,7 +8,6 @@
 
 #include "rtl/diagnostics/diagnostics.h"
 #include "rtl/options.h"
-#include "rtl/statements/io.h"
 
 namespace rtl {
 

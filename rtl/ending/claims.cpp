@@ -4,11 +4,7 @@
 #include <cstdlib>
 #include <cstring>
 
-#include "rtl/diagnostics/diagnostics.h"
 #include "rtl/ending/ending.h"
-#include "rtl/options.h"
-#include "rtl/statements/io.h"
-#include "rtl/statements/unit_io.h"
 
 namespace rtl {
 

@@ -1,6 +1,5 @@
 // What a connected unit is and how it transfers, asked and set by its number.
 #include "rtl/platform/platform.h"
-#include "rtl/statements/io.h"
 #include "rtl/units/units.h"
 
 namespace rtl {

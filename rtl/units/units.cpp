@@ -3,7 +3,6 @@
 #include <mutex>
 #include <new>
 
-#include "rtl/diagnostics/diagnostics.h"
 #include "rtl/ending/ending.h"
 
 namespace rtl {
