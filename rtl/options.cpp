@@ -6,10 +6,12 @@
 #include <cstdlib>
 #include <cstring>
 
-#include "rtl/statements/unit_io.h"
+#include "rtl/platform/platform.h"
 
 namespace rtl {
+namespace {
 
+// A switch is on when its value begins with T or Y (either case), or is digits only and not zero.
 bool switch_on(std::string_view name) {
   platform::EnvValue env;
   if (!platform::get_env(name, &env) || env.length == 0) return false;
@@ -24,8 +26,8 @@ bool switch_on(std::string_view name) {
   return non_zero;
 }
 
-namespace {
 RuntimeOptions g_options;
+
 }  // namespace
 
 const RuntimeOptions& runtime_options() { return g_options; }
