@@ -9,9 +9,7 @@
 #include "rtl/platform/platform.h"
 
 namespace rtl {
-namespace {
 
-// A switch is on when its value begins with T or Y (either case), or is digits only and not zero.
 bool switch_on(std::string_view name) {
   platform::EnvValue env;
   if (!platform::get_env(name, &env) || env.length == 0) return false;
@@ -26,8 +24,8 @@ bool switch_on(std::string_view name) {
   return non_zero;
 }
 
+namespace {
 RuntimeOptions g_options;
-
 }  // namespace
 
 const RuntimeOptions& runtime_options() { return g_options; }

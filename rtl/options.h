@@ -23,5 +23,7 @@ struct RuntimeOptions {
 const RuntimeOptions& runtime_options();
 // Reads them from the environment: at start-up, and again by a test that changed it.
 void read_runtime_options();
+// Whether an environment switch is on: a value beginning T or Y in either case, or digits only and not 0.
+bool switch_on(std::string_view name);
 
 }  // namespace rtl

@@ -86,8 +86,6 @@ void erase_status_line();
 // Returns whether the exception is to be given back to the platform (unreported, or on to a debugger).
 platform::ExceptionOutcome report_processor_exception(platform::ExceptionKind kind, std::uint32_t code);
 
-// Whether an environment switch is on: a value beginning T or Y in either case, or digits only and not 0.
-bool switch_on(std::string_view name);
 
 // Test seam: how report buffers are allocated (the memory they come from must be freed with free());
 // nullptr restores malloc.

@@ -7,6 +7,7 @@
 #include <string>
 
 #include "rtl/ending/ending.h"
+#include "rtl/options.h"
 #include "rtl/statements/io.h"
 #include "test_support.h"
 
