@@ -86,7 +86,6 @@ void erase_status_line();
 // Returns whether the exception is to be given back to the platform (unreported, or on to a debugger).
 platform::ExceptionOutcome report_processor_exception(platform::ExceptionKind kind, std::uint32_t code);
 
-
 // Test seam: how report buffers are allocated (the memory they come from must be freed with free());
 // nullptr restores malloc.
 using ReportAllocator = void* (*)(std::size_t size);
