@@ -14,6 +14,8 @@ bench=ON
 
 stage "style: formatting of every source"
 git ls-files '*.cpp' '*.h' | xargs clang-format --dry-run --Werror
+stage "style: every include points down the layers"
+bash scripts/check-includes.sh
 
 presets=(release asan)
 [ "${1:-}" != quick ] || presets=(release)
