@@ -2,10 +2,11 @@
 #pragma once
 
 #include <cstddef>
+#include <cstdint>
 
 namespace rtl::convert {
 
-enum class DecodeStatus { converted, failed };
+enum class DecodeStatus : std::uint64_t { converted, failed };
 
 struct Decoded {
   double value;
