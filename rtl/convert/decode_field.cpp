@@ -63,20 +63,20 @@ bool fast_shape(const char* field, Shape* s) {
 // mantissa's last twelve columns, the point left out, end in byte 15 (a column before the digits is a
 // blank or a sign, which the saturating subtraction of '0' makes a zero). A mantissa of more than twelve
 // digits does not fit beside the exponent and takes the other road.
+constexpr std::array<unsigned char, 16> gather_of(int sign, int letter, int point) {
+  std::array<unsigned char, 16> gather{};
+  const int shift = 16 - (sign - letter);  // the mantissa's last column moves to byte 15
+  for (int j = 0; j < 16; ++j) {
+    const int column = j < 4 ? (12 + j > sign ? 12 + j : -1) : j - shift - (j <= point + shift ? 1 : 0);
+    gather[static_cast<std::size_t>(j)] = static_cast<unsigned char>(column < 0 ? 0x80 : column);
+  }
+  return gather;
+}
 constexpr auto kGathers = [] {
   std::array<std::array<unsigned char, 16>, 3 * 2 * 16> gathers{};
-  for (int sign = 12; sign <= 14; ++sign) {
-    for (int letter = 0; letter <= 1; ++letter) {
-      for (int point = 0; point < 16; ++point) {
-        auto& g = gathers[static_cast<std::size_t>(((sign - 12) * 2 + letter) * 16 + point)];
-        const int shift = 16 - (sign - letter);  // the mantissa's last column moves to byte 15
-        for (int j = 0; j < 4; ++j) g[j] = static_cast<unsigned char>(12 + j > sign ? 12 + j : 0x80);
-        for (int j = 4; j < 16; ++j) {
-          const int column = j - shift - (j <= point + shift ? 1 : 0);
-          g[j] = static_cast<unsigned char>(column < 0 ? 0x80 : column);
-        }
-      }
-    }
+  for (std::size_t i = 0; i < gathers.size(); ++i) {
+    gathers[i] =
+        gather_of(12 + static_cast<int>(i / 32), static_cast<int>(i / 16 % 2), static_cast<int>(i % 16));
   }
   return gathers;
 }();
