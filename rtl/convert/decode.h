@@ -2,11 +2,10 @@
 #pragma once
 
 #include <cstddef>
-#include <cstdint>
 
 namespace rtl::convert {
 
-enum class DecodeStatus : std::uint64_t { converted, failed };
+enum class DecodeStatus { converted, failed };
 
 struct Decoded {
   double value;
