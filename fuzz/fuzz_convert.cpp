@@ -6,12 +6,75 @@
 #include <cstdint>
 #include <cstdlib>
 #include <cstring>
+#include <initializer_list>
 
+#include "rtl/convert/decode.h"
 #include "rtl/convert/encode.h"
 #include "rtl/convert/fast_paths.h"
 
+namespace {
+
+// The n digits of the exact conversion of a positive finite double, and its exponent X of 0.D1...Dn * 10^X.
+std::uint64_t exact_digits(double v, int n, int* x) {
+  char text[64];
+  auto end = std::to_chars(text, text + sizeof text, v, std::chars_format::scientific, n - 1).ptr;
+  std::uint64_t exact = 0;
+  const char* p = text;
+  for (; *p != 'e'; ++p) {
+    if (*p != '.') exact = exact * 10 + static_cast<std::uint64_t>(*p - '0');
+  }
+  int e = 0;
+  std::from_chars(p + (p[1] == '+' ? 2 : 1), end, e);
+  *x = e + 1;
+  return exact;
+}
+
+// A 16-column field of the shapes the data record's reader knows, made of the input's bytes: blanks and a
+// sign, digits around a point, E, D or nothing, the exponent's sign and one to three digits. Read by both
+// of its roads, it must read as the whole decoder reads it, and as the library reads its digits.
+void check_field(const std::uint8_t* data) {
+  char field[17] = {};
+  const int exponent_digits = 1 + data[0] % 3, letter = data[1] % 3 != 0, lead = data[2] % 4;
+  const int mantissa_end = 15 - exponent_digits - letter;
+  const int point = lead + 1 + data[3] % (mantissa_end - lead - 1), sign = 15 - exponent_digits;
+  for (int i = 0; i < 16; ++i) field[i] = static_cast<char>('0' + data[4 + i] % 10);
+  for (int i = 0; i < lead; ++i) field[i] = ' ';
+  if (lead > 0 && (data[1] & 8)) field[lead - 1] = data[1] & 16 ? '-' : '+';
+  field[point] = '.';
+  if (letter) field[mantissa_end] = "EeDd"[data[1] >> 6];
+  field[sign] = data[1] & 32 ? '-' : '+';
+  const rtl::convert::Decoded whole = rtl::convert::decode_real(field, 16, 8, 0);
+  for (const bool shuffle : {true, false}) {
+    rtl::convert::use_digit_shuffle(shuffle);
+    const rtl::convert::Decoded own = rtl::convert::decode_field_16(field, false);
+    rtl::convert::use_digit_shuffle(true);
+    if (own.status != whole.status ||
+        std::bit_cast<std::uint64_t>(own.value) != std::bit_cast<std::uint64_t>(whole.value))
+      std::abort();
+  }
+  // The library's reading of the same digits and exponent, where it gives a normal double.
+  char text[32];
+  int n = 0;
+  for (int i = 0; i < 16; ++i) {
+    if (i == sign || (letter && i == mantissa_end)) {
+      if (i == mantissa_end || !letter) text[n++] = 'e';
+      if (field[i] == '-') text[n++] = '-';
+    } else if (field[i] != ' ' && field[i] != '+') {
+      text[n++] = field[i];
+    }
+  }
+  double exact = 0;
+  const auto [end, ec] = std::from_chars(text, text + n, exact);
+  if (ec == std::errc{} && end == text + n && std::isfinite(exact) && std::isnormal(exact) &&
+      std::bit_cast<std::uint64_t>(exact) != std::bit_cast<std::uint64_t>(whole.value))
+    std::abort();
+}
+
+}  // namespace
+
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
-  if (size < 19) return 0;
+  if (size < 20) return 0;
+  check_field(data);
   std::uint64_t bits = 0, w = 0;
   std::uint16_t q_bits = 0;
   std::memcpy(&bits, data, 8);
@@ -35,6 +98,13 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     std::from_chars(p + (p[1] == '+' ? 2 : 1), end, e);
     if (digits != exact || x != e + 1) std::abort();
   }
+
+  // The data record's writer's own stage: nine digits of a normal double.
+  std::uint32_t nine = 0;
+  int p = 0;
+  if (std::isnormal(v) && rtl::convert::field_digits(v, &nine, &p) &&
+      (nine != exact_digits(v, 9, &x) || p != x - 1))
+    std::abort();
 
   // The data record's own field writer against the general one, for any bits at all.
   char own[16], general[16];

@@ -1,5 +1,5 @@
 // The 16-column real field, the one every data record holds four of: a field of a shape met before is
-// read without a scan, the others by the whole decoder.
+// read by that shape without a scan, the others by the whole decoder.
 #include <array>
 #include <bit>
 #include <cstdint>
@@ -20,103 +20,66 @@ namespace {
 #if QUIL_VECTOR
 unsigned mask_of(__m128i matches) { return static_cast<unsigned>(_mm_movemask_epi8(matches)); }
 
-// The columns [from, to) of a 16-column mask.
-constexpr unsigned columns(int from, int to) { return ((1u << to) - 1) & ~((1u << from) - 1); }
-
-// Where the parts of a field that the fast path reads stand.
+// Where the parts of a field of the fast path stand.
 struct Shape {
-  int begin = 0;           // the first mantissa digit
-  int point = 0;           // the point
-  int fraction_end = 0;    // after the last decimal
-  int exponent_begin = 0;  // the first exponent digit
+  int begin;           // the first mantissa column, after the blanks and the sign
+  int point;           // the point
+  int fraction_end;    // after the last decimal: the exponent's letter, or its sign where it has none
+  int exponent_begin;  // the first exponent digit, after the exponent's sign
 };
 
-// What each column of a field is, one bit a column for each class.
-struct Classes {
-  unsigned digit, blank, dot, letter, sign;
-};
-
-Classes classes_of(const char* field) {
+// The shape of a field of the fast path: blanks, a sign, digits with one point (one digit at least), E or
+// D (either case) and a sign, or a sign alone, and one to three exponent digits to the last column. Read
+// off three masks of its columns (digits, blanks, the point) without a loop or a branch: the last column
+// that is no digit is the exponent's sign; the one before it its letter, if it is one; every other column
+// that is no digit must be the point or stand before the digits, blanks and at most one sign there.
+bool fast_shape(const char* field, Shape* s) {
   const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(field));
   const __m128i offset = _mm_sub_epi8(v, _mm_set1_epi8('0'));
-  const __m128i lower = _mm_or_si128(v, _mm_set1_epi8(0x20));
-  return {
-      mask_of(_mm_cmpeq_epi8(_mm_min_epu8(offset, _mm_set1_epi8(9)), offset)),
-      mask_of(_mm_cmpeq_epi8(v, _mm_set1_epi8(' '))), mask_of(_mm_cmpeq_epi8(v, _mm_set1_epi8('.'))),
-      mask_of(
-          _mm_or_si128(_mm_cmpeq_epi8(lower, _mm_set1_epi8('e')), _mm_cmpeq_epi8(lower, _mm_set1_epi8('d')))),
-      mask_of(_mm_or_si128(_mm_cmpeq_epi8(v, _mm_set1_epi8('+')), _mm_cmpeq_epi8(v, _mm_set1_epi8('-'))))};
+  const unsigned others = ~mask_of(_mm_cmpeq_epi8(_mm_min_epu8(offset, _mm_set1_epi8(9)), offset)) & 0xFFFFu;
+  const unsigned blanks = mask_of(_mm_cmpeq_epi8(v, _mm_set1_epi8(' ')));
+  const unsigned dot = mask_of(_mm_cmpeq_epi8(v, _mm_set1_epi8('.')));
+  const int sign = std::bit_width(others | 1u) - 1;
+  const char exponent_sign = field[sign];
+  const unsigned letter_byte = static_cast<unsigned char>(field[(sign - 1) & 15]) | 0x20u;
+  const int letter = (letter_byte == 'e') | (letter_byte == 'd');
+  s->fraction_end = sign - letter;
+  s->exponent_begin = sign + 1;
+  const unsigned lead = others & ~(dot | 1u << sign | static_cast<unsigned>(letter) << s->fraction_end);
+  s->begin = std::countr_zero(lead + 1);
+  s->point = std::countr_zero(dot | 0x10000u);
+  // A lead column that is no blank may only be the last, and a sign.
+  const unsigned marked = lead & ~blanks;
+  const char before = field[(s->begin - 1) & 15];
+  const bool signs = ((exponent_sign == '+') | (exponent_sign == '-')) &
+                     ((marked & ~(lead ^ lead >> 1)) == 0) &
+                     ((marked == 0) | (before == '+') | (before == '-'));
+  return signs & (static_cast<unsigned>(sign - 12) <= 2u) & ((lead & (lead + 1)) == 0) & (dot != 0) &
+         ((dot & (dot - 1)) == 0) & (s->fraction_end - s->begin >= 2);
 }
 
-// The field of a data record that the fast path reads, as its columns' classes show it: blanks, a sign,
-// digits, a point, digits, E or D and a sign (or a sign alone) and one to three exponent digits, to the last
-// column.
-bool fast_shape(const Classes& c, Shape* s) {
-  // One point, at most one exponent letter (without a counting instruction, which SSE2 lacks).
-  if (c.dot == 0 || (c.dot & (c.dot - 1)) != 0 || (c.letter & (c.letter - 1)) != 0) return false;
-  s->point = std::countr_zero(c.dot);
-  s->begin = std::countr_one(c.blank);  // after the leading blanks
-  if (s->begin > 12) return false;
-  s->begin += static_cast<int>((c.sign >> s->begin) & 1);  // a sign before the digits
-  // The exponent begins with E or D and a sign, or with a sign alone after the point.
-  const unsigned after_point = c.sign & ~columns(0, s->point + 1);
-  const int marker =
-      c.letter != 0 ? std::countr_zero(c.letter) : std::countr_zero(after_point | 0x10000u) - 1;
-  s->fraction_end = marker + (c.letter != 0 ? 0 : 1);
-  s->exponent_begin = marker + 2;
-  const bool exponent_fits = marker >= s->point && marker <= 13 && s->exponent_begin >= 13;
-  return exponent_fits && ((c.sign >> (marker + 1)) & 1) != 0 && s->begin < s->point &&
-         s->fraction_end - s->begin - 1 <= 19 &&
-         c.digit == (columns(s->begin, s->point) | columns(s->point + 1, s->fraction_end) |
-                     columns(s->exponent_begin, 16));
-}
-
-// The shapes of the fields met last, by their columns' classes: a model's fields come in a few shapes,
-// so most fields find theirs here instead of working it out. Zero as a key is the all-blank field, which
-// is no field for the fast path, as the zeroed table says.
-struct KnownShape {
-  std::uint64_t key = 0;
-  Shape shape;
-  bool fast = false;
-  // For the byte shuffle, for each byte the column it takes, or 0x80 for a zero: the exponent's digits
-  // ending in byte 3, the mantissa's ending in byte 15. A mantissa of more than twelve digits does not
-  // fit beside the exponent and takes the other road.
-  bool gathers = false;
-  unsigned char gather[16];
-};
-thread_local KnownShape t_known_shapes[64];
-
-void make_gather(KnownShape& known) {
-  const Shape& s = known.shape;
-  std::memset(known.gather, 0x80, 16);
-  for (int column = 15, to = 3; column >= s.exponent_begin; --column) {
-    known.gather[to--] = static_cast<unsigned char>(column);
+// For the byte shuffle, for each shape's exponent sign (column 12, 13 or 14), letter or none and point:
+// the column each byte takes, or 0x80 for a zero. The exponent's one to three digits end in byte 3; the
+// mantissa's last twelve columns, the point left out, end in byte 15 (a column before the digits is a
+// blank or a sign, which the saturating subtraction of '0' makes a zero). A mantissa of more than twelve
+// digits does not fit beside the exponent and takes the other road.
+constexpr std::array<unsigned char, 16> gather_of(int sign, int letter, int point) {
+  std::array<unsigned char, 16> gather{};
+  const int shift = 16 - (sign - letter);  // the mantissa's last column moves to byte 15
+  for (int j = 0; j < 16; ++j) {
+    const int column = j < 4 ? (12 + j > sign ? 12 + j : -1) : j - shift - (j <= point + shift ? 1 : 0);
+    gather[static_cast<std::size_t>(j)] = static_cast<unsigned char>(column < 0 ? 0x80 : column);
   }
-  int to = 15;
-  for (int column = s.fraction_end - 1; column >= s.begin && to >= 4; --column) {
-    if (column != s.point) known.gather[to--] = static_cast<unsigned char>(column);
-  }
-  known.gathers = s.fraction_end - s.begin - 1 <= 12;
+  return gather;
 }
-
-const KnownShape* shape_of(const char* field, bool* negative) {
-  const Classes c = classes_of(field);
-  // A column that is none of these holds another character: no field of the fast path has one.
-  if (c.blank != (~(c.digit | c.dot | c.letter | c.sign) & 0xFFFFu)) return nullptr;
-  const std::uint64_t key =
-      c.digit | std::uint64_t{c.dot} << 16 | std::uint64_t{c.letter} << 32 | std::uint64_t{c.sign} << 48;
-  KnownShape& known = t_known_shapes[(key * 0x9E3779B97F4A7C15u) >> 58];
-  if (known.key != key) {
-    known.key = key;
-    known.fast = fast_shape(c, &known.shape);
-    if (known.fast) make_gather(known);
+constexpr auto kGathers = [] {
+  std::array<std::array<unsigned char, 16>, 3 * 2 * 16> gathers{};
+  for (std::size_t i = 0; i < gathers.size(); ++i) {
+    gathers[i] =
+        gather_of(12 + static_cast<int>(i / 32), static_cast<int>(i / 16 % 2), static_cast<int>(i % 16));
   }
-  if (!known.fast) return nullptr;
-  // Subtle: the sign is the one class that stands for two characters; the shape knows where it is. A field
-  // without a column before its digits looks at its last one, which is a digit: no branch either way.
-  *negative = field[(known.shape.begin - 1) & 15] == '-';
-  return &known;
-}
+  return gathers;
+}();
 
 // Masks of the first k columns of a 16-column field, k = 0 to 16, as a 128-bit number.
 constexpr auto kFirstColumns = [] {
@@ -165,7 +128,7 @@ struct FieldNumbers {
 __attribute__((target("ssse3"))) FieldNumbers gathered_digits(const char* field,
                                                               const unsigned char* gather) {
   const __m128i values =
-      _mm_sub_epi8(_mm_loadu_si128(reinterpret_cast<const __m128i*>(field)), _mm_set1_epi8('0'));
+      _mm_subs_epu8(_mm_loadu_si128(reinterpret_cast<const __m128i*>(field)), _mm_set1_epi8('0'));
   const __m128i digits = _mm_shuffle_epi8(values, _mm_loadu_si128(reinterpret_cast<const __m128i*>(gather)));
   const __m128i pairs =
       _mm_maddubs_epi16(digits, _mm_setr_epi8(10, 1, 10, 1, 10, 1, 10, 1, 10, 1, 10, 1, 10, 1, 10, 1));
@@ -183,22 +146,137 @@ FieldNumbers numbers_of(const char* field, const Shape& s) {
                                      ((field[13] - '0') * 100 & -static_cast<int>(eb <= 13))};
 }
 
-// The value of a field of the fast path's shape; false for any other field: the fast scan or the full
-// scan takes it.
-bool fast_field_16(const char* field, Decoded* out) {
-  bool negative = false;
-  const KnownShape* known = shape_of(field, &negative);
-  if (known == nullptr) return false;
-  const Shape& s = known->shape;
-  const auto [m, magnitude] =
-      g_shuffle && known->gathers ? gathered_digits(field, known->gather) : numbers_of(field, s);
+// A field as its shape's pattern: every digit a '0', a minus sign a plus, every other byte as it stands.
+// Fields of one pattern have one shape, whatever their digits and signs.
+inline __m128i pattern_of(__m128i v) {
+  const __m128i offset = _mm_sub_epi8(v, _mm_set1_epi8('0'));
+  const __m128i digit = _mm_cmpeq_epi8(_mm_min_epu8(offset, _mm_set1_epi8(9)), offset);
+  const __m128i plus =
+      _mm_xor_si128(v, _mm_and_si128(_mm_cmpeq_epi8(v, _mm_set1_epi8('-')), _mm_set1_epi8(6)));
+  return _mm_or_si128(_mm_andnot_si128(digit, plus), _mm_and_si128(digit, _mm_set1_epi8('0')));
+}
+
+// The shapes of the fields met last, by their patterns: a model's fields come in a few shapes, so most
+// fields find theirs here instead of working it out. A slot of zeros matches only a field of zero bytes,
+// and sends it to the whole decoder, as its `fast` says.
+// The road of a shape: the whole decoder (zero, as an empty slot has it), the byte shuffle (a mantissa of
+// up to twelve digits, gathered beside the exponent), or word arithmetic, which reads every shape of the
+// fast path (and so every field while the shuffle is turned off).
+enum class Road : unsigned char { none, gathered, words };
+struct KnownShape {
+  alignas(16) unsigned char pattern[16];
+  unsigned char gather[16];
+  Shape shape;
+  int decimals;       // the digits after the point
+  int mantissa_sign;  // the column before the digits (the last one where there is none)
+  int exponent_sign;  // the column of the exponent's sign
+  Road road;
+};
+thread_local KnownShape t_known_shapes[64];
+
+// The slot of a field's pattern, by where its signs and its point stand: bit 3 of each byte is set for
+// '+' and '.', clear for '0', a blank and E or D.
+inline KnownShape& slot_of(__m128i pattern) {
+  return t_known_shapes[(mask_of(_mm_slli_epi16(pattern, 4)) * 0x9E3779B1u) >> 26];
+}
+
+// A field's value with its sign: set, not branched on, as the sign is the data's coin toss. A zero
+// mantissa makes 0 or -0.
+inline Decoded signed_field_value(double magnitude, bool negative) {
+  return {std::bit_cast<double>(std::bit_cast<std::uint64_t>(magnitude) | std::uint64_t{negative} << 63),
+          DecodeStatus::converted};
+}
+
+// The stages after the exact operation each stand apart, their arguments in registers, so that the road
+// before them only jumps to them and saves no register: the whole product or the library, for the rare
+// values that the first product leaves open ...
+[[gnu::cold, gnu::noinline]] Decoded rare_field_value(std::uint64_t mantissa, long power, bool negative) {
+  return value_of({mantissa, power, negative});
+}
+
+// ... and the first product, for values beyond the exact operation.
+[[gnu::noinline]] Decoded product_field_value(std::uint64_t mantissa, long power, bool negative) {
+  double v = 0.0;
+  if (!product_value<false>(mantissa, power, &v)) [[unlikely]]
+    return rare_field_value(mantissa, power, negative);
+  return signed_field_value(v, negative);
+}
+
+// What a field of a known shape stands for: its mantissa, power of ten and sign, its digits gathered by
+// the byte shuffle or by word arithmetic.
+struct FieldParts {
+  std::uint64_t mantissa;
+  long power;
+  bool negative;
+};
+template <bool shuffle>
+[[gnu::always_inline]] inline FieldParts parts_of(const char* field, const KnownShape& known) {
+  FieldNumbers numbers;
+  if constexpr (shuffle) {
+    numbers = gathered_digits(field, known.gather);
+  } else {
+    numbers = numbers_of(field, known.shape);
+  }
   // No branch on the exponent's sign either.
-  const int minus = field[s.exponent_begin - 1] == '-';
-  const int exponent = (magnitude ^ -minus) + minus;
-  const int power = exponent - (s.fraction_end - s.point - 1);
-  // A zero mantissa is one exact operation too: the sign alone makes it 0 or -0.
-  *out = value_of({m, power, negative});
-  return true;
+  const int minus = field[known.exponent_sign] == '-';
+  // Twelve digits gathered, thirteen at most by words: below 10^13, so the exact operation's test of the
+  // mantissa's size is known to pass.
+  if (numbers.mantissa >= 10000000000000u) __builtin_unreachable();
+  return {numbers.mantissa, ((numbers.exponent ^ -minus) + minus) - known.decimals,
+          field[known.mantissa_sign] == '-'};
+}
+
+Decoded decode_field_learning(const char* field, bool blanks_are_zeros);
+Decoded decode_16_shuffled(const char* field, bool blanks_are_zeros);
+Decoded decode_16_words(const char* field, bool blanks_are_zeros);
+
+// A 16-column field by its known shape; a field of a new pattern learns it first. Only tail calls leave
+// it, written in its own body (a call's value passed up through an inlined function is no tail call), so
+// that the usual road saves no register.
+#define QUIL_DECODE_16(shuffle)                                                                            \
+  const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(field));                              \
+  const __m128i pattern = pattern_of(v);                                                                   \
+  const KnownShape& known = slot_of(pattern);                                                              \
+  const __m128i same =                                                                                     \
+      _mm_cmpeq_epi8(pattern, _mm_load_si128(reinterpret_cast<const __m128i*>(known.pattern)));            \
+  if (blanks_are_zeros || mask_of(same) != 0xFFFFu) [[unlikely]]                                           \
+    return decode_field_learning(field, blanks_are_zeros);                                                 \
+  if (known.road == Road::none || (shuffle && known.road != Road::gathered)) [[unlikely]]                  \
+    return known.road == Road::none ? decode_real(field, 16, 8, 0, false) : decode_16_words(field, false); \
+  const FieldParts parts = parts_of<shuffle>(field, known);                                                \
+  double value = 0.0;                                                                                      \
+  if (!exact_value(parts.mantissa, parts.power, &value))                                                   \
+    return product_field_value(parts.mantissa, parts.power, parts.negative);                               \
+  return signed_field_value(value, parts.negative)
+
+[[gnu::noinline]] __attribute__((target("ssse3"))) Decoded decode_16_shuffled(const char* field,
+                                                                              bool blanks_are_zeros) {
+  QUIL_DECODE_16(true);
+}
+
+[[gnu::noinline]] Decoded decode_16_words(const char* field, bool blanks_are_zeros) { QUIL_DECODE_16(false); }
+#undef QUIL_DECODE_16
+
+// A field whose pattern is not in its slot: the pattern and its shape take the slot, then the field is
+// read by the road of that shape. Blanks read as zeros take the whole decoder.
+[[gnu::noinline]] Decoded decode_field_learning(const char* field, bool blanks_are_zeros) {
+  if (blanks_are_zeros) return decode_real(field, 16, 8, 0, true);
+  const __m128i pattern = pattern_of(_mm_loadu_si128(reinterpret_cast<const __m128i*>(field)));
+  KnownShape& known = slot_of(pattern);
+  _mm_store_si128(reinterpret_cast<__m128i*>(known.pattern), pattern);
+  Shape& s = known.shape;
+  if (!fast_shape(field, &s)) {
+    known.road = Road::none;
+    return decode_real(field, 16, 8, 0, false);
+  }
+  const int sign = s.exponent_begin - 1, letter = s.fraction_end != sign;
+  std::memcpy(known.gather,
+              kGathers[static_cast<std::size_t>(((sign - 12) * 2 + letter) * 16 + s.point)].data(), 16);
+  known.decimals = s.fraction_end - s.point - 1;
+  known.mantissa_sign = (s.begin - 1) & 15;
+  known.exponent_sign = sign;
+  known.road = g_shuffle && s.fraction_end - s.begin - 1 <= 12 ? Road::gathered : Road::words;
+  return known.road == Road::gathered ? decode_16_shuffled(field, false) : decode_16_words(field, false);
 }
 #endif
 
@@ -214,10 +292,10 @@ void use_digit_shuffle(bool on) {
 
 Decoded decode_field_16(const char* field, bool blanks_are_zeros) {
 #if QUIL_VECTOR
-  Decoded value;
-  if (!blanks_are_zeros && fast_field_16(field, &value)) return value;
-#endif
+  return g_shuffle ? decode_16_shuffled(field, blanks_are_zeros) : decode_16_words(field, blanks_are_zeros);
+#else
   return decode_real(field, 16, 8, 0, blanks_are_zeros);
+#endif
 }
 
 }  // namespace rtl::convert

@@ -10,6 +10,10 @@
 
 #include "rtl/convert/fast_paths.h"
 #include "rtl/convert/powers.h"
+#include "rtl/vector.h"
+#if QUIL_VECTOR
+#include <emmintrin.h>
+#endif
 
 namespace rtl::convert {
 namespace {
@@ -351,7 +355,135 @@ constexpr auto kExponentTexts = [] {
   return texts;
 }();
 
+// Stage one of the data record's writer: the nine significant digits of a normal magnitude (the bits of
+// a positive double) and the exponent P of D.DDDDDDDD * 10^P, by one 64-bit product; false for zero,
+// subnormals, infinities and NaN, and where the product does not prove the digits, unless `settle`
+// lets the whole product decide those (the road of the rare values, kept out of the usual one).
+//
+// The magnitude is m * 2^e with m normalised to 64 bits, in [2^(e+63), 2^(e+64)): its decimal exponent
+// X (of 0.D1... * 10^X) is x or x + 1 for x = floor(log10 2^(e+63)) + 1, as 10^(x-1) <= 2^(e+63) and
+// 2^(e+64) < 10^(x+1). 10^x >= 2^(e+63), so 10^x's binary exponent is e + 63 or more; where it is e + 63,
+// m against its top word picks X. m times the top word of 10^(9-X), z, holds the nine digits in the top
+// bits of its high word: z is at least 2^126 and its integer below 10^9, so the cut below them is 32
+// to 41 bits (a comparison that met 10^x's cut exactly, m equal to the top word of a power that is not
+// exact, gives eight digits, and the last test sends such a value to the general writer).
+//
+// The rounding: the cut power is low by less than one unit of its top word, so the true product lies in
+// [z, z + 2^64); with the fraction below the digits left-aligned in a word f (z's low word left out),
+// the true fraction lies in [f, f + 2^(65-cut)), within 2^33 of f. Below 2^63 - 2^33 it rounds down,
+// above 2^63 up; in between, a tie or a near one, the whole product decides (wide_digits, ties to even).
+template <bool settle>
+[[gnu::always_inline]] inline bool nine_digits(std::uint64_t bits, std::uint32_t* digits, int* exponent) {
+  const int biased = static_cast<int>(bits >> 52);
+  if (static_cast<unsigned>(biased - 1) >= 2046u) return false;
+  const std::uint64_t m = bits << 11 | std::uint64_t{1} << 63;
+  const int e = biased - 1086;
+  const int x = floor_log10_pow2(e + 63) + 1;
+  const Power& ten = power_of_ten(x);
+  // Subtle: whether a value lies above its binade's power of ten is a coin toss, and so is the rounding
+  // direction: both computed, not branched on.
+  const int above = (ten.exponent == e + 63) & (m >= ten.mantissa.high);
+  const int q = 9 - x - above;
+  const Power& p = power_of_ten(q);
+  const U128 z = multiply(m, p.mantissa.high);
+  const int cut = -1 - e - p.exponent;
+  const std::uint64_t f = z.high << (64 - cut);
+  std::uint64_t d = (z.high >> cut) + (f >> 63);
+  constexpr std::uint64_t kReach = std::uint64_t{1} << 33, kHalf = std::uint64_t{1} << 63;
+  if (f - (kHalf - kReach) <= kReach) [[unlikely]] {
+    if (!settle || !wide_digits(bits, m, p, q, cut, &d)) return false;
+  }
+  // 999999999.5 and above round to 10^9, one digit and a greater exponent: rare enough for the rare road.
+  const bool carry = settle && d == 1000000000;
+  if (carry) d = 100000000;
+  if (d - 100000000 >= 900000000) return false;
+  *digits = static_cast<std::uint32_t>(d);
+  *exponent = x - 1 + above + carry;
+  return true;
+}
+
+// Stage two: " -D.DDDDDDDDE+XX" (a blank, the sign's column, nine digits around the point, four exponent
+// columns: E, sign and two digits, or sign and three digits). Its first four columns and its last four as
+// one little-endian word, the eight decimals apart.
+inline std::uint64_t field_ends(bool negative, std::uint32_t lead, int exponent) {
+  std::uint32_t exponent_text;
+  std::memcpy(&exponent_text, kExponentTexts[static_cast<std::size_t>(exponent + 999)].data(), 4);
+  return std::uint64_t{' '} | std::uint64_t{negative ? 0x2Du : 0x20u} << 8 | std::uint64_t{'0' + lead} << 16 |
+         std::uint64_t{'.'} << 24 | std::uint64_t{exponent_text} << 32;
+}
+
+#if QUIL_VECTOR
+// The eight decimals in the vector unit, one lane each at once, and the field written in one store. The
+// halves of four digits come by one multiplication by ceil(2^45 / 10^4); each half times 4 fills four
+// 16-bit lanes, and two high products by 8389, 5243, 13108, 2^15 and then by 2^7, 2^11, 2^13, 2^15 leave
+// h / 1000, h / 100, h / 10 and h in them (ceil(2^23 / 1000), ceil(2^19 / 100), ceil(2^17 / 10) and 2^15
+// over the lane's 2^16 and the factor 4, the second product's shift making up the rest); each lane less
+// ten times the one before is a digit. Every value below 10^8 was checked against the text printf gives.
+void put_field(char* field, bool negative, std::uint32_t digits, int exponent) {
+  const std::uint32_t lead = digits / 100000000;
+  const __m128i x = _mm_cvtsi32_si128(static_cast<int>(digits - lead * 100000000));
+  const __m128i high = _mm_srli_epi64(_mm_mul_epu32(x, _mm_set1_epi32(static_cast<int>(0xD1B71759u))), 45);
+  const __m128i low = _mm_sub_epi32(x, _mm_mul_epu32(high, _mm_set1_epi32(10000)));
+  const __m128i halves = _mm_slli_epi64(_mm_unpacklo_epi16(high, low), 2);
+  const __m128i pairs = _mm_unpacklo_epi16(halves, halves);
+  const __m128i spread = _mm_unpacklo_epi32(pairs, pairs);
+  const __m128i scaled = _mm_mulhi_epu16(
+      _mm_mulhi_epu16(spread, _mm_setr_epi16(8389, 5243, 13108, -0x8000, 8389, 5243, 13108, -0x8000)),
+      _mm_setr_epi16(1 << 7, 1 << 11, 1 << 13, -0x8000, 1 << 7, 1 << 11, 1 << 13, -0x8000));
+  const __m128i values =
+      _mm_sub_epi16(scaled, _mm_slli_epi64(_mm_mullo_epi16(scaled, _mm_set1_epi16(10)), 16));
+  const __m128i text =
+      _mm_or_si128(_mm_packus_epi16(values, _mm_setzero_si128()), _mm_set_epi64x(0, 0x3030303030303030));
+  // The ends' word holds the first four columns and the last four: they go to lanes 0 and 3.
+  const __m128i ends =
+      _mm_shuffle_epi32(_mm_cvtsi64_si128(static_cast<long long>(field_ends(negative, lead, exponent))),
+                        _MM_SHUFFLE(1, 2, 2, 0));
+  _mm_storeu_si128(reinterpret_cast<__m128i*>(field), _mm_or_si128(_mm_slli_si128(text, 4), ends));
+}
+#else
+// The eight decimals by word arithmetic, one multiplication each pair and none a division: y = digits *
+// ceil(2^57 / 10^8) is digits / 10^8 in fixed point with 57 bits of fraction, high by less than 10^9 *
+// 0.25 / 2^57 < 2e-9 (below 2^61: digits < 2^30). Its integer is the first digit; each multiplication of
+// the fraction by 100 brings the next pair into the integer. The fraction stands for k / 10^8 exactly but
+// for that excess, which after j pairs is below 2e-9 * 100^j <= 10^-(8-2j) * 0.2, less than the distance
+// from k / 10^8 * 100^j to the next integer: no pair is one too high.
+void put_field(char* field, bool negative, std::uint32_t digits, int exponent) {
+  constexpr std::uint64_t kFraction = (std::uint64_t{1} << 57) - 1;
+  std::uint64_t y = std::uint64_t{digits} * 1441151881u;
+  const auto lead = static_cast<std::uint32_t>(y >> 57);
+  std::uint64_t pairs = 0;
+  for (int i = 0; i < 4; ++i) {
+    y = (y & kFraction) * 100;
+    std::uint16_t pair;
+    std::memcpy(&pair, kDigitPairs + 2 * (y >> 57), 2);
+    pairs |= std::uint64_t{pair} << 16 * i;
+  }
+  const std::uint64_t ends = field_ends(negative, lead, exponent);
+  const std::uint64_t head = (ends & 0xFFFFFFFFu) | pairs << 32, tail = pairs >> 32 | (ends & ~0xFFFFFFFFull);
+  std::memcpy(field, &head, 8);
+  std::memcpy(field + 8, &tail, 8);
+}
+#endif
+
+// The values the usual road leaves: those whose rounding the whole product decides, and the rest by the
+// general writer. Apart, so that the usual road saves no register for them.
+[[gnu::cold, gnu::noinline]] void encode_rare_field(double value, char* field) {
+  const std::uint64_t bits = std::bit_cast<std::uint64_t>(value);
+  std::uint32_t digits = 0;
+  int exponent = 0;
+  if (std::endian::native == std::endian::little &&
+      nine_digits<true>(bits & 0x7FFFFFFFFFFFFFFFu, &digits, &exponent)) {
+    put_field(field, static_cast<std::int64_t>(bits) < 0, digits, exponent);
+  } else {
+    encode_exponential(value, field, 16, 8, 1);
+  }
+}
+
 }  // namespace
+
+bool field_digits(double magnitude, std::uint32_t* digits, int* exponent) {
+  return nine_digits<true>(std::bit_cast<std::uint64_t>(magnitude), digits, exponent);
+}
 
 void encode_e16_8_scaled(double value, char* field) {
   const std::uint64_t bits = std::bit_cast<std::uint64_t>(value);
@@ -359,32 +491,16 @@ void encode_e16_8_scaled(double value, char* field) {
     std::memcpy(field, "  0.00000000E+00", 16);
     return;
   }
-  std::uint64_t d = 0;
-  int x = 0;
-  // Infinities and NaN, values whose nine digits the fast stage cannot prove, and exponents of
-  // four digits take the general writer: the same bytes by the longer road.
-  if ((bits & 0x7FF0000000000000u) == 0x7FF0000000000000u ||
-      !product_digits(std::bit_cast<double>(bits & 0x7FFFFFFFFFFFFFFFu), 9, &d, &x) || x - 1 > 999 ||
-      x - 1 < -999) {
-    encode_exponential(value, field, 16, 8, 1);
+  std::uint32_t digits = 0;
+  int exponent = 0;
+  // Infinities and NaN, subnormals and values whose nine digits the first product leaves open take the
+  // longer road to the same bytes; so does every value where words are not little-endian.
+  if (std::endian::native != std::endian::little ||
+      !nine_digits<false>(bits & 0x7FFFFFFFFFFFFFFFu, &digits, &exponent)) [[unlikely]] {
+    encode_rare_field(value, field);
     return;
   }
-  // " -D.DDDDDDDDE+XX": a blank, the sign's column, nine digits around the point, four exponent columns
-  // (E, sign and two digits, or sign and three digits).
-  const int p = x - 1;
-  field[0] = ' ';
-  field[1] = static_cast<std::int64_t>(bits) < 0 ? '-' : ' ';
-  const auto lead = static_cast<std::uint32_t>(d / 100000000);
-  field[2] = static_cast<char>('0' + lead);
-  field[3] = '.';
-  // The eight decimals in two halves that do not wait for each other.
-  const auto eight = static_cast<std::uint32_t>(d - std::uint64_t{lead} * 100000000);
-  const std::uint32_t high = eight / 10000, low = eight % 10000;
-  put_pair(field + 4, high / 100);
-  put_pair(field + 6, high % 100);
-  put_pair(field + 8, low / 100);
-  put_pair(field + 10, low % 100);
-  std::memcpy(field + 12, kExponentTexts[static_cast<std::size_t>(p + 999)].data(), 4);
+  put_field(field, static_cast<std::int64_t>(bits) < 0, digits, exponent);
 }
 
 }  // namespace rtl::convert

@@ -15,6 +15,11 @@ bool product_to_double(std::uint64_t w, long q, double* out);
 // integer, with the exponent X of 0.D1...Dn * 10^X, when the 128-bit product proves them.
 bool fast_digits(double magnitude, int n, std::uint64_t* digits, int* exponent);
 
+// The data record's writer's own stage: the nine correctly rounded significant digits of a positive
+// normal double, ties to even, and the exponent P of D.DDDDDDDD * 10^P, when one 64-bit product proves
+// them (the whole product where it must); false otherwise, subnormals included.
+bool field_digits(double magnitude, std::uint32_t* digits, int* exponent);
+
 // Whether 16-column fields gather their digits with the byte shuffle, where the machine has one (the
 // default); tests turn it off to hold the two roads against each other.
 void use_digit_shuffle(bool on);

@@ -188,6 +188,34 @@ TEST(Decode, AgreesWithTheCLibrary) {
   }
 }
 
+// A 16-column field is read by the shape of its pattern, learnt from the first field of that pattern: every
+// later field of the pattern, whatever its digits and signs, reads as the decoder reads it, by the byte
+// shuffle and by words alike, however the two roads alternate.
+TEST(Decode, KnownShapesReadEveryFieldOfTheirPattern) {
+  const char* patterns[] = {"-1.234567890E-07", " 1.234567890E+07", "+1.23456789E+100", "  1.2345678e-05-",
+                            "-1.23456789d+05 ", "1.234567890-300 ", "12345678901.2+99", "   .1234567890+1",
+                            "          1.E+05", "  1 .5E+01      ", "1.0E05          ", "-.E+05          ",
+                            "  -0.00000000E+0", "1.2.3E+05       ", "       -1.0E+999", "  1.5E+5X       ",
+                            "1234567890123+99", "  1.0E+05-+     "};
+  std::mt19937_64 rng(17);
+  for (const char* pattern : patterns) {
+    for (int i = 0; i < 40; ++i) {
+      char field[17];
+      std::memcpy(field, pattern, 17);
+      for (char& c : field) {
+        if (c >= '0' && c <= '9' && i > 0) c = static_cast<char>('0' + rng() % 10);
+        if ((c == '+' || c == '-') && i > 0) c = rng() % 2 ? '+' : '-';
+      }
+      rtl::convert::use_digit_shuffle(i % 3 != 2);
+      const auto own = rtl::convert::decode_field_16(field, false);
+      rtl::convert::use_digit_shuffle(true);
+      const auto d = decode_real(field, 16, 8, 0);
+      ASSERT_EQ(own.status, d.status) << field;
+      ASSERT_EQ(std::bit_cast<std::uint64_t>(own.value), std::bit_cast<std::uint64_t>(d.value)) << field;
+    }
+  }
+}
+
 // Every digit beyond the ones kept still decides a tie.
 TEST(Decode, VeryLongMantissasRoundExactly) {
   // Half-way between 1 and the next double, then a digit far beyond: rounds up.

@@ -43,6 +43,7 @@ TEST(Encode, E16_8UnderScaleFactorOne) {
       {6.02214076E+23, "  6.02214076E+23"},
       {-2.5E-05, " -2.50000000E-05"},
       {9.9999999996, "  1.00000000E+01"},  // the carry grows the exponent
+      {-9.99999999951e-100, " -1.00000000E-99"},
       {1234567885.0, "  1.23456788E+09"},  // exact tie, to even
       {1234567895.0, "  1.23456790E+09"},  // exact tie, to even
       {1.0E+100, "  1.00000000+100"},      // three exponent digits drop the letter
