@@ -150,17 +150,29 @@ void* new_copy(const __emutls_object* object) {
   return copy;
 }
 
+// The thread's copy of the variable numbered `number` where it has one, else nullptr.
+void* existing_copy(Copies* copies, std::uintptr_t number) {
+  return copies != nullptr && number <= copies->size ? copies->at()[number - 1] : nullptr;
+}
+
+// Any slot, and a variable's first use on the thread.
+[[gnu::noinline]] void* copy_of(__emutls_object* object) {
+  const std::uintptr_t number = __atomic_load_n(&object->offset, __ATOMIC_ACQUIRE);
+  if (void* copy = number != 0 ? existing_copy(own_copies(), number) : nullptr) return copy;
+  return first_use(object);
+}
+
 }  // namespace
 
 extern "C" void* __emutls_get_address(__emutls_object* object) {
-  // Subtle: a number seen here was given after the slot was made (release and acquire).
+  // Subtle: a number seen here was given after the slot was made (release and acquire). Where the slot
+  // is among the first 64, the way is a few loads and no call.
   const std::uintptr_t number = __atomic_load_n(&object->offset, __ATOMIC_ACQUIRE);
-  if (number != 0) [[likely]] {
-    Copies* copies = own_copies();
-    if (copies != nullptr && number <= copies->size && copies->at()[number - 1] != nullptr) [[likely]]
-      return copies->at()[number - 1];
+  if (number != 0 && g_slot < 64) [[likely]] {
+    if (void* copy = existing_copy(static_cast<Copies*>(slot_value(g_slot)), number)) [[likely]]
+      return copy;
   }
-  return first_use(object);
+  return copy_of(object);
 }
 
 // A variable defined in several objects (common) takes the largest size and alignment among them.
