@@ -1,4 +1,5 @@
 #include <cmath>
+#include <cstdint>
 #include <cstring>
 #include <span>
 #include <string_view>
@@ -49,6 +50,20 @@ bool has_number_without_point(std::string_view record) {
       return true;
   }
   return false;
+}
+
+// Whether a line is the data record made of it. Subtle: 72 columns are compared eight bytes at a time in
+// line, where a comparison of strings would call the C library for every line (a slow call under Wine).
+bool same_record(std::string_view line, std::string_view made) {
+  if (line.size() != kLastColumn || made.size() != kLastColumn) return line == made;
+  std::uint64_t differ = 0;
+  for (std::size_t at = 0; at < kLastColumn; at += 8) {
+    std::uint64_t a, b;
+    std::memcpy(&a, line.data() + at, 8);
+    std::memcpy(&b, made.data() + at, 8);
+    differ |= a ^ b;
+  }
+  return differ == 0;
 }
 
 }  // namespace
@@ -189,7 +204,7 @@ class Pass {
       made = std::string_view(record_, kLastColumn);
     }
     // Subtle: the line as it stands is asked before anything else reads the unit again.
-    if (options_.count_changes && line_ != made) [[unlikely]]
+    if (options_.count_changes && !same_record(line_, made)) [[unlikely]]
       account_data_line(made);
     text_records_due_ = block_due_ = announced_text_records(name_, values_);
     if (block_due_ > 0) [[unlikely]]

@@ -288,10 +288,15 @@ bool install_exception_handler(ExceptionHandler handler);
 // Who runs: a small number for the calling thread, never 0.
 namespace detail {
 inline std::atomic<std::uint32_t> g_next_thread_token{1};
+// Subtle: zero until the thread's first question, not a variable initialized on first use, whose guard
+// would be a second thread-local variable to find at each of the two statements of every line (a call
+// each where the compiler emulates them, as MinGW's does).
+inline thread_local std::uint32_t t_thread_token = 0;
 }  // namespace detail
 inline std::uint32_t thread_token() {
-  thread_local const std::uint32_t token = detail::g_next_thread_token.fetch_add(1);
-  return token;
+  if (detail::t_thread_token == 0) [[unlikely]]
+    detail::t_thread_token = detail::g_next_thread_token.fetch_add(1);
+  return detail::t_thread_token;
 }
 
 // Test seam: replaces the raw system read and write calls. The function returns the byte count or -1

@@ -373,11 +373,12 @@ int connect(std::int32_t number, const ConnectRequest& request) {
   return connect(number, settings);
 }
 
-Unit* begin_statement(std::int32_t number, Direction direction, Handlers handlers, int* outcome) {
-  Unit* unit = hold(number, true, handlers, outcome);
-  if (unit == nullptr) return nullptr;
-  if (unit->connected && !unit->open_on_first_use) [[likely]]
-    return unit;
+namespace {
+// The first statement on a unit that is not yet open: a pipe opened for the statement's direction, or the
+// default connection. Subtle: apart from begin_statement, whose every call would otherwise make room
+// for the name of a target on its stack (a probe of each page, where the system asks for one).
+[[gnu::noinline]] Unit* open_for_first_statement(Unit* unit, std::int32_t number, Direction direction,
+                                                 Handlers handlers, int* outcome) {
   if (unit->connected) {
     int rc = open_pipe_for(unit, direction);
     if (rc == 0) return unit;
@@ -393,6 +394,15 @@ Unit* begin_statement(std::int32_t number, Direction direction, Handlers handler
   if (rc == 0) return unit;
   *outcome = refuse(unit, number, target, handlers, rc);
   return nullptr;
+}
+}  // namespace
+
+Unit* begin_statement(std::int32_t number, Direction direction, Handlers handlers, int* outcome) {
+  Unit* unit = hold(number, true, handlers, outcome);
+  if (unit == nullptr) return nullptr;
+  if (unit->connected && !unit->open_on_first_use) [[likely]]
+    return unit;
+  return open_for_first_statement(unit, number, direction, handlers, outcome);
 }
 
 int release_held_unit(Unit* unit) {

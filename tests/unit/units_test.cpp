@@ -8,6 +8,7 @@
 #include <cstring>
 #include <filesystem>
 #include <string>
+#include <thread>
 
 #include "rtl/statements/io.h"
 #include "test_support.h"
@@ -189,6 +190,27 @@ TEST(Units, BusyUnitIsRefused) {
   EXPECT_EQ(connect(47, {.name = "x"}), 40);
   rtl::free_unit(u);
   rtl::discard_unit(u);
+}
+
+// Each thread has its own token, and its own copy of a thread-local variable, from its initial value and
+// aligned as declared; finding a copy the first time leaves the system's last error as it was (on Windows
+// the program finds them itself: rtl/platform/win32_tls.cpp).
+alignas(64) thread_local int t_copy[4] = {7, 8, 9, 10};
+TEST(Units, ThreadsHaveTheirOwnTokensAndCopies) {
+  const std::uint32_t mine = rtl::platform::thread_token();
+  t_copy[0] = 1;
+  std::uint32_t other = 0;
+  int seen = 0;
+  bool aligned = false, error_kept = false;
+  std::thread([&] {
+    const rtl::platform::SysError error = rtl::platform::remove_file("no such file, for its error");
+    seen = t_copy[0];
+    error_kept = error != 0 && rtl::platform::last_error() == error;
+    aligned = reinterpret_cast<std::uintptr_t>(&t_copy[0]) % 64 == 0;
+    other = rtl::platform::thread_token();
+  }).join();
+  EXPECT_TRUE(other != 0 && other != mine && rtl::platform::thread_token() == mine);
+  EXPECT_TRUE(seen == 7 && t_copy[0] == 1 && aligned && error_kept);
 }
 
 TEST(Units, SameFileUnderTwoNames) {
