@@ -78,11 +78,12 @@ measure "-i 1000 files" sh -c "rm -rf work && cp -r many work && cd work && 'QUI
 
 if command -v valgrind >/dev/null; then
   echo "instructions and mispredicted branches a line (callgrind, 100,000 lines, quil IN OUT, buffered):"
-  for spread in 12 300; do
-    build/release/generate_damaged 100000 5 "$spread" > "$work/small.fem"
+  # Every field form the decoder takes, mixed, as a third file.
+  for spread in 12 300 "12 mixed"; do
+    build/release/generate_damaged 100000 5 $spread > "$work/small.fem"
     rm -f "$work/out.fem"
     (cd "$work" && RTL_BUFFERED=1 valgrind --tool=callgrind --branch-sim=yes --callgrind-out-file=/dev/null \
       "$quil" small.fem out.fem 2>&1 >/dev/null) |
-      awk -v s="$spread" '/Collected/ { printf "  exponents -%s..%s: %.0f instructions, %.1f mispredicts a line\n", s, s, $4 / 100000, ($6 + $8) / 100000 }'
+      awk -v s="${spread%% *}" -v m="${spread#"${spread%% *}"}" '/Collected/ { printf "  exponents -%s..%s%s: %.0f instructions, %.1f mispredicts a line\n", s, s, m, $4 / 100000, ($6 + $8) / 100000 }'
   done
 fi

@@ -34,9 +34,11 @@ enum class Change : std::uint8_t {
 inline constexpr int kShownTouching = 5;
 struct ChangedLines {
   std::int64_t count = 0;
-  std::int64_t first[kShownTouching] = {};  // the line numbers of the first of them
+  // The line numbers of the first of them; every later one goes to the last place, which is not shown, so
+  // that counting a line asks nothing.
+  std::int64_t first[kShownTouching + 1] = {};
   void add(std::int64_t line) {
-    if (count < kShownTouching) first[count] = line;
+    first[count < kShownTouching ? count : kShownTouching] = line;
     ++count;
   }
 };

@@ -159,44 +159,74 @@ NotInterface record_line(std::string_view line, const char (&record)[kLastColumn
 
 }  // namespace
 
+#if QUIL_VECTOR
+namespace {
+
+// Whether the non-blank columns of each field stand together: the rule itself, for fields where the quick
+// look found a blank after text (a number written from the left, a line that ends inside a field).
+bool fields_without_holes(const __m128i (&fields)[4]) {
+  unsigned found = 0;
+  for (const __m128i field : fields)
+    found |= holes(~mask_of(_mm_cmpeq_epi8(field, _mm_set1_epi8(' '))) & 0xFFFFu);
+  return found == 0;
+}
+
+// Whether the eight name columns at p hold a name as records have it. A model uses a few dozen record
+// names: each is asked once and then found in the table.
+bool known_name(const char* p, KnownNames& known) {
+  std::uint64_t name_bytes;
+  std::memcpy(&name_bytes, p, sizeof name_bytes);
+  std::uint64_t& slot = known.slot[(name_bytes * 0x9E37'79B9'7F4A'7C15ull) >> 58];
+  if (name_bytes == slot) [[likely]]
+    return true;
+  const __m128i name = _mm_loadl_epi64(reinterpret_cast<const __m128i*>(p));
+  const __m128i upper = in_range(name, 'A', 26);
+  const __m128i word =
+      _mm_or_si128(_mm_or_si128(upper, in_range(name, '0', 10)), _mm_cmpeq_epi8(name, _mm_set1_epi8('_')));
+  const unsigned name_columns = ~mask_of(_mm_cmpeq_epi8(name, _mm_set1_epi8(' '))) & 0xFFu;
+  if (name_breaks(name_columns, mask_of(word), mask_of(upper)) != 0) return false;
+  slot = name_bytes;
+  return true;
+}
+
+}  // namespace
+#endif
+
 bool plain_record(std::string_view line, KnownNames& known) {
 #if QUIL_VECTOR
-  if (line.size() != kLastColumn) return false;
+  if (line.size() > kLastColumn) return false;
+  // A shorter line is asked as its record: blanks past its end, as the close look has it.
   const char* p = line.data();
+  char record[kLastColumn];
+  if (line.size() < kLastColumn) [[unlikely]] {
+    rtl::copy_blank_padded(record, p, line.size());
+    p = record;
+  }
   // Four blocks of sixteen cover the fields. A control byte or a comma among the name's columns breaks
   // the name's own rule.
-  const __m128i a = load16(p + 8), b = load16(p + 24), c = load16(p + 40), d = load16(p + 56);
+  const __m128i fields[4] = {load16(p + 8), load16(p + 24), load16(p + 40), load16(p + 56)};
   // Subtle: x ^ 0x0C is at most 0x20 exactly where x is below 32 or a comma (0x2C), so one minimum finds
   // both; a blank (0x20) becomes 0x2C.
   const __m128i flip = _mm_set1_epi8(0x0C);
-  const __m128i least = _mm_min_epu8(_mm_min_epu8(_mm_xor_si128(a, flip), _mm_xor_si128(b, flip)),
-                                     _mm_min_epu8(_mm_xor_si128(c, flip), _mm_xor_si128(d, flip)));
-  // Fields whose blanks all stand before their number, as a right-justified number's do: a blank column
-  // whose column before it is not blank would be a hole, or a number written from the left (which the
-  // close look tells apart).
+  const __m128i least =
+      _mm_min_epu8(_mm_min_epu8(_mm_xor_si128(fields[0], flip), _mm_xor_si128(fields[1], flip)),
+                   _mm_min_epu8(_mm_xor_si128(fields[2], flip), _mm_xor_si128(fields[3], flip)));
+  // Fields whose blanks all stand before their number, as a right-justified number's do, pass at once: a
+  // blank column whose column before it is not blank is a hole, or a number written from the left, which
+  // the rule itself tells apart.
   const __m128i blank = _mm_set1_epi8(' '),
                 first_column = _mm_setr_epi8(-1, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0);
   const auto after_text = [&](__m128i field) {
     const __m128i blanks = _mm_cmpeq_epi8(field, blank);
     return _mm_andnot_si128(_mm_or_si128(_mm_slli_si128(blanks, 1), first_column), blanks);
   };
-  const __m128i gaps =
-      _mm_or_si128(_mm_or_si128(after_text(a), after_text(b)), _mm_or_si128(after_text(c), after_text(d)));
+  const __m128i gaps = _mm_or_si128(_mm_or_si128(after_text(fields[0]), after_text(fields[1])),
+                                    _mm_or_si128(after_text(fields[2]), after_text(fields[3])));
   const __m128i low = _mm_cmpeq_epi8(_mm_max_epu8(least, _mm_set1_epi8(0x21)), least);
-  if (mask_of(_mm_andnot_si128(gaps, low)) != 0xFFFFu) return false;
-  // A model uses a few dozen record names: each is asked once and then found in the table.
-  std::uint64_t name_bytes;
-  std::memcpy(&name_bytes, p, sizeof name_bytes);
-  std::uint64_t& slot = known.slot[(name_bytes * 0x9E37'79B9'7F4A'7C15ull) >> 58];
-  if (name_bytes == slot) return true;
-  const __m128i name = _mm_loadl_epi64(reinterpret_cast<const __m128i*>(p));
-  const __m128i upper = in_range(name, 'A', 26);
-  const __m128i word =
-      _mm_or_si128(_mm_or_si128(upper, in_range(name, '0', 10)), _mm_cmpeq_epi8(name, _mm_set1_epi8('_')));
-  const unsigned name_columns = ~mask_of(_mm_cmpeq_epi8(name, blank)) & 0xFFu;
-  if (name_breaks(name_columns, mask_of(word), mask_of(upper)) != 0) return false;
-  slot = name_bytes;
-  return true;
+  if (mask_of(low) != 0xFFFFu) return false;
+  if (mask_of(gaps) != 0 && !fields_without_holes(fields)) [[unlikely]]
+    return false;
+  return known_name(p, known);
 #else
   (void)line;
   (void)known;

@@ -1,4 +1,3 @@
-#include <cmath>
 #include <cstdint>
 #include <cstring>
 #include <span>
@@ -8,13 +7,14 @@
 #include "driver/layouts.h"
 #include "driver/text_records.h"
 #include "rtl/statements/io.h"
+#include "rtl/vector.h"
 
 namespace quil {
 namespace {
 
 // Whether a data record's numbers touch: a field whose first column is not blank.
 bool numbers_touch(std::string_view record) {
-  if (record.size() >= 72) {
+  if (record.size() >= 72) [[likely]] {
     // Subtle: which numbers touch is for the data to say; the four columns are asked at once.
     return ((record[8] ^ ' ') | (record[24] ^ ' ') | (record[40] ^ ' ') | (record[56] ^ ' ')) != 0;
   }
@@ -40,16 +40,67 @@ bool has_numbers(std::string_view record) {
   return record.size() > 8 && record.find_first_not_of(' ', 8) < 72;
 }
 
+// The bytes of x that lie strictly between `above` and `below`, both ASCII: their high bits, eight bytes
+// at once.
+constexpr std::uint64_t bytes_between(std::uint64_t x, std::uint64_t above, std::uint64_t below) {
+  constexpr std::uint64_t kOnes = 0x0101'0101'0101'0101, kLow = 127 * kOnes, kHigh = 128 * kOnes;
+  return (((127 + below) * kOnes - (x & kLow)) & ~x & ((x & kLow) + (127 - above) * kOnes)) & kHigh;
+}
+static_assert(bytes_between(0x2020'2020'2020'3020, '0' - 1, '9' + 1) == 0x8000 &&
+              bytes_between(0x2020'2020'2045'2B2E, '0' - 1, '9' + 1) == 0 &&
+              bytes_between(0xFFB9'AF2F'3A20'2020, '0' - 1, '9' + 1) == 0);
+
+// The 72 columns of a line, blanks past its end, eight at a time.
+class Columns {
+ public:
+  explicit Columns(std::string_view line) : at_(line.data()) {
+    if (line.size() < sizeof copy_) [[unlikely]] {
+      rtl::copy_blank_padded(copy_, line.data(), line.size());
+      at_ = copy_;
+    }
+  }
+  std::uint64_t word(int i) const {
+    std::uint64_t w;
+    std::memcpy(&w, at_ + 8 * i, sizeof w);
+    return w;
+  }
+
+ private:
+  const char* at_;
+  char copy_[72];
+};
+
 // Whether a number field holds digits without a point: the field's reader then places the point
 // eight digits from the right (1 reads as 1.0E-08), which a person reading the file does not expect.
 bool has_number_without_point(std::string_view record) {
-  for (std::size_t at = 8; at < record.size() && at < 72; at += 16) {
-    const std::string_view field = record.substr(at, 16);
-    if (field.find_first_of("0123456789") != std::string_view::npos &&
-        field.find('.') == std::string_view::npos)
-      return true;
+  const Columns columns(record);
+  bool found = false;
+#pragma GCC unroll 4
+  for (int field = 0; field < 4; ++field) {
+    const std::uint64_t a = columns.word(1 + 2 * field), b = columns.word(2 + 2 * field);
+    const bool digit = (bytes_between(a, '0' - 1, '9' + 1) | bytes_between(b, '0' - 1, '9' + 1)) != 0;
+    const bool point = (bytes_between(a, '.' - 1, '.' + 1) | bytes_between(b, '.' - 1, '.' + 1)) != 0;
+    found |= digit & !point;
   }
-  return false;
+  return found;
+}
+
+// Whether a line holds blanks only.
+bool is_blank(std::string_view line) {
+  if (line.size() > 72) return line.find_first_not_of(' ') == std::string_view::npos;
+  const Columns columns(line);
+  std::uint64_t differs = 0;
+#pragma GCC unroll 9
+  for (int i = 0; i < 9; ++i) differs |= columns.word(i) ^ 0x2020'2020'2020'2020;
+  return differs == 0;
+}
+
+// Whether no value is an infinity or a NaN: x - x is 0 for every finite x and a NaN for the others,
+// and a sum with a NaN in it is one.
+bool all_finite(const double (&values)[4]) {
+  const double zero_or_nan =
+      (values[0] - values[0]) + (values[1] - values[1]) + (values[2] - values[2]) + (values[3] - values[3]);
+  return zero_or_nan == zero_or_nan;
 }
 
 // Whether a line is the data record made of it. Subtle: 72 columns are compared eight bytes at a time in
@@ -90,19 +141,22 @@ class Pass {
     // Only a field that does not convert sends a line down the copy path; any other failure of the read
     // (the system's read, memory) ends the pass, so that nothing is copied twice.
     // The line as the file holds it comes with the read, for the format check and the touching count.
-    outcome_ = rtl::read_data_record(input_, reads_, items_, &line_);
-    if (outcome_ == -1) return end_of_input();
-    if (outcome_ == kLineTooLong && lines_bounded_) [[unlikely]]
-      return refuse_unended_line();
-    if (outcome_ > 0 && outcome_ != kNotANumber) return stop(input_, outcome_);
-    if (options_.count_changes) account_line_end();
+    outcome_ = rtl::read_data_record(input_, reads_, name_, values_, &line_);
+    if (outcome_ != 0) [[unlikely]] {
+      if (outcome_ == -1) return end_of_input();
+      if (outcome_ == kLineTooLong && lines_bounded_) return refuse_unended_line();
+      if (outcome_ != kNotANumber) return stop(input_, outcome_);
+    }
+    if (options_.count_changes) [[likely]]
+      account_line_end();
     note_text_blocks();
     if (options_.refuse_other_formats && !in_text_block_ && !format_holds()) return false;
     const bool copied = outcome_ > 0 || announced_text_;
-    if (copied && options_.count_changes && line_.size() != kLastColumn) [[unlikely]]
-      counts_.of(line_.size() < kLastColumn ? Change::short_line : Change::past_column_72).add(line_number());
-    const bool kept = copied ? copy_line() : repair_line();
-    if (!kept) return false;
+    if (copied) [[unlikely]] {
+      if (!copy_line()) return false;
+    } else if (!repair_line()) {
+      return false;
+    }
     ++counts_.records;
     if (options_.progress != nullptr && counts_.records % 8192 == 0) [[unlikely]] {
       std::int64_t consumed = 0;
@@ -124,6 +178,10 @@ class Pass {
  private:
   // A text record may read as numbers; only its blank name columns tell it from a data record.
   void note_text_blocks() {
+    if ((text_records_due_ | block_due_) == 0) [[likely]] {
+      announced_text_ = in_text_block_ = false;
+      return;
+    }
     announced_text_ = text_records_due_ > 0 && is_text_record_name(name_);
     // Subtle: a results file's announced records may be 72 NUL bytes, name columns included; they take
     // the copy path all the same, and no format check looks at them.
@@ -169,8 +227,7 @@ class Pass {
     }
     // An infinity, a NaN or a value past the largest real would be written as a word that no reader of
     // the file takes for a number.
-    if (data_record && !(std::isfinite(values_[0]) && std::isfinite(values_[1]) &&
-                         std::isfinite(values_[2]) && std::isfinite(values_[3]))) [[unlikely]] {
+    if (data_record && !all_finite(values_)) [[unlikely]] {
       counts_.not_interface = {NotInterface::not_finite, line_number()};
       return false;
     }
@@ -182,6 +239,8 @@ class Pass {
 
   // Not a data record: step back and copy the line through as text.
   bool copy_line() {
+    if (options_.count_changes && line_.size() != kLastColumn)
+      counts_.of(line_.size() < kLastColumn ? Change::short_line : Change::past_column_72).add(line_number());
     if (int rc = rtl::backspace(input_, handled_.errors, options_.step_back_in_hand)) return stop(input_, rc);
     const int copied =
         rtl::read<kOneTextLayout>(input_, rtl::Handlers{true, handled_.errors}, std::span<char>(copy_));
@@ -203,9 +262,15 @@ class Pass {
       rtl::make_data_record(record_, name, values_);
       made = std::string_view(record_, kLastColumn);
     }
-    // Subtle: the line as it stands is asked before anything else reads the unit again.
-    if (options_.count_changes && !same_record(line_, made)) [[unlikely]]
-      account_data_line(made);
+    // Subtle: the line as it stands is asked before anything else reads the unit again. A column that
+    // the line fills and its rewrite leaves blank tells them apart at once: the usual touching numbers.
+    if (options_.count_changes) [[likely]] {
+      if (!numbers_touch(line_) || numbers_touch(made)) [[unlikely]] {
+        if (!same_record(line_, made)) account_data_line(made);
+      } else {
+        counts_.of(Change::touching).add(line_number());
+      }
+    }
     text_records_due_ = block_due_ = announced_text_records(name_, values_);
     if (block_due_ > 0) [[unlikely]]
       bound_lines();
@@ -226,7 +291,7 @@ class Pass {
     Change kind = Change::other_form;
     if (numbers_touch(line_)) {
       kind = Change::touching;
-    } else if (line_.find_first_not_of(' ') == std::string_view::npos) {
+    } else if (is_blank(line_)) {
       kind = Change::blank_line;
     } else if (line_.size() > kLastColumn && line_.substr(0, kLastColumn) == made) {
       kind = Change::past_column_72;
@@ -263,9 +328,6 @@ class Pass {
   const rtl::Handlers handled_, reads_;
   char name_[8];
   double values_[4] = {};
-  const rtl::InDatum items_[5] = {rtl::in_datum(std::span<char>(name_)), rtl::in_datum(values_[0]),
-                                  rtl::in_datum(values_[1]), rtl::in_datum(values_[2]),
-                                  rtl::in_datum(values_[3])};
   char copy_[72];
   char record_[rtl::kDataRecordBytes];  // a data record's rewrite, made where nothing is written
   int outcome_ = 0;

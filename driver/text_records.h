@@ -14,13 +14,18 @@ inline constexpr std::string_view kHeaderInitials = "DT";
 
 std::int32_t text_records_of_header(std::span<const char, 8> name, std::span<const double, 4> fields);
 
+// Whether a record name begins as a header kind's does: two compares, not a search.
+constexpr bool has_header_initial(char first) {
+  bool found = false;
+  for (const char initial : kHeaderInitials) found |= first == initial;
+  return found;
+}
+
 // How many text records the header record `name` with the values `fields` announces: 0 when the name
 // is not a header kind, or when any field the kind counts with is not a whole number in its range.
 inline std::int32_t announced_text_records(std::span<const char, 8> name, std::span<const double, 4> fields) {
-  // Subtle: a loop the compiler unrolls into compares, where find() would call the C library's memchr.
-  bool initial = false;
-  for (const char c : kHeaderInitials) initial = initial || name[0] == c;
-  if (!initial) return 0;
+  if (!has_header_initial(name[0])) [[likely]]
+    return 0;
   return text_records_of_header(name, fields);
 }
 

@@ -204,6 +204,9 @@ int read_statement(std::int32_t number, const Layout& layout, Handlers handlers,
 // receives the line as the file holds it (as record_in_hand does) once a record has been read.
 int read_data_record(std::int32_t number, Handlers handlers, std::span<const InDatum, 5> items,
                      std::string_view* line = nullptr);
+// The same into a name of eight characters and four reals, whose kinds the call itself shows.
+int read_data_record(std::int32_t number, Handlers handlers, std::span<char, 8> name,
+                     std::span<double, 4> values, std::string_view* line = nullptr);
 
 // Whether a scale factor stands in the layout: reads do not apply one, so a read layout may not have it.
 template <const Layout& L>

@@ -1,6 +1,7 @@
 // Read statements: record input, field cutting, item transfer, outcomes, and the step back.
 #include <algorithm>
 #include <bit>
+#include <cmath>
 #include <cstdint>
 #include <cstring>
 
@@ -114,18 +115,19 @@ void drop_byte_order_mark(InputState& in) {
 }
 
 // Makes the line that ends at `lf` the current record.
-NextRecord take_record(InputState& in, const char* lf) {
+[[gnu::always_inline]] inline NextRecord take_record(InputState& in, const char* lf) {
   in.record_lf = static_cast<std::size_t>(lf - in.buffer.data());
   in.record_lf_offset = in.buffer_file_offset + static_cast<std::int64_t>(in.record_lf);
   in.record_begin = in.ahead_begin;
-  in.record_end = in.record_lf;
-  if (in.record_end > in.record_begin && in.buffer[in.record_end - 1] == kCarriageReturn) --in.record_end;
+  // The CR before the line end, where the line has a byte before its LF (an empty line has its LF there).
+  in.record_end =
+      in.record_lf - (in.buffer[in.record_lf - (in.record_lf > in.record_begin)] == kCarriageReturn);
   in.ahead_begin = in.record_lf + 1;
   in.field = in.record_begin;
-  if (in.record_counter >= 0) ++in.record_counter;
-  if (in.drop_byte_order_mark && in.record_counter == 2) [[unlikely]]
+  in.record_counter += in.record_counter >= 0;
+  if (in.drop_byte_order_mark & (in.record_counter == 2)) [[unlikely]]
     drop_byte_order_mark(in);
-  if (ends_input({in.buffer.data() + in.record_begin, in.record_end - in.record_begin})) [[unlikely]] {
+  if (ends_input(in.buffer.data() + in.record_begin, in.record_end - in.record_begin)) [[unlikely]] {
     in.ended_by_mark = true;
     return NextRecord::end_of_file;
   }
@@ -134,24 +136,27 @@ NextRecord take_record(InputState& in, const char* lf) {
 
 // The first line end among n bytes, or nullptr. A model's lines are some 74 bytes long: the first 80
 // bytes are looked at here, sixteen at a time, and only a longer line goes to the library's search.
-const char* line_end(const char* p, std::size_t n) {
+[[gnu::always_inline]] inline const char* line_end(const char* p, std::size_t n) {
 #if QUIL_VECTOR
   if (n >= 80) {
     const auto ends = [p](int i) {
       const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p + i));
       return static_cast<std::uint64_t>(_mm_movemask_epi8(_mm_cmpeq_epi8(v, _mm_set1_epi8(kLineEnd))));
     };
-    const std::uint64_t first = ends(0) | ends(16) << 16 | ends(32) << 32 | ends(48) << 48;
-    if (first != 0) return p + std::countr_zero(first);
-    if (const std::uint64_t next = ends(64); next != 0) return p + 64 + std::countr_zero(next);
+    // Subtle: a 72-column record's line end stands past its first 64 bytes; both looks are made at once.
+    const std::uint64_t first = ends(0) | ends(16) << 16 | ends(32) << 32 | ends(48) << 48, next = ends(64);
+    if (first != 0) [[unlikely]]
+      return p + std::countr_zero(first);
+    if (next != 0) [[likely]]
+      return p + 64 + std::countr_zero(next);
     return static_cast<const char*>(std::memchr(p + 80, kLineEnd, n - 80));
   }
 #endif
   return static_cast<const char*>(std::memchr(p, kLineEnd, n));
 }
 
-// Takes the next line of the unit as its current record. On failure *failure holds the number.
-NextRecord next_record(Unit* unit, int* failure) {
+// Reads on until the buffer holds a whole line: its line end in *lf. On failure *failure holds the number.
+[[gnu::noinline]] NextRecord read_line(Unit* unit, const char** lf, int* failure) {
   InputState& in = unit->in;
   if (in.buffer.empty()) {
     if (!in.buffer.resize_unfilled(std::max<std::size_t>(initial_sizes().record_buffer, 2))) {
@@ -160,19 +165,30 @@ NextRecord next_record(Unit* unit, int* failure) {
     }
     in.buffer_file_offset = platform::position(unit->input_handle());
   }
-  const char* lf = line_end(in.buffer.data() + in.ahead_begin, in.ahead_end - in.ahead_begin);
-  if (lf == nullptr) {
-    compact(in);
-    Fill fill;
-    while ((fill = fill_once(unit, &lf, failure)) == Fill::more) {
-      // Subtle: a buffer larger than the longest line never grows, so the line's length is asked here.
-      if (in.ahead_end - in.ahead_begin > in.longest_line) {
-        *failure = static_cast<int>(Failure::record_too_long);
-        return NextRecord::failure;
-      }
+  compact(in);
+  Fill fill;
+  while ((fill = fill_once(unit, lf, failure)) == Fill::more) {
+    // Subtle: a buffer larger than the longest line never grows, so the line's length is asked here.
+    if (in.ahead_end - in.ahead_begin > in.longest_line) {
+      *failure = static_cast<int>(Failure::record_too_long);
+      return NextRecord::failure;
     }
-    if (fill == Fill::failure) return NextRecord::failure;
-    if (fill == Fill::end_of_data) return NextRecord::end_of_file;
+  }
+  if (fill == Fill::failure) return NextRecord::failure;
+  if (fill == Fill::end_of_data) return NextRecord::end_of_file;
+  return NextRecord::record;
+}
+
+// Takes the next line of the unit as its current record: at once where the buffer holds it already.
+[[gnu::always_inline]] inline NextRecord next_record(Unit* unit, int* failure) {
+  InputState& in = unit->in;
+  // An empty buffer has no line, nor bytes to look at.
+  const std::size_t ahead = in.ahead_end - in.ahead_begin;
+  const char* lf = nullptr;
+  if (ahead != 0) [[likely]]
+    lf = line_end(in.buffer.data() + in.ahead_begin, ahead);
+  if (lf == nullptr) [[unlikely]] {
+    if (const NextRecord r = read_line(unit, &lf, failure); r != NextRecord::record) return r;
   }
   return take_record(in, lf);
 }
@@ -235,30 +251,36 @@ int transfer(Unit* unit, const LayoutItem& item, const InDatum& datum, Blank bla
   return static_cast<int>(Failure::input_conversion);
 }
 
-// Starts a read statement: takes the unit and its next record. Returns the unit, or nullptr with the
-// statement's outcome in *outcome.
-Unit* begin_read(std::int32_t number, Handlers handlers, int* outcome) {
+// The start of a read on a unit that the ready start did not take: the general start and the read's own
+// refusals. Returns the unit, or nullptr with the statement's outcome in *outcome.
+[[gnu::noinline]] Unit* begin_read_in_general(std::int32_t number, Handlers handlers, int* outcome) {
   Unit* unit = begin_statement(number, Direction::read, handlers, outcome);
   if (unit == nullptr) return nullptr;
-  Failure failure{};
+  Failure refusal{};
   if (unit->form != Form::formatted) {
-    failure = Failure::unformatted_unit;
+    refusal = Failure::unformatted_unit;
   } else if (unit->access == Access::direct) {
-    failure = Failure::direct_access_unit;
-  } else {
-    int number_met = 0;
-    switch (next_record(unit, &number_met)) {
-      case NextRecord::record:
-        return unit;
-      case NextRecord::end_of_file:
-        failure = Failure::end_of_file;
-        break;
-      case NextRecord::failure:
-        failure = static_cast<Failure>(number_met);
-        break;
-    }
+    refusal = Failure::direct_access_unit;
   }
-  *outcome = fail(failure, unit, handlers);
+  if (refusal == Failure{}) return unit;
+  *outcome = fail(refusal, unit, handlers);
+  return nullptr;
+}
+
+// Starts a read statement: takes the unit and its next record. Returns the unit, or nullptr with the
+// statement's outcome in *outcome.
+[[gnu::always_inline]] inline Unit* begin_read(std::int32_t number, Handlers handlers, int* outcome) {
+  Unit* unit = hold_ready_unit(number, Direction::read);
+  if (unit == nullptr) [[unlikely]] {
+    unit = begin_read_in_general(number, handlers, outcome);
+    if (unit == nullptr) return nullptr;
+  }
+  int number_met = 0;
+  const NextRecord next = next_record(unit, &number_met);
+  if (next == NextRecord::record) [[likely]]
+    return unit;
+  *outcome = fail(next == NextRecord::end_of_file ? Failure::end_of_file : static_cast<Failure>(number_met),
+                  unit, handlers);
   return nullptr;
 }
 
@@ -280,22 +302,150 @@ constexpr Layout kDataRecord{"(A8,4E16.8)"};
 // Whether a comma stands in the numeric columns: sixteen at a time where the machine compares so.
 bool has_comma(const char* p, std::size_t n) {
 #if QUIL_VECTOR
-  const auto commas_at = [p](std::size_t i) {
-    return _mm_cmpeq_epi8(_mm_loadu_si128(reinterpret_cast<const __m128i*>(p + i)), _mm_set1_epi8(','));
-  };
-  // The four numeric fields of a whole record in one look.
-  if (n == 64) {
-    return _mm_movemask_epi8(_mm_or_si128(_mm_or_si128(commas_at(0), commas_at(16)),
-                                          _mm_or_si128(commas_at(32), commas_at(48)))) != 0;
-  }
   __m128i found = _mm_setzero_si128();
   std::size_t i = 0;
-  for (; i + 16 <= n; i += 16) found = _mm_or_si128(found, commas_at(i));
+  for (; i + 16 <= n; i += 16) {
+    found = _mm_or_si128(
+        found, _mm_cmpeq_epi8(_mm_loadu_si128(reinterpret_cast<const __m128i*>(p + i)), _mm_set1_epi8(',')));
+  }
   if (_mm_movemask_epi8(found) != 0) return true;
   return i < n && std::memchr(p + i, ',', n - i) != nullptr;
 #else
   return std::memchr(p, ',', n) != nullptr;
 #endif
+}
+
+// How a data record's four fields stand: whole, each a number to its last column as the 16-column
+// field reads it (the usual record); open, where the record ends inside or before a field, or a field's
+// last column is blank; or cut short by a comma.
+enum class Fields { whole, open, comma };
+
+[[gnu::always_inline]] inline Fields look_at_fields(const char* record, std::size_t length) {
+#if QUIL_VECTOR
+  if (length >= 72) {
+    // A whole record's four fields in one look: their commas, and the blanks in their last columns.
+    const auto at = [record](int i) {
+      return _mm_loadu_si128(reinterpret_cast<const __m128i*>(record + 8 + i));
+    };
+    const __m128i a = at(0), b = at(16), c = at(32), d = at(48);
+    const auto any = [a, b, c, d](char byte) {
+      const __m128i v = _mm_set1_epi8(byte);
+      return _mm_movemask_epi8(_mm_or_si128(_mm_or_si128(_mm_cmpeq_epi8(a, v), _mm_cmpeq_epi8(b, v)),
+                                            _mm_or_si128(_mm_cmpeq_epi8(c, v), _mm_cmpeq_epi8(d, v))));
+    };
+    const int commas = any(','), open = any(' ') & 0x8000;
+    if ((commas | open) == 0) [[likely]]
+      return Fields::whole;
+    return commas != 0 ? Fields::comma : Fields::open;
+  }
+#endif
+  if (length > 8 && has_comma(record + 8, std::min<std::size_t>(length, 72) - 8)) return Fields::comma;
+  if (length < 72) return Fields::open;
+  const bool open = record[23] == ' ' || record[39] == ' ' || record[55] == ' ' || record[71] == ' ';
+  return open ? Fields::open : Fields::whole;
+}
+
+// Bit i set where column i of the 16-column field is blank.
+unsigned blank_columns(const char* field) {
+#if QUIL_VECTOR
+  return static_cast<unsigned>(_mm_movemask_epi8(
+      _mm_cmpeq_epi8(_mm_loadu_si128(reinterpret_cast<const __m128i*>(field)), _mm_set1_epi8(' '))));
+#else
+  unsigned blanks = 0;
+  for (unsigned i = 0; i < 16; ++i) blanks |= (field[i] == ' ' ? 1u : 0u) << i;
+  return blanks;
+#endif
+}
+
+// An open field, its blanks past the record's end supplied. A blank field is zero. Where blanks are
+// ignored, the blanks after a field's characters may as well stand before them, where the 16-column
+// field reads them: the same signs, digits and exponent in the same order. Only INF and NAN read otherwise
+// there (nothing may follow them where they stand), so a field that is no finite number there is read as
+// it stands.
+convert::Decoded decode_open_field(const char* field, bool zeros) {
+  const unsigned blanks = blank_columns(field);
+  if (blanks == 0xFFFFu) return {0.0, convert::DecodeStatus::converted};
+  char wide[32];
+  std::memset(wide, ' ', 16);
+  std::memcpy(wide + 16, field, 16);
+  // The blanks after the last character, asked of a word that has a bit set below them.
+  const int trailing = std::countl_zero(~(blanks << 16) | 1u) & -static_cast<int>(!zeros);
+  const convert::Decoded d = convert::decode_field_16(wide + 16 - trailing, zeros);
+  if (!std::isfinite(d.value)) [[unlikely]]
+    return convert::decode_field_16(field, zeros);
+  return d;
+}
+
+// Where a data record's reals go: an array of four, or four places of their own.
+double& value_at(double* values, std::size_t i) { return values[i]; }
+double& value_at(double* const* values, std::size_t i) { return *values[i]; }
+
+// The four reals of a data record into its values, field by field; false at the first that does not
+// convert, whose value is stored all the same, as the walk stores it.
+template <typename Values>
+[[gnu::always_inline]] inline bool decode_data_fields(const char* record, std::size_t length, Fields fields,
+                                                      bool zeros, Values values) {
+  if (fields == Fields::whole) [[likely]] {
+#pragma GCC unroll 4
+    for (std::size_t i = 0; i < 4; ++i) {
+      const convert::Decoded d = convert::decode_field_16(record + 8 + 16 * i, zeros);
+      value_at(values, i) = d.value;
+      if (d.status != convert::DecodeStatus::converted) [[unlikely]]
+        return false;
+    }
+    return true;
+  }
+  // The record's columns, blanks past its end.
+  char columns[72];
+  if (length < sizeof columns) {
+    copy_blank_padded(columns, record, length);
+    record = columns;
+  }
+#pragma GCC unroll 4
+  for (std::size_t i = 0; i < 4; ++i) {
+    const convert::Decoded d = decode_open_field(record + 8 + 16 * i, zeros);
+    value_at(values, i) = d.value;
+    if (d.status != convert::DecodeStatus::converted) return false;
+  }
+  return true;
+}
+
+std::string_view record_of(const InputState& in) {
+  return {in.buffer.data() + in.record_begin, in.record_end - in.record_begin};
+}
+
+// The data record's road once its record is read: the name's columns, then the four fields, each cut by
+// column. A comma in the numeric columns ends a field early and moves every field after it: such a
+// record takes the walk.
+template <typename Values>
+[[gnu::always_inline]] inline int read_data_items(Unit* unit, Handlers handlers, std::span<char> name,
+                                                  Values values, std::string_view* line) {
+  InputState& in = unit->in;
+  const char* record = in.buffer.data() + in.record_begin;
+  const std::size_t length = in.record_end - in.record_begin;
+  if (line != nullptr) *line = {record, length};
+  const Fields fields = look_at_fields(record, length);
+  if (fields == Fields::comma) [[unlikely]] {
+    const InDatum walked[] = {in_datum(name), in_datum(value_at(values, 0)), in_datum(value_at(values, 1)),
+                              in_datum(value_at(values, 2)), in_datum(value_at(values, 3))};
+    return transfer_items(unit, kDataRecord, handlers, walked);
+  }
+  if (name.size() == 8) [[likely]] {
+    // The name's eight columns, blanks past the record's end.
+    if (length >= 8) [[likely]] {
+      std::memcpy(name.data(), record, 8);
+    } else {
+      std::memcpy(name.data(), record, length);
+      std::memset(name.data() + length, ' ', 8 - length);
+    }
+    in.field = in.record_begin + 8;
+  } else {
+    transfer(unit, kDataRecord[0], in_datum(name), unit->blank);
+  }
+  if (!decode_data_fields(record, length, fields, unit->blank == Blank::zero, values)) [[unlikely]]
+    return fail(Failure::input_conversion, unit, handlers);
+  free_unit(unit);
+  return 0;
 }
 
 }  // namespace
@@ -310,54 +460,27 @@ int read_statement(std::int32_t number, const Layout& layout, Handlers handlers,
 
 int read_data_record(std::int32_t number, Handlers handlers, std::span<const InDatum, 5> items,
                      std::string_view* line) {
-  int outcome = 0;
-  Unit* unit = begin_read(number, handlers, &outcome);
-  if (unit == nullptr) return outcome;
-  InputState& in = unit->in;
-  const char* record = in.buffer.data() + in.record_begin;
-  const std::size_t length = in.record_end - in.record_begin;
-  if (line != nullptr) *line = {record, length};
-  // Subtle: a comma ends a numeric field early and moves every field after it; such a record, like
-  // items that are not a text and four reals, takes the walk.
-  const std::size_t numeric_end = std::min<std::size_t>(length, 72);
   const bool kinds = items[0].type == InDatum::Type::text &&
                      std::all_of(items.begin() + 1, items.end(),
                                  [](const InDatum& d) { return d.type == InDatum::Type::real; });
-  if (!kinds || (numeric_end > 8 && has_comma(record + 8, numeric_end - 8))) {
+  int outcome = 0;
+  Unit* unit = begin_read(number, handlers, &outcome);
+  if (unit == nullptr) return outcome;
+  if (!kinds) {
+    // Items that are not a text and four reals: the walk, which fails on them.
+    if (line != nullptr) *line = record_of(unit->in);
     return transfer_items(unit, kDataRecord, handlers, items);
   }
-  if (items[0].length == 8) {
-    // The name's eight columns, blanks past the record's end.
-    if (length >= 8) {
-      std::memcpy(items[0].text, record, 8);
-    } else {
-      std::memcpy(items[0].text, record, length);
-      std::memset(items[0].text + length, ' ', 8 - length);
-    }
-    in.field = in.record_begin + 8;
-  } else {
-    transfer(unit, kDataRecord[0], items[0], unit->blank);
-  }
-  const bool zeros = unit->blank == Blank::zero;
-#pragma GCC unroll 4
-  for (int i = 0; i < 4; ++i) {
-    const std::size_t at = 8 + 16 * static_cast<std::size_t>(i);
-    convert::Decoded d;
-    if (at + 16 <= length) {
-      d = convert::decode_field_16(record + at, zeros);
-    } else {
-      // A field that the record ends inside, or beyond it: blanks complete it.
-      char field[16];
-      const std::size_t present = at < length ? length - at : 0;
-      std::memcpy(field, record + std::min(at, length), present);
-      std::memset(field + present, ' ', 16 - present);
-      d = convert::decode_real(field, 16, 8, 0, zeros);
-    }
-    *items[1 + i].real = d.value;
-    if (d.status != convert::DecodeStatus::converted) return fail(Failure::input_conversion, unit, handlers);
-  }
-  free_unit(unit);
-  return 0;
+  double* const values[] = {items[1].real, items[2].real, items[3].real, items[4].real};
+  return read_data_items(unit, handlers, {items[0].text, items[0].length}, values, line);
+}
+
+int read_data_record(std::int32_t number, Handlers handlers, std::span<char, 8> name,
+                     std::span<double, 4> values, std::string_view* line) {
+  int outcome = 0;
+  Unit* unit = begin_read(number, handlers, &outcome);
+  if (unit == nullptr) return outcome;
+  return read_data_items(unit, handlers, name, values.data(), line);
 }
 
 bool byte_order_mark_dropped(std::int32_t number) {

@@ -15,6 +15,21 @@ enum class Direction { read, write };
 // Returns nullptr after a failure that the statement handles (the outcome is then in *outcome).
 Unit* begin_statement(std::int32_t number, Direction direction, Handlers handlers, int* outcome);
 
+// The start of a statement whose unit asks nothing more of begin_statement: found in its slot and held,
+// connected and opened, formatted and not for direct access (nor read-only, for a write). nullptr leaves
+// the whole start, every failure and its report, to begin_statement and the statement's own checks.
+inline Unit* hold_ready_unit(std::int32_t number, Direction direction) {
+  if (number < kLowestSlotUnit || number > kHighestSlotUnit) return nullptr;
+  Unit* unit = g_slots[number - kLowestSlotUnit].load(std::memory_order_acquire);
+  if (unit == nullptr || !hold_unit(unit)) return nullptr;
+  const bool ready = unit->connected && !unit->open_on_first_use && unit->form == Form::formatted &&
+                     unit->access != Access::direct && !(direction == Direction::write && unit->read_only);
+  if (ready) [[likely]]
+    return unit;
+  free_unit(unit);
+  return nullptr;
+}
+
 // Releases a unit that the caller holds. Returns 0 or the failure met (38 or 28).
 int release_held_unit(Unit* unit);
 

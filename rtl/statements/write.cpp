@@ -213,9 +213,9 @@ struct LayoutWalk {
   }
 };
 
-// Starts a write statement: takes the unit and makes sure that it can take formatted records. Returns
-// nullptr after a failure (which is reported: no write statement handles one).
-Unit* begin_write(std::int32_t number, Handlers handlers, int* outcome) {
+// The start of a write on a unit that the ready start did not take: the general start and the write's
+// own refusals. Returns the unit, or nullptr with the statement's outcome in *outcome.
+[[gnu::noinline]] Unit* begin_write_in_general(std::int32_t number, Handlers handlers, int* outcome) {
   Unit* unit = begin_statement(number, Direction::write, handlers, outcome);
   if (unit == nullptr) return nullptr;
   Failure refusal{};
@@ -231,6 +231,14 @@ Unit* begin_write(std::int32_t number, Handlers handlers, int* outcome) {
     return nullptr;
   }
   return unit;
+}
+
+// Starts a write statement: takes the unit and makes sure that it can take formatted records. Returns
+// nullptr after a failure (which is reported: no write statement handles one).
+[[gnu::always_inline]] inline Unit* begin_write(std::int32_t number, Handlers handlers, int* outcome) {
+  if (Unit* unit = hold_ready_unit(number, Direction::write)) [[likely]]
+    return unit;
+  return begin_write_in_general(number, handlers, outcome);
 }
 
 }  // namespace

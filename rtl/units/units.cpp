@@ -70,13 +70,4 @@ void discard_unit(Unit* unit) {
   delete unit;
 }
 
-bool hold_unit(Unit* unit) {
-  std::uint32_t expected = 0;
-  if (!unit->holder.compare_exchange_strong(expected, platform::thread_token(), std::memory_order_acquire)) {
-    return false;
-  }
-  if (console_event_on_other_thread() && !commit_under_way()) wait_for_the_end();
-  return true;
-}
-
 }  // namespace rtl

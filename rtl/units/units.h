@@ -6,6 +6,7 @@
 #include <cstdint>
 #include <string_view>
 
+#include "rtl/ending/ending.h"
 #include "rtl/platform/platform.h"
 #include "rtl/units/byte_buffer.h"
 #include "rtl/units/record_rules.h"
@@ -125,8 +126,16 @@ void discard_unit(Unit* unit);
 
 // The busy mark: a statement holds its unit from start to end. Returns false when another statement
 // holds it already. Once a console event is being handled on another thread, a statement that takes
-// its unit waits there for the process to end instead of going on.
-bool hold_unit(Unit* unit);
+// its unit waits there for the process to end instead of going on. Every statement asks, hence in place.
+inline bool hold_unit(Unit* unit) {
+  std::uint32_t expected = 0;
+  if (!unit->holder.compare_exchange_strong(expected, platform::thread_token(), std::memory_order_acquire)) {
+    return false;
+  }
+  if (console_event_on_other_thread() && !commit_under_way()) [[unlikely]]
+    wait_for_the_end();
+  return true;
+}
 // A plain release store: what the statement did to the unit is seen by whoever takes the mark next.
 inline void free_unit(Unit* unit) { unit->holder.store(0, std::memory_order_release); }
 

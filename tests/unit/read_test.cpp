@@ -1,6 +1,10 @@
 // Record reading and the step back, with record buffers small enough to force every growth path.
 #include <gtest/gtest.h>
 
+#include <cstdio>
+#include <cstring>
+#include <iterator>
+#include <random>
 #include <span>
 #include <string>
 #include <vector>
@@ -131,6 +135,58 @@ TEST(Read, FieldsAreCutByColumn) {
       rtl::release(kUnit);
     }
   }
+}
+
+// The data record's own road and the walk agree on records whose fields the record ends inside or
+// before, that are blank, or hold numbers written from the left and words, whether blanks are ignored or
+// read as zeros: outcome, name and every value, bit for bit, stored or left as it was.
+TEST(Read, TheDataRoadAgreesWithTheWalkOnOpenFields) {
+  const std::string kPieces[] = {
+      "1.5E+00", "-2.25D-03", "1.23456789+100", "INF", "NAN",  "-Infinity", "1.0E+999", "7",
+      "+",       ".",         "1 .5",           "e5",  "1.5E", ",",         "\t"};
+  std::mt19937 random(11);
+  std::string content;
+  for (int i = 0; i < 4000; ++i) {
+    std::string line = "GRID    ";
+    for (int f = 0; f < 4; ++f) {
+      const std::string piece = random() % 4 == 0 ? "" : kPieces[random() % std::size(kPieces)];
+      const std::size_t before = random() % (17 - piece.size());
+      line += std::string(before, ' ') + piece + std::string(16 - piece.size() - before, ' ');
+    }
+    content += line.substr(0, random() % 2 ? 72 : random() % 73) + "\n";
+  }
+  const std::string path = test::temp_path("open-fields");
+  test::write_file(path, content);
+  for (const char* blanks : {"NULL", "ZERO"}) {
+    SCOPED_TRACE(blanks);
+    for (const std::int32_t unit : {kUnit, kUnit + 1, kUnit + 2}) {
+      rtl::ConnectRequest request{path.c_str(), path.size()};
+      request.status = "OLD";
+      request.status_length = 3;
+      request.blank = blanks;
+      request.blank_length = 4;
+      ASSERT_EQ(rtl::connect(unit, request), 0);
+    }
+    for (int i = 0; i < 4000; ++i) {
+      // The walk, the statement with its items, and the one with an array, as the repair reads.
+      char names[3][8];
+      double values[3][4] = {{-9, -9, -9, -9}, {-9, -9, -9, -9}, {-9, -9, -9, -9}};
+      const rtl::InDatum items[] = {rtl::in_datum(std::span<char>(names[0])), rtl::in_datum(values[0][0]),
+                                    rtl::in_datum(values[0][1]), rtl::in_datum(values[0][2]),
+                                    rtl::in_datum(values[0][3])};
+      const int walked = rtl::read_statement(kUnit, kData, kBoth, items);
+      ASSERT_EQ(rtl::read<kData>(kUnit + 1, kBoth, std::span<char>(names[1]), values[1][0], values[1][1],
+                                 values[1][2], values[1][3]),
+                walked);
+      ASSERT_EQ(rtl::read_data_record(kUnit + 2, kBoth, names[2], values[2]), walked);
+      for (int road = 1; road < 3; ++road) {
+        ASSERT_EQ(std::memcmp(names[0], names[road], 8), 0) << i;
+        ASSERT_EQ(std::memcmp(values[0], values[road], sizeof values[0]), 0) << i << " " << road;
+      }
+    }
+    for (const std::int32_t unit : {kUnit, kUnit + 1, kUnit + 2}) rtl::release(unit);
+  }
+  std::remove(path.c_str());
 }
 
 // A line that outgrows the unit's longest line fails the read, however the buffer grew, and is not held
