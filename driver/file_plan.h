@@ -1,0 +1,79 @@
+// What the command does with one file, decided before anything is opened: the names its lines show,
+// where its records are read from and where they go, whether it runs in a batch, in parts or in one
+// piece, and where it stops. Planning only asks the system questions, which the caller answers: a test
+// gives answers of its own.
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+#include "driver/arguments.h"
+#include "driver/unit_numbers.h"
+#include "rtl/platform/platform.h"
+
+namespace quil {
+
+// Outcomes of one file, in the order in which they weigh on the status.
+enum class Outcome { done, needs_repair, other_format, skipped, unchecked, failed };
+
+// Where a file's records come from and go, through which units. A file's own units: the command's, or
+// those of the k-th file that goes side by side with others.
+struct RoadUnits {
+  std::int32_t in = kInputUnit, out = kOutputUnit, probe = kProbeUnit;
+  static RoadUnits of_batch_file(int k) {
+    return {kFirstBatchInput + k, kFirstBatchOutput + k, kFirstBatchProbe + k};
+  }
+};
+
+// What planning a file asks of the system.
+struct PlanAnswers {
+  rtl::platform::NameKind (*name_kind)(const char* name, char* target, std::size_t capacity,
+                                       rtl::platform::SysError* error);
+  bool (*device_name)(const char* name);
+  bool (*writable_file)(const char* name, rtl::platform::SysError* refusal);
+  rtl::platform::SysError (*replaceable)(const char* name);
+  bool (*file_facts)(const char* name, rtl::platform::FileFacts* facts);
+  bool slash_options;
+  // The answers of the system the program runs on.
+  static PlanAnswers of_this_system();
+};
+
+// Where a file's run ends early: its outcome and its line.
+struct Stop {
+  bool stops = false;
+  Outcome outcome = Outcome::skipped;
+  bool problem = true;  // the line goes to standard error after "quil: "; else it is the file's result
+  std::string line;     // empty: the file ends without a line
+};
+
+struct FilePlan {
+  std::string input, output;  // as the lines show them; OUTPUT in a folder is the repair's own name there
+  std::string result_name;    // what the file's result line begins with ("IN -> OUT" for INPUT OUTPUT)
+  std::string written_name;   // the name that a failure to write the repair, or to put it in place, names
+  bool writes = true;         // false: the file is checked (-c), its counts say whether it needs repair
+  bool in_place = false;      // a repair that is the file byte for byte leaves the file untouched
+  bool refuse_other_formats = true;
+  bool quiet = false;
+  std::string read_from;  // "-", or the name opened: in place, the file that a link leads to
+  // "-", a device or pipe written as the records come, or the file that the repair replaces; empty when
+  // nothing is written (-c).
+  std::string write_to;
+  bool replacing = false;  // written beside `write_to` under a temporary name, renamed over it at the end
+  bool keep_original = false;
+  bool in_batch = false;          // its lines wait for their turn, it shows no progress and goes in one piece
+  int parts = 1;                  // a disk file this large or more goes in this many parts at once
+  bool probe_output = false;      // an existing OUTPUT: whether it is the file being repaired is asked once
+                                  // the input is open
+  std::uint64_t other_links = 0;  // names of the file that a repair in place would part from it
+  RoadUnits units;
+  Stop before_opening;  // named twice, a backup, or an input refused by its name
+  Stop once_open;       // in place, a read-only file; else an OUTPUT refused
+};
+
+// Plans the file `input` of the request (`output` for INPUT OUTPUT, else the same name); `same_as` is an
+// earlier name of the same file, which is repaired or checked once.
+FilePlan plan_file(const Request& r, const std::string& input, const std::string& output,
+                   const std::string& same_as, int jobs, bool in_batch, RoadUnits units,
+                   const PlanAnswers& system);
+
+}  // namespace quil
