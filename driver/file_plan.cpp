@@ -67,8 +67,11 @@ void plan_input(FilePlan& p, const Request& r, const std::string& input, const P
     p.before_opening = stop(skipped + system_words(held));
   }
   rtl::platform::FileFacts facts;
-  if (!r.force && system.file_facts(input.c_str(), &facts) && facts.regular_file && facts.links > 1)
-    p.other_links = facts.links - 1;
+  if (!r.force && system.file_facts(input.c_str(), &facts) && facts.regular_file && facts.links > 1) {
+    const std::uint64_t others = facts.links - 1;
+    p.if_changed = stop(p.input + ": has " + std::to_string(others) +
+                        (others == 1 ? " other link" : " other links") + ": left as it is");
+  }
 }
 
 // OUTPUT of INPUT OUTPUT: where the repair goes (a folder takes it under the input's own name), and why

@@ -60,14 +60,14 @@ struct FilePlan {
   std::string write_to;
   bool replacing = false;  // written beside `write_to` under a temporary name, renamed over it at the end
   bool keep_original = false;
-  bool in_batch = false;          // its lines wait for their turn, it shows no progress and goes in one piece
-  int parts = 1;                  // a disk file this large or more goes in this many parts at once
-  bool probe_output = false;      // an existing OUTPUT: whether it is the file being repaired is asked once
-                                  // the input is open
-  std::uint64_t other_links = 0;  // names of the file that a repair in place would part from it
+  bool in_batch = false;      // its lines wait for their turn, it shows no progress and goes in one piece
+  int parts = 1;              // a disk file this large or more goes in this many parts at once
+  bool probe_output = false;  // an existing OUTPUT: whether it is the file being repaired is asked once
+                              // the input is open
   RoadUnits units;
   Stop before_opening;  // named twice, a backup, or an input refused by its name
   Stop once_open;       // in place, a read-only file; else an OUTPUT refused
+  Stop if_changed;      // a file with other names, which a repair in place would part from it
 };
 
 // Plans the file `input` of the request (`output` for INPUT OUTPUT, else the same name); `same_as` is an

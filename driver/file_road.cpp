@@ -293,15 +293,12 @@ std::string file_read(const FileRun& run) {
 // A repair in place would part the file from its other names: it is not put in place. A file with
 // nothing to repair keeps them all, and goes on to say so. The line, and the outcome.
 std::optional<Outcome> left_for_its_links(FileRun& run) {
-  const std::uint64_t others = run.plan.other_links;
-  if (others == 0 ||
+  if (!run.plan.if_changed.stops ||
       rtl::platform::same_contents(run.plan.write_to.c_str(), run.replacement.temporary().c_str())) {
     return std::nullopt;
   }
   run.replacement.discard();
-  run.lines.print_problem(run.plan.input + ": has " + std::to_string(others) +
-                          (others == 1 ? " other link" : " other links") + ": left as it is");
-  return Outcome::skipped;
+  return report_stop(run, run.plan.if_changed);
 }
 
 // Another program that writes the file meanwhile leaves it other than it was read: what was read is
