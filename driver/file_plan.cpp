@@ -173,4 +173,29 @@ FilePlan plan_file(const Request& r, const std::string& input, const std::string
   return p;
 }
 
+FilePlan plan_dialogue(const std::string& input, const std::string& output, const std::string& shown,
+                       bool was_missing, bool dropped, const PlanAnswers& system) {
+  FilePlan p;
+  // The dialogue's lines show the names as they were answered.
+  p.input = p.read_from = input;
+  p.output = p.written_name = output;
+  // A link is written through: the file it leads to is the one replaced, and the link stays.
+  char followed[rtl::kLongestPath + 1];
+  SysError error = 0;
+  const bool regular =
+      system.name_kind(output.c_str(), followed, sizeof followed, &error) == NameKind::regular_file;
+  p.write_to = regular ? std::string(followed) : output;
+  p.replacing = p.input_connected = p.failures_end_the_run = p.quiet = true;
+  p.refuse_other_formats = p.guarded = false;
+  p.answer_made_output = was_missing;
+  // A file named on the command line (dropped on the program) is repaired as the command line repairs
+  // one, in blocks and with its progress shown; one answered is written a record at a time, in the
+  // output itself where nothing can be made beside it, as it always was.
+  p.unit_shows = dropped ? std::string() : shown;
+  p.written_in_place_otherwise = p.one_record_at_a_time = !dropped;
+  p.untouched_by_no_record = !dropped && !was_missing;
+  p.skipped = ": ";
+  return p;
+}
+
 }  // namespace quil

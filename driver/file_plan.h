@@ -65,9 +65,21 @@ struct FilePlan {
   bool probe_output = false;  // an existing OUTPUT: whether it is the file being repaired is asked once
                               // the input is open
   RoadUnits units;
-  Stop before_opening;  // named twice, a backup, or an input refused by its name
-  Stop once_open;       // in place, a read-only file; else an OUTPUT refused
-  Stop if_changed;      // a file with other names, which a repair in place would part from it
+  // The dialogue's file, which its answers opened: how it differs from the command's.
+  bool input_connected = false;     // the answer connected the input, which stays connected to the end
+  std::string unit_shows;           // the name that the output's unit shows in reports meanwhile
+  bool answer_made_output = false;  // the answer's connection made the file: it goes first
+  bool written_in_place_otherwise = false;  // where nothing can be made beside it, the output takes it
+  bool one_record_at_a_time = false;        // no blocks and no progress, as the dialogue always wrote
+  bool failures_end_the_run = false;        // the record layer reports a failed read or write
+  bool untouched_by_no_record = false;      // an existing output is cut only by the first record
+  // The command's guards: a file that standard output or error is, or that changes while it is read, is
+  // left as it is; a file put in place and its line are one step for an event.
+  bool guarded = true;
+  const char* skipped = ": skipped: ";  // between the name and why a file is not repaired
+  Stop before_opening;                  // named twice, a backup, or an input refused by its name
+  Stop once_open;                       // in place, a read-only file; else an OUTPUT refused
+  Stop if_changed;                      // a file with other names, which a repair in place would part from it
 };
 
 // Plans the file `input` of the request (`output` for INPUT OUTPUT, else the same name); `same_as` is an
@@ -75,5 +87,11 @@ struct FilePlan {
 FilePlan plan_file(const Request& r, const std::string& input, const std::string& output,
                    const std::string& same_as, int jobs, bool in_batch, RoadUnits units,
                    const PlanAnswers& system);
+
+// Plans the dialogue's repair into the disk file that its answer `output` connected (`shown` is the name
+// that the connection shows), its input `input` connected too; `was_missing` when the answer's
+// connection made the file; `dropped` when the input was named on the command line.
+FilePlan plan_dialogue(const std::string& input, const std::string& output, const std::string& shown,
+                       bool was_missing, bool dropped, const PlanAnswers& system);
 
 }  // namespace quil

@@ -26,10 +26,15 @@ namespace {
 // One file's plan as it is carried out: its units, its lines and its replacement.
 struct FileRun {
   FileRun(const FilePlan& file_plan, FileLines file_lines)
-      : plan(file_plan), lines(file_lines), in(plan.units.in), out(plan.units.out) {}
+      : plan(file_plan),
+        lines(file_lines),
+        in(plan.units.in),
+        out(plan.units.out),
+        replacing(plan.replacing) {}
   const FilePlan& plan;
   FileLines lines;
   std::int32_t in, out;
+  bool replacing;  // false once the output itself takes the records, nothing being made beside it
   Replacement replacement;
 };
 
@@ -47,7 +52,7 @@ Outcome report_stop(const FileRun& run, const Stop& stop) {
 
 Outcome report_skipped(const FileRun& run, const std::string& shown, const std::string& why,
                        Outcome outcome = Outcome::skipped) {
-  run.lines.print_problem(shown + ": skipped: " + why);
+  run.lines.print_problem(shown + run.plan.skipped + why);
   return outcome;
 }
 
@@ -122,11 +127,34 @@ std::string touching_words(const RepairCounts& counts) {
   return std::to_string(touching.count) + " with touching numbers" + first_lines(touching);
 }
 
+// Connects the output again in place, as the answer had it, showing its name; false when it cannot be.
+bool connect_output_again(const FileRun& run) {
+  rtl::ConnectSettings settings;
+  settings.status = rtl::OpenStatus::unknown;
+  settings.has_name = settings.exact_name = settings.return_errors = true;
+  settings.name = run.plan.write_to;
+  settings.shown_name = run.plan.unit_shows;
+  return rtl::connect(run.out, settings) == 0;
+}
+
+// Makes the file that the repair is written to beside the one it replaces; empty, or why not.
+std::string create_beside(FileRun& run) {
+  const FilePlan& p = run.plan;
+  if (p.answer_made_output) rtl::platform::remove_file(p.write_to.c_str());
+  std::string why = run.replacement.create_beside(p.write_to, run.out, p.unit_shows);
+  if (!why.empty() && p.written_in_place_otherwise && connect_output_again(run)) {
+    run.replacing = false;
+    why.clear();
+  }
+  return why;
+}
+
 // Opens both ends of the file's road, in the plan's order; nothing, or where it stops.
 std::optional<Outcome> open_road(FileRun& run) {
   const FilePlan& p = run.plan;
   if (p.before_opening.stops) return report_stop(run, p.before_opening);
-  if (const int rc = connect_name(p.read_from, run.in, rtl::OpenStatus::old_file, true); rc != 0) {
+  if (p.input_connected) {
+  } else if (const int rc = connect_name(p.read_from, run.in, rtl::OpenStatus::old_file, true); rc != 0) {
     return report_skipped(run, p.input, failure_words(rc, rtl::last_refusal_error()),
                           p.writes ? Outcome::skipped : Outcome::unchecked);
   }
@@ -142,14 +170,14 @@ std::optional<Outcome> open_road(FileRun& run) {
   }
   if (!why.empty() || !p.writes) {
   } else if (p.replacing) {
-    why = run.replacement.create_beside(p.write_to, run.out);
+    why = create_beside(run);
   } else if (const int rc = connect_name(p.write_to, run.out, rtl::OpenStatus::unknown, false); rc != 0) {
     // A device or a pipe takes the records as they come; standard output says only that it cannot be opened.
     why = p.write_to == "-" ? refusal_words(static_cast<int>(rtl::Failure::open_failure))
                             : failure_words(rc, rtl::last_refusal_error());
   }
   if (why.empty()) return std::nullopt;
-  rtl::release(run.in);
+  if (!p.input_connected) rtl::release(run.in);
   return report_skipped(run, p.written_name, why);
 }
 
@@ -185,8 +213,9 @@ void discard_and_report_failure(FileRun& run, const RepairCounts& counts) {
 // file that must take the road in one piece (or a small one) returns false and is repaired as one.
 bool run_in_parts(FileRun& run, const RepairOptions& options, RepairCounts* counts) {
   const FilePlan& p = run.plan;
+  if (p.parts < 2) return false;
   const std::int64_t size = rtl::input_file_size(run.in);
-  if (p.parts < 2 || size < rtl::platform::smallest_file_in_parts(kSmallestFileInParts)) return false;
+  if (size < rtl::platform::smallest_file_in_parts(kSmallestFileInParts)) return false;
   const std::string output = options.write ? run.replacement.temporary() : std::string();
   // The parts write the temporary file by its name; the file's own unit lets go of it meanwhile.
   if (options.write) rtl::release(run.out);
@@ -234,7 +263,7 @@ RepairCounts run_pass(FileRun& run) {
   const FilePlan& p = run.plan;
   RepairOptions options;
   options.write = p.writes;
-  options.count_changes = options.step_back_in_hand = options.return_failures = true;
+  options.count_changes = options.step_back_in_hand = options.return_failures = !p.failures_end_the_run;
   options.refuse_other_formats = p.refuse_other_formats;
   // Records that go to standard output, a file there included, are the whole stream: the file's line
   // goes to standard error.
@@ -243,20 +272,20 @@ RepairCounts run_pass(FileRun& run) {
   RepairCounts counts;
   if (!shape_holds_first(run, options, &counts)) return counts;
   Progress progress;
-  if (!p.in_batch) progress.start(p.input, run.in, &options);
+  if (!p.in_batch && !p.one_record_at_a_time) progress.start(p.input, run.in, &options);
   if (run_in_parts(run, options, &counts)) {
     progress.erase();
     return counts;
   }
-  if (options.write) rtl::write_in_blocks(run.out);
+  if (options.write && !p.one_record_at_a_time) rtl::write_in_blocks(run.out);
   repair_records(run.in, run.out, options, counts);
   progress.erase();
-  if (const int rc = rtl::release(run.out, true); rc != 0 && counts.failure == 0) {
+  if (const int rc = rtl::release(run.out, !p.failures_end_the_run); rc != 0 && counts.failure == 0) {
     counts.failure = rc;
     counts.failed_unit = run.out;
     counts.failure_error = rtl::handled_system_error(run.out);
   }
-  rtl::release(run.in, true);
+  if (!p.input_connected) rtl::release(run.in, true);
   return counts;
 }
 
@@ -270,10 +299,17 @@ Outcome put_in_place(FileRun& run, const RepairCounts& counts) {
       run.lines.print_result(p.input + ": " + lines_words(counts.records) + ", nothing to repair");
     return Outcome::done;
   }
+  // Subtle: the dialogue cuts an existing output only from the first record it writes: a repair of no
+  // record leaves it as it was.
+  if (run.replacing && p.untouched_by_no_record && counts.records == 0) {
+    run.replacement.discard();
+    return report(run, counts, {});
+  }
   std::string kept;
   // The file in place and its line are one step for an event: a file put in place gets its line.
-  const rtl::CommitGate with_its_line;
-  if (p.replacing) {
+  std::optional<rtl::CommitGate> with_its_line;
+  if (p.guarded) with_its_line.emplace();
+  if (run.replacing) {
     if (std::string why = run.replacement.commit(p.keep_original, &kept); !why.empty()) {
       if (run.replacement.left_as_it_was()) return report_skipped(run, p.written_name, why);
       // Not skipped: the name holds the repair, or nothing, and the line says where the data is.
@@ -286,6 +322,7 @@ Outcome put_in_place(FileRun& run, const RepairCounts& counts) {
 
 // The file that the repair reads, as a name whose facts tell whether it changed; empty for a stream.
 std::string file_read(const FileRun& run) {
+  if (!run.plan.guarded) return {};
   if (run.plan.in_place) return run.plan.read_from;
   return run.plan.read_from != "-" && rtl::input_file_size(run.in) >= 0 ? run.plan.read_from : std::string();
 }
@@ -348,12 +385,15 @@ std::optional<Outcome> refused_for_its_output(FileRun& run) {
 
 }  // namespace
 
-Outcome take_file_road(const FilePlan& plan, FileLines lines, int* first_failure) {
+Outcome take_file_road(const FilePlan& plan, FileLines lines, int* first_failure, std::int64_t* records) {
   FileRun run(plan, lines);
   if (const std::optional<Outcome> stopped = open_road(run)) return *stopped;
-  if (const std::optional<Outcome> refused = refused_for_its_output(run)) return *refused;
+  if (plan.guarded) {
+    if (const std::optional<Outcome> refused = refused_for_its_output(run)) return *refused;
+  }
   const ChangeWatch watch(file_read(run));
   const RepairCounts counts = run_pass(run);
+  if (records != nullptr) *records = counts.records;
   if (counts.failure != 0) return report_failed_pass(run, counts, first_failure);
   if (watch.changed()) {
     run.replacement.discard();
