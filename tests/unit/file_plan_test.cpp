@@ -46,13 +46,6 @@ bool facts(const char* name, rtl::platform::FileFacts* f) {
   f->links = starts(name, "two") ? 2 : starts(name, "three") ? 3 : 1;
   return true;
 }
-int expand(const char* pattern, void (*take)(const char*, void*), void* context) {
-  take(pattern, context);
-  return 1;
-}
-bool alone_no() { return false; }
-bool regular(const char*) { return true; }
-
 // The plan in one line: where its records are read from and go, then each stop with its outcome.
 std::string described(const quil::FilePlan& p) {
   static const char* const outcomes[] = {"done", "needs repair", "other format", "skipped", "unchecked", ""};
@@ -129,8 +122,13 @@ TEST(FilePlan, FromTheArgumentsAndTheSystemsAnswers) {
     std::vector<const char*> argv = {"quil"};
     argv.insert(argv.end(), row.args.begin(), row.args.end());
     SCOPED_TRACE(testing::PrintToString(row.args));
+    const auto one_name = [](const char* name, void (*take)(const char*, void*), void* names) {
+      take(name, names);
+      return 1;
+    };
     const quil::ParsedArguments a =
-        quil::parse_arguments(static_cast<int>(argv.size()), argv.data(), {expand, alone_no, regular, false});
+        quil::parse_arguments(static_cast<int>(argv.size()), argv.data(),
+                              {one_name, [] { return false; }, [](const char*) { return true; }, false});
     const quil::Request& r = a.request;
     std::string plans;
     for (std::size_t i = 0; i < (r.mode == quil::Mode::repair ? 1 : r.names.size()); ++i) {
