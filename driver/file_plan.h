@@ -61,7 +61,7 @@ struct FilePlan {
   bool replacing = false;  // written beside `write_to` under a temporary name, renamed over it at the end
   bool keep_original = false;
   bool in_batch = false;      // its lines wait for their turn, it shows no progress and goes in one piece
-  int parts = 1;              // a disk file this large or more goes in this many parts at once
+  int parts = 1;              // a disk file of kSmallestFileInParts or more goes in this many parts at once
   bool probe_output = false;  // an existing OUTPUT: whether it is the file being repaired is asked once
                               // the input is open
   RoadUnits units;
