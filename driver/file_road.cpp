@@ -149,32 +149,45 @@ std::string create_beside(FileRun& run) {
   return why;
 }
 
+// Opens the output: beside the file it replaces, or the name itself (standard output, a device or a pipe
+// takes the records as they come). Empty, or why not.
+std::string open_output(FileRun& run) {
+  const FilePlan& p = run.plan;
+  if (p.replacing) return create_beside(run);
+  const int rc = connect_name(p.write_to, run.out, rtl::OpenStatus::unknown, false);
+  if (rc == 0) return {};
+  // Standard output says only that it cannot be opened.
+  return p.write_to == "-" ? refusal_words(static_cast<int>(rtl::Failure::open_failure))
+                           : failure_words(rc, rtl::last_refusal_error());
+}
+
+// Whether an existing OUTPUT is the file being repaired, asked of the file itself once the input is open.
+bool output_is_input(const FileRun& run) {
+  const std::int32_t probe = run.plan.units.probe;
+  if (connect_name(run.plan.write_to, probe, rtl::OpenStatus::old_file, true) != 0) return false;
+  const bool same = rtl::writes_file_read_by(probe, run.in);
+  rtl::release(probe);
+  return same;
+}
+
 // Opens both ends of the file's road, in the plan's order; nothing, or where it stops.
 std::optional<Outcome> open_road(FileRun& run) {
   const FilePlan& p = run.plan;
   if (p.before_opening.stops) return report_stop(run, p.before_opening);
-  if (p.input_connected) {
-  } else if (const int rc = connect_name(p.read_from, run.in, rtl::OpenStatus::old_file, true); rc != 0) {
-    return report_skipped(run, p.input, failure_words(rc, rtl::last_refusal_error()),
-                          p.writes ? Outcome::skipped : Outcome::unchecked);
+  if (!p.input_connected) {
+    if (const int rc = connect_name(p.read_from, run.in, rtl::OpenStatus::old_file, true); rc != 0) {
+      return report_skipped(run, p.input, failure_words(rc, rtl::last_refusal_error()),
+                            p.writes ? Outcome::skipped : Outcome::unchecked);
+    }
   }
   std::string why;
-  if (p.probe_output && connect_name(p.write_to, p.units.probe, rtl::OpenStatus::old_file, true) == 0) {
-    const bool same = rtl::writes_file_read_by(p.units.probe, run.in);
-    rtl::release(p.units.probe);
-    if (same) why = "cannot open: it is the file being repaired (-i repairs in place)";
-  }
-  if (why.empty() && p.once_open.stops) {
+  if (p.probe_output && output_is_input(run)) {
+    why = "cannot open: it is the file being repaired (-i repairs in place)";
+  } else if (p.once_open.stops) {
     rtl::release(run.in);
     return report_stop(run, p.once_open);
-  }
-  if (!why.empty() || !p.writes) {
-  } else if (p.replacing) {
-    why = create_beside(run);
-  } else if (const int rc = connect_name(p.write_to, run.out, rtl::OpenStatus::unknown, false); rc != 0) {
-    // A device or a pipe takes the records as they come; standard output says only that it cannot be opened.
-    why = p.write_to == "-" ? refusal_words(static_cast<int>(rtl::Failure::open_failure))
-                            : failure_words(rc, rtl::last_refusal_error());
+  } else if (p.writes) {
+    why = open_output(run);
   }
   if (why.empty()) return std::nullopt;
   if (!p.input_connected) rtl::release(run.in);
