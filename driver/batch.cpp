@@ -32,8 +32,9 @@ void repair_files(const Request& r, const std::vector<std::string>& same_as, std
   for (std::size_t i; (i = next++) < results.size();) {
     FileResult& result = results[i];
     try {
-      Road road(r.names[i], r.names[i], same_as[i], RoadUnits::of_batch_file(k), FileLines(&result.lines));
-      result.outcome = take_file_road(road, r, &result.failure);
+      const FilePlan plan = plan_file(r, r.names[i], r.names[i], same_as[i], 1, true,
+                                      RoadUnits::of_batch_file(k), PlanAnswers::of_this_system());
+      result.outcome = take_file_road(plan, FileLines(&result.lines), &result.failure);
     } catch (const std::bad_alloc&) {
       // Its words are made when its turn comes, where memory may be had again.
       result.outcome = Outcome::failed;

@@ -93,9 +93,11 @@ void run_command_line(int argc, char** argv) {
   const std::size_t files = r.mode == Mode::repair ? 1 : r.names.size();
   const std::vector<std::string> same_as = earlier_names_of_each(r.names, files);
   if (files < 2 || !repair_side_by_side(r, same_as, &worst, &first_failure)) {
+    const PlanAnswers system = PlanAnswers::of_this_system();
     for (std::size_t i = 0; i < files; ++i) {
-      Road road(r.names[i], r.mode == Mode::repair ? r.names[1] : r.names[i], same_as[i]);
-      worst = std::max(worst, take_file_road(road, r, &first_failure));
+      const FilePlan plan = plan_file(r, r.names[i], r.mode == Mode::repair ? r.names[1] : r.names[i],
+                                      same_as[i], jobs_at_once(r), false, RoadUnits(), system);
+      worst = std::max(worst, take_file_road(plan, FileLines(), &first_failure));
     }
   }
   // A failure that stopped a file gives the run its number, the first of them.

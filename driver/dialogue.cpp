@@ -6,9 +6,8 @@
 #include <string_view>
 
 #include "driver/driver.h"
+#include "driver/file_road.h"
 #include "driver/layouts.h"
-#include "driver/progress.h"
-#include "driver/replacement.h"
 #include "fileconn/connect.h"
 #include "rtl/ending/ending.h"
 #include "rtl/platform/platform.h"
@@ -139,65 +138,22 @@ void ask_for_file(const char* question, const char* refusal, std::int32_t unit, 
   }
 }
 
-// Connects the output again in place, as the answer had it, showing its name; false when it cannot be.
-bool connect_output_again(const std::string& target, const std::string& shown) {
-  rtl::ConnectSettings settings;
-  settings.status = rtl::OpenStatus::unknown;
-  settings.has_name = settings.exact_name = settings.return_errors = true;
-  settings.name = target;
-  settings.shown_name = shown;
-  return rtl::connect(kOutputUnit, settings) == 0;
-}
-
 // A disk file that receives the repair is written under a temporary name beside it and takes its name
 // only when complete: control-C or a full disk part way leave an existing output as it was. The unit shows
-// the output's own name in reports meanwhile. A file named on the command line (dropped on the program)
-// is repaired as the command line repairs one, in blocks and with its progress shown; the dialogue
-// writes one record at a time, as it always has. Where no temporary file can be made beside it, the
-// output is written in place, as it always was.
-[[noreturn]] void repair_through_temporary(const std::string& answer, bool was_missing,
-                                           const std::string& input, bool dropped) {
-  const std::string shown(rtl::connected_name(kOutputUnit));
-  // A link is written through: the file it leads to is the one replaced, and the link stays.
-  char followed[rtl::kLongestPath + 1];
-  rtl::platform::SysError error = 0;
-  const bool regular = rtl::platform::name_kind(answer.c_str(), followed, sizeof followed, &error) ==
-                       rtl::platform::NameKind::regular_file;
-  const std::string target = regular ? std::string(followed) : answer;
-  Replacement replacement;
-  std::string why;  // why the repair cannot be written, or cannot take the output's place
+// the output's own name in reports meanwhile.
+[[noreturn]] void repair_beside(const std::string& answer, bool was_missing, const std::string& input,
+                                bool dropped) {
+  const FilePlan plan = plan_dialogue(input, answer, std::string(rtl::connected_name(kOutputUnit)),
+                                      was_missing, dropped, PlanAnswers::of_this_system());
   rtl::release(kOutputUnit);
-  // The answer's connection made the file; the repair's own name gives it to it at the end.
-  if (was_missing) rtl::platform::remove_file(target.c_str());
-  why = replacement.create_beside(target, kOutputUnit, dropped ? std::string_view() : shown);
-  const bool temporary = why.empty();
-  // The dialogue writes where it can: in the output itself, when nothing can be made beside it.
-  if (!temporary && !dropped && connect_output_again(target, shown)) why.clear();
-  RepairCounts counts;
-  if (why.empty()) {
-    RepairOptions options;
-    Progress progress;
-    if (dropped) {
-      rtl::write_in_blocks(kOutputUnit);
-      progress.start(input, kInputUnit, &options);
-    }
-    repair_records(kInputUnit, kOutputUnit, options, counts);
-    progress.erase();
-    rtl::release(kOutputUnit);
-    std::string kept;
-    // Subtle: the dialogue cuts an existing output only from the first record it writes: a repair of no
-    // record leaves it as it was.
-    const bool nothing_written = !dropped && !was_missing && counts.records == 0;
-    if (temporary && nothing_written) replacement.discard();
-    if (temporary && !nothing_written) why = replacement.commit(false, &kept);
-  }
-  if (!why.empty()) {
-    std::string line = "quil: ";
-    line.append(answer).append(": ").append(why);
-    rtl::write<kOneTextLayout>(kErrorOut, line);
+  FileLines::Kept lines;
+  int failure = 0;
+  std::int64_t records = 0;
+  if (take_file_road(plan, FileLines(&lines), &failure, &records) != Outcome::done) {
+    for (const auto& [unit, line] : lines) rtl::write<kOneTextLayout>(unit, line);
     rtl::stop_with_status(1);
   }
-  rtl::write<kSummaryLayout>(kConsoleOut, static_cast<std::int32_t>(counts.records), " lines with found");
+  rtl::write<kSummaryLayout>(kConsoleOut, static_cast<std::int32_t>(records), " lines with found");
   rtl::stop();
 }
 
@@ -233,8 +189,8 @@ void dialogue(std::string_view first_answer) {
     // Its names live on the heap: without memory the run ends with the record layer's report for it
     // (and the temporary file goes), never by an exception.
     try {
-      repair_through_temporary(significant(output_name), output_was_missing, significant(input_name),
-                               !first_answer.empty());
+      repair_beside(significant(output_name), output_was_missing, significant(input_name),
+                    !first_answer.empty());
     } catch (const std::bad_alloc&) {
       rtl::issue_report(rtl::condition_code(rtl::Failure::no_memory), 0, {});
     }

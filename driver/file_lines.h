@@ -19,7 +19,7 @@ void print_line(std::int32_t unit, std::string_view line);
 // The failure number of the first line that could not be written, or 0.
 int lines_failure();
 
-// One file's lines: its result line, its refusals and failures, and whether its progress is shown.
+// One file's lines: its result line, its refusals and failures.
 // A file repaired side by side with others keeps its lines until its turn comes (`kept`); one at a
 // time, they go out at once.
 class FileLines {
@@ -36,8 +36,6 @@ class FileLines {
   void print_result(std::string text) const;
   // Prints, now or in its turn, "quil: " and the text on standard error.
   void print_problem(const std::string& text) const;
-  // Progress is drawn only by a file whose lines go out at once.
-  bool shows_progress() const { return kept_ == nullptr; }
 
  private:
   void print(std::int32_t unit, std::string text) const;

@@ -9,7 +9,6 @@
 #include "driver/parallel.h"
 #include "driver/progress.h"
 #include "driver/replacement.h"
-#include "driver/shown_name.h"
 #include "driver/words.h"
 #include "rtl/ending/ending.h"
 #include "rtl/platform/platform.h"
@@ -24,10 +23,36 @@ int jobs_at_once(const Request& r) {
 
 namespace {
 
-// Prints why the file is skipped; returns `outcome`.
-Outcome report_skipped(const Road& road, const std::string& name, const std::string& why,
+// One file's plan as it is carried out: its units, its lines and its replacement.
+struct FileRun {
+  FileRun(const FilePlan& file_plan, FileLines file_lines)
+      : plan(file_plan),
+        lines(file_lines),
+        in(plan.units.in),
+        out(plan.units.out),
+        replacing(plan.replacing) {}
+  const FilePlan& plan;
+  FileLines lines;
+  std::int32_t in, out;
+  bool replacing;  // false once the output itself takes the records, nothing being made beside it
+  Replacement replacement;
+};
+
+// Prints the line of a stop; returns its outcome.
+Outcome report_stop(const FileRun& run, const Stop& stop) {
+  if (!stop.line.empty()) {
+    if (stop.problem) {
+      run.lines.print_problem(stop.line);
+    } else {
+      run.lines.print_result(stop.line);
+    }
+  }
+  return stop.outcome;
+}
+
+Outcome report_skipped(const FileRun& run, const std::string& shown, const std::string& why,
                        Outcome outcome = Outcome::skipped) {
-  road.lines.print_problem(shown_name(name) + ": skipped: " + why);
+  run.lines.print_problem(shown + run.plan.skipped + why);
   return outcome;
 }
 
@@ -102,319 +127,228 @@ std::string touching_words(const RepairCounts& counts) {
   return std::to_string(touching.count) + " with touching numbers" + first_lines(touching);
 }
 
-// The last part of a name, after its folders.
-std::string last_part(const std::string& name) {
-  const std::size_t slash = name.find_last_of(rtl::platform::slash_options() ? "/\\:" : "/");
-  return slash == std::string::npos ? name : name.substr(slash + 1);
+// Connects the output again in place, as the answer had it, showing its name; false when it cannot be.
+bool connect_output_again(const FileRun& run) {
+  rtl::ConnectSettings settings;
+  settings.status = rtl::OpenStatus::unknown;
+  settings.has_name = settings.exact_name = settings.return_errors = true;
+  settings.name = run.plan.write_to;
+  settings.shown_name = run.plan.unit_shows;
+  return rtl::connect(run.out, settings) == 0;
 }
 
-// Whether the folder that a name stands in exists (a name without a folder stands in this one).
-bool folder_exists(const std::string& name) {
-  const std::size_t slash = name.find_last_of(rtl::platform::slash_options() ? "/\\:" : "/");
-  if (slash == std::string::npos || slash == 0) return true;
-  char target[rtl::kLongestPath + 1];
-  rtl::platform::SysError error = 0;
-  return rtl::platform::name_kind(name.substr(0, slash).c_str(), target, sizeof target, &error) ==
-         rtl::platform::NameKind::folder;
-}
-
-// Whether the existing file at `place` may be replaced now; empty, or the system's words for what holds it.
-std::string holder_words(const std::string& place) {
-  const rtl::platform::SysError e = rtl::platform::replaceable(place.c_str());
-  return e == 0 ? std::string() : system_words(e);
-}
-
-// Why a file may not be written: its permissions, or the system's words for another cause (a read-only
-// file system).
-std::string read_only_words(rtl::platform::SysError refusal) {
-  return refusal != 0 ? system_words(refusal) : "it is read-only";
-}
-
-// Where the repair of `road.input` goes (a folder takes it under the input's own name): empty when it may
-// go there, else why not.
-std::string choose_output(Road& road, const Request& r) {
-  if (road.output == "-")
-    return connect_name("-", road.out, rtl::OpenStatus::unknown, false) == 0
-               ? std::string()
-               : refusal_words(static_cast<int>(rtl::Failure::open_failure));
-  char target[rtl::kLongestPath + 1];
-  rtl::platform::SysError error = 0;
-  rtl::platform::NameKind kind = rtl::platform::name_kind(road.output.c_str(), target, sizeof target, &error);
-  if (kind == rtl::platform::NameKind::folder) {
-    // A folder receives the repair under the input's own name, as a copy into it would.
-    const char separator = rtl::platform::slash_options() ? '\\' : '/';
-    const bool ends = !road.output.empty() && (road.output.back() == '/' || road.output.back() == separator);
-    road.output += (ends ? "" : std::string(1, separator)) + last_part(road.input);
-    kind = rtl::platform::name_kind(road.output.c_str(), target, sizeof target, &error);
+// Makes the file that the repair is written to beside the one it replaces; empty, or why not.
+std::string create_beside(FileRun& run) {
+  const FilePlan& p = run.plan;
+  if (p.answer_made_output) rtl::platform::remove_file(p.write_to.c_str());
+  std::string why = run.replacement.create_beside(p.write_to, run.out, p.unit_shows);
+  if (!why.empty() && p.written_in_place_otherwise && connect_output_again(run)) {
+    run.replacing = false;
+    why.clear();
   }
-  if (rtl::platform::device_name(road.output.c_str()))
-    return "is a device, which takes no repair (-c checks a file without writing one)";
-  switch (kind) {
-    case rtl::platform::NameKind::missing:
-      if (!folder_exists(road.output)) return "its folder does not exist";
-      road.place = road.output;
-      road.replacing = true;
-      return {};
-    case rtl::platform::NameKind::regular_file:
-      break;
-    case rtl::platform::NameKind::folder:
-      return "is a folder";
-    case rtl::platform::NameKind::other: {
-      // A device or a pipe takes the records as they come.
-      const int rc = connect_name(road.output, road.out, rtl::OpenStatus::unknown, false);
-      return rc == 0 ? std::string() : failure_words(rc, rtl::last_refusal_error());
+  return why;
+}
+
+// Opens the output: beside the file it replaces, or the name itself (standard output, a device or a pipe
+// takes the records as they come). Empty, or why not.
+std::string open_output(FileRun& run) {
+  const FilePlan& p = run.plan;
+  if (p.replacing) return create_beside(run);
+  const int rc = connect_name(p.write_to, run.out, rtl::OpenStatus::unknown, false);
+  if (rc == 0) return {};
+  // Standard output says only that it cannot be opened.
+  return p.write_to == "-" ? refusal_words(static_cast<int>(rtl::Failure::open_failure))
+                           : failure_words(rc, rtl::last_refusal_error());
+}
+
+// Whether an existing OUTPUT is the file being repaired, asked of the file itself once the input is open.
+bool output_is_input(const FileRun& run) {
+  const std::int32_t probe = run.plan.units.probe;
+  if (connect_name(run.plan.write_to, probe, rtl::OpenStatus::old_file, true) != 0) return false;
+  const bool same = rtl::writes_file_read_by(probe, run.in);
+  rtl::release(probe);
+  return same;
+}
+
+// Opens both ends of the file's road, in the plan's order; nothing, or where it stops.
+std::optional<Outcome> open_road(FileRun& run) {
+  const FilePlan& p = run.plan;
+  if (p.before_opening.stops) return report_stop(run, p.before_opening);
+  if (!p.input_connected) {
+    if (const int rc = connect_name(p.read_from, run.in, rtl::OpenStatus::old_file, true); rc != 0) {
+      return report_skipped(run, p.input, failure_words(rc, rtl::last_refusal_error()),
+                            p.writes ? Outcome::skipped : Outcome::unchecked);
     }
   }
-  road.place = target;
-  road.replacing = true;
-  if (connect_name(road.place, road.probe, rtl::OpenStatus::old_file, true) == 0) {
-    const bool same = rtl::writes_file_read_by(road.probe, road.in);
-    rtl::release(road.probe);
-    if (same) return "cannot open: it is the file being repaired (-i repairs in place)";
+  std::string why;
+  if (p.probe_output && output_is_input(run)) {
+    why = "cannot open: it is the file being repaired (-i repairs in place)";
+  } else if (p.once_open.stops) {
+    rtl::release(run.in);
+    return report_stop(run, p.once_open);
+  } else if (p.writes) {
+    why = open_output(run);
   }
-  if (!r.force) return "it exists (-f replaces it)";
-  if (rtl::platform::SysError refusal = 0; !rtl::platform::writable_file(road.place.c_str(), &refusal))
-    return "cannot open: " + read_only_words(refusal);
-  return holder_words(road.place);
+  if (why.empty()) return std::nullopt;
+  if (!p.input_connected) rtl::release(run.in);
+  return report_skipped(run, p.written_name, why);
 }
 
-// Opens the input; for -i, the regular file the name leads to. Empty or why not.
-std::string open_input(Road& road, Mode mode) {
-  std::string name = road.input;
-  char target[rtl::kLongestPath + 1];
-  rtl::platform::SysError error = 0;
-  const rtl::platform::NameKind kind =
-      name == "-" ? rtl::platform::NameKind::other
-                  : rtl::platform::name_kind(name.c_str(), target, sizeof target, &error);
-  if (kind == rtl::platform::NameKind::folder) return "is a folder";
-  if (mode == Mode::in_place) {
-    if (kind == rtl::platform::NameKind::missing) return system_words(error);
-    if (kind == rtl::platform::NameKind::other)
-      return error != 0 ? system_words(error) : "not a regular file";
-    road.place = name = target;
-  }
-  // Learnt before the repair: a file that another program holds cannot take its place afterwards (asked
-  // before the file is opened here, whose own handle would hold it too).
-  rtl::platform::SysError refusal = 0;
-  const bool writable = mode != Mode::in_place || rtl::platform::writable_file(target, &refusal);
-  if (mode == Mode::in_place && writable) {
-    if (std::string why = holder_words(target); !why.empty()) return why;
-  }
-  // Subtle: a file this user may not open says so in the system's words, not as a read-only one.
-  if (const int rc = connect_name(name, road.in, rtl::OpenStatus::old_file, true); rc != 0)
-    return failure_words(rc, rtl::last_refusal_error());
-  if (!writable) {
-    rtl::release(road.in);
-    return "cannot repair in place: " + read_only_words(refusal);
-  }
-  return {};
-}
-
-Outcome report(const Road& road, Mode mode, const RepairCounts& counts, const std::string& kept, bool quiet) {
+Outcome report(const FileRun& run, const RepairCounts& counts, const std::string& kept) {
+  const FilePlan& p = run.plan;
   const std::string lines = lines_words(counts.records) + ", ";
-  if (mode == Mode::check) {
+  if (!p.writes) {
     // Whatever a repair would change, the check says, and counts the file as needing repair.
-    if (!quiet)
-      road.lines.print_result(road.input + ": " + lines + touching_words(counts) +
-                              change_words(counts, true));
+    if (!p.quiet)
+      run.lines.print_result(p.input + ": " + lines + touching_words(counts) + change_words(counts, true));
     return counts.changes_any() ? Outcome::needs_repair : Outcome::done;
   }
-  if (quiet) return Outcome::done;
-  const std::string shown = mode == Mode::in_place ? road.input : road.input + " -> " + road.output;
+  if (p.quiet) return Outcome::done;
   // The line never mixes with repaired records on standard output, however that is named.
-  road.lines.print_result(shown + ": " + lines + std::to_string(counts.of(Change::touching).count) +
-                          " with touching numbers repaired" + change_words(counts, false) + kept);
+  run.lines.print_result(p.result_name + ": " + lines + std::to_string(counts.of(Change::touching).count) +
+                         " with touching numbers repaired" + change_words(counts, false) + kept);
   return Outcome::done;
 }
 
 // A file that could not be read or written to its end: nothing of it is kept, and the run goes on.
-void discard_and_report_failure(Road& road, const Request& r, const RepairCounts& counts) {
-  road.replacement.discard();
-  const bool on_output = counts.failed_unit == road.out;
-  if (on_output && road.lines.records_on_standard_output() &&
+void discard_and_report_failure(FileRun& run, const RepairCounts& counts) {
+  run.replacement.discard();
+  const bool on_output = counts.failed_unit == run.out;
+  if (on_output && run.lines.records_on_standard_output() &&
       rtl::platform::broken_pipe_error(counts.failure_error)) {
     rtl::end_by_broken_pipe();
   }
-  const std::string& name = on_output && r.mode == Mode::repair ? road.output : road.input;
-  road.lines.print_problem(shown_name(name) + ": " + failure_words(counts.failure, counts.failure_error));
-}
-
-// Opens both ends of a file's road. Empty, or the name and the reason it is skipped for.
-std::pair<std::string, std::string> open_road(Road& road, const Request& r) {
-  if (std::string why = open_input(road, r.mode); !why.empty()) return {road.input, why};
-  road.replacing = r.mode == Mode::in_place;
-  std::string why;
-  if (r.mode == Mode::repair) why = choose_output(road, r);
-  if (why.empty() && road.replacing) why = road.replacement.create_beside(road.place, road.out);
-  if (why.empty()) return {};
-  rtl::release(road.in);
-  return {r.mode == Mode::in_place ? road.input : road.output, why};
+  const std::string& name = on_output ? run.plan.written_name : run.plan.input;
+  run.lines.print_problem(name + ": " + failure_words(counts.failure, counts.failure_error));
 }
 
 // A large disk file is repaired in parts at once, each writing at its place in the temporary file; a
 // file that must take the road in one piece (or a small one) returns false and is repaired as one.
-bool run_in_parts(Road& road, const Request& r, const RepairOptions& options, RepairCounts* counts) {
-  const int jobs = jobs_at_once(r);
-  const std::int64_t size = rtl::input_file_size(road.in);
-  // Files side by side already keep the processors busy: each goes in one piece.
-  if (!road.lines.shows_progress() || jobs < 2 ||
-      size < rtl::platform::smallest_file_in_parts(kSmallestFileInParts) || road.input == "-" ||
-      (options.write && !road.replacing)) {
-    return false;
-  }
-  const std::string& input = r.mode == Mode::in_place ? road.place : road.input;
-  const std::string output = options.write ? road.replacement.temporary() : std::string();
+bool run_in_parts(FileRun& run, const RepairOptions& options, RepairCounts* counts) {
+  const FilePlan& p = run.plan;
+  if (p.parts < 2) return false;
+  const std::int64_t size = rtl::input_file_size(run.in);
+  if (size < rtl::platform::smallest_file_in_parts(kSmallestFileInParts)) return false;
+  const std::string output = options.write ? run.replacement.temporary() : std::string();
   // The parts write the temporary file by its name; the file's own unit lets go of it meanwhile.
-  if (options.write) rtl::release(road.out);
-  const bool done = repair_in_parts(input, size, output, jobs, options, counts);
+  if (options.write) rtl::release(run.out);
+  const bool done = repair_in_parts(p.read_from, size, output, p.parts, options, counts, run.in, run.out);
   if (!done && options.write &&
-      connect_name(output, road.out, rtl::OpenStatus::old_file, false, rtl::platform::Sharing::every) != 0) {
+      connect_name(output, run.out, rtl::OpenStatus::old_file, false, rtl::platform::Sharing::every) != 0) {
     counts->failure = static_cast<int>(rtl::Failure::open_failure);
-    counts->failed_unit = road.out;
+    counts->failed_unit = run.out;
     return true;
   }
-  if (done) rtl::release(road.in, true);
+  if (done) rtl::release(run.in, true);
   return done;
 }
 
 // A file whose records go to a stream is looked at whole before its first record goes out, where it can
 // be read twice (a disk file): a stream cannot take back what it was given. False when the file is
 // refused or fails, with *counts saying why; true with the input read from its start again.
-bool shape_holds_first(Road& road, const RepairOptions& options, RepairCounts* counts) {
-  if (!options.write || !options.refuse_other_formats || !road.lines.records_on_standard_output() ||
-      rtl::input_file_size(road.in) < 0) {
+bool shape_holds_first(FileRun& run, const RepairOptions& options, RepairCounts* counts) {
+  if (!options.write || !options.refuse_other_formats || !run.lines.records_on_standard_output() ||
+      rtl::input_file_size(run.in) < 0) {
     return true;
   }
   RepairOptions look = options;
   look.write = false;
   look.count_changes = false;
+  const bool standard_input = run.plan.read_from == "-";
   // Subtle: standard input that is a file is read from where the caller left it, not from its start;
   // the records are read from there again after the look.
-  const rtl::platform::Handle standard_input =
-      rtl::platform::standard_handle(rtl::platform::StdStream::input);
-  const std::int64_t start = road.input == "-" ? rtl::platform::position(standard_input) : 0;
-  repair_records(road.in, road.out, look, *counts);
-  rtl::release(road.in, true);
+  const rtl::platform::Handle handle = rtl::platform::standard_handle(rtl::platform::StdStream::input);
+  const std::int64_t start = standard_input ? rtl::platform::position(handle) : 0;
+  repair_records(run.in, run.out, look, *counts);
+  rtl::release(run.in, true);
   if (counts->failure != 0 || counts->not_interface.why != NotInterface::no) return false;
   *counts = RepairCounts{};
-  const bool back = road.input != "-" || (start >= 0 && rtl::platform::seek(standard_input, start));
-  if (back && connect_name(road.input, road.in, rtl::OpenStatus::old_file, true) == 0) return true;
+  const bool back = !standard_input || (start >= 0 && rtl::platform::seek(handle, start));
+  if (back && connect_name(run.plan.read_from, run.in, rtl::OpenStatus::old_file, true) == 0) return true;
   counts->failure = static_cast<int>(rtl::Failure::open_failure);
-  counts->failed_unit = road.in;
+  counts->failed_unit = run.in;
   counts->failure_error = rtl::last_refusal_error();
   return false;
 }
 
 // The pass over the file, with both units let go after it; a failure to release them is the pass's.
-RepairCounts run_pass(Road& road, const Request& r) {
+RepairCounts run_pass(FileRun& run) {
+  const FilePlan& p = run.plan;
   RepairOptions options;
-  options.write = r.mode != Mode::check;
-  options.count_changes = options.step_back_in_hand = options.return_failures = true;
-  options.refuse_other_formats = !r.any_format;
+  options.write = p.writes;
+  options.count_changes = options.step_back_in_hand = options.return_failures = !p.failures_end_the_run;
+  options.refuse_other_formats = p.refuse_other_formats;
   // Records that go to standard output, a file there included, are the whole stream: the file's line
   // goes to standard error.
-  if (options.write && (road.output == "-" || !rtl::on_disk_file(road.out)))
-    road.lines.records_to_standard_output();
+  if (options.write && (p.write_to == "-" || !rtl::on_disk_file(run.out)))
+    run.lines.records_to_standard_output();
   RepairCounts counts;
-  if (!shape_holds_first(road, options, &counts)) return counts;
+  if (!shape_holds_first(run, options, &counts)) return counts;
   Progress progress;
-  if (road.lines.shows_progress()) progress.start(shown_name(road.input), road.in, &options);
-  if (run_in_parts(road, r, options, &counts)) {
+  if (!p.in_batch && !p.one_record_at_a_time) progress.start(p.input, run.in, &options);
+  if (run_in_parts(run, options, &counts)) {
     progress.erase();
     return counts;
   }
-  if (options.write) rtl::write_in_blocks(road.out);
-  repair_records(road.in, road.out, options, counts);
+  if (options.write && !p.one_record_at_a_time) rtl::write_in_blocks(run.out);
+  repair_records(run.in, run.out, options, counts);
   progress.erase();
-  if (const int rc = rtl::release(road.out, true); rc != 0 && counts.failure == 0) {
+  if (const int rc = rtl::release(run.out, !p.failures_end_the_run); rc != 0 && counts.failure == 0) {
     counts.failure = rc;
-    counts.failed_unit = road.out;
-    counts.failure_error = rtl::handled_system_error(road.out);
+    counts.failed_unit = run.out;
+    counts.failure_error = rtl::handled_system_error(run.out);
   }
-  rtl::release(road.in, true);
+  if (!p.input_connected) rtl::release(run.in, true);
   return counts;
 }
 
 // The repair in the file's place, unless it is the file byte for byte: such a file keeps its inode, its
 // times and its links.
-Outcome put_in_place(Road& road, const Request& r, const RepairCounts& counts) {
-  if (r.mode == Mode::in_place &&
-      rtl::platform::same_contents(road.place.c_str(), road.replacement.temporary().c_str())) {
-    road.replacement.discard();
-    if (!r.quiet)
-      road.lines.print_result(road.input + ": " + lines_words(counts.records) + ", nothing to repair");
+Outcome put_in_place(FileRun& run, const RepairCounts& counts) {
+  const FilePlan& p = run.plan;
+  if (p.in_place && rtl::platform::same_contents(p.write_to.c_str(), run.replacement.temporary().c_str())) {
+    run.replacement.discard();
+    if (!p.quiet)
+      run.lines.print_result(p.input + ": " + lines_words(counts.records) + ", nothing to repair");
     return Outcome::done;
+  }
+  // Subtle: the dialogue cuts an existing output only from the first record it writes: a repair of no
+  // record leaves it as it was.
+  if (run.replacing && p.untouched_by_no_record && counts.records == 0) {
+    run.replacement.discard();
+    return report(run, counts, {});
   }
   std::string kept;
   // The file in place and its line are one step for an event: a file put in place gets its line.
-  const rtl::CommitGate with_its_line;
-  if (road.replacing) {
-    if (std::string why = road.replacement.commit(r.mode == Mode::in_place && r.backup, &kept);
-        !why.empty()) {
-      const std::string& name = r.mode == Mode::in_place ? road.input : road.output;
-      if (road.replacement.left_as_it_was()) return report_skipped(road, name, why);
+  std::optional<rtl::CommitGate> with_its_line;
+  if (p.guarded) with_its_line.emplace();
+  if (run.replacing) {
+    if (std::string why = run.replacement.commit(p.keep_original, &kept); !why.empty()) {
+      if (run.replacement.left_as_it_was()) return report_skipped(run, p.written_name, why);
       // Not skipped: the name holds the repair, or nothing, and the line says where the data is.
-      road.lines.print_problem(name + ": " + why);
+      run.lines.print_problem(p.written_name + ": " + why);
       return Outcome::skipped;
     }
   }
-  return report(road, r.mode, counts, kept, r.quiet);
+  return report(run, counts, kept);
 }
 
 // The file that the repair reads, as a name whose facts tell whether it changed; empty for a stream.
-std::string file_read(const Road& road, Mode mode) {
-  if (mode == Mode::in_place) return road.place;
-  return road.input != "-" && rtl::input_file_size(road.in) >= 0 ? road.input : std::string();
-}
-
-// How many other names (hard links) a file to be repaired in place has, which a repair in place would
-// part from it; 0 when it has none, or may be parted from them (-f).
-std::uint64_t other_links(const Road& road, const Request& r) {
-  rtl::platform::FileFacts facts;
-  if (r.mode != Mode::in_place || r.force || !rtl::platform::file_facts(road.input.c_str(), &facts) ||
-      !facts.regular_file) {
-    return 0;
-  }
-  return facts.links > 1 ? facts.links - 1 : 0;
-}
-
-// A file that another name of the run stands for, or that is one of QUIL's own backups (unless -f), is
-// left as it is: the line that says so, and the outcome; nothing when its road goes on.
-std::optional<Outcome> left_as_it_is(const Road& road, const Request& r) {
-  if (!road.same_as.empty()) {
-    if (!r.quiet) {
-      road.lines.print_result(shown_name(road.input) + ": the same file as " + shown_name(road.same_as) +
-                              (r.mode == Mode::check ? ", checked once" : ", repaired once"));
-    }
-    return Outcome::done;
-  }
-  // `-i *` in a folder of models takes their originals too: repaired, each would be backed up in turn.
-  if (r.mode != Mode::repair && !r.force && names_a_backup(road.input)) {
-    road.lines.print_problem(shown_name(road.input) +
-                             ": a backup (QUIL keeps originals under .orig): left as it is");
-    return Outcome::done;
-  }
-  return std::nullopt;
+std::string file_read(const FileRun& run) {
+  if (!run.plan.guarded) return {};
+  if (run.plan.in_place) return run.plan.read_from;
+  return run.plan.read_from != "-" && rtl::input_file_size(run.in) >= 0 ? run.plan.read_from : std::string();
 }
 
 // A repair in place would part the file from its other names: it is not put in place. A file with
 // nothing to repair keeps them all, and goes on to say so. The line, and the outcome.
-std::optional<Outcome> left_for_its_links(Road& road, const Request& r) {
-  const std::uint64_t others = other_links(road, r);
-  if (others == 0 || rtl::platform::same_contents(road.place.c_str(), road.replacement.temporary().c_str())) {
+std::optional<Outcome> left_for_its_links(FileRun& run) {
+  if (!run.plan.if_changed.stops ||
+      rtl::platform::same_contents(run.plan.write_to.c_str(), run.replacement.temporary().c_str())) {
     return std::nullopt;
   }
-  road.replacement.discard();
-  road.lines.print_problem(shown_name(road.input) + ": has " + std::to_string(others) +
-                           (others == 1 ? " other link" : " other links") + ": left as it is");
-  return Outcome::skipped;
-}
-
-// Once the file is read and its repair written, the road's names serve only its lines: they take the
-// form those show.
-void names_for_lines(Road& road) {
-  road.input = shown_name(road.input);
-  road.output = shown_name(road.output);
+  run.replacement.discard();
+  return report_stop(run, run.plan.if_changed);
 }
 
 // Another program that writes the file meanwhile leaves it other than it was read: what was read is
@@ -437,62 +371,55 @@ class ChangeWatch {
 
 // A pass that failed: the file is left as it was, its failure printed and, but for -c, kept for the
 // run's status.
-Outcome report_failed_pass(Road& road, const Request& r, const RepairCounts& counts, int* first_failure) {
-  discard_and_report_failure(road, r, counts);
+Outcome report_failed_pass(FileRun& run, const RepairCounts& counts, int* first_failure) {
+  discard_and_report_failure(run, counts);
   // A file that -c could not read is one it could not check.
-  if (r.mode == Mode::check) return Outcome::unchecked;
+  if (!run.plan.writes) return Outcome::unchecked;
   if (*first_failure == 0) *first_failure = std::min(counts.failure, 255);
   return Outcome::failed;
 }
 
-// Why the records may not go where they are to go, or nullptr: written to the file they are read from,
-// they would be read back as they are written, without end.
-const char* output_is_input(const Road& road, const Request& r) {
-  if (r.mode != Mode::repair || road.replacing || !rtl::writes_file_read_by(road.out, road.in))
-    return nullptr;
-  return ": the output is the input file";
-}
-
 // Where the records, or the command's own lines, would go into the file that is read (or its kept
-// original): refused before the first record, the file untouched.
-std::optional<Outcome> refused_for_its_output(Road& road, const Request& r) {
-  const char* why = output_is_input(road, r);
-  const int stream = why == nullptr ? rtl::standard_stream_read_by(road.in) : 0;
+// original): refused before the first record, the file untouched. Written to the file they are read
+// from, records would be read back as they are written, without end.
+std::optional<Outcome> refused_for_its_output(FileRun& run) {
+  const bool into_input = run.plan.writes && !run.plan.replacing && rtl::writes_file_read_by(run.out, run.in);
+  const char* why = into_input ? ": the output is the input file" : nullptr;
+  const int stream = why == nullptr ? rtl::standard_stream_read_by(run.in) : 0;
   if (why == nullptr && stream == 0) return std::nullopt;
-  rtl::release(road.out);
-  rtl::release(road.in);
-  road.replacement.discard();
+  rtl::release(run.out);
+  rtl::release(run.in);
+  run.replacement.discard();
   // Subtle: a line on a standard error that is this file would change it: it goes unsaid.
   if (why == nullptr && stream == 1) why = ": skipped: standard output is this file";
-  if (why != nullptr) road.lines.print_problem(shown_name(road.input) + why);
+  if (why != nullptr) run.lines.print_problem(run.plan.input + why);
   return Outcome::skipped;
 }
 
 }  // namespace
 
-Outcome take_file_road(Road& road, const Request& r, int* first_failure) {
-  if (const std::optional<Outcome> left = left_as_it_is(road, r)) return *left;
-  if (auto [name, why] = open_road(road, r); !why.empty()) {
-    const bool unchecked = r.mode == Mode::check && name == road.input;
-    return report_skipped(road, name, why, unchecked ? Outcome::unchecked : Outcome::skipped);
+Outcome take_file_road(const FilePlan& plan, FileLines lines, int* first_failure, std::int64_t* records) {
+  FileRun run(plan, lines);
+  if (const std::optional<Outcome> stopped = open_road(run)) return *stopped;
+  if (plan.guarded) {
+    if (const std::optional<Outcome> refused = refused_for_its_output(run)) return *refused;
   }
-  if (const std::optional<Outcome> refused = refused_for_its_output(road, r)) return *refused;
-  const ChangeWatch watch(file_read(road, r.mode));
-  const RepairCounts counts = run_pass(road, r);
-  if (counts.failure != 0) return report_failed_pass(road, r, counts, first_failure);
+  const ChangeWatch watch(file_read(run));
+  const RepairCounts counts = run_pass(run);
+  if (records != nullptr) *records = counts.records;
+  if (counts.failure != 0) return report_failed_pass(run, counts, first_failure);
   if (watch.changed()) {
-    road.replacement.discard();
-    road.lines.print_problem(shown_name(road.input) + ": changed while it was read; left as it is");
-    return r.mode == Mode::check ? Outcome::unchecked : Outcome::skipped;
+    run.replacement.discard();
+    run.lines.print_problem(plan.input + ": changed while it was read; left as it is");
+    return plan.writes ? Outcome::skipped : Outcome::unchecked;
   }
   if (counts.not_interface.why != NotInterface::no) {
-    road.replacement.discard();
-    return report_skipped(road, road.input, "not an interface file: " + verdict_words(counts.not_interface),
+    run.replacement.discard();
+    return report_skipped(run, plan.input, "not an interface file: " + verdict_words(counts.not_interface),
                           Outcome::other_format);
   }
-  if (const std::optional<Outcome> left = left_for_its_links(road, r)) return *left;
-  names_for_lines(road);
-  return put_in_place(road, r, counts);
+  if (const std::optional<Outcome> left = left_for_its_links(run)) return *left;
+  return put_in_place(run, counts);
 }
 
 }  // namespace quil

@@ -73,6 +73,7 @@ rtl::ConnectSettings part_spec(const std::string& name, std::int64_t begin, std:
 // The parts of one file and the file's own progress, which the first part shows for all.
 struct PartsProgress {
   std::vector<Part>* pieces = nullptr;
+  std::int32_t file_in = 0, file_out = 0;  // the file's own units, which a part's failure is told of
   void (*show)(void* context, std::int64_t records, std::int64_t consumed) = nullptr;
   void* context = nullptr;
 };
@@ -106,7 +107,7 @@ void repair_part(Part& p, int k, const std::string& input, const std::string& ou
   const std::int32_t in = kFirstPartInput + k, out = kFirstPartOutput + k;
   const std::int64_t lines_before = p.lines_before;
   if (int rc = rtl::connect(in, part_spec(input, p.begin, p.end, true))) {
-    return stop_part(p, kInputUnit, rc, rtl::last_refusal_error());
+    return stop_part(p, progress->file_in, rc, rtl::last_refusal_error());
   }
   if (!output.empty()) {
     // Subtle: the part's own lines are counted on another thread, or not at all; its output has no
@@ -114,7 +115,7 @@ void repair_part(Part& p, int k, const std::string& input, const std::string& ou
     const std::int64_t at = kRecordBytes * lines_before;
     if (int rc = rtl::connect(out, part_spec(output, at, at + kRecordBytes * (p.end - p.begin), false))) {
       rtl::release(in);
-      return stop_part(p, kOutputUnit, rc, rtl::last_refusal_error());
+      return stop_part(p, progress->file_out, rc, rtl::last_refusal_error());
     }
     rtl::write_in_blocks(out);
   }
@@ -123,9 +124,10 @@ void repair_part(Part& p, int k, const std::string& input, const std::string& ou
   options.progress = options.progress != nullptr ? part_progress : nullptr;
   options.context = &report;
   repair_records(in, out, options, p.counts);
-  if (p.counts.failure != 0) p.counts.failed_unit = p.counts.failed_unit == in ? kInputUnit : kOutputUnit;
+  if (p.counts.failure != 0)
+    p.counts.failed_unit = p.counts.failed_unit == in ? progress->file_in : progress->file_out;
   if (int rc = rtl::release(out, true); rc != 0 && p.counts.failure == 0) {
-    stop_part(p, kOutputUnit, rc, rtl::handled_system_error(out));
+    stop_part(p, progress->file_out, rc, rtl::handled_system_error(out));
   }
   rtl::release(in, true);
 }
@@ -194,7 +196,7 @@ void merge(const std::vector<Part>& parts, RepairCounts* counts) {
 }  // namespace
 
 bool repair_in_parts(const std::string& input, std::int64_t size, const std::string& output, int parts,
-                     const RepairOptions& options, RepairCounts* counts) {
+                     const RepairOptions& options, RepairCounts* counts, std::int32_t in, std::int32_t out) {
   const int count = std::clamp(parts, 1, kMostJobs);
   std::vector<Part> pieces(static_cast<std::size_t>(count));
   for (int k = 0; k < count; ++k) {
@@ -205,7 +207,7 @@ bool repair_in_parts(const std::string& input, std::int64_t size, const std::str
     pieces[k].end = k + 1 == count ? size : rtl::line_start_after(input.c_str(), cut, size);
     if (pieces[k].end < pieces[k].begin) return false;
   }
-  PartsProgress progress{&pieces, options.progress, options.context};
+  PartsProgress progress{&pieces, in, out, options.progress, options.context};
   Settled settled;
   run_at_once(count,
               [&](int k) { place_and_repair(pieces, k, input, output, options, &progress, &settled); });

@@ -90,8 +90,9 @@ TEST(Parts, GiveWhatOnePieceGives) {
                      std::to_string(parts) + " parts");
         test::write_file(output, "");
         quil::RepairCounts counts;
-        const bool taken = quil::repair_in_parts(input, static_cast<std::int64_t>(row.content.size()),
-                                                 write ? output : "", parts, options_for(write), &counts);
+        const bool taken =
+            quil::repair_in_parts(input, static_cast<std::int64_t>(row.content.size()), write ? output : "",
+                                  parts, options_for(write), &counts, quil::kInputUnit, quil::kOutputUnit);
         if (row.in_parts != sometimes) {
           EXPECT_EQ(taken, row.in_parts == always);
         }
