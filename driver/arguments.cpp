@@ -10,8 +10,8 @@
 namespace quil {
 
 const char* const kUsage =
-    "Usage: quil [-f] [--any-format] [-j N] [INPUT [OUTPUT]] | quil -i [--no-backup] [-f] [--any-format] "
-    "[-j N] FILE... | quil -c [--any-format] FILE...";
+    "Usage: quil [-f] [--any-format] [-q] [-j N] [INPUT [OUTPUT]] | quil -i [--no-backup] [-f] "
+    "[--any-format] [-q] [-j N] FILE... | quil -c [-f] [--any-format] [-q] [-j N] FILE...";
 const char* const kHelp[] = {
     "Usage: quil                      asks for the file to repair and the file to write",
     "       quil INPUT                asks only for the file to write",

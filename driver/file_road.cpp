@@ -375,7 +375,7 @@ Outcome report_failed_pass(FileRun& run, const RepairCounts& counts, int* first_
   discard_and_report_failure(run, counts);
   // A file that -c could not read is one it could not check.
   if (!run.plan.writes) return Outcome::unchecked;
-  if (*first_failure == 0) *first_failure = std::min(counts.failure, 255);
+  if (*first_failure == 0) *first_failure = rtl::failure_status(static_cast<std::uint32_t>(counts.failure));
   return Outcome::failed;
 }
 

@@ -21,8 +21,7 @@ void exit_with_failure_numbers(bool on) { g_failure_numbers.store(on); }
 
 int exit_status_for(std::uint32_t code, int native_status) {
   if (!g_failure_numbers.load()) return native_status;
-  // Numbers above 255 belong to statements this program never makes; no platform may cut them.
-  return static_cast<int>(std::min<std::uint32_t>(code & 0xFFFF, 255));
+  return failure_status(code & 0xFFFF);
 }
 
 EndHook set_end_hook(EndHook hook) { return g_end_hook.exchange(hook ? hook : default_end); }

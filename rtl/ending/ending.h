@@ -26,6 +26,9 @@ namespace rtl {
 void exit_with_failure_numbers(bool on);
 // The status to end with for `condition_code`, whose status by default is `native_status`.
 int exit_status_for(std::uint32_t condition_code, int native_status);
+// The status that a failure's number gives, where failure numbers are the statuses: numbers above 255
+// belong to statements this program never makes; no platform may cut them.
+constexpr int failure_status(std::uint32_t number) { return static_cast<int>(number < 255 ? number : 255); }
 
 // Replaceable end of the program, so that fatal roads can be tested without dying.
 using EndHook = void (*)(int status);

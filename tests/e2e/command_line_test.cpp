@@ -49,8 +49,8 @@ const std::string kPlateChecked =
 std::string missing() { return windows_program() ? "File not found" : "No such file or directory"; }
 
 std::string usage() {
-  return "Usage: quil [-f] [--any-format] [-j N] [INPUT [OUTPUT]] | quil -i [--no-backup] [-f] "
-         "[--any-format] [-j N] FILE... | quil -c [--any-format] FILE..." +
+  return "Usage: quil [-f] [--any-format] [-q] [-j N] [INPUT [OUTPUT]] | quil -i [--no-backup] [-f] "
+         "[--any-format] [-q] [-j N] FILE... | quil -c [-f] [--any-format] [-q] [-j N] FILE..." +
          eol();
 }
 
