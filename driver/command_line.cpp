@@ -16,7 +16,6 @@
 #include "rtl/platform/platform.h"
 #include "rtl/startup.h"
 #include "rtl/statements/io.h"
-#include "rtl/units/units.h"
 
 namespace quil {
 namespace {
@@ -35,7 +34,7 @@ int status_for(Mode mode, Outcome worst) {
 
 // The parser's questions, answered by this system.
 bool regular_file(const char* name) {
-  char target[rtl::kLongestPath + 1];
+  char target[rtl::platform::kLongestPath + 1];
   rtl::platform::SysError error = 0;
   return rtl::platform::name_kind(name, target, sizeof target, &error) ==
          rtl::platform::NameKind::regular_file;

@@ -14,7 +14,6 @@
 #include "rtl/startup.h"
 #include "rtl/statements/io.h"
 #include "rtl/units/connect_settings.h"
-#include "rtl/units/units.h"
 
 namespace quil {
 namespace {
@@ -120,7 +119,7 @@ void ask_for_file(const char* question, const char* refusal, std::int32_t unit, 
     place_beside(name, beside);
     keep_first_characters(name);
     if (was_missing != nullptr) {
-      char target[rtl::kLongestPath + 1];
+      char target[rtl::platform::kLongestPath + 1];
       rtl::platform::SysError error = 0;
       *was_missing = rtl::platform::name_kind(significant(name).c_str(), target, sizeof target, &error) ==
                      rtl::platform::NameKind::missing;

@@ -3,7 +3,6 @@
 #include "driver/replacement.h"
 #include "driver/shown_name.h"
 #include "driver/words.h"
-#include "rtl/units/units.h"
 
 namespace quil {
 namespace {
@@ -25,7 +24,7 @@ std::string last_part(const std::string& name, bool slash_options) {
 bool folder_exists(const std::string& name, const PlanAnswers& system) {
   const std::size_t slash = name.find_last_of(system.slash_options ? "/\\:" : "/");
   if (slash == std::string::npos || slash == 0) return true;
-  char target[rtl::kLongestPath + 1];
+  char target[rtl::platform::kLongestPath + 1];
   SysError error = 0;
   return system.name_kind(name.substr(0, slash).c_str(), target, sizeof target, &error) == NameKind::folder;
 }
@@ -40,7 +39,7 @@ Stop read_only(std::string line, SysError refusal) {
 void plan_input(FilePlan& p, const Request& r, const std::string& input, const PlanAnswers& system) {
   const std::string skipped = p.input + ": skipped: ";
   const Outcome refused = r.mode == Mode::check ? Outcome::unchecked : Outcome::skipped;
-  char target[rtl::kLongestPath + 1] = "";
+  char target[rtl::platform::kLongestPath + 1] = "";
   SysError error = 0;
   const NameKind kind =
       input == "-" ? NameKind::other : system.name_kind(input.c_str(), target, sizeof target, &error);
@@ -80,7 +79,7 @@ void plan_output(FilePlan& p, const Request& r, const std::string& input, std::s
                  const PlanAnswers& system) {
   p.write_to = output;
   if (output == "-") return;
-  char target[rtl::kLongestPath + 1] = "";
+  char target[rtl::platform::kLongestPath + 1] = "";
   SysError error = 0;
   NameKind kind = system.name_kind(output.c_str(), target, sizeof target, &error);
   if (kind == NameKind::folder) {
@@ -180,7 +179,7 @@ FilePlan plan_dialogue(const std::string& input, const std::string& output, cons
   p.input = p.read_from = input;
   p.output = p.written_name = output;
   // A link is written through: the file it leads to is the one replaced, and the link stays.
-  char followed[rtl::kLongestPath + 1];
+  char followed[rtl::platform::kLongestPath + 1];
   SysError error = 0;
   const bool regular =
       system.name_kind(output.c_str(), followed, sizeof followed, &error) == NameKind::regular_file;

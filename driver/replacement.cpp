@@ -16,7 +16,7 @@ namespace {
 
 // Kept where an exit cleanup can reach them without allocating: one a file repaired at the same time.
 constexpr int kSlots = kMostJobs;
-char g_temporary[kSlots][rtl::kLongestPath + 1];
+char g_temporary[kSlots][rtl::platform::kLongestPath + 1];
 std::atomic<bool> g_taken[kSlots];   // a replacement holds the slot
 std::atomic<bool> g_exists[kSlots];  // its file is there to be removed
 
@@ -77,7 +77,7 @@ std::string Replacement::create_beside(const std::string& target, std::int32_t u
   settings.shown_name = shown;
   for (int n = 1; n < 100; ++n) {
     temporary_ = temporary_name(target, n);
-    if (temporary_.size() > rtl::kLongestPath)
+    if (temporary_.size() > rtl::platform::kLongestPath)
       return "cannot write beside it: " + refusal_words(static_cast<int>(rtl::Failure::bad_file_name));
     settings.name = temporary_;
     int rc = 0;

@@ -9,6 +9,9 @@
 
 namespace rtl::platform {
 
+// The longest name, in bytes, that the door takes or gives.
+inline constexpr std::size_t kLongestPath = 4096;
+
 struct Handle {
   std::intptr_t value = -1;
   constexpr bool valid() const { return value >= 0; }

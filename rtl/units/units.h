@@ -19,7 +19,7 @@ inline constexpr int kHashChains = 521;
 // The dialogue's file names are this long; a name given as a program argument may be as long as a path.
 inline constexpr std::size_t kMaxNameLength = 256;                // characters
 inline constexpr std::size_t kMaxNameBytes = 4 * kMaxNameLength;  // of UTF-8
-inline constexpr std::size_t kLongestPath = 4096;
+using platform::kLongestPath;
 inline constexpr std::size_t kDefaultRecordLength = 132;
 
 enum class Access : std::uint8_t { sequential, direct, append, keyed };
