@@ -7,6 +7,8 @@
 #include <string>
 #include <string_view>
 
+#include "rtl/statements/io.h"
+
 namespace quil {
 
 enum class NotInterface : std::uint8_t {
@@ -36,7 +38,9 @@ struct InterfaceVerdict {
 
 namespace interface_rule {
 
-inline constexpr std::size_t kNameColumns = 8, kLastColumn = 72, kFieldColumns = 16;
+using rtl::kFieldColumns;
+using rtl::kNameColumns;
+inline constexpr std::size_t kLastColumn = rtl::kRecordColumns;
 // A line with more bytes than this is longer than any record; it is judged by these bytes alone.
 inline constexpr std::size_t kLongestLine = 1024;
 

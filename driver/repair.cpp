@@ -12,9 +12,12 @@
 namespace quil {
 namespace {
 
+using interface_rule::kLastColumn;
+using interface_rule::kNameColumns;
+
 // Whether a data record's numbers touch: a field whose first column is not blank.
 bool numbers_touch(std::string_view record) {
-  if (record.size() >= 72) [[likely]] {
+  if (record.size() >= kLastColumn) [[likely]] {
     // Subtle: which numbers touch is for the data to say; the four columns are asked at once.
     return ((record[8] ^ ' ') | (record[24] ^ ' ') | (record[40] ^ ' ') | (record[56] ^ ' ')) != 0;
   }
@@ -26,7 +29,6 @@ bool numbers_touch(std::string_view record) {
 
 constexpr char kNulName[8] = {};
 constexpr int kNotANumber = static_cast<int>(rtl::Failure::input_conversion);
-using interface_rule::kLastColumn;
 using interface_rule::kLongestLine;
 constexpr int kLineTooLong = static_cast<int>(rtl::Failure::record_too_long);
 
@@ -37,7 +39,7 @@ void stopped(std::int32_t unit, int failure, RepairCounts& counts) {
 }
 
 bool has_numbers(std::string_view record) {
-  return record.size() > 8 && record.find_first_not_of(' ', 8) < 72;
+  return record.size() > kNameColumns && record.find_first_not_of(' ', kNameColumns) < kLastColumn;
 }
 
 // The bytes of x that lie strictly between `above` and `below`, both ASCII: their high bits, eight bytes
@@ -67,7 +69,7 @@ class Columns {
 
  private:
   const char* at_;
-  char copy_[72];
+  char copy_[kLastColumn];
 };
 
 // Whether a number field holds digits without a point: the field's reader then places the point
@@ -87,7 +89,7 @@ bool has_number_without_point(std::string_view record) {
 
 // Whether a line holds blanks only.
 bool is_blank(std::string_view line) {
-  if (line.size() > 72) return line.find_first_not_of(' ') == std::string_view::npos;
+  if (line.size() > kLastColumn) return line.find_first_not_of(' ') == std::string_view::npos;
   const Columns columns(line);
   std::uint64_t differs = 0;
 #pragma GCC unroll 9
@@ -328,7 +330,7 @@ class Pass {
   const rtl::Handlers handled_, reads_;
   char name_[8];
   double values_[4] = {};
-  char copy_[72];
+  char copy_[kLastColumn];
   char record_[rtl::kDataRecordBytes];  // a data record's rewrite, made where nothing is written
   int outcome_ = 0;
   std::string_view line_;

@@ -4,6 +4,8 @@
 #include <cstring>
 #include <string_view>
 
+#include "rtl/statements/io.h"
+
 namespace quil {
 namespace {
 
@@ -17,7 +19,7 @@ bool whole(double x, std::int64_t* n) {
 // DATE and TEXT: TYPE, SUBTYPE, NRECS, NBYTE; NRECS lines of up to NBYTE characters follow.
 std::int32_t text_block(const std::int64_t (&f)[4]) {
   const std::int64_t nrecs = f[2], nbyte = f[3];
-  if (nrecs < 1 || nbyte < 1 || nbyte > 72) return 0;
+  if (nrecs < 1 || nbyte < 1 || nbyte > static_cast<std::int64_t>(rtl::kRecordColumns)) return 0;
   return static_cast<std::int32_t>(nrecs);
 }
 

@@ -19,7 +19,9 @@ namespace rtl {
 // A short line as the record it stands for: its n bytes (at most 72) and blanks after them. The blanks go
 // in sixteen at a time and the bytes by the library's copy, which for a few bytes is quicker than the
 // string instructions that a copy of a bounded length becomes in place.
-inline void copy_blank_padded(char (&record)[72], const char* line, std::size_t n) {
+template <std::size_t kColumns>
+inline void copy_blank_padded(char (&record)[kColumns], const char* line, std::size_t n) {
+  static_assert(kColumns == 72, "the blanks go in as five stores of sixteen");
 #if QUIL_VECTOR
   const __m128i blanks = _mm_set1_epi8(' ');
   _mm_storeu_si128(reinterpret_cast<__m128i*>(record), blanks);

@@ -104,7 +104,9 @@ int write_data_record(std::int32_t number, std::string_view name, const double (
 // The bytes of that record: the name's columns, four 16-column fields, then CR LF. *made, when given to
 // write_data_record, receives the record it wrote (without the line end), valid until the unit's next
 // statement.
-inline constexpr std::size_t kDataRecordBytes = 8 + 4 * 16 + 2;
+inline constexpr std::size_t kNameColumns = 8, kFields = 4, kFieldColumns = 16;
+inline constexpr std::size_t kRecordColumns = kNameColumns + kFields * kFieldColumns;  // 72
+inline constexpr std::size_t kDataRecordBytes = kRecordColumns + 2;
 void make_data_record(char (&record)[kDataRecordBytes], std::string_view name8, const double (&values)[4]);
 template <typename Name>
 int write_data_fields(std::int32_t number, Handlers handlers, const Name& name, double a, double b, double c,

@@ -322,7 +322,7 @@ enum class Fields { whole, open, comma };
 
 [[gnu::always_inline]] inline Fields look_at_fields(const char* record, std::size_t length) {
 #if QUIL_VECTOR
-  if (length >= 72) {
+  if (length >= kRecordColumns) {
     // A whole record's four fields in one look: their commas, and the blanks in their last columns.
     const auto at = [record](int i) {
       return _mm_loadu_si128(reinterpret_cast<const __m128i*>(record + 8 + i));
@@ -339,8 +339,10 @@ enum class Fields { whole, open, comma };
     return commas != 0 ? Fields::comma : Fields::open;
   }
 #endif
-  if (length > 8 && has_comma(record + 8, std::min<std::size_t>(length, 72) - 8)) return Fields::comma;
-  if (length < 72) return Fields::open;
+  if (length > kNameColumns &&
+      has_comma(record + kNameColumns, std::min(length, kRecordColumns) - kNameColumns))
+    return Fields::comma;
+  if (length < kRecordColumns) return Fields::open;
   const bool open = record[23] == ' ' || record[39] == ' ' || record[55] == ' ' || record[71] == ' ';
   return open ? Fields::open : Fields::whole;
 }
@@ -396,7 +398,7 @@ template <typename Values>
     return true;
   }
   // The record's columns, blanks past its end.
-  char columns[72];
+  char columns[kRecordColumns];
   if (length < sizeof columns) {
     copy_blank_padded(columns, record, length);
     record = columns;
