@@ -63,6 +63,7 @@ touch "$stand_in"
 # Whatever happens, the prefix is left as it was found: QUIL removed, the stand-in gone.
 clean_up() {
   if [ ! -f "$work/removed" ]; then
+    touch "$work/answered"
     [ -z "${held:-}" ] || kill "$held" 2>/dev/null || true
     for package in "$msi" "$work/rebuilt.msi" "$work/newer.msi" "$work/running.msi"; do
       wine msiexec /x "$package" /qn >/dev/null 2>&1 || true
@@ -220,11 +221,10 @@ mkdir "$work/running" && cp "$installed" "$root/build/windows/README.txt" "$work
 at="$(LC_ALL=C grep -obUaP '\xbd\x04\xef\xfe' "$installed" | head -1 | cut -d: -f1)"
 printf '\x01' | dd of="$work/running/quil.exe" bs=1 seek=$((at + 12)) conv=notrunc status=none
 make_msi "$work/running" "$version.2" "$work/running.msi"
-# The dialogue, waiting for its first answer until the pipe is closed.
-mkfifo "$work/answers"
-wine "$installed" < "$work/answers" > "$work/dialogue" 2>&1 &
+# The dialogue, waiting for its first answer until its input ends. Only the loop holds the pipe: a
+# process that Wine starts meanwhile must not keep it open.
+(until [ -e "$work/answered" ]; do sleep 0.1; done) | wine "$installed" > "$work/dialogue" 2>&1 &
 held=$!
-exec 7> "$work/answers"
 for ((i = 0; i < 100; i++)); do grep -q 'Give' "$work/dialogue" && break; sleep 0.1; done
 status=0
 wine msiexec /i "$work/running.msi" /qn || status=$?
@@ -233,8 +233,9 @@ wine msiexec /i "$work/running.msi" /qn || status=$?
 ! cmp -s "$installed" "$work/running/quil.exe" || fail "the running quil.exe was replaced"
 grep -qF 'Programs\QUIL\quil.exe' <<< "$(w reg query 'HKLM\SYSTEM\CurrentControlSet\Control\Session Manager' \
   /v PendingFileRenameOperations)" || fail "no replacement of quil.exe at the next restart"
-exec 7>&-
-wait "$held" || true
+touch "$work/answered"
+for ((i = 0; i < 100; i++)); do kill -0 "$held" 2>/dev/null || break; sleep 0.1; done
+! kill -0 "$held" 2>/dev/null || fail "the dialogue did not end with its input"
 held=
 wine wineboot -r  # Wine's restart: the replacements are made
 cmp -s "$installed" "$work/running/quil.exe" || fail "after the restart, the newer quil.exe is not in place"
