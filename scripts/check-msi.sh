@@ -11,8 +11,8 @@
 # quil.exe's icon and the shortcut's short name; with QUIL_SIGN_CERT (test-windows.sh's throwaway
 # certificate), the signatures of quil.exe and the installer. Then a newer installer over a running
 # quil.exe (3010, the new one in place after a restart), and an installation for the machine
-# (ALLUSERS=1: Program Files, the machine's PATH, HKLM) whose removal leaves HKLM and the folders as
-# they were.
+# (ALLUSERS=1: Program Files, the machine's PATH, HKLM); at the end, HKLM\Software, the machine's PATH
+# and its folders are as they were before the first installation.
 set -euo pipefail
 root="$(cd "$(dirname "$0")/.." && pwd)"
 export WINEPREFIX="$root/build/windows/wine-prefix" WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml=;winedbg.exe=d"
@@ -77,6 +77,7 @@ clean_up() {
 path_before="$(user_path)"
 trap clean_up EXIT
 snapshot before
+machine_snapshot before
 
 echo "== installer: silent installation of $(basename "$msi")"
 wine msiexec /i "$msi" /qn || fail "the installation failed"
@@ -242,7 +243,6 @@ cmp -s "$installed" "$work/running/quil.exe" || fail "after the restart, the new
 wine msiexec /x "$work/running.msi" /qn || fail "the removal failed"
 
 echo "== installer: for the machine (ALLUSERS=1), and its removal"
-machine_snapshot before
 wine msiexec /i "$msi" ALLUSERS=1 /qn || fail "the installation for the machine failed"
 folder='C:\Program Files\QUIL\'
 [ -f "$WINEPREFIX/drive_c/Program Files/QUIL/quil.exe" ] || fail "no quil.exe in Program Files\\QUIL"
