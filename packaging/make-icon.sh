@@ -6,7 +6,11 @@ set -euo pipefail
 out="$1"
 sizes=(16 32 48)
 hex=""
-le() { local v=$1 n=$2 i byte; for ((i = 0; i < n; i++)); do printf -v byte '\\x%02x' $(((v >> (8 * i)) & 255)); hex+=$byte; done; }
+# Appends N bytes of V, least significant first.
+le() {
+  local v=$1 n=$2 i byte
+  for ((i = 0; i < n; i++)); do printf -v byte '\\x%02x' $(((v >> (8 * i)) & 255)); hex+=$byte; done
+}
 # Coverage of a sample at (x, y), in thousandths of the image: 2 inside the Q, 1 on the tile, 0 outside.
 sample() {
   local x=$1 y=$2 dx dy r2 cx cy
@@ -24,7 +28,8 @@ for s in "${sizes[@]}"; do
     for ((col = 0; col < s; col++)); do
       tile=0 q=0
       for sub in 1 3; do for sub2 in 1 3; do
-        status=0; sample $(((4 * col + sub) * 1000 / (4 * s))) $(((4 * row + sub2) * 1000 / (4 * s))) || status=$?
+        status=0
+        sample $(((4 * col + sub) * 1000 / (4 * s))) $(((4 * row + sub2) * 1000 / (4 * s))) || status=$?
         ((status >= 1)) && tile=$((tile + 1)); ((status == 2)) && q=$((q + 1))
       done; done
       # Blue #1F5A96 mixed with white by the share of the Q; alpha by the share of the tile (BGRA).

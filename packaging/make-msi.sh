@@ -15,15 +15,16 @@ bash "$here/make-icon.sh" "$work/quil.ico"
 # wixl has no Environment element: the PATH entry is a row of the Environment table, which the standard
 # actions write at installation and take away at removal ("-"). "=" sets the user's PATH, "=*" the
 # machine's; an entry that is there already is not added twice. QUIL's folder goes before the PATH's
-# entries ("[INSTALLDIR];[~]"), its separator going with it at the removal (Wine's removal of an entry
-# put after them, "[~];[INSTALLDIR]", leaves the separator behind); a PATH that is not there is made of the folder alone
-# ("[~];[INSTALLDIR]", which adds no separator to nothing), and is gone again after the removal. The
-# components that hold the rows say which one applies.
+# entries ("[INSTALLDIR];[~]"), its separator going with it at the removal (Wine's removal of an entry put
+# after them, "[~];[INSTALLDIR]", leaves the separator behind); a PATH that is not there is made of the
+# folder alone ("[~];[INSTALLDIR]", which adds no separator to nothing), and is gone again after the
+# removal. The components that hold the rows say which one applies.
 sql() { msibuild "$work/quil.msi" -q "$1"; }
 sql 'CREATE TABLE `Environment` (`Environment` CHAR(72) NOT NULL, `Name` CHAR(255) NOT NULL LOCALIZABLE,
      `Value` CHAR(255) LOCALIZABLE, `Component_` CHAR(72) NOT NULL PRIMARY KEY `Environment`)'
 environment() {
-  sql "INSERT INTO \`Environment\` (\`Environment\`, \`Name\`, \`Value\`, \`Component_\`) VALUES ('$1', '$2', '$3', '$1')"
+  sql "INSERT INTO \`Environment\` (\`Environment\`, \`Name\`, \`Value\`, \`Component_\`)
+       VALUES ('$1', '$2', '$3', '$1')"
 }
 environment PathAlone '=-PATH' '[~];[INSTALLDIR]'
 environment PathBefore '=-PATH' '[INSTALLDIR];[~]'

@@ -15,7 +15,7 @@ if(quil_sign_CERT MATCHES "\\.(pfx|p12)$")
 elseif(quil_sign_CERT AND quil_sign_KEY)
   set(quil_sign_with -certs "${quil_sign_CERT}" -key "${quil_sign_KEY}")
 elseif(quil_sign_CERT OR quil_sign_KEY)
-  message(FATAL_ERROR "QUIL_SIGN_CERT and QUIL_SIGN_KEY go together (or QUIL_SIGN_CERT names a .pfx or .p12 file)")
+  message(FATAL_ERROR "QUIL_SIGN_CERT and QUIL_SIGN_KEY go together (or QUIL_SIGN_CERT names a .pfx or .p12)")
 endif()
 if(quil_sign_with AND quil_sign_PASSWORD_FILE)
   list(APPEND quil_sign_with -readpass "${quil_sign_PASSWORD_FILE}")
@@ -29,7 +29,8 @@ function(quil_sign file)
   if(NOT quil_sign_with)
     return()
   endif()
-  execute_process(COMMAND osslsigncode sign ${quil_sign_with} -h sha256 -n "QUIL" -in "${file}" -out "${file}.signed"
+  execute_process(COMMAND osslsigncode sign ${quil_sign_with} -h sha256 -n "QUIL"
+                          -in "${file}" -out "${file}.signed"
                   OUTPUT_QUIET RESULT_VARIABLE signed)
   if(NOT signed EQUAL 0)
     file(REMOVE "${file}.signed")
