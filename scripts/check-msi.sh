@@ -7,7 +7,12 @@
 # installations, upgrades and removals: QUIL's folder once and no empty entry, and the PATH given back.
 # Besides, winget's manifests: every version a quoted string, the fields each kind needs, and no
 # installer manifest without the address the MSI is published at; README.txt with a byte-order mark, and
-# quil.exe's version in the installer's File table.
+# quil.exe's version in the installer's File table; Apps and Features' entry (folder, icon, no "Modify"),
+# quil.exe's icon and the shortcut's short name; with QUIL_SIGN_CERT (test-windows.sh's throwaway
+# certificate), the signatures of quil.exe and the installer. Then a newer installer over a running
+# quil.exe (3010, the new one in place after a restart), and an installation for the machine
+# (ALLUSERS=1: Program Files, the machine's PATH, HKLM); at the end, HKLM\Software, the machine's PATH
+# and its folders are as they were before the first installation.
 set -euo pipefail
 root="$(cd "$(dirname "$0")/.." && pwd)"
 export WINEPREFIX="$root/build/windows/wine-prefix" WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml=;winedbg.exe=d"
@@ -16,6 +21,8 @@ version="$(basename "$msi" | cut -d- -f2)"
 work="$root/build/windows/msi-check"
 users="$WINEPREFIX/drive_c/users"
 sendto="$users/$(whoami)/AppData/Roaming/Microsoft/Windows/SendTo"
+installed="$users/$(whoami)/AppData/Local/Programs/QUIL/quil.exe"
+machine_env='HKLM\SYSTEM\CurrentControlSet\Control\Session Manager\Environment'
 rm -rf "$work" && mkdir -p "$work"
 
 fail() { echo "check-msi: $*" >&2; exit 1; }
@@ -28,6 +35,15 @@ snapshot() {
   iconv -f UTF-16 -t UTF-8 "$work/$1.reg" | tr -d '\r' | grep -v '^$' |
     grep -vx '\[HKEY_CURRENT_USER\\Software\\Microsoft\\Installer\(\\Features\|\\Products\|\\UpgradeCodes\)\?\]' \
       > "$work/$1.keys"
+}
+# Program Files, the installer's cache, HKLM\Software and the machine's PATH, as text; the installer
+# service's bookkeeping keys, left empty, are not QUIL's.
+machine_snapshot() {
+  (cd "$WINEPREFIX/drive_c" && find "Program Files" windows/Installer | sort) > "$work/$1.machine-files"
+  wine reg export 'HKLM\Software' "$work/$1.hklm" /y >/dev/null 2>&1
+  { iconv -f UTF-16 -t UTF-8 "$work/$1.hklm" | tr -d '\r' | grep -v '^$' |
+      grep -vEx '\[HKEY_LOCAL_MACHINE\\Software\\(Classes\\Installer|Microsoft\\Windows\\CurrentVersion\\Installer)(\\[A-Za-z]+|\\UserData\\S-1-5-18\\[A-Za-z]+)?\]'
+    w reg query "$machine_env" /v Path; } > "$work/$1.machine-keys"
 }
 # The user's own PATH in HKCU: "=" and its value, or nothing when there is none.
 user_path() { w reg query 'HKCU\Environment' | sed -n 's/^ *path  *reg_[a-z_]* \{0,4\}/=/ip'; }
@@ -47,7 +63,11 @@ touch "$stand_in"
 # Whatever happens, the prefix is left as it was found: QUIL removed, the stand-in gone.
 clean_up() {
   if [ ! -f "$work/removed" ]; then
-    for package in "$msi" "$work/rebuilt.msi" "$work/newer.msi"; do wine msiexec /x "$package" /qn >/dev/null 2>&1 || true; done
+    touch "$work/answered"
+    [ -z "${held:-}" ] || kill "$held" 2>/dev/null || true
+    for package in "$msi" "$work/rebuilt.msi" "$work/newer.msi" "$work/running.msi"; do
+      wine msiexec /x "$package" /qn >/dev/null 2>&1 || true
+    done
   fi
   set_user_path "$path_before"
   rm -f "$stand_in"
@@ -57,6 +77,7 @@ clean_up() {
 path_before="$(user_path)"
 trap clean_up EXIT
 snapshot before
+machine_snapshot before
 
 echo "== installer: silent installation of $(basename "$msi")"
 wine msiexec /i "$msi" /qn || fail "the installation failed"
@@ -90,11 +111,35 @@ w cmd /c "$(winepath -w "$work/verb.bat" 2>/dev/null)"
 cmp "$work/model.fem" "$root/tests/data/plate.repaired.fem" || fail "the verb did not repair the model"
 cmp "$work/model.fem.orig" "$root/tests/data/plate.fem" || fail "the verb kept no original"
 
+echo "== installer: Apps and Features' entry, the icons, the shortcut's short name"
 property() { msiinfo export "$1" Property | tr -d '\r' | awk -F'\t' -v p="$2" '$1 == p { print $2 }'; }
+# Windows keeps a user's entry in HKCU, Wine in HKLM.
+arp() { for hive in HKCU HKLM; do w reg query "$hive\\Software\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\$(property "$msi" ProductCode)"; done; }
+user_folder="C:\\users\\$(whoami)\\AppData\\Local\\Programs\\QUIL\\"
+grep -qxF "    InstallLocation    REG_SZ    $user_folder" <<< "$(arp)" || fail "Apps and Features has no install location"
+grep -qxF '    NoModify    REG_DWORD    0x1' <<< "$(arp)" || fail "Apps and Features offers to modify QUIL"
+[ "$(property "$msi" ARPPRODUCTICON)" = quil.ico ] && grep -q '^quil.ico' <<< "$(msiinfo export "$msi" Icon)" ||
+  fail "Apps and Features has no icon"
+grep -q RT_GROUP_ICON <<< "$(x86_64-w64-mingw32-windres -i "$installed" -O rc)" || fail "quil.exe has no icon"
+# ICE03: a long name in the Shortcut table comes after a short one, SHORT~1|long name.
+! msiinfo export "$msi" Shortcut | tail -n +4 | cut -f3 | grep -vE '^[^|. ]{1,8}(\.[^|. ]{1,3})?\|' ||
+  fail "a shortcut without a short name"
+
+echo "== signatures: quil.exe in the ZIP and in the installer, and the installer"
+if [ -n "${QUIL_SIGN_CERT:-}" ]; then
+  unzip -p "${msi%.msi}.zip" quil.exe > "$work/zip-quil.exe"
+  (cd "$work" && msiextract -C extracted "$msi" >/dev/null)  # its Icon table goes to the folder it runs in
+  for signed in "$work/zip-quil.exe" "$work/extracted/QUIL/quil.exe" "$msi"; do
+    osslsigncode verify -CAfile "$QUIL_SIGN_CERT" -in "$signed" >/dev/null || fail "$signed: no valid signature"
+  done
+else
+  echo "check-msi: no QUIL_SIGN_CERT: the packages' signatures are not checked"
+fi
+
 upgrade_code="$(property "$msi" UpgradeCode)"
+# An installer of the files in FILES_DIR: make_msi FILES_DIR VERSION OUTPUT
 make_msi() {
-  bash "$root/packaging/make-msi.sh" "$root/build/windows" "$(property "$msi" ProductName)" "$1" \
-    "${upgrade_code//[\{\}]/}" "${@:2}"
+  bash "$root/packaging/make-msi.sh" "$1" "$(property "$msi" ProductName)" "$2" "${upgrade_code//[\{\}]/}" "$3"
 }
 # quil.exe's version and language in the File table, those of its resource (major.minor.0.0, English).
 file_version="$(msiinfo export "$msi" File | tr -d '\r' | awk -F'\t' '$1 == "quil.exe" { print $5 " " $6 }')"
@@ -125,7 +170,9 @@ if grep -q '^QUIL_INSTALLER_URL:STRING=$' "$root/build/windows/CMakeCache.txt"; 
   ! ls "$root"/build/windows/winget/*.installer.yaml 2>/dev/null || fail "an installer manifest without an address"
 fi
 check_manifests "$root/build/windows/winget"
-make_msi "$version" "$work/rebuilt.msi" "$work/winget" "https://downloads.example/quil.msi"
+make_msi "$root/build/windows" "$version" "$work/rebuilt.msi"
+bash "$root/packaging/make-winget.sh" "$work/rebuilt.msi" "$version" "${upgrade_code//[\{\}]/}" "$work/winget" \
+  "https://downloads.example/quil.msi"
 [ "$(ls "$work"/winget/*.yaml | wc -l)" = 3 ] || fail "not three manifests with an address"
 check_manifests "$work/winget"
 
@@ -136,7 +183,7 @@ wine msiexec /i "$work/rebuilt.msi" /qn || fail "the rebuild's installation fail
 
 echo "== installer: a newer build over the older"
 [ "$(installed_version)" = "0x1000000 " ] || fail "installed: $(installed_version)"
-make_msi "$version.1" "$work/newer.msi"
+make_msi "$root/build/windows" "$version.1" "$work/newer.msi"
 wine msiexec /i "$work/newer.msi" /qn || fail "the newer installation failed"
 [ "$(installed_version)" = "0x1000001 " ] || fail "after the newer one, installed: $(installed_version)"
 [ "$(products)" = 1 ] || fail "after the newer one, $(products) products are installed"
@@ -152,7 +199,6 @@ w cmd /c 'echo %PATH%' | grep -qi 'QUIL' && fail "the PATH still names QUIL"
 
 echo "== installer: the user's PATH, none, one without a final ';' and one with it"
 rm "$work/removed"
-folder="C:\\users\\$(whoami)\\AppData\\Local\\Programs\\QUIL\\"
 steps=(/i "$msi" /i "$work/rebuilt.msi" /i "$work/newer.msi" /x "$work/newer.msi"
        /i "$msi" /i "$work/newer.msi" /x "$work/newer.msi")
 for start in '' '=C:\Tools' '=C:\Tools;D:\bin;'; do
@@ -161,12 +207,59 @@ for start in '' '=C:\Tools' '=C:\Tools;D:\bin;'; do
     wine msiexec "${steps[i]}" "${steps[i + 1]}" /qn || fail "msiexec ${steps[i]} $(basename "${steps[i + 1]}") failed"
     # QUIL's folder before the user's entries, or alone; after the removal, the PATH as it was.
     expected="$start"
-    [ "${steps[i]}" = /x ] || expected="=$folder${start:+;${start#=}}"
+    [ "${steps[i]}" = /x ] || expected="=$user_folder${start:+;${start#=}}"
     [ "$(user_path)" = "$expected" ] ||
       fail "from PATH '$start', after ${steps[i]} $(basename "${steps[i + 1]}"): '$(user_path)', not '$expected'"
   done
 done
 set_user_path "$path_before"
-touch "$work/removed"
 
-echo "installer: installed, used, upgraded and removed without a trace"
+echo "== installer: a newer one over a running quil.exe"
+wine msiexec /i "$msi" /qn || fail "the installation failed"
+# The newer quil.exe: the same, its resource's file version one revision higher (so that it replaces the
+# older one), the 13th byte of the resource's fixed part.
+mkdir "$work/running" && cp "$installed" "$root/build/windows/README.txt" "$work/running/"
+at="$(LC_ALL=C grep -obUaP '\xbd\x04\xef\xfe' "$installed" | head -1 | cut -d: -f1)"
+printf '\x01' | dd of="$work/running/quil.exe" bs=1 seek=$((at + 12)) conv=notrunc status=none
+make_msi "$work/running" "$version.2" "$work/running.msi"
+# The dialogue, waiting for its first answer until its input ends. Only the loop holds the pipe: a
+# process that Wine starts meanwhile must not keep it open.
+(until [ -e "$work/answered" ]; do sleep 0.1; done) | wine "$installed" > "$work/dialogue" 2>&1 &
+held=$!
+for ((i = 0; i < 100; i++)); do grep -q 'Give' "$work/dialogue" && break; sleep 0.1; done
+status=0
+wine msiexec /i "$work/running.msi" /qn || status=$?
+# Wine's exit status keeps the low 8 bits of 3010 (ERROR_SUCCESS_REBOOT_REQUIRED): 194.
+[ "$status" = 194 ] || fail "over a running quil.exe, msiexec ended with $status, not 3010"
+! cmp -s "$installed" "$work/running/quil.exe" || fail "the running quil.exe was replaced"
+grep -qF 'Programs\QUIL\quil.exe' <<< "$(w reg query 'HKLM\SYSTEM\CurrentControlSet\Control\Session Manager' \
+  /v PendingFileRenameOperations)" || fail "no replacement of quil.exe at the next restart"
+touch "$work/answered"
+for ((i = 0; i < 100; i++)); do kill -0 "$held" 2>/dev/null || break; sleep 0.1; done
+! kill -0 "$held" 2>/dev/null || fail "the dialogue did not end with its input"
+held=
+wine wineboot -r  # Wine's restart: the replacements are made
+cmp -s "$installed" "$work/running/quil.exe" || fail "after the restart, the newer quil.exe is not in place"
+wine msiexec /x "$work/running.msi" /qn || fail "the removal failed"
+
+echo "== installer: for the machine (ALLUSERS=1), and its removal"
+wine msiexec /i "$msi" ALLUSERS=1 /qn || fail "the installation for the machine failed"
+folder='C:\Program Files\QUIL\'
+[ -f "$WINEPREFIX/drive_c/Program Files/QUIL/quil.exe" ] || fail "no quil.exe in Program Files\\QUIL"
+[ ! -e "$installed" ] && [ ! -f "$sendto/QUIL – repair in place.lnk" ] || fail "installed in the user's folders"
+grep -qF "REG_EXPAND_SZ    $folder;" <<< "$(w reg query "$machine_env" /v Path)" || fail "not first on the machine's PATH"
+grep -qF "\"${folder}quil.exe\" -i --" <<< "$(w reg query \
+  'HKLM\Software\Classes\SystemFileAssociations\.fem\shell\QUIL.Repair\command' /ve)" || fail "no verb under HKLM"
+! wine reg query 'HKCU\Software\QUIL' >/dev/null 2>&1 || fail "QUIL's keys in HKCU"
+[ "$(w cmd /c quil --version)" = "quil $version" ] || fail "a new console does not find quil on the machine's PATH"
+grep -qxF "    InstallLocation    REG_SZ    $folder" <<< "$(arp)" || fail "Apps and Features has not Program Files\\QUIL"
+wine msiexec /x "$msi" /qn || fail "the removal for the machine failed"
+touch "$work/removed"
+machine_snapshot after
+diff "$work/before.machine-files" "$work/after.machine-files" || fail "files were left in Program Files"
+diff "$work/before.machine-keys" "$work/after.machine-keys" || fail "keys were left in HKLM"
+snapshot after
+diff "$work/before.files" "$work/after.files" && diff "$work/before.keys" "$work/after.keys" ||
+  fail "the user's files or keys differ after all"
+
+echo "installer: installed, used, upgraded and removed without a trace, for the user and for the machine"

@@ -7,7 +7,7 @@ packages=(g++ cmake ninja-build)
 if [ "${1:-test}" != run ]; then
   packages+=(libgtest-dev libbenchmark-dev clang libclang-rt-14-dev time util-linux strace wixl msitools
              g++-mingw-w64-x86-64-posix wine wine64 googletest tmux clang-format clang-tidy git
-             dpkg-dev man-db file)
+             dpkg-dev man-db file openssl osslsigncode)
 fi
 missing=()
 for p in "${packages[@]}"; do

@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Builds quil.exe and the unit tests with MinGW-w64, runs the unit tests under Wine, then the end-to-end
-# suite of the native build against quil.exe under Wine, and makes the ZIP package. Wine keeps its prefix
-# inside build/windows; its servers run for the length of this script only.
+# suite of the native build against quil.exe under Wine, makes the packages, signed with a throwaway
+# certificate, and checks the installer (check-msi.sh). Wine keeps its prefix inside build/windows; its
+# servers run for the length of this script only.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 root="$PWD"
@@ -94,7 +95,11 @@ echo "== windows: the fault sweep, every door call of quil.exe failed in turn un
 run_with_one_retry env "${e2e_env[@]}" QUIL_FAULTY="$run_wine $root/build/windows/quil_faulty.exe" \
   build/release/tests/quil_fault_sweep
 
-echo "== windows: package: the ZIP, the installer and winget's manifests"
-cmake --build --preset windows --target package >/dev/null
+echo "== windows: package: the ZIP, the installer and winget's manifests, signed with a throwaway certificate"
+signing="$root/build/windows/throwaway-signing"
+mkdir -p "$signing"
+openssl req -x509 -newkey rsa:2048 -nodes -keyout "$signing/key.pem" -out "$signing/cert.pem" -days 2 \
+  -subj "/CN=QUIL throwaway signing" -addext extendedKeyUsage=codeSigning 2>/dev/null
+QUIL_SIGN_CERT="$signing/cert.pem" QUIL_SIGN_KEY="$signing/key.pem" cmake --build --preset windows --target package >/dev/null
 ls build/windows/quil-*-windows-x64.zip build/windows/quil-*-windows-x64.msi build/windows/winget/*.yaml
-bash scripts/check-msi.sh
+QUIL_SIGN_CERT="$signing/cert.pem" bash scripts/check-msi.sh
