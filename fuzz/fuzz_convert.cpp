@@ -87,16 +87,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   std::uint64_t digits = 0;
   int x = 0;
   if (std::isfinite(v) && v != 0 && rtl::convert::fast_digits(v, n, &digits, &x)) {
-    char text[64];
-    auto end = std::to_chars(text, text + sizeof text, v, std::chars_format::scientific, n - 1).ptr;
-    std::uint64_t exact = 0;
-    const char* p = text;
-    for (; *p != 'e'; ++p) {
-      if (*p != '.') exact = exact * 10 + static_cast<std::uint64_t>(*p - '0');
-    }
-    int e = 0;
-    std::from_chars(p + (p[1] == '+' ? 2 : 1), end, e);
-    if (digits != exact || x != e + 1) std::abort();
+    int exact_x = 0;
+    if (digits != exact_digits(v, n, &exact_x) || x != exact_x) std::abort();
   }
 
   // The data record's writer's own stage: nine digits of a normal double.
