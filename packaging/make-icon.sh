@@ -11,26 +11,19 @@ le() {
   local v=$1 n=$2 i byte
   for ((i = 0; i < n; i++)); do printf -v byte '\\x%02x' $(((v >> (8 * i)) & 255)); hex+=$byte; done
 }
-# Coverage of a sample at (x, y), in thousandths of the image: 2 inside the Q, 1 on the tile, 0 outside.
-sample() {
-  local x=$1 y=$2 dx dy r2 cx cy
-  # The tile: a square with corners rounded by 160.
-  cx=$((x < 160 ? 160 - x : (x > 840 ? x - 840 : 0))) cy=$((y < 160 ? 160 - y : (y > 840 ? y - 840 : 0)))
-  ((x >= 0 && x < 1000 && y >= 0 && y < 1000 && cx * cx + cy * cy <= 160 * 160)) || return 0
-  # The Q: a ring around (470, 470) and a tail towards the lower right (y counts from the top).
-  dx=$((x - 470)) dy=$((y - 470)) r2=$((dx * dx + dy * dy))
-  if ((r2 <= 300 * 300 && r2 >= 185 * 185)); then return 2; fi
-  if ((x - y <= 75 && y - x <= 75 && x + y >= 1080 && x + y <= 1640)); then return 2; fi
-  return 1
-}
+# Each pixel takes 4 samples at (x, y), in thousandths of the image (y from the top): on the tile, a
+# square with corners rounded by 160, and inside the Q, a ring around (470, 470) and a tail towards the
+# lower right.
 for s in "${sizes[@]}"; do
   for ((row = s - 1; row >= 0; row--)); do   # bottom-up, as a bitmap is stored
     for ((col = 0; col < s; col++)); do
       tile=0 q=0
       for sub in 1 3; do for sub2 in 1 3; do
-        status=0
-        sample $(((4 * col + sub) * 1000 / (4 * s))) $(((4 * row + sub2) * 1000 / (4 * s))) || status=$?
-        ((status >= 1)) && tile=$((tile + 1)); ((status == 2)) && q=$((q + 1))
+        ((x = (4 * col + sub) * 1000 / (4 * s), y = (4 * row + sub2) * 1000 / (4 * s),
+          cx = x < 160 ? 160 - x : (x > 840 ? x - 840 : 0), cy = y < 160 ? 160 - y : (y > 840 ? y - 840 : 0),
+          on = cx * cx + cy * cy <= 160 * 160, r2 = (x - 470) * (x - 470) + (y - 470) * (y - 470),
+          tile += on, q += on && ((r2 <= 300 * 300 && r2 >= 185 * 185) ||
+                                  (x - y <= 75 && y - x <= 75 && x + y >= 1080 && x + y <= 1640)), 1))
       done; done
       # Blue #1F5A96 mixed with white by the share of the Q; alpha by the share of the tile (BGRA).
       b=$((0x96 + (255 - 0x96) * q / 4)) g=$((0x5A + (255 - 0x5A) * q / 4)) r=$((0x1F + (255 - 0x1F) * q / 4))

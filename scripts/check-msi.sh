@@ -42,7 +42,7 @@ machine_snapshot() {
   (cd "$WINEPREFIX/drive_c" && find "Program Files" windows/Installer | sort) > "$work/$1.machine-files"
   wine reg export 'HKLM\Software' "$work/$1.hklm" /y >/dev/null 2>&1
   { iconv -f UTF-16 -t UTF-8 "$work/$1.hklm" | tr -d '\r' | grep -v '^$' |
-      grep -vEx '\[HKEY_LOCAL_MACHINE\\Software\\(Classes\\Installer|Microsoft\\Windows\\CurrentVersion\\Installer)(\\[A-Za-z]+|\\UserData(\\S-1-5-[0-9-]+(\\[A-Za-z]+)?)?)?\]'
+      grep -vEx '\[HKEY_LOCAL_MACHINE\\Software\\(Classes\\Installer|Microsoft\\Windows\\CurrentVersion\\Installer)(\\[A-Za-z]+|\\UserData\\S-[0-9-]+(\\[A-Za-z]+)?)?\]'
     w reg query "$machine_env" /v Path; } > "$work/$1.machine-keys"
 }
 # The user's own PATH in HKCU: "=" and its value, or nothing when there is none.
@@ -55,9 +55,6 @@ installed_version() {
   w reg query 'HKCU\Software\Microsoft\Installer\Products' /s | awk '$1 == "Version" { print $3 }' | tr '\n' ' '
 }
 
-# The installer service's own folders, which Windows has from the start and a new Wine prefix makes on
-# first use, are not QUIL's.
-mkdir -p "$users/$(whoami)/AppData/Roaming/Microsoft/Installer" "$WINEPREFIX/drive_c/windows/Installer"
 # Windows' own Send To folder is never empty; Wine's is, and a removal would take the empty folder away.
 made_sendto=no
 [ -d "$sendto" ] || { mkdir -p "$sendto"; made_sendto=yes; }
@@ -79,6 +76,9 @@ clean_up() {
 }
 path_before="$(user_path)"
 trap clean_up EXIT
+# Windows Installer's own folders for icons and packages, which Windows has and Wine makes at its first
+# installation.
+mkdir -p "$WINEPREFIX/drive_c/windows/Installer" "$users/$(whoami)/AppData/Roaming/Microsoft/Installer"
 snapshot before
 machine_snapshot before
 
