@@ -36,14 +36,19 @@ snapshot() {
     grep -vx '\[HKEY_CURRENT_USER\\Software\\Microsoft\\Installer\(\\Features\|\\Products\|\\UpgradeCodes\)\?\]' \
       > "$work/$1.keys"
 }
-# Program Files, the installer's cache, HKLM\Software and the machine's PATH, as text; the installer
-# service's bookkeeping keys, left empty, are not QUIL's.
+# Program Files, the installer's cache, and as text the keys of HKLM that an installation of QUIL
+# writes (its own, 64-bit or not, the verbs, Apps and Features, the installer service's) and the machine's
+# PATH; the installer service's bookkeeping keys, left empty, are not QUIL's, nor is a key's absence.
 machine_snapshot() {
+  local key
   (cd "$WINEPREFIX/drive_c" && find "Program Files" windows/Installer | sort) > "$work/$1.machine-files"
-  wine reg export 'HKLM\Software' "$work/$1.hklm" /y >/dev/null 2>&1
-  { iconv -f UTF-16 -t UTF-8 "$work/$1.hklm" | tr -d '\r' | grep -v '^$' |
-      grep -vEx '\[HKEY_LOCAL_MACHINE\\Software\\(Classes\\Installer|Microsoft\\Windows\\CurrentVersion\\Installer)(\\[A-Za-z]+|\\UserData\\S-[0-9-]+(\\[A-Za-z]+)?)?\]'
-    w reg query "$machine_env" /v Path; } > "$work/$1.machine-keys"
+  for key in QUIL Wow6432Node\\QUIL Classes\\SystemFileAssociations Classes\\Installer \
+             Microsoft\\Windows\\CurrentVersion\\Uninstall Microsoft\\Windows\\CurrentVersion\\Installer; do
+    w reg query "HKLM\\Software\\$key" /s || true
+  done > "$work/$1.hklm"
+  w reg query "$machine_env" /v Path >> "$work/$1.hklm"
+  grep -vEx '|reg: .*|HKEY_LOCAL_MACHINE\\Software\\(Classes\\Installer|Microsoft\\Windows\\CurrentVersion\\Installer)(\\[A-Za-z]+|\\UserData\\S-[0-9-]+(\\[A-Za-z]+)?)?' \
+    "$work/$1.hklm" > "$work/$1.machine-keys"
 }
 # The user's own PATH in HKCU: "=" and its value, or nothing when there is none.
 user_path() { w reg query 'HKCU\Environment' | sed -n 's/^ *path  *reg_[a-z_]* \{0,4\}/=/ip'; }
