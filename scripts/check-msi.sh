@@ -36,14 +36,19 @@ snapshot() {
     grep -vx '\[HKEY_CURRENT_USER\\Software\\Microsoft\\Installer\(\\Features\|\\Products\|\\UpgradeCodes\)\?\]' \
       > "$work/$1.keys"
 }
-# Program Files, the installer's cache, HKLM\Software and the machine's PATH, as text; the installer
-# service's bookkeeping keys, left empty, are not QUIL's.
+# Program Files, the installer's cache, and as text the keys of HKLM that an installation of QUIL
+# writes (its own, 64-bit or not, the verbs, Apps and Features, the installer service's) and the machine's
+# PATH; the installer service's bookkeeping keys, left empty, are not QUIL's, nor is a key's absence.
 machine_snapshot() {
+  local key
   (cd "$WINEPREFIX/drive_c" && find "Program Files" windows/Installer | sort) > "$work/$1.machine-files"
-  wine reg export 'HKLM\Software' "$work/$1.hklm" /y >/dev/null 2>&1
-  { iconv -f UTF-16 -t UTF-8 "$work/$1.hklm" | tr -d '\r' | grep -v '^$' |
-      grep -vEx '\[HKEY_LOCAL_MACHINE\\Software\\(Classes\\Installer|Microsoft\\Windows\\CurrentVersion\\Installer)(\\[A-Za-z]+|\\UserData\\S-[0-9-]+(\\[A-Za-z]+)?)?\]'
-    w reg query "$machine_env" /v Path; } > "$work/$1.machine-keys"
+  for key in QUIL Wow6432Node\\QUIL Classes\\SystemFileAssociations Classes\\Installer \
+             Microsoft\\Windows\\CurrentVersion\\Uninstall Microsoft\\Windows\\CurrentVersion\\Installer; do
+    w reg query "HKLM\\Software\\$key" /s || true
+  done > "$work/$1.hklm"
+  w reg query "$machine_env" /v Path >> "$work/$1.hklm"
+  grep -vEx '|reg: .*|HKEY_LOCAL_MACHINE\\Software\\(Classes\\Installer|Microsoft\\Windows\\CurrentVersion\\Installer)(\\[A-Za-z]+|\\UserData\\S-[0-9-]+(\\[A-Za-z]+)?)?' \
+    "$work/$1.hklm" > "$work/$1.machine-keys"
 }
 # The user's own PATH in HKCU: "=" and its value, or nothing when there is none.
 user_path() { w reg query 'HKCU\Environment' | sed -n 's/^ *path  *reg_[a-z_]* \{0,4\}/=/ip'; }
@@ -117,12 +122,18 @@ cmp "$work/model.fem.orig" "$root/tests/data/plate.fem" || fail "the verb kept n
 echo "== installer: Apps and Features' entry, the icons, the shortcut's short name"
 property() { msiinfo export "$1" Property | tr -d '\r' | awk -F'\t' -v p="$2" '$1 == p { print $2 }'; }
 # Windows keeps a user's entry in HKCU, Wine in HKLM.
-arp() { for hive in HKCU HKLM; do w reg query "$hive\\Software\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\$(property "$msi" ProductCode)"; done; }
+arp() {
+  local hive
+  for hive in HKCU HKLM; do
+    w reg query "$hive\\Software\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\$(property "$msi" ProductCode)"
+  done
+}
 user_folder="C:\\users\\$(whoami)\\AppData\\Local\\Programs\\QUIL\\"
 grep -qxF "    InstallLocation    REG_SZ    $user_folder" <<< "$(arp)" || fail "Apps and Features has no install location"
 grep -qxF '    NoModify    REG_DWORD    0x1' <<< "$(arp)" || fail "Apps and Features offers to modify QUIL"
-[ "$(property "$msi" ARPPRODUCTICON)" = quil.ico ] && grep -q '^quil.ico' <<< "$(msiinfo export "$msi" Icon)" ||
-  fail "Apps and Features has no icon"
+# msiinfo writes the icon's data beside it, in Icon/ of the folder it runs in.
+[ "$(property "$msi" ARPPRODUCTICON)" = quil.ico ] &&
+  grep -q '^quil.ico' <<< "$(cd "$work" && msiinfo export "$msi" Icon)" || fail "Apps and Features has no icon"
 grep -q RT_GROUP_ICON <<< "$(x86_64-w64-mingw32-windres -i "$installed" -O rc)" || fail "quil.exe has no icon"
 # ICE03: a long name in the Shortcut table comes after a short one, SHORT~1|long name.
 ! msiinfo export "$msi" Shortcut | tail -n +4 | cut -f3 | grep -vE '^[^|. ]{1,8}(\.[^|. ]{1,3})?\|' ||
@@ -131,7 +142,7 @@ grep -q RT_GROUP_ICON <<< "$(x86_64-w64-mingw32-windres -i "$installed" -O rc)" 
 echo "== signatures: quil.exe in the ZIP and in the installer, and the installer"
 if [ -n "${QUIL_SIGN_CERT:-}" ]; then
   unzip -p "${msi%.msi}.zip" quil.exe > "$work/zip-quil.exe"
-  (cd "$work" && msiextract -C extracted "$msi" >/dev/null)  # its Icon table goes to the folder it runs in
+  msiextract -C "$work/extracted" "$msi" >/dev/null
   for signed in "$work/zip-quil.exe" "$work/extracted/QUIL/quil.exe" "$msi"; do
     osslsigncode verify -CAfile "$QUIL_SIGN_CERT" -in "$signed" >/dev/null || fail "$signed: no valid signature"
   done
