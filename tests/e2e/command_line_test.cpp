@@ -648,7 +648,10 @@ TEST(CommandLine, AnEventPartWayLeavesTheFileAsItWas) {
            std::chrono::steady_clock::now() < give_up) {
       std::this_thread::sleep_for(std::chrono::milliseconds(2));
     }
+    // Subtle: held still while the signal is sent, so that a fast repair cannot end before it arrives.
+    kill(child.pid(), SIGSTOP);
     child.signal(sig);
+    kill(child.pid(), SIGCONT);
     Result r = child.finish();
     EXPECT_TRUE(windows_program() ? r.status == 0x3A : r.signal == sig) << r.status << " " << r.signal;
     EXPECT_EQ(r.err, "");
