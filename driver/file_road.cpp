@@ -245,7 +245,7 @@ bool run_in_parts(FileRun& run, const RepairOptions& options, RepairCounts* coun
 
 // A file whose records go to a stream is looked at whole before its first record goes out, where it can
 // be read twice (a disk file): a stream cannot take back what it was given. False when the file is
-// refused or fails, with *counts saying why; true with the input read from its start again.
+// refused or fails, with *counts saying why; true with the same file read from its start again.
 bool shape_holds_first(FileRun& run, const RepairOptions& options, RepairCounts* counts) {
   if (!options.write || !options.refuse_other_formats || !run.lines.records_on_standard_output() ||
       rtl::input_file_size(run.in) < 0) {
@@ -260,14 +260,13 @@ bool shape_holds_first(FileRun& run, const RepairOptions& options, RepairCounts*
   const rtl::platform::Handle handle = rtl::platform::standard_handle(rtl::platform::StdStream::input);
   const std::int64_t start = standard_input ? rtl::platform::position(handle) : 0;
   repair_records(run.in, run.out, look, *counts);
+  if (counts->failure == 0 && counts->not_interface.why == NotInterface::no) {
+    *counts = RepairCounts{};
+    if (rtl::read_again_from(run.in, start, &counts->failure_error)) return true;
+    counts->failure = static_cast<int>(rtl::Failure::open_failure);
+    counts->failed_unit = run.in;
+  }
   rtl::release(run.in, true);
-  if (counts->failure != 0 || counts->not_interface.why != NotInterface::no) return false;
-  *counts = RepairCounts{};
-  const bool back = !standard_input || (start >= 0 && rtl::platform::seek(handle, start));
-  if (back && connect_name(run.plan.read_from, run.in, rtl::OpenStatus::old_file, true) == 0) return true;
-  counts->failure = static_cast<int>(rtl::Failure::open_failure);
-  counts->failed_unit = run.in;
-  counts->failure_error = rtl::last_refusal_error();
   return false;
 }
 

@@ -59,6 +59,9 @@ bool on_disk_file(std::int32_t number);
 bool on_named_disk_file(std::int32_t number);
 // The size in bytes of the disk file that the unit reads; -1 when it reads no disk file.
 std::int64_t input_file_size(std::int32_t number);
+// Reads the unit's disk file again from `offset`, as if just connected: the same file, whatever its name
+// names meanwhile. False when it cannot, with the system's error in *error (0 when it reads no disk file).
+bool read_again_from(std::int32_t number, std::int64_t offset, platform::SysError* error);
 
 // From now on standard input is read a block at a time, also where it is not a terminal: for a program
 // that alone reads it to its end.

@@ -1,4 +1,6 @@
 // What a connected unit is and how it transfers, asked and set by its number.
+#include <utility>
+
 #include "rtl/platform/platform.h"
 #include "rtl/units/units.h"
 
@@ -23,6 +25,27 @@ std::int64_t input_file_size(std::int32_t number) {
   Unit* unit = find_unit(number, false);
   if (unit == nullptr || !unit->connected || !unit->in.positionable) return -1;
   return platform::file_size(unit->input_handle());
+}
+
+bool read_again_from(std::int32_t number, std::int64_t offset, platform::SysError* error) {
+  *error = 0;
+  Unit* unit = find_unit(number, false);
+  if (unit == nullptr || !unit->connected || !unit->in.positionable || offset < 0) return false;
+  if (!platform::seek(unit->input_handle(), offset)) {
+    *error = platform::last_error();
+    return false;
+  }
+  // What the connection decided stays; what the reading learned goes.
+  InputState fresh;
+  fresh.positionable = true;
+  fresh.terminal = unit->in.terminal;
+  fresh.one_byte_reads = unit->in.one_byte_reads;
+  fresh.drop_byte_order_mark = unit->in.drop_byte_order_mark;
+  fresh.longest_line = unit->in.longest_line;
+  fresh.buffer = std::move(unit->in.buffer);
+  fresh.buffer_file_offset = offset;
+  unit->in = std::move(fresh);
+  return true;
 }
 
 std::string_view connected_name(std::int32_t number) {
