@@ -1,5 +1,6 @@
 // What a connected unit is and how it transfers, asked and set by its number.
 #include "rtl/platform/platform.h"
+#include "rtl/units/connection.h"
 #include "rtl/units/units.h"
 
 namespace rtl {
