@@ -29,4 +29,22 @@ while IFS=: read -r file include; do
   fi
 done < <(git ls-files 'rtl/*' 'driver/*' 'fileconn/*' | xargs grep -o '^#include "[a-z_/]*\.h"' |
          sed 's/#include "\(.*\)"/\1/')
+# The same order in CMakeLists.txt: a library for each layer (rtl_LAYER, or quil_LAYER for the command's),
+# linking only libraries of layers below it.
+cmake_layer() { case "$1" in rtl_*) echo "${1#rtl_}" ;; quil_*) echo "${1#quil_}" ;; esac; }
+for layer in "${layers[@]}"; do
+  grep -Eq "^add_library\((rtl|quil)_$layer " CMakeLists.txt ||
+    { echo "check-includes: CMakeLists.txt has no library for the layer $layer" >&2; bad=1; }
+done
+while read -r target links; do
+  from="$(cmake_layer "$target")"
+  [ "$(rank "$from")" -ge 0 ] || continue
+  for link in $links; do
+    to="$(cmake_layer "$link")"
+    if [ -n "$to" ] && [ "$(rank "$to")" -ge "$(rank "$from")" ]; then
+      echo "check-includes: CMakeLists.txt: $target links $link: $from may not depend on $to" >&2
+      bad=1
+    fi
+  done
+done < <(sed -n 's/^target_link_libraries(\([a-z_]*\) [A-Z]* \(.*\))$/\1 \2/p' CMakeLists.txt)
 exit "$bad"
