@@ -1,6 +1,6 @@
 // The state of a run that every layer above asks while it works: who claims the end and how the process
 // ends with its status, and what each program thread is doing, so that a console event ends the run at
-// record boundaries. The ending itself (rtl/ending/ending.h) sets its order.
+// record boundaries: the first two steps of the end whose order rtl/ending/ending.h tells.
 #pragma once
 
 #include <atomic>
