@@ -16,17 +16,17 @@ Stop stop(std::string line, Outcome outcome = Outcome::skipped) {
 
 // The last part of a name, after its folders.
 std::string last_part(const std::string& name, bool slash_options) {
-  const std::size_t slash = name.find_last_of(slash_options ? "/\\:" : "/");
-  return slash == std::string::npos ? name : name.substr(slash + 1);
+  return name.substr(rtl::platform::leaf_start(name, slash_options));
 }
 
 // Whether the folder that a name stands in exists (a name without a folder stands in this one).
 bool folder_exists(const std::string& name, const PlanAnswers& system) {
-  const std::size_t slash = name.find_last_of(system.slash_options ? "/\\:" : "/");
-  if (slash == std::string::npos || slash == 0) return true;
+  const std::size_t leaf = rtl::platform::leaf_start(name, system.slash_options);
+  if (leaf <= 1) return true;
   char target[rtl::platform::kLongestPath + 1];
   SysError error = 0;
-  return system.name_kind(name.substr(0, slash).c_str(), target, sizeof target, &error) == NameKind::folder;
+  return system.name_kind(name.substr(0, leaf - 1).c_str(), target, sizeof target, &error) ==
+         NameKind::folder;
 }
 
 // Why the name before "skipped" may not be written: its permissions, or the system's words for another
@@ -84,8 +84,10 @@ void plan_output(FilePlan& p, const Request& r, const std::string& input, std::s
   NameKind kind = system.name_kind(output.c_str(), target, sizeof target, &error);
   if (kind == NameKind::folder) {
     // A folder receives the repair under the input's own name, as a copy into it would.
-    const char separator = system.slash_options ? '\\' : '/';
-    const bool ends = !output.empty() && (output.back() == '/' || output.back() == separator);
+    const char separator =
+        system.slash_options ? rtl::platform::kWindowsFolderSeparator : rtl::platform::kFolderSeparator;
+    const bool ends =
+        !output.empty() && (output.back() == rtl::platform::kFolderSeparator || output.back() == separator);
     if (!ends) output.push_back(separator);
     output.append(last_part(input, system.slash_options));
     kind = system.name_kind(output.c_str(), target, sizeof target, &error);

@@ -41,12 +41,12 @@ std::mutex g_creating;
 constexpr std::size_t kLongestLeaf = 255;
 
 std::string temporary_name(const std::string& target, int n) {
-  const std::size_t leaf = target.find_last_of("/\\:");
-  const std::size_t leaf_length = leaf == std::string::npos ? target.size() : target.size() - leaf - 1;
+  const std::size_t leaf = rtl::platform::leaf_start(target, true);
+  const std::size_t leaf_length = target.size() - leaf;
   const std::string suffix = ".quil-" + std::to_string(n) + ".tmp";
   // Named for the file it becomes; where that name would be too long, a short one in the same folder.
   if (leaf_length + suffix.size() <= kLongestLeaf) return target + suffix;
-  return (leaf == std::string::npos ? "" : target.substr(0, leaf + 1)) + "quil-" + std::to_string(n) + ".tmp";
+  return target.substr(0, leaf) + "quil-" + std::to_string(n) + ".tmp";
 }
 
 }  // namespace

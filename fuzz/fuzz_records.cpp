@@ -8,7 +8,7 @@
 
 #include "fuzz/scratch_files.h"
 #include "rtl/statements/io.h"
-#include "rtl/statements/unit_io.h"
+#include "rtl/units/unit_io.h"
 
 namespace {
 constexpr rtl::Layout kData{"(A8,4E16.8)"};

@@ -15,8 +15,8 @@
 #include "rtl/convert/decode.h"
 #include "rtl/convert/encode.h"
 #include "rtl/statements/io.h"
-#include "rtl/statements/unit_io.h"
 #include "rtl/units/connect_settings.h"
+#include "rtl/units/unit_io.h"
 #include "tests/unit/account_property.h"
 
 namespace {

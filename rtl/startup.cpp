@@ -5,9 +5,8 @@
 
 #include "rtl/diagnostics/diagnostics.h"
 #include "rtl/ending/ending.h"
-#include "rtl/options.h"
 #include "rtl/platform/platform.h"
-#include "rtl/statements/io.h"
+#include "rtl/run/options.h"
 
 namespace rtl {
 namespace {

@@ -1,4 +1,4 @@
-// Failure numbers, the message catalogue, the failure return and the failure report.
+// Failure numbers, the message catalogue, the failure report and the exit handler that a severe one runs.
 #pragma once
 
 #include <atomic>
@@ -9,8 +9,6 @@
 #include "rtl/platform/platform.h"
 
 namespace rtl {
-
-struct Unit;
 
 // Message numbers of the record layer and the run-time services.
 enum class Failure : std::uint16_t {
@@ -63,14 +61,6 @@ struct Handlers {
   Failure only_error = Failure{};
 };
 
-enum class Disposal { leave, end_hold, discard };
-
-// The failure return. Gives the statement its outcome (-1 for a handled end of file, `handled_value`
-// for a handled error), or reports the failure; a severe report does not return.
-int fail(std::uint32_t code, Unit* unit, std::int32_t unit_number, std::string_view file_name,
-         Handlers handlers, Disposal disposal, int handled_value);
-int fail(Failure failure, Unit* unit, Handlers handlers = {}, Disposal disposal = Disposal::end_hold);
-
 // Builds and writes the report for `code`; values fill the template's %d and %s. Returns unless the
 // code is severe.
 void issue_report(std::uint32_t code, std::int32_t number_value, std::string_view text_value);
@@ -90,6 +80,15 @@ platform::ExceptionOutcome report_processor_exception(platform::ExceptionKind ki
 // nullptr restores malloc.
 using ReportAllocator = void* (*)(std::size_t size);
 void set_report_allocator(ReportAllocator allocate);
+
+// Releases every unit still connected, once however often it is called, then runs the exit cleanup.
+void exit_handler();
+// The units are above this layer: each connection arms the exit handler with their release, which runs
+// once for each arming.
+void arm_exit_handler(void (*release_units)());
+// A routine that the exit handler runs last, on every road to the end: a normal end, a failure report,
+// a console event. It runs at most once.
+void set_exit_cleanup(void (*cleanup)());
 
 // The exception context record; absent when its memory was not obtained at start-up.
 struct ExceptionContext {

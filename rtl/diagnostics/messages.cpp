@@ -1,11 +1,7 @@
 // The message catalogue: every failure number's words.
-#include <atomic>
-#include <cstdio>
-#include <cstdlib>
-#include <cstring>
+#include <cstdint>
 
 #include "rtl/diagnostics/diagnostics.h"
-#include "rtl/options.h"
 
 namespace rtl {
 namespace {

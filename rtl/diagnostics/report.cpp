@@ -1,14 +1,14 @@
 // The failure report: its words, where it goes, and the report of a processor exception.
+#include <algorithm>
 #include <atomic>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
-#include <new>
 
 #include "rtl/diagnostics/diagnostics.h"
 #include "rtl/diagnostics/traceback.h"
-#include "rtl/ending/ending.h"
-#include "rtl/options.h"
+#include "rtl/run/options.h"
+#include "rtl/run/run_state.h"
 
 namespace rtl {
 

@@ -1,13 +1,12 @@
 // The traceback of a severe report: the frames of the stack, innermost first.
 #include "rtl/diagnostics/traceback.h"
 
-#include <atomic>
+#include <algorithm>
+#include <cstdint>
 #include <cstdio>
-#include <cstdlib>
-#include <cstring>
 
-#include "rtl/diagnostics/diagnostics.h"
-#include "rtl/options.h"
+#include "rtl/platform/platform.h"
+#include "rtl/run/options.h"
 
 namespace rtl {
 

@@ -12,6 +12,16 @@ namespace rtl::platform {
 // The longest name, in bytes, that the door takes or gives.
 inline constexpr std::size_t kLongestPath = 4096;
 
+// Folders in a name end at a slash on every system; by Windows' rules at a backslash, the separator it
+// writes, or a drive's colon too. Names checked against every system's rules take Windows' ones.
+inline constexpr char kFolderSeparator = '/';
+inline constexpr char kWindowsFolderSeparator = '\\';
+// Where the last part of a name begins: one past its folders' last separator, 0 when it has none.
+constexpr std::size_t leaf_start(std::string_view name, bool windows_rules) {
+  const std::size_t at = name.find_last_of(windows_rules ? std::string_view("/\\:") : std::string_view("/"));
+  return at == std::string_view::npos ? 0 : at + 1;
+}
+
 struct Handle {
   std::intptr_t value = -1;
   constexpr bool valid() const { return value >= 0; }

@@ -82,8 +82,7 @@ const char* device_path(std::string_view device) {
 }
 
 bool reserved_device_name(std::string_view name) {
-  const std::size_t slash = name.find_last_of("\\/:");
-  std::string_view last = slash == std::string_view::npos ? name : name.substr(slash + 1);
+  std::string_view last = name.substr(leaf_start(name, true));
   last = last.substr(0, last.find('.'));
   while (!last.empty() && last.back() == ' ') last.remove_suffix(1);
   char upper[5] = {};

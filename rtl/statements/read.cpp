@@ -5,7 +5,7 @@
 #include <cstdint>
 #include <cstring>
 
-#include "rtl/ending/ending.h"
+#include "rtl/run/run_state.h"
 #include "rtl/vector.h"
 #if QUIL_VECTOR
 #include <emmintrin.h>
@@ -14,8 +14,8 @@
 #include "rtl/convert/decode.h"
 #include "rtl/statements/answers_text.h"
 #include "rtl/statements/io.h"
-#include "rtl/statements/unit_io.h"
 #include "rtl/units/record_rules.h"
+#include "rtl/units/unit_io.h"
 
 namespace rtl {
 namespace {

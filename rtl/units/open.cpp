@@ -5,10 +5,10 @@
 #include <new>
 #include <string_view>
 
-#include "rtl/options.h"
-#include "rtl/statements/io.h"
-#include "rtl/statements/unit_io.h"
+#include "rtl/run/options.h"
 #include "rtl/units/connect_settings.h"
+#include "rtl/units/connection.h"
+#include "rtl/units/unit_io.h"
 #include "rtl/units/unit_numbers.h"
 
 namespace rtl {
@@ -240,7 +240,7 @@ int attach(Unit* unit, const ConnectSettings& settings, const Target& t, const p
   unit->disk = !opened.pipe && platform::is_disk_file(unit->handle, &unknown_kind);
   if (unknown_kind != 0) return refuse_unknown_kind(unit, settings, unknown_kind);
   unit->connected = true;
-  arm_exit_handler();
+  arm_exit_handler(release_every_unit);
 
   if (settings.part_end >= 0) {
     // Subtle: a part is read from its first byte to its last, and written without cutting what other
@@ -435,6 +435,29 @@ int release_held_unit(Unit* unit) {
     unit->has_name = true;
   }
   return result;
+}
+
+void release_every_unit() {
+  const std::uint32_t me = platform::thread_token();
+  for_each_unit([me](Unit* unit) {
+    std::uint32_t holder = unit->holder.load();
+    // A statement on another thread holds it; once that thread is parked for the end, the unit's whole
+    // records can still be written out.
+    if (holder != 0 && holder != me && !parked_for_the_end(holder)) return;
+    if (holder == 0 && !hold_unit(unit)) return;
+    if (unit->connected) {
+      int rc = release_held_unit(unit);
+      if (rc != 0) {
+        unit->connected = false;
+        fail(condition_code(static_cast<Failure>(rc)), unit, unit->number, unit->file_name(), Handlers{},
+             Disposal::end_hold, rc);
+      }
+    }
+    free_unit(unit);
+    // While a console event ends the program, a program thread may still be about to take a unit:
+    // its block must stay where it is.
+    if (!console_event_in_progress()) discard_unit(unit);
+  });
 }
 
 int release(std::int32_t number, bool return_errors) {

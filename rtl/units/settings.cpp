@@ -2,8 +2,8 @@
 #include <string_view>
 
 #include "rtl/ascii.h"
-#include "rtl/statements/io.h"
 #include "rtl/units/connect_settings.h"
+#include "rtl/units/connection.h"
 
 namespace rtl {
 namespace {

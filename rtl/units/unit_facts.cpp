@@ -2,6 +2,7 @@
 #include <utility>
 
 #include "rtl/platform/platform.h"
+#include "rtl/units/connection.h"
 #include "rtl/units/units.h"
 
 namespace rtl {

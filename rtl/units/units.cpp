@@ -3,8 +3,6 @@
 #include <mutex>
 #include <new>
 
-#include "rtl/ending/ending.h"
-
 namespace rtl {
 std::atomic<Unit*> g_slots[kSlots] = {};
 

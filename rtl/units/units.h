@@ -6,8 +6,8 @@
 #include <cstdint>
 #include <string_view>
 
-#include "rtl/ending/ending.h"
 #include "rtl/platform/platform.h"
+#include "rtl/run/run_state.h"
 #include "rtl/units/byte_buffer.h"
 #include "rtl/units/record_rules.h"
 

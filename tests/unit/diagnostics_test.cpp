@@ -1,14 +1,13 @@
 // Switches, the failure return's handler rules, and reports built without ending the test.
-#include "rtl/diagnostics/diagnostics.h"
-
 #include <gtest/gtest.h>
 #include <stdlib.h>
 
 #include <string>
 
 #include "rtl/ending/ending.h"
-#include "rtl/options.h"
+#include "rtl/run/options.h"
 #include "rtl/statements/io.h"
+#include "rtl/units/unit_io.h"
 #include "test_support.h"
 
 namespace {

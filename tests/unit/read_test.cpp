@@ -10,7 +10,7 @@
 #include <vector>
 
 #include "rtl/statements/io.h"
-#include "rtl/statements/unit_io.h"
+#include "rtl/units/unit_io.h"
 #include "test_support.h"
 
 namespace {

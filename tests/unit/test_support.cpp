@@ -1,7 +1,7 @@
 #include "test_support.h"
 
 #include "rtl/ending/ending.h"
-#include "rtl/options.h"
+#include "rtl/run/options.h"
 
 #if defined(_WIN32)
 #include <float.h>

@@ -9,7 +9,7 @@
 #include "driver/layouts.h"
 #include "rtl/platform/platform.h"
 #include "rtl/statements/io.h"
-#include "rtl/statements/unit_io.h"
+#include "rtl/units/unit_io.h"
 #include "test_support.h"
 
 namespace {

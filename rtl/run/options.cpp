@@ -1,10 +1,5 @@
 // The run-time options that the environment sets.
-#include "rtl/options.h"
-
-#include <atomic>
-#include <cstdio>
-#include <cstdlib>
-#include <cstring>
+#include "rtl/run/options.h"
 
 #include "rtl/platform/platform.h"
 

@@ -1,8 +1,10 @@
-// What the record layer's statements share among themselves; not for callers of the layer.
+// What the units give the record layer's statements: a unit's start and release, its delivery, the
+// failure return; not for callers of the layer.
 #pragma once
 
 #include <cstddef>
 #include <cstdint>
+#include <string_view>
 
 #include "rtl/diagnostics/diagnostics.h"
 #include "rtl/units/units.h"
@@ -46,7 +48,15 @@ struct InitialSizes {
 };
 InitialSizes& initial_sizes();
 
-// Arms the exit handler; every connection does it.
-void arm_exit_handler();
+// Releases every unit that no running statement holds: what a connection arms the exit handler with.
+void release_every_unit();
+
+enum class Disposal { leave, end_hold, discard };
+
+// The failure return. Gives the statement its outcome (-1 for a handled end of file, `handled_value`
+// for a handled error), or reports the failure; a severe report does not return.
+int fail(std::uint32_t code, Unit* unit, std::int32_t unit_number, std::string_view file_name,
+         Handlers handlers, Disposal disposal, int handled_value);
+int fail(Failure failure, Unit* unit, Handlers handlers = {}, Disposal disposal = Disposal::end_hold);
 
 }  // namespace rtl

@@ -1,7 +1,7 @@
 // Program threads and console events: what each program thread is doing, so that an event ends the run
 // at record boundaries.
-#include "rtl/ending/ending.h"
 #include "rtl/platform/platform.h"
+#include "rtl/run/run_state.h"
 
 namespace rtl {
 

@@ -1,10 +1,7 @@
 // How the run ends: one claim on the end, the status, and the end of the process.
 #include <atomic>
-#include <cstdio>
-#include <cstdlib>
-#include <cstring>
 
-#include "rtl/ending/ending.h"
+#include "rtl/run/run_state.h"
 
 namespace rtl {
 

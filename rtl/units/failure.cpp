@@ -3,8 +3,8 @@
 #include <cstring>
 
 #include "rtl/diagnostics/diagnostics.h"
-#include "rtl/ending/ending.h"
-#include "rtl/statements/unit_io.h"
+#include "rtl/run/run_state.h"
+#include "rtl/units/unit_io.h"
 
 namespace rtl {
 namespace {
