@@ -341,15 +341,16 @@ enum class Fields { whole, open, comma };
 [[gnu::always_inline]] inline Fields look_at_fields(const char* record, std::size_t length) {
 #if QUIL_VECTOR
   if (length >= kRecordColumns) {
-    // A whole record's four fields in one look: a comma in any column, or a blank in a last column.
+    // A whole record's four fields in one look: a comma in any column, or a blank in a last column, which
+    // becomes one there (' ' | 0x0C is ','). Subtle: so do '$' and '(', whose fields take the open road,
+    // which reads them as well.
     const __m128i comma = _mm_set1_epi8(','),
-                  comma_or_last_blank = _mm_setr_epi8(',', ',', ',', ',', ',', ',', ',', ',', ',', ',', ',',
-                                                      ',', ',', ',', ',', ' ');
+                  last = _mm_setr_epi8(0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, ' ' ^ ',');
     __m128i met = _mm_setzero_si128();
 #pragma GCC unroll 4
     for (int i = 0; i < 4; ++i) {
       const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(record + 8 + 16 * i));
-      met = _mm_or_si128(met, _mm_or_si128(_mm_cmpeq_epi8(v, comma), _mm_cmpeq_epi8(v, comma_or_last_blank)));
+      met = _mm_or_si128(met, _mm_cmpeq_epi8(_mm_or_si128(v, last), comma));
     }
     if (_mm_movemask_epi8(met) == 0) [[likely]]
       return Fields::whole;
