@@ -18,12 +18,16 @@ namespace {
 using interface_rule::kLastColumn;
 using interface_rule::kNameColumns;
 
+// The first columns of a whole record's number fields, each blank or not: 0 when all are. Subtle: which
+// numbers touch is for the data to say; the four columns are asked at once.
+int first_columns(const char* record) {
+  return (record[8] ^ ' ') | (record[24] ^ ' ') | (record[40] ^ ' ') | (record[56] ^ ' ');
+}
+
 // Whether a data record's numbers touch: a field whose first column is not blank.
 bool numbers_touch(std::string_view record) {
-  if (record.size() >= kLastColumn) [[likely]] {
-    // Subtle: which numbers touch is for the data to say; the four columns are asked at once.
-    return ((record[8] ^ ' ') | (record[24] ^ ' ') | (record[40] ^ ' ') | (record[56] ^ ' ')) != 0;
-  }
+  if (record.size() >= kLastColumn) [[likely]]
+    return first_columns(record.data()) != 0;
   for (std::size_t at = 8; at < record.size(); at += 16) {
     if (record[at] != ' ') return true;
   }
@@ -175,7 +179,7 @@ class Pass {
     const bool copied = !data_record || announced_text_;
     if (copied) [[unlikely]] {
       if (!copy_line()) return false;
-    } else if (!repair_line()) {
+    } else if (!repair_line(Asked::refuse_other_formats && !in_text_block_)) {
       return false;
     }
     ++counts_.records;
@@ -272,7 +276,9 @@ class Pass {
     return rc == 0 || stop(output_, rc);
   }
 
-  bool repair_line() {
+  // `finite`: the format check found every value finite, and so each field's first column blank in the
+  // rewrite, which needs fifteen of the sixteen columns for any finite value.
+  bool repair_line(bool finite) {
     const std::string_view name(name_, sizeof name_);
     std::string_view made;
     if (Asked::write) {
@@ -283,12 +289,13 @@ class Pass {
       made = std::string_view(record_, kLastColumn);
     }
     // Subtle: the line as it stands is asked before anything else reads the unit again. A column that
-    // the line fills and its rewrite leaves blank tells them apart at once: the usual touching numbers.
+    // the line fills and its rewrite (of all 72 columns) leaves blank tells them apart at once: the usual
+    // touching numbers.
     if (Asked::count_changes) [[likely]] {
-      if (!numbers_touch(line_) || numbers_touch(made)) [[unlikely]] {
-        if (!same_record(line_, made)) account_data_line(made);
-      } else {
+      if (numbers_touch(line_) && (finite || first_columns(made.data()) == 0)) [[likely]] {
         counts_.of(Change::touching).add(line_number());
+      } else if (!same_record(line_, made)) {
+        account_data_line(made);
       }
     }
     text_records_due_ = block_due_ = announced_text_records(name_, values_);
