@@ -34,11 +34,12 @@ enum class Change : std::uint8_t {
 inline constexpr int kShownTouching = 5;
 struct ChangedLines {
   std::int64_t count = 0;
-  // The line numbers of the first of them; every later one goes to the last place, which is not shown, so
-  // that counting a line asks nothing.
-  std::int64_t first[kShownTouching + 1] = {};
+  // The line numbers of the first of them. Subtle: the question is one that every line after the first few
+  // answers alike, and the line's number is worked out only where it is kept.
+  std::int64_t first[kShownTouching] = {};
   void add(std::int64_t line) {
-    first[count < kShownTouching ? count : kShownTouching] = line;
+    if (count < kShownTouching) [[unlikely]]
+      first[count] = line;
     ++count;
   }
 };

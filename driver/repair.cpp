@@ -8,6 +8,9 @@
 #include "driver/text_records.h"
 #include "rtl/statements/io.h"
 #include "rtl/vector.h"
+#if QUIL_VECTOR
+#include <emmintrin.h>
+#endif
 
 namespace quil {
 namespace {
@@ -15,12 +18,16 @@ namespace {
 using interface_rule::kLastColumn;
 using interface_rule::kNameColumns;
 
+// The first columns of a whole record's number fields, each blank or not: 0 when all are. Subtle: which
+// numbers touch is for the data to say; the four columns are asked at once.
+int first_columns(const char* record) {
+  return (record[8] ^ ' ') | (record[24] ^ ' ') | (record[40] ^ ' ') | (record[56] ^ ' ');
+}
+
 // Whether a data record's numbers touch: a field whose first column is not blank.
 bool numbers_touch(std::string_view record) {
-  if (record.size() >= kLastColumn) [[likely]] {
-    // Subtle: which numbers touch is for the data to say; the four columns are asked at once.
-    return ((record[8] ^ ' ') | (record[24] ^ ' ') | (record[40] ^ ' ') | (record[56] ^ ' ')) != 0;
-  }
+  if (record.size() >= kLastColumn) [[likely]]
+    return first_columns(record.data()) != 0;
   for (std::size_t at = 8; at < record.size(); at += 16) {
     if (record[at] != ' ') return true;
   }
@@ -100,9 +107,15 @@ bool is_blank(std::string_view line) {
 // Whether no value is an infinity or a NaN: x - x is 0 for every finite x and a NaN for the others,
 // and a sum with a NaN in it is one.
 bool all_finite(const double (&values)[4]) {
+#if QUIL_VECTOR
+  const __m128d low = _mm_loadu_pd(values), high = _mm_loadu_pd(values + 2);
+  const __m128d sum = _mm_add_pd(_mm_sub_pd(low, low), _mm_sub_pd(high, high));
+  return _mm_movemask_pd(_mm_cmpunord_pd(sum, sum)) == 0;
+#else
   const double zero_or_nan =
       (values[0] - values[0]) + (values[1] - values[1]) + (values[2] - values[2]) + (values[3] - values[3]);
   return zero_or_nan == zero_or_nan;
+#endif
 }
 
 // Whether a line is the data record made of it. Subtle: 72 columns are compared eight bytes at a time in
@@ -123,7 +136,16 @@ bool same_record(std::string_view line, std::string_view made) {
 
 namespace {
 
+// The options that every line asks, as constants: each run of a pass is made for its own three, so that
+// a line asks none of them.
+template <bool kCountChanges, bool kRefuseOtherFormats, bool kWrite>
+struct LineOptions {
+  static constexpr bool count_changes = kCountChanges, refuse_other_formats = kRefuseOtherFormats,
+                        write = kWrite;
+};
+
 // One pass over a file: a line at a time, read as a data record, repaired or copied.
+template <typename Asked>
 class Pass {
  public:
   Pass(std::int32_t input, std::int32_t output, const RepairOptions& options, RepairCounts& counts)
@@ -143,24 +165,25 @@ class Pass {
     // Only a field that does not convert sends a line down the copy path; any other failure of the read
     // (the system's read, memory) ends the pass, so that nothing is copied twice.
     // The line as the file holds it comes with the read, for the format check and the touching count.
-    outcome_ = rtl::read_data_record(input_, reads_, name_, values_, &line_);
-    if (outcome_ != 0) [[unlikely]] {
-      if (outcome_ == -1) return end_of_input();
-      if (outcome_ == kLineTooLong && lines_bounded_) return refuse_unended_line();
-      if (outcome_ != kNotANumber) return stop(input_, outcome_);
+    const int outcome = rtl::read_data_record(input_, reads_, name_, values_, &line_);
+    if (outcome != 0) [[unlikely]] {
+      if (outcome == -1) return end_of_input();
+      if (outcome == kLineTooLong && lines_bounded_) return refuse_unended_line();
+      if (outcome != kNotANumber) return stop(input_, outcome);
     }
-    if (options_.count_changes) [[likely]]
+    if (Asked::count_changes) [[likely]]
       account_line_end();
     note_text_blocks();
-    if (options_.refuse_other_formats && !in_text_block_ && !format_holds()) return false;
-    const bool copied = outcome_ > 0 || announced_text_;
+    const bool data_record = outcome == 0;
+    if (Asked::refuse_other_formats && !in_text_block_ && !format_holds(data_record)) return false;
+    const bool copied = !data_record || announced_text_;
     if (copied) [[unlikely]] {
       if (!copy_line()) return false;
-    } else if (!repair_line()) {
+    } else if (!repair_line(Asked::refuse_other_formats && !in_text_block_)) {
       return false;
     }
     ++counts_.records;
-    if (options_.progress != nullptr && counts_.records % 8192 == 0) [[unlikely]] {
+    if (counts_.records % 8192 == 0 && options_.progress != nullptr) [[unlikely]] {
       std::int64_t consumed = 0;
       rtl::record_in_hand(input_, &consumed);
       options_.progress(options_.context, counts_.records, consumed);
@@ -172,7 +195,7 @@ class Pass {
     counts_.byte_order_mark = rtl::byte_order_mark_dropped(input_);
     counts_.block_open_at_end = text_records_due_ > 0 || block_due_ > 0;
     const bool stopped_early = counts_.failure != 0 || counts_.not_interface.why != NotInterface::no;
-    if (options_.refuse_other_formats && !stopped_early && counts_.records > 0 && !counts_.data_seen) {
+    if (Asked::refuse_other_formats && !stopped_early && counts_.records > 0 && !counts_.data_seen) {
       counts_.not_interface = {NotInterface::no_data_record};
     }
   }
@@ -200,7 +223,7 @@ class Pass {
   // read stops there. An announced text record may be longer, and is read whole. Asked where a block of
   // them begins or ends.
   void bound_lines() {
-    const bool bounded = options_.refuse_other_formats && block_due_ == 0;
+    const bool bounded = Asked::refuse_other_formats && block_due_ == 0;
     if (bounded == lines_bounded_) return;
     lines_bounded_ = bounded;
     // One byte more than the longest line: its CR before the line end.
@@ -211,7 +234,7 @@ class Pass {
   bool refuse_unended_line() {
     const std::string_view begun = rtl::unended_line(input_);
     // Subtle: memory may run out before the line outgrew the longest one: that is the read's failure.
-    if (begun.size() <= kLongestLine + 1) return stop(input_, outcome_);
+    if (begun.size() <= kLongestLine + 1) return stop(input_, kLineTooLong);
     InterfaceVerdict& v = counts_.not_interface;
     v.line = options_.lines_before + counts_.records + 1;
     v.why = look_at_line(begun, false, v.line == 1, &v.byte, &v.column);
@@ -219,8 +242,7 @@ class Pass {
   }
 
   // Whether the line just read may belong to an interface file; otherwise the verdict goes to the counts.
-  bool format_holds() {
-    const bool data_record = outcome_ == 0;
+  bool format_holds(bool data_record) {
     if (!data_record || !plain_record(line_, known_names_)) [[unlikely]] {
       InterfaceVerdict& v = counts_.not_interface;
       v.line = options_.lines_before + counts_.records + 1;
@@ -241,36 +263,39 @@ class Pass {
 
   // Not a data record: step back and copy the line through as text.
   bool copy_line() {
-    if (options_.count_changes && line_.size() != kLastColumn)
+    if (Asked::count_changes && line_.size() != kLastColumn)
       counts_.of(line_.size() < kLastColumn ? Change::short_line : Change::past_column_72).add(line_number());
     if (int rc = rtl::backspace(input_, handled_.errors, options_.step_back_in_hand)) return stop(input_, rc);
     const int copied =
         rtl::read<kOneTextLayout>(input_, rtl::Handlers{true, handled_.errors}, std::span<char>(copy_));
     if (copied == -1) return false;
     if (copied > 0) return stop(input_, copied);
-    if (!options_.write) return true;
+    if (!Asked::write) return true;
     const int rc =
         rtl::write_handled<kOneTextLayout>(output_, handled_, std::string_view(copy_, sizeof copy_));
     return rc == 0 || stop(output_, rc);
   }
 
-  bool repair_line() {
+  // `finite`: the format check found every value finite, and so each field's first column blank in the
+  // rewrite, which needs fifteen of the sixteen columns for any finite value.
+  bool repair_line(bool finite) {
     const std::string_view name(name_, sizeof name_);
     std::string_view made;
-    if (options_.write) {
+    if (Asked::write) {
       if (const int rc = rtl::write_data_record(output_, name, values_, handled_, &made))
         return stop(output_, rc);
-    } else if (options_.count_changes) {
+    } else if (Asked::count_changes) {
       rtl::make_data_record(record_, name, values_);
       made = std::string_view(record_, kLastColumn);
     }
     // Subtle: the line as it stands is asked before anything else reads the unit again. A column that
-    // the line fills and its rewrite leaves blank tells them apart at once: the usual touching numbers.
-    if (options_.count_changes) [[likely]] {
-      if (!numbers_touch(line_) || numbers_touch(made)) [[unlikely]] {
-        if (!same_record(line_, made)) account_data_line(made);
-      } else {
+    // the line fills and its rewrite (of all 72 columns) leaves blank tells them apart at once: the usual
+    // touching numbers.
+    if (Asked::count_changes) [[likely]] {
+      if (numbers_touch(line_) && (finite || first_columns(made.data()) == 0)) [[likely]] {
         counts_.of(Change::touching).add(line_number());
+      } else if (!same_record(line_, made)) {
+        account_data_line(made);
       }
     }
     text_records_due_ = block_due_ = announced_text_records(name_, values_);
@@ -306,13 +331,13 @@ class Pass {
   // The input ended: at its end, or at a lone Ctrl-Z line, which a rewrite drops, and after which
   // nothing may stand in a file repaired unasked.
   bool end_of_input() {
-    if (!options_.count_changes && !options_.refuse_other_formats) return false;
+    if (!Asked::count_changes && !Asked::refuse_other_formats) return false;
     const rtl::EndMark mark = rtl::end_mark(input_);
-    if (mark == rtl::EndMark::lines_after && options_.refuse_other_formats) {
+    if (mark == rtl::EndMark::lines_after && Asked::refuse_other_formats) {
       counts_.not_interface = {NotInterface::lines_after_end_mark, line_number()};
-    } else if (mark != rtl::EndMark::none && options_.count_changes) {
+    } else if (mark != rtl::EndMark::none && Asked::count_changes) {
       counts_.of(Change::end_mark).add(line_number());
-    } else if (options_.count_changes && counts_.records > 0 && rtl::line_end_made(input_)) {
+    } else if (Asked::count_changes && counts_.records > 0 && rtl::line_end_made(input_)) {
       // Subtle: a last line that ends in CR alone lost it to the line end the read made.
       counts_.of(Change::unended_last).add(line_number() - 1);
     }
@@ -332,7 +357,6 @@ class Pass {
   double values_[4] = {};
   char copy_[kLastColumn];
   char record_[rtl::kDataRecordBytes];  // a data record's rewrite, made where nothing is written
-  int outcome_ = 0;
   std::string_view line_;
   std::int32_t text_records_due_ = 0;  // announced by the last header, still to come
   std::int32_t block_due_ = 0;         // the same for the format check, which NUL name columns do not end
@@ -341,14 +365,25 @@ class Pass {
   KnownNames known_names_;
 };
 
+template <bool kCountChanges, bool kRefuseOtherFormats, bool kWrite>
+void run_pass(std::int32_t input, std::int32_t output, const RepairOptions& options, RepairCounts& counts) {
+  Pass<LineOptions<kCountChanges, kRefuseOtherFormats, kWrite>> pass(input, output, options, counts);
+  while (pass.next_line()) {
+  }
+  pass.finish();
+}
+
 }  // namespace
 
 void repair_records(std::int32_t input, std::int32_t output, const RepairOptions& options,
                     RepairCounts& counts) {
-  Pass pass(input, output, options, counts);
-  while (pass.next_line()) {
-  }
-  pass.finish();
+  using Run = void (*)(std::int32_t, std::int32_t, const RepairOptions&, RepairCounts&);
+  static constexpr Run kRuns[] = {run_pass<false, false, false>, run_pass<false, false, true>,
+                                  run_pass<false, true, false>,  run_pass<false, true, true>,
+                                  run_pass<true, false, false>,  run_pass<true, false, true>,
+                                  run_pass<true, true, false>,   run_pass<true, true, true>};
+  kRuns[options.count_changes * 4 + options.refuse_other_formats * 2 + options.write](input, output, options,
+                                                                                      counts);
 }
 
 std::int32_t repair_pass(std::int32_t input, std::int32_t output) {

@@ -139,11 +139,12 @@ TEST(Read, FieldsAreCutByColumn) {
 
 // The data record's own road and the walk agree on records whose fields the record ends inside or
 // before, that are blank, or hold numbers written from the left and words, whether blanks are ignored or
-// read as zeros: outcome, name and every value, bit for bit, stored or left as it was.
+// read as zeros: outcome, name and every value, bit for bit, stored or left as it was. A '$' or '(' in a
+// field's last column looks to the data road like a blank there.
 TEST(Read, TheDataRoadAgreesWithTheWalkOnOpenFields) {
   const std::string kPieces[] = {
-      "1.5E+00", "-2.25D-03", "1.23456789+100", "INF", "NAN",  "-Infinity", "1.0E+999", "7",
-      "+",       ".",         "1 .5",           "e5",  "1.5E", ",",         "\t"};
+      "1.5E+00", "-2.25D-03", "1.23456789+100", "INF", "NAN", "-Infinity", "1.0E+999", "7", "+", ".",
+      "1 .5",    "e5",        "1.5E",           ",",   "\t",  "1.5E+00$",  "("};
   std::mt19937 random(11);
   std::string content;
   for (int i = 0; i < 4000; ++i) {
