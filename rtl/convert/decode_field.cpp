@@ -58,28 +58,64 @@ bool fast_shape(const char* field, Shape* s) {
          ((dot & (dot - 1)) == 0) & (s->fraction_end - s->begin >= 2);
 }
 
-// For the byte shuffle, for each shape's exponent sign (column 12, 13 or 14), letter or none and point:
-// the column each byte takes, or 0x80 for a zero. The exponent's one to three digits end in byte 3; the
-// mantissa's last twelve columns, the point left out, end in byte 15 (a column before the digits is a
-// blank or a sign, which the saturating subtraction of '0' makes a zero). A mantissa of more than twelve
-// digits does not fit beside the exponent and takes the other road.
-constexpr std::array<unsigned char, 16> gather_of(int sign, int letter, int point) {
-  std::array<unsigned char, 16> gather{};
-  const int shift = 16 - (sign - letter);  // the mantissa's last column moves to byte 15
-  for (int j = 0; j < 16; ++j) {
-    const int column = j < 4 ? (12 + j > sign ? 12 + j : -1) : j - shift - (j <= point + shift ? 1 : 0);
-    gather[static_cast<std::size_t>(j)] = static_cast<unsigned char>(column < 0 ? 0x80 : column);
+// The forms the byte shuffle reads, worked out once for each pattern by a plain scan: blanks, a sign,
+// one to twelve digits with at most one point, and an exponent or none: E or D (either case) with or
+// without a sign, or a sign alone, and one to three digits to the last column; or a field of blanks alone,
+// which is zero. The gather puts the exponent's digits in bytes 1 to 3 and the mantissa's in bytes 4 to
+// 15, both ending at the last; whatever has none of them reads zeros there. A column that is never a
+// minus stands for a sign the field does not have.
+struct Form {
+  unsigned char gather[16];
+  int decimals, mantissa_sign, exponent_sign;
+};
+bool is_digit_char(char c) { return c >= '0' && c <= '9'; }
+bool field_form(const char* f, Form* form) {
+  for (auto& g : form->gather) g = 0x80;
+  int i = 0;
+  while (i < 16 && f[i] == ' ') ++i;
+  if (i == 16) {
+    *form = {{0x80, 0x80, 0x80, 0x80, 0x80, 0x80, 0x80, 0x80, 0x80, 0x80, 0x80, 0x80, 0x80, 0x80, 0x80, 0x80}, 8, 0, 0};
+    return true;
   }
-  return gather;
+  int mantissa_sign = -1;
+  if (f[i] == '+' || f[i] == '-') mantissa_sign = i++;
+  int digits[16], count = 0, point = -1, decimals = 0;
+  for (; i < 16; ++i) {
+    if (is_digit_char(f[i])) {
+      digits[count++] = i;
+      decimals += point >= 0;
+    } else if (f[i] == '.' && point < 0) {
+      point = i;
+    } else {
+      break;
+    }
+  }
+  if (count == 0 || count > 12) return false;
+  int exponent_sign = -1, exponent_begin = 16;
+  if (i < 16) {
+    const char c = f[i];
+    if (c == 'E' || c == 'e' || c == 'D' || c == 'd') {
+      ++i;
+      if (i < 16 && (f[i] == '+' || f[i] == '-')) exponent_sign = i++;
+    } else if (c == '+' || c == '-') {
+      exponent_sign = i++;
+    } else {
+      return false;
+    }
+    exponent_begin = i;
+    if (16 - i < 1 || 16 - i > 3) return false;
+    for (; i < 16; ++i) {
+      if (!is_digit_char(f[i])) return false;
+    }
+  }
+  for (int k = exponent_begin; k < 16; ++k) form->gather[k - 12] = static_cast<unsigned char>(k);
+  for (int k = 0; k < count; ++k) form->gather[16 - count + k] = static_cast<unsigned char>(digits[k]);
+  const int digit = digits[count - 1];  // never a minus
+  form->decimals = point >= 0 ? decimals : 8;
+  form->mantissa_sign = mantissa_sign >= 0 ? mantissa_sign : digit;
+  form->exponent_sign = exponent_sign >= 0 ? exponent_sign : digit;
+  return true;
 }
-constexpr auto kGathers = [] {
-  std::array<std::array<unsigned char, 16>, 3 * 2 * 16> gathers{};
-  for (std::size_t i = 0; i < gathers.size(); ++i) {
-    gathers[i] =
-        gather_of(12 + static_cast<int>(i / 32), static_cast<int>(i / 16 % 2), static_cast<int>(i % 16));
-  }
-  return gathers;
-}();
 
 // Masks of the first k columns of a 16-column field, k = 0 to 16, as a 128-bit number.
 constexpr auto kFirstColumns = [] {
@@ -162,7 +198,7 @@ inline __m128i pattern_of(__m128i v) {
 // The road of a shape: the whole decoder (zero, as an empty slot has it), the byte shuffle (a mantissa of
 // up to twelve digits, gathered beside the exponent), or word arithmetic, which reads every shape of the
 // fast path (and so every field while the shuffle is turned off).
-enum class Road : unsigned char { none, gathered, words };
+enum class Road : unsigned char { none = 0, gathered = 1, words = 2, both = 3 };
 struct KnownShape {
   alignas(16) unsigned char pattern[16];
   unsigned char gather[16];
@@ -172,12 +208,15 @@ struct KnownShape {
   int exponent_sign;  // the column of the exponent's sign
   Road road;
 };
-thread_local KnownShape t_known_shapes[64];
+thread_local KnownShape t_known_shapes[128];
 
-// The slot of a field's pattern, by where its signs and its point stand: bit 3 of each byte is set for
-// '+' and '.', clear for '0', a blank and E or D.
+// The slot of a field's pattern, by all of its bytes: its two halves folded and multiplied, the slot in the
+// product's top bits. A file's forms (E or D, a sign or a blank, fixed point of every width) are a few dozen
+// patterns, which must not take each other's slots.
 inline KnownShape& slot_of(__m128i pattern) {
-  return t_known_shapes[(mask_of(_mm_slli_epi16(pattern, 4)) * 0x9E3779B1u) >> 26];
+  const auto low = static_cast<std::uint64_t>(_mm_cvtsi128_si64(pattern));
+  const auto high = static_cast<std::uint64_t>(_mm_cvtsi128_si64(_mm_unpackhi_epi64(pattern, pattern)));
+  return t_known_shapes[((low ^ (high >> 1)) * 0x9E3779B97F4A7C15u) >> 57];
 }
 
 // A field's value with its sign: set, not branched on, as the sign is the data's coin toss. A zero
@@ -241,8 +280,9 @@ Decoded decode_16_words(const char* field, bool blanks_are_zeros);
       _mm_cmpeq_epi8(pattern, _mm_load_si128(reinterpret_cast<const __m128i*>(known.pattern)));            \
   if (blanks_are_zeros || mask_of(same) != 0xFFFFu) [[unlikely]]                                           \
     return decode_field_learning(field, blanks_are_zeros);                                                 \
-  if (known.road == Road::none || (shuffle && known.road != Road::gathered)) [[unlikely]]                  \
-    return known.road == Road::none ? decode_real(field, 16, 8, 0, false) : decode_16_words(field, false); \
+  if ((static_cast<unsigned>(known.road) & (shuffle ? 1u : 2u)) == 0) [[unlikely]]                         \
+    return shuffle && known.road == Road::words ? decode_16_words(field, false)                            \
+                                                : decode_real(field, 16, 8, 0, false);                     \
   const FieldParts parts = parts_of<shuffle>(field, known);                                                \
   double value = 0.0;                                                                                      \
   if (!exact_value(parts.mantissa, parts.power, &value))                                                   \
@@ -264,19 +304,25 @@ Decoded decode_16_words(const char* field, bool blanks_are_zeros);
   const __m128i pattern = pattern_of(_mm_loadu_si128(reinterpret_cast<const __m128i*>(field)));
   KnownShape& known = slot_of(pattern);
   _mm_store_si128(reinterpret_cast<__m128i*>(known.pattern), pattern);
+  // The words read the shapes of fast_shape, the shuffle the forms of field_form; a pattern may have either
+  // road, both, or neither.
   Shape& s = known.shape;
-  if (!fast_shape(field, &s)) {
-    known.road = Road::none;
-    return decode_real(field, 16, 8, 0, false);
+  const bool words = fast_shape(field, &s);
+  Form form;
+  const bool gathered = g_shuffle && field_form(field, &form);
+  known.road = static_cast<Road>((gathered ? 1 : 0) | (words ? 2 : 0));
+  if (gathered) {
+    std::memcpy(known.gather, form.gather, 16);
+    known.decimals = form.decimals;
+    known.mantissa_sign = form.mantissa_sign;
+    known.exponent_sign = form.exponent_sign;
+    return decode_16_shuffled(field, false);
   }
-  const int sign = s.exponent_begin - 1, letter = s.fraction_end != sign;
-  std::memcpy(known.gather,
-              kGathers[static_cast<std::size_t>(((sign - 12) * 2 + letter) * 16 + s.point)].data(), 16);
+  if (!words) return decode_real(field, 16, 8, 0, false);
   known.decimals = s.fraction_end - s.point - 1;
   known.mantissa_sign = (s.begin - 1) & 15;
-  known.exponent_sign = sign;
-  known.road = g_shuffle && s.fraction_end - s.begin - 1 <= 12 ? Road::gathered : Road::words;
-  return known.road == Road::gathered ? decode_16_shuffled(field, false) : decode_16_words(field, false);
+  known.exponent_sign = s.exponent_begin - 1;
+  return decode_16_words(field, false);
 }
 #endif
 
