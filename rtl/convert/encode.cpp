@@ -495,13 +495,7 @@ constexpr auto kBinades = [] {
 }
 
 // Stage two: " -D.DDDDDDDDE+XX" (a blank, the sign's column, nine digits around the point, four exponent
-// columns: E, sign and two digits, or sign and three digits). Its first four columns and its last four as
-// one little-endian word, the eight decimals apart.
-inline std::uint64_t field_ends(bool negative, std::uint32_t lead, std::uint32_t exponent_text) {
-  return std::uint64_t{0x2E302020u | (negative ? 0x0D00u : 0u) | lead << 16} |
-         std::uint64_t{exponent_text} << 32;
-}
-
+// columns: E, sign and two digits, or sign and three digits).
 #if QUIL_VECTOR
 // The eight decimals in the vector unit, one lane each at once. The nine digits' upper five come by one
 // multiplication by ceil(2^45 / 10^4) (exact below 10^9: the excess, under 10^9 * 0.12 / 2^45, stays below
@@ -533,6 +527,12 @@ void put_field(char* field, bool negative, std::uint32_t digits, std::uint32_t e
   std::memcpy(field + 12, &exponent, 4);
 }
 #else
+// The field's first four columns and its last four as one little-endian word, the eight decimals apart.
+inline std::uint64_t field_ends(bool negative, std::uint32_t lead, std::uint32_t exponent_text) {
+  return std::uint64_t{0x2E302020u | (negative ? 0x0D00u : 0u) | lead << 16} |
+         std::uint64_t{exponent_text} << 32;
+}
+
 // The eight decimals by word arithmetic, one multiplication each pair and none a division: y = digits *
 // ceil(2^57 / 10^8) is digits / 10^8 in fixed point with 57 bits of fraction, high by less than 10^9 *
 // 0.25 / 2^57 < 2e-9 (below 2^61: digits < 2^30). Its integer is the first digit; each multiplication of
