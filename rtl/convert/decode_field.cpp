@@ -4,6 +4,7 @@
 #include <bit>
 #include <cstdint>
 #include <cstring>
+#include <limits>
 
 #include "rtl/convert/decode.h"
 #include "rtl/convert/digits.h"
@@ -161,20 +162,6 @@ struct FieldNumbers {
   std::uint64_t mantissa;
   int exponent;
 };
-__attribute__((target("ssse3"))) FieldNumbers gathered_digits(const char* field,
-                                                              const unsigned char* gather) {
-  const __m128i values =
-      _mm_subs_epu8(_mm_loadu_si128(reinterpret_cast<const __m128i*>(field)), _mm_set1_epi8('0'));
-  const __m128i digits = _mm_shuffle_epi8(values, _mm_loadu_si128(reinterpret_cast<const __m128i*>(gather)));
-  const __m128i pairs =
-      _mm_maddubs_epi16(digits, _mm_setr_epi8(10, 1, 10, 1, 10, 1, 10, 1, 10, 1, 10, 1, 10, 1, 10, 1));
-  const __m128i fours = _mm_madd_epi16(pairs, _mm_setr_epi16(100, 1, 100, 1, 100, 1, 100, 1));
-  const auto low = static_cast<std::uint64_t>(_mm_cvtsi128_si64(fours));
-  const auto high = static_cast<std::uint64_t>(_mm_cvtsi128_si64(_mm_unpackhi_epi64(fours, fours)));
-  return {(low >> 32) * 100000000 + (high & 0xFFFFFFFFu) * 10000 + (high >> 32),
-          static_cast<int>(low & 0xFFFFFFFFu)};
-}
-
 // The same by word arithmetic. One to three exponent digits end in the last column; no branch on how many.
 FieldNumbers numbers_of(const char* field, const Shape& s) {
   const int eb = s.exponent_begin;
@@ -184,12 +171,12 @@ FieldNumbers numbers_of(const char* field, const Shape& s) {
 
 // A field as its shape's pattern: every digit a '0', a minus sign a plus, every other byte as it stands.
 // Fields of one pattern have one shape, whatever their digits and signs.
-inline __m128i pattern_of(__m128i v) {
-  const __m128i offset = _mm_sub_epi8(v, _mm_set1_epi8('0'));
+inline __m128i pattern_of(__m128i v, __m128i offset) {
   const __m128i digit = _mm_cmpeq_epi8(_mm_min_epu8(offset, _mm_set1_epi8(9)), offset);
   const __m128i plus =
       _mm_xor_si128(v, _mm_and_si128(_mm_cmpeq_epi8(v, _mm_set1_epi8('-')), _mm_set1_epi8(6)));
-  return _mm_or_si128(_mm_andnot_si128(digit, plus), _mm_and_si128(digit, _mm_set1_epi8('0')));
+  // A digit less its own offset from '0' is '0'.
+  return _mm_sub_epi8(plus, _mm_and_si128(digit, offset));
 }
 
 // The shapes of the fields met last, by their patterns: a model's fields come in a few shapes, so most
@@ -219,89 +206,126 @@ inline KnownShape& slot_of(__m128i pattern) {
   return t_known_shapes[((low ^ (high >> 1)) * 0x9E3779B97F4A7C15u) >> 57];
 }
 
-// A field's value with its sign: set, not branched on, as the sign is the data's coin toss. A zero
-// mantissa makes 0 or -0.
-inline Decoded signed_field_value(double magnitude, bool negative) {
-  return {std::bit_cast<double>(std::bit_cast<std::uint64_t>(magnitude) | std::uint64_t{negative} << 63),
-          DecodeStatus::converted};
+// A field's value with its sign: set, not branched on, as the sign is the data's coin toss, and in the
+// vector unit, where the value is. A zero mantissa makes 0 or -0.
+inline double signed_field_value(double magnitude, bool negative) {
+  const __m128i sign = _mm_cvtsi64_si128(static_cast<long long>(std::uint64_t{negative} << 63));
+  return _mm_cvtsd_f64(_mm_or_pd(_mm_set_sd(magnitude), _mm_castsi128_pd(sign)));
 }
 
 // The stages after the exact operation each stand apart, their arguments in registers, so that the road
 // before them only jumps to them and saves no register: the whole product or the library, for the rare
 // values that the first product leaves open ...
-[[gnu::cold, gnu::noinline]] Decoded rare_field_value(std::uint64_t mantissa, long power, bool negative) {
-  return value_of({mantissa, power, negative});
+[[gnu::cold, gnu::noinline]] double rare_field_value(std::uint64_t mantissa, long power, bool negative) {
+  return detail::packed(value_of({mantissa, power, negative}));
 }
 
-// ... and the first product, for values beyond the exact operation.
-[[gnu::noinline]] Decoded product_field_value(std::uint64_t mantissa, long power, bool negative) {
-  double v = 0.0;
-  if (!product_value<false>(mantissa, power, &v)) [[unlikely]]
-    return rare_field_value(mantissa, power, negative);
-  return signed_field_value(v, negative);
+// ... and the first product, for values beyond the exact operation. The mantissa comes as the double it
+// is exactly (below 2^53): its bits are the mantissa normalised to 64 bits and, in its exponent, the count
+// of the normalisation, so that no count of leading zeros is needed. The first product's rounding, as
+// product_value has it, is left to the rare road where the bits below the 53 lie one unit under one half or
+// at one half (a tie or a near one: one field in five hundred), and where the result is no normal double.
+[[gnu::noinline]] double product_field_value(double mantissa, long power, bool negative) {
+  const auto bits = std::bit_cast<std::uint64_t>(mantissa);
+  if ((static_cast<unsigned long>(power - kLowestPower) > kHighestPower - kLowestPower) | (bits == 0))
+      [[unlikely]]
+    return rare_field_value(static_cast<std::uint64_t>(mantissa), power, negative);
+  const Power& p = power_of_ten(static_cast<int>(power));
+  const std::uint64_t high = multiply(bits << 11 | std::uint64_t{1} << 63, p.mantissa.high).high;
+  // z lies in [2^126, 2^128): its top 53 bits end 75 or 74 bits above its last one.
+  const int top = static_cast<int>(high >> 63);
+  const int cut = 10 + top;
+  const std::uint64_t half = std::uint64_t{1} << (cut - 1);
+  const std::uint64_t rest = high & (2 * half - 1);
+  if (rest - (half - 1) <= 1) [[unlikely]]
+    return rare_field_value(static_cast<std::uint64_t>(mantissa), power, negative);
+  // Subtle: rounding up or down is for the data to decide, at random; it costs no branch.
+  std::uint64_t rounded = (high >> cut) + (rest >= half);
+  const int carry = static_cast<int>(rounded >> 53);
+  rounded >>= carry;
+  const auto biased = static_cast<unsigned>(p.exponent + top + carry + static_cast<int>(bits >> 52));
+  if (biased - 1 >= 2046u) [[unlikely]]
+    return rare_field_value(static_cast<std::uint64_t>(mantissa), power, negative);
+  return std::bit_cast<double>(std::uint64_t{biased} << 52 | (rounded & ((std::uint64_t{1} << 52) - 1)) |
+                               std::uint64_t{negative} << 63);
 }
 
-// What a field of a known shape stands for: its mantissa, power of ten and sign, its digits gathered by
-// the byte shuffle or by word arithmetic.
-struct FieldParts {
-  std::uint64_t mantissa;
-  long power;
-  bool negative;
-};
-template <bool shuffle>
-[[gnu::always_inline]] inline FieldParts parts_of(const char* field, const KnownShape& known) {
-  FieldNumbers numbers;
-  if constexpr (shuffle) {
-    numbers = gathered_digits(field, known.gather);
-  } else {
-    numbers = numbers_of(field, known.shape);
-  }
-  // No branch on the exponent's sign either.
-  const int minus = field[known.exponent_sign] == '-';
-  // Twelve digits gathered, thirteen at most by words: below 10^13, so the exact operation's test of the
-  // mantissa's size is known to pass.
-  if (numbers.mantissa >= 10000000000000u) __builtin_unreachable();
-  return {numbers.mantissa, ((numbers.exponent ^ -minus) + minus) - known.decimals,
-          field[known.mantissa_sign] == '-'};
+[[gnu::noinline]] double whole_decoder(const char* field, bool blanks_are_zeros) {
+  return detail::packed(decode_real(field, 16, 8, 0, blanks_are_zeros));
 }
 
-Decoded decode_field_learning(const char* field, bool blanks_are_zeros);
-Decoded decode_16_shuffled(const char* field, bool blanks_are_zeros);
-Decoded decode_16_words(const char* field, bool blanks_are_zeros);
+double decode_field_learning(const char* field, bool blanks_are_zeros);
+double decode_16_shuffled(const char* field, bool blanks_are_zeros);
+double decode_16_words(const char* field, bool blanks_are_zeros);
 
-// A 16-column field by its known shape; a field of a new pattern learns it first. Only tail calls leave
-// it, written in its own body (a call's value passed up through an inlined function is no tail call), so
-// that the usual road saves no register.
-#define QUIL_DECODE_16(shuffle)                                                                            \
-  const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(field));                              \
-  const __m128i pattern = pattern_of(v);                                                                   \
+// The known shape of a field, or none: its pattern is not the one in its slot.
+#define QUIL_KNOWN_SHAPE(pattern)                                                                          \
   const KnownShape& known = slot_of(pattern);                                                              \
   const __m128i same =                                                                                     \
       _mm_cmpeq_epi8(pattern, _mm_load_si128(reinterpret_cast<const __m128i*>(known.pattern)));            \
   if (blanks_are_zeros || mask_of(same) != 0xFFFFu) [[unlikely]]                                           \
-    return decode_field_learning(field, blanks_are_zeros);                                                 \
-  if ((static_cast<unsigned>(known.road) & (shuffle ? 1u : 2u)) == 0) [[unlikely]]                         \
-    return shuffle && known.road == Road::words ? decode_16_words(field, false)                            \
-                                                : decode_real(field, 16, 8, 0, false);                     \
-  const FieldParts parts = parts_of<shuffle>(field, known);                                                \
-  double value = 0.0;                                                                                      \
-  if (!exact_value(parts.mantissa, parts.power, &value))                                                   \
-    return product_field_value(parts.mantissa, parts.power, parts.negative);                               \
-  return signed_field_value(value, parts.negative)
+  return decode_field_learning(field, blanks_are_zeros)
 
-[[gnu::noinline]] __attribute__((target("ssse3"))) Decoded decode_16_shuffled(const char* field,
-                                                                              bool blanks_are_zeros) {
-  QUIL_DECODE_16(true);
+// A 16-column field by its known shape, the digits gathered by the byte shuffle; a field of a new pattern
+// learns it first. Only tail calls leave it, so that the usual road saves no register. The gather takes
+// only digit columns, so the bytes less '0' need no clamping. The mantissa, twelve digits at most, becomes
+// a double exactly in the vector unit: its groups of four as doubles, times 10^8 and 10^4, summed (every
+// partial sum is an integer below 2^53).
+[[gnu::noinline]] __attribute__((target("ssse3"))) double decode_16_shuffled(const char* field,
+                                                                             bool blanks_are_zeros) {
+  const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(field));
+  const __m128i offset = _mm_sub_epi8(v, _mm_set1_epi8('0'));
+  const __m128i pattern = pattern_of(v, offset);
+  QUIL_KNOWN_SHAPE(pattern);
+  if ((static_cast<unsigned>(known.road) & 1u) == 0) [[unlikely]]
+    return known.road == Road::words ? decode_16_words(field, false) : whole_decoder(field, false);
+  const __m128i digits =
+      _mm_shuffle_epi8(offset, _mm_loadu_si128(reinterpret_cast<const __m128i*>(known.gather)));
+  const __m128i pairs =
+      _mm_maddubs_epi16(digits, _mm_setr_epi8(10, 1, 10, 1, 10, 1, 10, 1, 10, 1, 10, 1, 10, 1, 10, 1));
+  const __m128i fours = _mm_madd_epi16(pairs, _mm_setr_epi16(100, 1, 100, 1, 100, 1, 100, 1));
+  // No branch on the exponent's sign either.
+  const int minus = field[known.exponent_sign] == '-';
+  const long power = ((_mm_cvtsi128_si32(fours) ^ -minus) + minus) - known.decimals;
+  const bool negative = field[known.mantissa_sign] == '-';
+  const __m128d sums = _mm_add_pd(_mm_mul_pd(_mm_cvtepi32_pd(fours), _mm_setr_pd(0.0, 1e8)),
+                                  _mm_mul_pd(_mm_cvtepi32_pd(_mm_unpackhi_epi64(fours, fours)),
+                                             _mm_setr_pd(1e4, 1.0)));
+  const double mantissa = _mm_cvtsd_f64(_mm_add_sd(sums, _mm_unpackhi_pd(sums, sums)));
+  // One test, not three: whether the data take this road is theirs to decide.
+  if (static_cast<unsigned long>(power + 22) > 44)
+    return product_field_value(mantissa, power, negative);
+  const ExactScale& scale = kExactScales[static_cast<std::size_t>(power + 22)];
+  return signed_field_value(mantissa * scale.times / scale.over, negative);
 }
 
-[[gnu::noinline]] Decoded decode_16_words(const char* field, bool blanks_are_zeros) { QUIL_DECODE_16(false); }
-#undef QUIL_DECODE_16
+// The same by word arithmetic, which reads the shapes of fast_shape (and so every field of those while the
+// shuffle is turned off).
+[[gnu::noinline]] double decode_16_words(const char* field, bool blanks_are_zeros) {
+  const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(field));
+  const __m128i pattern = pattern_of(v, _mm_sub_epi8(v, _mm_set1_epi8('0')));
+  QUIL_KNOWN_SHAPE(pattern);
+  if ((static_cast<unsigned>(known.road) & 2u) == 0) [[unlikely]]
+    return whole_decoder(field, false);
+  const FieldNumbers numbers = numbers_of(field, known.shape);
+  const int minus = field[known.exponent_sign] == '-';
+  // Thirteen digits at most: below 10^13, so the exact operation's test of the mantissa's size passes.
+  if (numbers.mantissa >= 10000000000000u) __builtin_unreachable();
+  const long power = ((numbers.exponent ^ -minus) + minus) - known.decimals;
+  const bool negative = field[known.mantissa_sign] == '-';
+  double value = 0.0;
+  if (!exact_value(numbers.mantissa, power, &value))
+    return product_field_value(static_cast<double>(numbers.mantissa), power, negative);
+  return signed_field_value(value, negative);
+}
+#undef QUIL_KNOWN_SHAPE
 
 // A field whose pattern is not in its slot: the pattern and its shape take the slot, then the field is
 // read by the road of that shape. Blanks read as zeros take the whole decoder.
-[[gnu::noinline]] Decoded decode_field_learning(const char* field, bool blanks_are_zeros) {
-  if (blanks_are_zeros) return decode_real(field, 16, 8, 0, true);
-  const __m128i pattern = pattern_of(_mm_loadu_si128(reinterpret_cast<const __m128i*>(field)));
+[[gnu::noinline]] double decode_field_learning(const char* field, bool blanks_are_zeros) {
+  if (blanks_are_zeros) return whole_decoder(field, true);
+  const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(field));
+  const __m128i pattern = pattern_of(v, _mm_sub_epi8(v, _mm_set1_epi8('0')));
   KnownShape& known = slot_of(pattern);
   _mm_store_si128(reinterpret_cast<__m128i*>(known.pattern), pattern);
   // The words read the shapes of fast_shape, the shuffle the forms of field_form; a pattern may have either
@@ -318,29 +342,40 @@ Decoded decode_16_words(const char* field, bool blanks_are_zeros);
     known.exponent_sign = form.exponent_sign;
     return decode_16_shuffled(field, false);
   }
-  if (!words) return decode_real(field, 16, 8, 0, false);
+  if (!words) return whole_decoder(field, false);
   known.decimals = s.fraction_end - s.point - 1;
   known.mantissa_sign = (s.begin - 1) & 15;
   known.exponent_sign = s.exponent_begin - 1;
   return decode_16_words(field, false);
 }
+
+double (*initial_road())(const char*, bool) { return g_shuffle ? decode_16_shuffled : decode_16_words; }
+#else
+double whole_decoder(const char* field, bool blanks_are_zeros) {
+  return detail::packed(decode_real(field, 16, 8, 0, blanks_are_zeros));
+}
+double (*initial_road())(const char*, bool) { return whole_decoder; }
 #endif
 
 }  // namespace
 
+namespace detail {
+double (*g_field_16)(const char*, bool) = initial_road();
+
+Decoded unpacked(double packed_value) {
+  const auto bits = std::bit_cast<std::uint64_t>(packed_value);
+  if ((bits & ~std::uint64_t{3}) != kFailure) return {packed_value, DecodeStatus::converted};  // NaN itself
+  const double magnitude = (bits & 1) != 0 ? std::numeric_limits<double>::infinity() : 0.0;
+  return {(bits & 2) != 0 ? -magnitude : magnitude, DecodeStatus::failed};
+}
+}  // namespace detail
+
 void use_digit_shuffle(bool on) {
 #if QUIL_VECTOR
   g_shuffle = on && g_has_shuffle;
+  detail::g_field_16 = initial_road();
 #else
   (void)on;
-#endif
-}
-
-Decoded decode_field_16(const char* field, bool blanks_are_zeros) {
-#if QUIL_VECTOR
-  return g_shuffle ? decode_16_shuffled(field, blanks_are_zeros) : decode_16_words(field, blanks_are_zeros);
-#else
-  return decode_real(field, 16, 8, 0, blanks_are_zeros);
 #endif
 }
 
