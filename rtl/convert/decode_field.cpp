@@ -223,8 +223,9 @@ inline double signed_field_value(double magnitude, bool negative) {
 // ... and the first product, for values beyond the exact operation. The mantissa comes as the double it
 // is exactly (below 2^53): its bits are the mantissa normalised to 64 bits and, in its exponent, the count
 // of the normalisation, so that no count of leading zeros is needed. The first product's rounding, as
-// product_value has it, is left to the rare road where the bits below the 53 lie one unit under one half or
-// at one half (a tie or a near one: one field in five hundred), and where the result is no normal double.
+// product_value has it, is left to the rare road where the bits below the 53 lie within one unit under one
+// half or at one half (a tie or a near one: one field in three hundred), and where the result is no normal
+// double.
 [[gnu::noinline]] double product_field_value(double mantissa, long power, bool negative) {
   const auto bits = std::bit_cast<std::uint64_t>(mantissa);
   if ((static_cast<unsigned long>(power - kLowestPower) > kHighestPower - kLowestPower) | (bits == 0))
@@ -232,22 +233,20 @@ inline double signed_field_value(double magnitude, bool negative) {
     return rare_field_value(static_cast<std::uint64_t>(mantissa), power, negative);
   const Power& p = power_of_ten(static_cast<int>(power));
   const std::uint64_t high = multiply(bits << 11 | std::uint64_t{1} << 63, p.mantissa.high).high;
-  // z lies in [2^126, 2^128): its top 53 bits end 75 or 74 bits above its last one.
+  // z lies in [2^126, 2^128): its high word shifted by one where its top bit is clear has the 53 bits and
+  // the 11 below them, the last of those a zero where the shift brought it in.
   const int top = static_cast<int>(high >> 63);
-  const int cut = 10 + top;
-  const std::uint64_t half = std::uint64_t{1} << (cut - 1);
-  const std::uint64_t rest = high & (2 * half - 1);
-  if (rest - (half - 1) <= 1) [[unlikely]]
+  const std::uint64_t normal = high << (top ^ 1);
+  if ((normal & 0x7FF) - 0x3FE <= 2) [[unlikely]]
     return rare_field_value(static_cast<std::uint64_t>(mantissa), power, negative);
-  // Subtle: rounding up or down is for the data to decide, at random; it costs no branch.
-  std::uint64_t rounded = (high >> cut) + (rest >= half);
-  const int carry = static_cast<int>(rounded >> 53);
-  rounded >>= carry;
-  const auto biased = static_cast<unsigned>(p.exponent + top + carry + static_cast<int>(bits >> 52));
-  if (biased - 1 >= 2046u) [[unlikely]]
+  // Subtle: rounding up or down is for the data to decide, at random; it costs no branch. A carry into
+  // bit 53 carries on into the exponent's field, as the sum below has it.
+  const std::uint64_t rounded = ((normal >> 10) + 1) >> 1;
+  const int biased = p.exponent + top + static_cast<int>(bits >> 52);
+  const std::uint64_t result = (static_cast<std::uint64_t>(biased - 1) << 52) + rounded;
+  if ((result >> 52) - 1 >= 2046u) [[unlikely]]
     return rare_field_value(static_cast<std::uint64_t>(mantissa), power, negative);
-  return std::bit_cast<double>(std::uint64_t{biased} << 52 | (rounded & ((std::uint64_t{1} << 52) - 1)) |
-                               std::uint64_t{negative} << 63);
+  return std::bit_cast<double>(result | std::uint64_t{negative} << 63);
 }
 
 [[gnu::noinline]] double whole_decoder(const char* field, bool blanks_are_zeros) {
