@@ -3,6 +3,7 @@
 #include <array>
 #include <bit>
 #include <cstdint>
+#include <cmath>
 #include <cstring>
 #include <limits>
 
@@ -67,7 +68,7 @@ bool fast_shape(const char* field, Shape* s) {
 // minus stands for a sign the field does not have.
 struct Form {
   unsigned char gather[16];
-  int decimals, mantissa_sign, exponent_sign;
+  int decimals, mantissa_sign, exponent_sign, exponent_base;
 };
 bool is_digit_char(char c) { return c >= '0' && c <= '9'; }
 bool field_form(const char* f, Form* form) {
@@ -75,7 +76,7 @@ bool field_form(const char* f, Form* form) {
   int i = 0;
   while (i < 16 && f[i] == ' ') ++i;
   if (i == 16) {
-    *form = {{0x80, 0x80, 0x80, 0x80, 0x80, 0x80, 0x80, 0x80, 0x80, 0x80, 0x80, 0x80, 0x80, 0x80, 0x80, 0x80}, 8, 0, 0};
+    *form = {{0x80, 0x80, 0x80, 0x80, 0x80, 0x80, 0x80, 0x80, 0x80, 0x80, 0x80, 0x80, 0x80, 0x80, 0x80, 0x80}, 8, 0, 0, 0};
     return true;
   }
   int mantissa_sign = -1;
@@ -92,11 +93,11 @@ bool field_form(const char* f, Form* form) {
     }
   }
   if (count == 0 || count > 12) return false;
-  int exponent_sign = -1, exponent_begin = 16;
+  int exponent_sign = -1, exponent_begin = 16, letter = -1;
   if (i < 16) {
     const char c = f[i];
     if (c == 'E' || c == 'e' || c == 'D' || c == 'd') {
-      ++i;
+      letter = i++;
       if (i < 16 && (f[i] == '+' || f[i] == '-')) exponent_sign = i++;
     } else if (c == '+' || c == '-') {
       exponent_sign = i++;
@@ -114,7 +115,10 @@ bool field_form(const char* f, Form* form) {
   const int digit = digits[count - 1];  // never a minus
   form->decimals = point >= 0 ? decimals : 8;
   form->mantissa_sign = mantissa_sign >= 0 ? mantissa_sign : digit;
-  form->exponent_sign = exponent_sign >= 0 ? exponent_sign : digit;
+  // The exponent's sign is its column's byte taken from a base: 44 less '+' or '-', or one more than the
+  // letter less the letter where it has no sign; without an exponent, any column will do.
+  form->exponent_sign = exponent_sign >= 0 ? exponent_sign : letter >= 0 ? letter : digit;
+  form->exponent_base = exponent_sign >= 0 ? 44 : letter >= 0 ? f[letter] + 1 : 0;
   return true;
 }
 
@@ -190,9 +194,10 @@ struct KnownShape {
   alignas(16) unsigned char pattern[16];
   unsigned char gather[16];
   Shape shape;
-  int decimals;       // the digits after the point
-  int mantissa_sign;  // the column before the digits (the last one where there is none)
-  int exponent_sign;  // the column of the exponent's sign
+  std::int8_t decimals;         // the digits after the point
+  std::uint8_t mantissa_sign;   // the column of the mantissa's sign, or one that is never a minus
+  std::uint8_t exponent_sign;   // the column of the exponent's sign, or its letter
+  std::int8_t exponent_base;    // the exponent's sign is this less that column's byte
   Road road;
 };
 thread_local KnownShape t_known_shapes[128];
@@ -201,9 +206,8 @@ thread_local KnownShape t_known_shapes[128];
 // product's top bits. A file's forms (E or D, a sign or a blank, fixed point of every width) are a few dozen
 // patterns, which must not take each other's slots.
 inline KnownShape& slot_of(__m128i pattern) {
-  const auto low = static_cast<std::uint64_t>(_mm_cvtsi128_si64(pattern));
-  const auto high = static_cast<std::uint64_t>(_mm_cvtsi128_si64(_mm_unpackhi_epi64(pattern, pattern)));
-  return t_known_shapes[((low ^ (high >> 1)) * 0x9E3779B97F4A7C15u) >> 57];
+  const auto folded = static_cast<std::uint64_t>(_mm_cvtsi128_si64(_mm_xor_si128(pattern, _mm_srli_si128(pattern, 8))));
+  return t_known_shapes[(folded * 0x9E3779B97F4A7C15u) >> 57];
 }
 
 // A field's value with its sign: set, not branched on, as the sign is the data's coin toss, and in the
@@ -216,21 +220,22 @@ inline double signed_field_value(double magnitude, bool negative) {
 // The stages after the exact operation each stand apart, their arguments in registers, so that the road
 // before them only jumps to them and saves no register: the whole product or the library, for the rare
 // values that the first product leaves open ...
-[[gnu::cold, gnu::noinline]] double rare_field_value(std::uint64_t mantissa, long power, bool negative) {
-  return detail::packed(value_of({mantissa, power, negative}));
+[[gnu::cold, gnu::noinline]] double rare_field_value(double mantissa, long power) {
+  return detail::packed(
+      value_of({static_cast<std::uint64_t>(static_cast<std::int64_t>(std::fabs(mantissa))), power, std::signbit(mantissa)}));
 }
 
 // ... and the first product, for values beyond the exact operation. The mantissa comes as the double it
-// is exactly (below 2^53): its bits are the mantissa normalised to 64 bits and, in its exponent, the count
+// is exactly (below 2^53), with the field's sign: its bits are the mantissa normalised to 64 bits and, in its exponent, the count
 // of the normalisation, so that no count of leading zeros is needed. The first product's rounding, as
 // product_value has it, is left to the rare road where the bits below the 53 lie within one unit under one
 // half or at one half (a tie or a near one: one field in three hundred), and where the result is no normal
 // double.
-[[gnu::noinline]] double product_field_value(double mantissa, long power, bool negative) {
+[[gnu::noinline]] double product_field_value(double mantissa, long power) {
   const auto bits = std::bit_cast<std::uint64_t>(mantissa);
-  if ((static_cast<unsigned long>(power - kLowestPower) > kHighestPower - kLowestPower) | (bits == 0))
+  if ((static_cast<unsigned long>(power - kLowestPower) > kHighestPower - kLowestPower) | ((bits << 1) == 0))
       [[unlikely]]
-    return rare_field_value(static_cast<std::uint64_t>(mantissa), power, negative);
+    return rare_field_value(mantissa, power);
   const Power& p = power_of_ten(static_cast<int>(power));
   const std::uint64_t high = multiply(bits << 11 | std::uint64_t{1} << 63, p.mantissa.high).high;
   // z lies in [2^126, 2^128): its high word shifted by one where its top bit is clear has the 53 bits and
@@ -238,15 +243,15 @@ inline double signed_field_value(double magnitude, bool negative) {
   const int top = static_cast<int>(high >> 63);
   const std::uint64_t normal = high << (top ^ 1);
   if ((normal & 0x7FF) - 0x3FE <= 2) [[unlikely]]
-    return rare_field_value(static_cast<std::uint64_t>(mantissa), power, negative);
+    return rare_field_value(mantissa, power);
   // Subtle: rounding up or down is for the data to decide, at random; it costs no branch. A carry into
   // bit 53 carries on into the exponent's field, as the sum below has it.
   const std::uint64_t rounded = ((normal >> 10) + 1) >> 1;
-  const int biased = p.exponent + top + static_cast<int>(bits >> 52);
+  const int biased = p.exponent + top + static_cast<int>(bits << 1 >> 53);
   const std::uint64_t result = (static_cast<std::uint64_t>(biased - 1) << 52) + rounded;
   if ((result >> 52) - 1 >= 2046u) [[unlikely]]
-    return rare_field_value(static_cast<std::uint64_t>(mantissa), power, negative);
-  return std::bit_cast<double>(result | std::uint64_t{negative} << 63);
+    return rare_field_value(mantissa, power);
+  return std::bit_cast<double>(result | (bits & std::uint64_t{1} << 63));
 }
 
 [[gnu::noinline]] double whole_decoder(const char* field, bool blanks_are_zeros) {
@@ -283,19 +288,19 @@ double decode_16_words(const char* field, bool blanks_are_zeros);
   const __m128i pairs =
       _mm_maddubs_epi16(digits, _mm_setr_epi8(10, 1, 10, 1, 10, 1, 10, 1, 10, 1, 10, 1, 10, 1, 10, 1));
   const __m128i fours = _mm_madd_epi16(pairs, _mm_setr_epi16(100, 1, 100, 1, 100, 1, 100, 1));
-  // No branch on the exponent's sign either.
-  const int minus = field[known.exponent_sign] == '-';
-  const long power = ((_mm_cvtsi128_si32(fours) ^ -minus) + minus) - known.decimals;
-  const bool negative = field[known.mantissa_sign] == '-';
-  const __m128d sums = _mm_add_pd(_mm_mul_pd(_mm_cvtepi32_pd(fours), _mm_setr_pd(0.0, 1e8)),
-                                  _mm_mul_pd(_mm_cvtepi32_pd(_mm_unpackhi_epi64(fours, fours)),
-                                             _mm_setr_pd(1e4, 1.0)));
-  const double mantissa = _mm_cvtsd_f64(_mm_add_sd(sums, _mm_unpackhi_pd(sums, sums)));
+  // No branch on either sign.
+  const long power = _mm_cvtsi128_si32(fours) * (known.exponent_base - field[known.exponent_sign]) -
+                     known.decimals;
+  const __m128i sign = _mm_cvtsi64_si128(static_cast<long long>(std::uint64_t{field[known.mantissa_sign] == '-'} << 63));
+  // The groups of four in 16-bit lanes: the first, and the last two as one number below 10^8.
+  const __m128d halves = _mm_cvtepi32_pd(
+      _mm_madd_epi16(_mm_packs_epi32(fours, fours), _mm_setr_epi16(0, 1, 10000, 1, 0, 0, 0, 0)));
+  const __m128d mantissa = _mm_or_pd(
+      _mm_add_sd(_mm_mul_sd(halves, _mm_set_sd(1e8)), _mm_unpackhi_pd(halves, halves)), _mm_castsi128_pd(sign));
   // One test, not three: whether the data take this road is theirs to decide.
-  if (static_cast<unsigned long>(power + 22) > 44)
-    return product_field_value(mantissa, power, negative);
+  if (static_cast<unsigned long>(power + 22) > 44) return product_field_value(_mm_cvtsd_f64(mantissa), power);
   const ExactScale& scale = kExactScales[static_cast<std::size_t>(power + 22)];
-  return signed_field_value(mantissa * scale.times / scale.over, negative);
+  return _mm_cvtsd_f64(mantissa) * scale.times / scale.over;
 }
 
 // The same by word arithmetic, which reads the shapes of fast_shape (and so every field of those while the
@@ -307,14 +312,13 @@ double decode_16_words(const char* field, bool blanks_are_zeros);
   if ((static_cast<unsigned>(known.road) & 2u) == 0) [[unlikely]]
     return whole_decoder(field, false);
   const FieldNumbers numbers = numbers_of(field, known.shape);
-  const int minus = field[known.exponent_sign] == '-';
   // Thirteen digits at most: below 10^13, so the exact operation's test of the mantissa's size passes.
   if (numbers.mantissa >= 10000000000000u) __builtin_unreachable();
-  const long power = ((numbers.exponent ^ -minus) + minus) - known.decimals;
+  const long power = numbers.exponent * (known.exponent_base - field[known.exponent_sign]) - known.decimals;
   const bool negative = field[known.mantissa_sign] == '-';
   double value = 0.0;
   if (!exact_value(numbers.mantissa, power, &value))
-    return product_field_value(static_cast<double>(numbers.mantissa), power, negative);
+    return product_field_value(signed_field_value(static_cast<double>(numbers.mantissa), negative), power);
   return signed_field_value(value, negative);
 }
 #undef QUIL_KNOWN_SHAPE
@@ -336,15 +340,17 @@ double decode_16_words(const char* field, bool blanks_are_zeros);
   known.road = static_cast<Road>((gathered ? 1 : 0) | (words ? 2 : 0));
   if (gathered) {
     std::memcpy(known.gather, form.gather, 16);
-    known.decimals = form.decimals;
-    known.mantissa_sign = form.mantissa_sign;
-    known.exponent_sign = form.exponent_sign;
+    known.decimals = static_cast<std::int8_t>(form.decimals);
+    known.mantissa_sign = static_cast<std::uint8_t>(form.mantissa_sign);
+    known.exponent_sign = static_cast<std::uint8_t>(form.exponent_sign);
+    known.exponent_base = static_cast<std::int8_t>(form.exponent_base);
     return decode_16_shuffled(field, false);
   }
   if (!words) return whole_decoder(field, false);
-  known.decimals = s.fraction_end - s.point - 1;
-  known.mantissa_sign = (s.begin - 1) & 15;
-  known.exponent_sign = s.exponent_begin - 1;
+  known.decimals = static_cast<std::int8_t>(s.fraction_end - s.point - 1);
+  known.mantissa_sign = static_cast<std::uint8_t>((s.begin - 1) & 15);
+  known.exponent_sign = static_cast<std::uint8_t>(s.exponent_begin - 1);
+  known.exponent_base = 44;
   return decode_16_words(field, false);
 }
 
