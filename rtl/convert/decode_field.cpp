@@ -2,8 +2,8 @@
 // read by that shape without a scan, the others by the whole decoder.
 #include <array>
 #include <bit>
-#include <cstdint>
 #include <cmath>
+#include <cstdint>
 #include <cstring>
 #include <limits>
 
@@ -76,7 +76,11 @@ bool field_form(const char* f, Form* form) {
   int i = 0;
   while (i < 16 && f[i] == ' ') ++i;
   if (i == 16) {
-    *form = {{0x80, 0x80, 0x80, 0x80, 0x80, 0x80, 0x80, 0x80, 0x80, 0x80, 0x80, 0x80, 0x80, 0x80, 0x80, 0x80}, 8, 0, 0, 0};
+    *form = {{0x80, 0x80, 0x80, 0x80, 0x80, 0x80, 0x80, 0x80, 0x80, 0x80, 0x80, 0x80, 0x80, 0x80, 0x80, 0x80},
+             8,
+             0,
+             0,
+             0};
     return true;
   }
   int mantissa_sign = -1;
@@ -194,10 +198,10 @@ struct KnownShape {
   alignas(16) unsigned char pattern[16];
   unsigned char gather[16];
   Shape shape;
-  std::int8_t decimals;         // the digits after the point
-  std::uint8_t mantissa_sign;   // the column of the mantissa's sign, or one that is never a minus
-  std::uint8_t exponent_sign;   // the column of the exponent's sign, or its letter
-  std::int8_t exponent_base;    // the exponent's sign is this less that column's byte
+  std::int8_t decimals;        // the digits after the point
+  std::uint8_t mantissa_sign;  // the column of the mantissa's sign, or one that is never a minus
+  std::uint8_t exponent_sign;  // the column of the exponent's sign, or its letter
+  std::int8_t exponent_base;   // the exponent's sign is this less that column's byte
   Road road;
 };
 thread_local KnownShape t_known_shapes[128];
@@ -206,7 +210,8 @@ thread_local KnownShape t_known_shapes[128];
 // product's top bits. A file's forms (E or D, a sign or a blank, fixed point of every width) are a few dozen
 // patterns, which must not take each other's slots.
 inline KnownShape& slot_of(__m128i pattern) {
-  const auto folded = static_cast<std::uint64_t>(_mm_cvtsi128_si64(_mm_xor_si128(pattern, _mm_srli_si128(pattern, 8))));
+  const auto folded =
+      static_cast<std::uint64_t>(_mm_cvtsi128_si64(_mm_xor_si128(pattern, _mm_srli_si128(pattern, 8))));
   return t_known_shapes[(folded * 0x9E3779B97F4A7C15u) >> 57];
 }
 
@@ -221,16 +226,16 @@ inline double signed_field_value(double magnitude, bool negative) {
 // before them only jumps to them and saves no register: the whole product or the library, for the rare
 // values that the first product leaves open ...
 [[gnu::cold, gnu::noinline]] double rare_field_value(double mantissa, long power) {
-  return detail::packed(
-      value_of({static_cast<std::uint64_t>(static_cast<std::int64_t>(std::fabs(mantissa))), power, std::signbit(mantissa)}));
+  return detail::packed(value_of({static_cast<std::uint64_t>(static_cast<std::int64_t>(std::fabs(mantissa))),
+                                  power, std::signbit(mantissa)}));
 }
 
 // ... and the first product, for values beyond the exact operation. The mantissa comes as the double it
-// is exactly (below 2^53), with the field's sign: its bits are the mantissa normalised to 64 bits and, in its exponent, the count
-// of the normalisation, so that no count of leading zeros is needed. The first product's rounding, as
-// product_value has it, is left to the rare road where the bits below the 53 lie within one unit under one
-// half or at one half (a tie or a near one: one field in three hundred), and where the result is no normal
-// double.
+// is exactly (below 2^53), with the field's sign: its bits are the mantissa normalised to 64 bits and, in its
+// exponent, the count of the normalisation, so that no count of leading zeros is needed. The first product's
+// rounding, as product_value has it, is left to the rare road where the bits below the 53 lie within one unit
+// under one half or at one half (a tie or a near one: one field in three hundred), and where the result is no
+// normal double.
 [[gnu::noinline]] double product_field_value(double mantissa, long power) {
   const auto bits = std::bit_cast<std::uint64_t>(mantissa);
   if ((static_cast<unsigned long>(power - kLowestPower) > kHighestPower - kLowestPower) | ((bits << 1) == 0))
@@ -263,11 +268,11 @@ double decode_16_shuffled(const char* field, bool blanks_are_zeros);
 double decode_16_words(const char* field, bool blanks_are_zeros);
 
 // The known shape of a field, or none: its pattern is not the one in its slot.
-#define QUIL_KNOWN_SHAPE(pattern)                                                                          \
-  const KnownShape& known = slot_of(pattern);                                                              \
-  const __m128i same =                                                                                     \
-      _mm_cmpeq_epi8(pattern, _mm_load_si128(reinterpret_cast<const __m128i*>(known.pattern)));            \
-  if (blanks_are_zeros || mask_of(same) != 0xFFFFu) [[unlikely]]                                           \
+#define QUIL_KNOWN_SHAPE(pattern)                                                               \
+  const KnownShape& known = slot_of(pattern);                                                   \
+  const __m128i same =                                                                          \
+      _mm_cmpeq_epi8(pattern, _mm_load_si128(reinterpret_cast<const __m128i*>(known.pattern))); \
+  if (blanks_are_zeros || mask_of(same) != 0xFFFFu) [[unlikely]]                                \
   return decode_field_learning(field, blanks_are_zeros)
 
 // A 16-column field by its known shape, the digits gathered by the byte shuffle; a field of a new pattern
@@ -289,14 +294,16 @@ double decode_16_words(const char* field, bool blanks_are_zeros);
       _mm_maddubs_epi16(digits, _mm_setr_epi8(10, 1, 10, 1, 10, 1, 10, 1, 10, 1, 10, 1, 10, 1, 10, 1));
   const __m128i fours = _mm_madd_epi16(pairs, _mm_setr_epi16(100, 1, 100, 1, 100, 1, 100, 1));
   // No branch on either sign.
-  const long power = _mm_cvtsi128_si32(fours) * (known.exponent_base - field[known.exponent_sign]) -
-                     known.decimals;
-  const __m128i sign = _mm_cvtsi64_si128(static_cast<long long>(std::uint64_t{field[known.mantissa_sign] == '-'} << 63));
+  const long power =
+      _mm_cvtsi128_si32(fours) * (known.exponent_base - field[known.exponent_sign]) - known.decimals;
+  const __m128i sign =
+      _mm_cvtsi64_si128(static_cast<long long>(std::uint64_t{field[known.mantissa_sign] == '-'} << 63));
   // The groups of four in 16-bit lanes: the first, and the last two as one number below 10^8.
   const __m128d halves = _mm_cvtepi32_pd(
       _mm_madd_epi16(_mm_packs_epi32(fours, fours), _mm_setr_epi16(0, 1, 10000, 1, 0, 0, 0, 0)));
-  const __m128d mantissa = _mm_or_pd(
-      _mm_add_sd(_mm_mul_sd(halves, _mm_set_sd(1e8)), _mm_unpackhi_pd(halves, halves)), _mm_castsi128_pd(sign));
+  const __m128d mantissa =
+      _mm_or_pd(_mm_add_sd(_mm_mul_sd(halves, _mm_set_sd(1e8)), _mm_unpackhi_pd(halves, halves)),
+                _mm_castsi128_pd(sign));
   // One test, not three: whether the data take this road is theirs to decide.
   if (static_cast<unsigned long>(power + 22) > 44) return product_field_value(_mm_cvtsd_f64(mantissa), power);
   const ExactScale& scale = kExactScales[static_cast<std::size_t>(power + 22)];

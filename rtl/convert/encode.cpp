@@ -450,7 +450,8 @@ constexpr auto kBinades = [] {
     const Power& ten = power_of_ten(x);
     Binade& b = binades[static_cast<std::size_t>(biased)];
     // m53 << 11 >= T exactly when m53 >= ceil(T / 2^11).
-    b.threshold = ten.exponent == e + 63 ? (ten.mantissa.high >> 11) + ((ten.mantissa.high & 2047) != 0 ? 1 : 0)
+    b.threshold = ten.exponent == e + 63
+                      ? (ten.mantissa.high >> 11) + ((ten.mantissa.high & 2047) != 0 ? 1 : 0)
                       : std::uint64_t{1} << 53;
     const bool has_power = ten.exponent == e + 63;
     for (int above = 0; above < 2; ++above) {
@@ -509,7 +510,8 @@ constexpr auto kBinades = [] {
 void put_field(char* field, bool negative, std::uint32_t digits, std::uint32_t exponent) {
   const std::uint32_t lead = digits / 100000000;
   const __m128i x = _mm_cvtsi32_si128(static_cast<int>(digits));
-  const __m128i wide_high = _mm_srli_epi64(_mm_mul_epu32(x, _mm_set1_epi32(static_cast<int>(0xD1B71759u))), 45);
+  const __m128i wide_high =
+      _mm_srli_epi64(_mm_mul_epu32(x, _mm_set1_epi32(static_cast<int>(0xD1B71759u))), 45);
   const __m128i low = _mm_sub_epi32(x, _mm_mul_epu32(wide_high, _mm_set1_epi32(10000)));
   const __m128i high = _mm_sub_epi32(wide_high, _mm_cvtsi32_si128(static_cast<int>(lead * 10000)));
   const __m128i halves = _mm_slli_epi64(_mm_unpacklo_epi16(high, low), 2);
@@ -529,8 +531,8 @@ void put_field(char* field, bool negative, std::uint32_t digits, std::uint32_t e
 #else
 // The field's first four columns and its last four as one little-endian word, the eight decimals apart.
 inline std::uint64_t field_ends(bool negative, std::uint32_t lead, std::uint32_t exponent_text) {
-  return std::uint64_t{0x2E302020u | (negative ? 0x0D00u : 0u) | lead << 16} |
-         std::uint64_t{exponent_text} << 32;
+  return std::uint64_t{0x2E302020u | (negative ? 0x0D00u : 0u) | lead << 16} | std::uint64_t{exponent_text}
+                                                                                   << 32;
 }
 
 // The eight decimals by word arithmetic, one multiplication each pair and none a division: y = digits *
@@ -589,7 +591,8 @@ bool binade_digits(double magnitude, std::uint32_t* digits, int* exponent) {
   char t[4];
   std::memcpy(t, &text, 4);
   const bool three = t[0] != 'E';
-  const int value = three ? (t[1] - '0') * 100 + (t[2] - '0') * 10 + (t[3] - '0') : (t[2] - '0') * 10 + (t[3] - '0');
+  const int value =
+      three ? (t[1] - '0') * 100 + (t[2] - '0') * 10 + (t[3] - '0') : (t[2] - '0') * 10 + (t[3] - '0');
   *exponent = (three ? t[0] : t[1]) == '-' ? -value : value;
   return true;
 }
@@ -599,7 +602,8 @@ void encode_e16_8_scaled(double value, char* field) {
   std::uint32_t digits = 0, exponent = 0;
   // Zero, subnormals, infinities and NaN, and values whose nine digits the product leaves open, take the
   // longer road to the same bytes; so does every value where words are not little-endian.
-  if (std::endian::native != std::endian::little || !binade_digits_of(bits, &digits, &exponent)) [[unlikely]] {
+  if (std::endian::native != std::endian::little || !binade_digits_of(bits, &digits, &exponent))
+      [[unlikely]] {
     encode_rare_field(value, field);
     return;
   }
