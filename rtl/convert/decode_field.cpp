@@ -189,10 +189,9 @@ inline __m128i pattern_of(__m128i v, __m128i offset) {
 
 // The shapes of the fields met last, by their patterns: a model's fields come in a few shapes, so most
 // fields find theirs here instead of working it out. A slot of zeros matches only a field of zero bytes,
-// and sends it to the whole decoder, as its `fast` says.
-// The road of a shape: the whole decoder (zero, as an empty slot has it), the byte shuffle (a mantissa of
-// up to twelve digits, gathered beside the exponent), or word arithmetic, which reads every shape of the
-// fast path (and so every field while the shuffle is turned off).
+// and sends it to the whole decoder, as its road says.
+// The roads of a shape: the byte shuffle (the forms of field_form), word arithmetic (the shapes of
+// fast_shape), both, or neither (as an empty slot has it), which leaves the field to the whole decoder.
 enum class Road : unsigned char { none = 0, gathered = 1, words = 2, both = 3 };
 struct KnownShape {
   alignas(16) unsigned char pattern[16];
