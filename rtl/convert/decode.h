@@ -32,14 +32,16 @@ inline double packed(Decoded d) {
   return std::bit_cast<double>(kFailure | (d.value != 0.0 ? 1u : 0u) | minus << 1);
 }
 Decoded unpacked(double packed_value);
-// The road every 16-column field takes: the byte shuffle where the machine has one.
-extern double (*g_field_16)(const char* field, bool blanks_are_zeros);
+// The road every 16-column field takes where blanks are ignored: the byte shuffle where the machine has one.
+extern double (*g_field_16)(const char* field);
 }  // namespace detail
 
 // A 16-column field of a data record (E16.8, no scale factor): the same value and status as
 // decode_real(field, 16, 8, 0, blanks_are_zeros), by a fast path of its own for the usual fields.
 inline Decoded decode_field_16(const char* field, bool blanks_are_zeros) {
-  const double value = detail::g_field_16(field, blanks_are_zeros);
+  if (blanks_are_zeros) [[unlikely]]
+    return decode_real(field, 16, 8, 0, true);
+  const double value = detail::g_field_16(field);
   if (value != value) [[unlikely]]
     return detail::unpacked(value);
   return {value, DecodeStatus::converted};

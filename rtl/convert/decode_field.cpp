@@ -258,35 +258,34 @@ inline double signed_field_value(double magnitude, bool negative) {
   return std::bit_cast<double>(result | (bits & std::uint64_t{1} << 63));
 }
 
-[[gnu::noinline]] double whole_decoder(const char* field, bool blanks_are_zeros) {
-  return detail::packed(decode_real(field, 16, 8, 0, blanks_are_zeros));
+[[gnu::noinline]] double whole_decoder(const char* field) {
+  return detail::packed(decode_real(field, 16, 8, 0, false));
 }
 
-double decode_field_learning(const char* field, bool blanks_are_zeros);
-double decode_16_shuffled(const char* field, bool blanks_are_zeros);
-double decode_16_words(const char* field, bool blanks_are_zeros);
+double decode_field_learning(const char* field);
+double decode_16_shuffled(const char* field);
+double decode_16_words(const char* field);
 
 // The known shape of a field, or none: its pattern is not the one in its slot.
 #define QUIL_KNOWN_SHAPE(pattern)                                                               \
   const KnownShape& known = slot_of(pattern);                                                   \
   const __m128i same =                                                                          \
       _mm_cmpeq_epi8(pattern, _mm_load_si128(reinterpret_cast<const __m128i*>(known.pattern))); \
-  if (blanks_are_zeros || mask_of(same) != 0xFFFFu) [[unlikely]]                                \
-  return decode_field_learning(field, blanks_are_zeros)
+  if (mask_of(same) != 0xFFFFu) [[unlikely]]                                                     \
+  return decode_field_learning(field)
 
 // A 16-column field by its known shape, the digits gathered by the byte shuffle; a field of a new pattern
 // learns it first. Only tail calls leave it, so that the usual road saves no register. The gather takes
 // only digit columns, so the bytes less '0' need no clamping. The mantissa, twelve digits at most, becomes
 // a double exactly in the vector unit: its groups of four as doubles, times 10^8 and 10^4, summed (every
 // partial sum is an integer below 2^53).
-[[gnu::noinline]] __attribute__((target("ssse3"))) double decode_16_shuffled(const char* field,
-                                                                             bool blanks_are_zeros) {
+[[gnu::noinline]] __attribute__((target("ssse3"))) double decode_16_shuffled(const char* field) {
   const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(field));
   const __m128i offset = _mm_sub_epi8(v, _mm_set1_epi8('0'));
   const __m128i pattern = pattern_of(v, offset);
   QUIL_KNOWN_SHAPE(pattern);
   if ((static_cast<unsigned>(known.road) & 1u) == 0) [[unlikely]]
-    return known.road == Road::words ? decode_16_words(field, false) : whole_decoder(field, false);
+    return known.road == Road::words ? decode_16_words(field) : whole_decoder(field);
   const __m128i digits =
       _mm_shuffle_epi8(offset, _mm_loadu_si128(reinterpret_cast<const __m128i*>(known.gather)));
   const __m128i pairs =
@@ -311,12 +310,12 @@ double decode_16_words(const char* field, bool blanks_are_zeros);
 
 // The same by word arithmetic, which reads the shapes of fast_shape (and so every field of those while the
 // shuffle is turned off).
-[[gnu::noinline]] double decode_16_words(const char* field, bool blanks_are_zeros) {
+[[gnu::noinline]] double decode_16_words(const char* field) {
   const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(field));
   const __m128i pattern = pattern_of(v, _mm_sub_epi8(v, _mm_set1_epi8('0')));
   QUIL_KNOWN_SHAPE(pattern);
   if ((static_cast<unsigned>(known.road) & 2u) == 0) [[unlikely]]
-    return whole_decoder(field, false);
+    return whole_decoder(field);
   const FieldNumbers numbers = numbers_of(field, known.shape);
   // Thirteen digits at most: below 10^13, so the exact operation's test of the mantissa's size passes.
   if (numbers.mantissa >= 10000000000000u) __builtin_unreachable();
@@ -330,9 +329,8 @@ double decode_16_words(const char* field, bool blanks_are_zeros);
 #undef QUIL_KNOWN_SHAPE
 
 // A field whose pattern is not in its slot: the pattern and its shape take the slot, then the field is
-// read by the road of that shape. Blanks read as zeros take the whole decoder.
-[[gnu::noinline]] double decode_field_learning(const char* field, bool blanks_are_zeros) {
-  if (blanks_are_zeros) return whole_decoder(field, true);
+// read by the road of that shape.
+[[gnu::noinline]] double decode_field_learning(const char* field) {
   const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(field));
   const __m128i pattern = pattern_of(v, _mm_sub_epi8(v, _mm_set1_epi8('0')));
   KnownShape& known = slot_of(pattern);
@@ -350,28 +348,28 @@ double decode_16_words(const char* field, bool blanks_are_zeros);
     known.mantissa_sign = static_cast<std::uint8_t>(form.mantissa_sign);
     known.exponent_sign = static_cast<std::uint8_t>(form.exponent_sign);
     known.exponent_base = static_cast<std::int8_t>(form.exponent_base);
-    return decode_16_shuffled(field, false);
+    return decode_16_shuffled(field);
   }
-  if (!words) return whole_decoder(field, false);
+  if (!words) return whole_decoder(field);
   known.decimals = static_cast<std::int8_t>(s.fraction_end - s.point - 1);
   known.mantissa_sign = static_cast<std::uint8_t>((s.begin - 1) & 15);
   known.exponent_sign = static_cast<std::uint8_t>(s.exponent_begin - 1);
   known.exponent_base = 44;
-  return decode_16_words(field, false);
+  return decode_16_words(field);
 }
 
-double (*initial_road())(const char*, bool) { return g_shuffle ? decode_16_shuffled : decode_16_words; }
+double (*initial_road())(const char*) { return g_shuffle ? decode_16_shuffled : decode_16_words; }
 #else
-double whole_decoder(const char* field, bool blanks_are_zeros) {
-  return detail::packed(decode_real(field, 16, 8, 0, blanks_are_zeros));
+double whole_decoder(const char* field) {
+  return detail::packed(decode_real(field, 16, 8, 0, false));
 }
-double (*initial_road())(const char*, bool) { return whole_decoder; }
+double (*initial_road())(const char*) { return whole_decoder; }
 #endif
 
 }  // namespace
 
 namespace detail {
-double (*g_field_16)(const char*, bool) = initial_road();
+double (*g_field_16)(const char*) = initial_road();
 
 Decoded unpacked(double packed_value) {
   const auto bits = std::bit_cast<std::uint64_t>(packed_value);
