@@ -235,13 +235,23 @@ inline double signed_field_value(double magnitude, bool negative) {
 // rounding, as product_value has it, is left to the rare road where the bits below the 53 lie within one unit
 // under one half or at one half (a tie or a near one: one field in three hundred), and where the result is no
 // normal double.
+// The top words of the powers of ten alone, a third of the table's bytes, their exponents computed.
+constexpr auto kPowerHighs = [] {
+  std::array<std::uint64_t, kHighestPower - kLowestPower + 1> highs{};
+  for (int q = kLowestPower; q <= kHighestPower; ++q) {
+    if (power_of_ten(q).exponent != floor_log2_pow10(q)) throw "a power's exponent is not floor(q log2 10)";
+    highs[static_cast<std::size_t>(q - kLowestPower)] = power_of_ten(q).mantissa.high;
+  }
+  return highs;
+}();
+
 [[gnu::noinline]] double product_field_value(double mantissa, long power) {
   const auto bits = std::bit_cast<std::uint64_t>(mantissa);
   if ((static_cast<unsigned long>(power - kLowestPower) > kHighestPower - kLowestPower) | ((bits << 1) == 0))
       [[unlikely]]
     return rare_field_value(mantissa, power);
-  const Power& p = power_of_ten(static_cast<int>(power));
-  const std::uint64_t high = multiply(bits << 11 | std::uint64_t{1} << 63, p.mantissa.high).high;
+  const std::uint64_t high =
+      multiply(bits << 11 | std::uint64_t{1} << 63, kPowerHighs[static_cast<std::size_t>(power - kLowestPower)]).high;
   // z lies in [2^126, 2^128): its high word shifted by one where its top bit is clear has the 53 bits and
   // the 11 below them, the last of those a zero where the shift brought it in.
   const int top = static_cast<int>(high >> 63);
@@ -251,7 +261,7 @@ inline double signed_field_value(double magnitude, bool negative) {
   // Subtle: rounding up or down is for the data to decide, at random; it costs no branch. A carry into
   // bit 53 carries on into the exponent's field, as the sum below has it.
   const std::uint64_t rounded = ((normal >> 10) + 1) >> 1;
-  const int biased = p.exponent + top + static_cast<int>(bits << 1 >> 53);
+  const int biased = floor_log2_pow10(static_cast<int>(power)) + top + static_cast<int>(bits << 1 >> 53);
   const std::uint64_t result = (static_cast<std::uint64_t>(biased - 1) << 52) + rounded;
   if ((result >> 52) - 1 >= 2046u) [[unlikely]]
     return rare_field_value(mantissa, power);
