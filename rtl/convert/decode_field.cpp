@@ -63,9 +63,9 @@ bool fast_shape(const char* field, Shape* s) {
 // The forms the byte shuffle reads, worked out once for each pattern by a plain scan: blanks, a sign,
 // one to twelve digits with at most one point, and an exponent or none: E or D (either case) with or
 // without a sign, or a sign alone, and one to three digits to the last column; or a field of blanks alone,
-// which is zero. The gather puts the exponent's digits in bytes 1 to 3 and the mantissa's in bytes 4 to
-// 15, both ending at the last; whatever has none of them reads zeros there. A column that is never a
-// minus stands for a sign the field does not have.
+// which is zero. The gather puts the mantissa's sign in byte 0, the exponent's digits in bytes 1 to 3 and
+// the mantissa's in bytes 4 to 15, both ending at the last; whatever has none of them reads zeros there. A
+// column that is never a minus stands for a sign the field does not have.
 struct Form {
   unsigned char gather[16];
   int decimals, mantissa_sign, exponent_sign, exponent_base;
@@ -115,6 +115,7 @@ bool field_form(const char* f, Form* form) {
     }
   }
   for (int k = exponent_begin; k < 16; ++k) form->gather[k - 12] = static_cast<unsigned char>(k);
+  if (mantissa_sign >= 0) form->gather[0] = static_cast<unsigned char>(mantissa_sign);
   for (int k = 0; k < count; ++k) form->gather[16 - count + k] = static_cast<unsigned char>(digits[k]);
   const int digit = digits[count - 1];  // never a minus
   form->decimals = point >= 0 ? decimals : 8;
@@ -179,10 +180,10 @@ FieldNumbers numbers_of(const char* field, const Shape& s) {
 
 // A field as its shape's pattern: every digit a '0', a minus sign a plus, every other byte as it stands.
 // Fields of one pattern have one shape, whatever their digits and signs.
-inline __m128i pattern_of(__m128i v, __m128i offset) {
+inline __m128i dashes_of(__m128i v) { return _mm_cmpeq_epi8(v, _mm_set1_epi8('-')); }
+inline __m128i pattern_of(__m128i v, __m128i offset, __m128i dashes) {
   const __m128i digit = _mm_cmpeq_epi8(_mm_min_epu8(offset, _mm_set1_epi8(9)), offset);
-  const __m128i plus =
-      _mm_xor_si128(v, _mm_and_si128(_mm_cmpeq_epi8(v, _mm_set1_epi8('-')), _mm_set1_epi8(6)));
+  const __m128i plus = _mm_xor_si128(v, _mm_and_si128(dashes, _mm_set1_epi8(6)));
   // A digit less its own offset from '0' is '0'.
   return _mm_sub_epi8(plus, _mm_and_si128(digit, offset));
 }
@@ -250,8 +251,9 @@ constexpr auto kPowerHighs = [] {
   if ((static_cast<unsigned long>(power - kLowestPower) > kHighestPower - kLowestPower) | ((bits << 1) == 0))
       [[unlikely]]
     return rare_field_value(mantissa, power);
-  const std::uint64_t high =
-      multiply(bits << 11 | std::uint64_t{1} << 63, kPowerHighs[static_cast<std::size_t>(power - kLowestPower)]).high;
+  const std::uint64_t high = multiply(bits << 11 | std::uint64_t{1} << 63,
+                                      kPowerHighs[static_cast<std::size_t>(power - kLowestPower)])
+                                 .high;
   // z lies in [2^126, 2^128): its high word shifted by one where its top bit is clear has the 53 bits and
   // the 11 below them, the last of those a zero where the shift brought it in.
   const int top = static_cast<int>(high >> 63);
@@ -281,7 +283,7 @@ double decode_16_words(const char* field);
   const KnownShape& known = slot_of(pattern);                                                   \
   const __m128i same =                                                                          \
       _mm_cmpeq_epi8(pattern, _mm_load_si128(reinterpret_cast<const __m128i*>(known.pattern))); \
-  if (mask_of(same) != 0xFFFFu) [[unlikely]]                                                     \
+  if (mask_of(same) != 0xFFFFu) [[unlikely]]                                                    \
   return decode_field_learning(field)
 
 // A 16-column field by its known shape, the digits gathered by the byte shuffle; a field of a new pattern
@@ -292,20 +294,23 @@ double decode_16_words(const char* field);
 [[gnu::noinline]] __attribute__((target("ssse3"))) double decode_16_shuffled(const char* field) {
   const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(field));
   const __m128i offset = _mm_sub_epi8(v, _mm_set1_epi8('0'));
-  const __m128i pattern = pattern_of(v, offset);
+  const __m128i dashes = dashes_of(v);
+  const __m128i pattern = pattern_of(v, offset, dashes);
   QUIL_KNOWN_SHAPE(pattern);
   if ((static_cast<unsigned>(known.road) & 1u) == 0) [[unlikely]]
     return known.road == Road::words ? decode_16_words(field) : whole_decoder(field);
-  const __m128i digits =
-      _mm_shuffle_epi8(offset, _mm_loadu_si128(reinterpret_cast<const __m128i*>(known.gather)));
+  // Byte 0 of the gather takes the mantissa's sign column, whose digit has no weight: the same gather of the
+  // minus signs leaves the sign alone in the low word's bit 0, and at bit 63, the double's sign, after a
+  // shift.
+  const __m128i gather = _mm_loadu_si128(reinterpret_cast<const __m128i*>(known.gather));
+  const __m128i digits = _mm_shuffle_epi8(offset, gather);
+  const __m128i sign = _mm_slli_epi64(_mm_shuffle_epi8(dashes, gather), 63);
   const __m128i pairs =
-      _mm_maddubs_epi16(digits, _mm_setr_epi8(10, 1, 10, 1, 10, 1, 10, 1, 10, 1, 10, 1, 10, 1, 10, 1));
+      _mm_maddubs_epi16(digits, _mm_setr_epi8(0, 1, 10, 1, 10, 1, 10, 1, 10, 1, 10, 1, 10, 1, 10, 1));
   const __m128i fours = _mm_madd_epi16(pairs, _mm_setr_epi16(100, 1, 100, 1, 100, 1, 100, 1));
   // No branch on either sign.
   const long power =
       _mm_cvtsi128_si32(fours) * (known.exponent_base - field[known.exponent_sign]) - known.decimals;
-  const __m128i sign =
-      _mm_cvtsi64_si128(static_cast<long long>(std::uint64_t{field[known.mantissa_sign] == '-'} << 63));
   // The groups of four in 16-bit lanes: the first, and the last two as one number below 10^8.
   const __m128d halves = _mm_cvtepi32_pd(
       _mm_madd_epi16(_mm_packs_epi32(fours, fours), _mm_setr_epi16(0, 1, 10000, 1, 0, 0, 0, 0)));
@@ -322,7 +327,7 @@ double decode_16_words(const char* field);
 // shuffle is turned off).
 [[gnu::noinline]] double decode_16_words(const char* field) {
   const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(field));
-  const __m128i pattern = pattern_of(v, _mm_sub_epi8(v, _mm_set1_epi8('0')));
+  const __m128i pattern = pattern_of(v, _mm_sub_epi8(v, _mm_set1_epi8('0')), dashes_of(v));
   QUIL_KNOWN_SHAPE(pattern);
   if ((static_cast<unsigned>(known.road) & 2u) == 0) [[unlikely]]
     return whole_decoder(field);
@@ -342,7 +347,7 @@ double decode_16_words(const char* field);
 // read by the road of that shape.
 [[gnu::noinline]] double decode_field_learning(const char* field) {
   const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(field));
-  const __m128i pattern = pattern_of(v, _mm_sub_epi8(v, _mm_set1_epi8('0')));
+  const __m128i pattern = pattern_of(v, _mm_sub_epi8(v, _mm_set1_epi8('0')), dashes_of(v));
   KnownShape& known = slot_of(pattern);
   _mm_store_si128(reinterpret_cast<__m128i*>(known.pattern), pattern);
   // The words read the shapes of fast_shape, the shuffle the forms of field_form; a pattern may have either
@@ -370,9 +375,7 @@ double decode_16_words(const char* field);
 
 double (*initial_road())(const char*) { return g_shuffle ? decode_16_shuffled : decode_16_words; }
 #else
-double whole_decoder(const char* field) {
-  return detail::packed(decode_real(field, 16, 8, 0, false));
-}
+double whole_decoder(const char* field) { return detail::packed(decode_real(field, 16, 8, 0, false)); }
 double (*initial_road())(const char*) { return whole_decoder; }
 #endif
 
