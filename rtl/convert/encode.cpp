@@ -476,20 +476,28 @@ constexpr auto kBinades = [] {
 //
 // The product z = m * M holds the digits above its last 86 bits and the fraction F below them, low by
 // less than 2^54 units: the true fraction lies in [F, F + 2^54) (a carry past F's top makes the integer one
-// more and the fraction tiny, which the rounding up below gives too). Its rounding to nearest is certain
-// unless F lies in (2^85 - 2^54, 2^85], where the top 22 bits of F, the last 22 of z's high word, are
-// 2^21 - 1 or 2^21: those go to the rare road, which settles them by the whole product. Otherwise adding
-// one half (2^21 in the high word) and cutting the fraction rounds the digits.
+// more and the fraction tiny, which the rounding up below gives too). F's top 64 bits, then, are low by
+// less than 2^32 + 1, and the rounding to nearest is certain unless its top 32 bits f are 2^31 - 2 to
+// 2^31, within 2^33 under one half or at it: those go to the rare road, which settles them by the whole
+// product. (Values read from ten digits
+// that end in 5 lie some 2^-23 of a unit from one half, far outside that reach.) Otherwise adding one half
+// (2^21 in the high word) and cutting the fraction rounds the digits.
 [[gnu::always_inline]] inline bool binade_digits_of(std::uint64_t bits, std::uint32_t* digits,
                                                     std::uint32_t* exponent) {
   const Binade& b = kBinades[static_cast<std::size_t>((bits >> 52) & 2047)];
   const std::uint64_t m = (bits & ((std::uint64_t{1} << 52) - 1)) | std::uint64_t{1} << 52;
   // Subtle: whether a value lies above its binade's power of ten is a coin toss: an index, no branch.
   const std::size_t above = m >= b.threshold;
-  const std::uint64_t high = multiply(m, b.multiplier[above]).high;
-  constexpr std::uint64_t kFraction = (std::uint64_t{1} << 22) - 1, kHalf = std::uint64_t{1} << 21;
-  const std::uint64_t d = (high + kHalf) >> 22;
-  if ((((high - (kHalf - 1)) & kFraction) <= 1) | (d - 100000000 >= 900000000)) return false;
+#if defined(__SIZEOF_INT128__)
+  const unsigned __int128 z = static_cast<unsigned __int128>(m) * b.multiplier[above];
+  const auto f = static_cast<std::uint32_t>(z >> 54);
+  const std::uint64_t d = (static_cast<std::uint64_t>(z >> 64) + (std::uint64_t{1} << 21)) >> 22;
+#else
+  const U128 z = multiply(m, b.multiplier[above]);
+  const auto f = static_cast<std::uint32_t>(z.high << 10 | z.low >> 54);
+  const std::uint64_t d = (z.high + (std::uint64_t{1} << 21)) >> 22;
+#endif
+  if ((f - 0x7FFFFFFEu <= 2u) | (d - 100000000 >= 900000000)) return false;
   *digits = static_cast<std::uint32_t>(d);
   *exponent = b.exponent_text[above];
   return true;
