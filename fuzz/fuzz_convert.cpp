@@ -30,19 +30,23 @@ std::uint64_t exact_digits(double v, int n, int* x) {
 }
 
 // A 16-column field of the shapes the data record's reader knows, made of the input's bytes: blanks and a
-// sign, digits around a point, E, D or nothing, the exponent's sign and one to three digits. Read by both
-// of its roads, it must read as the whole decoder reads it, and as the library reads its digits.
+// sign, digits around a point, E, D or nothing, the exponent's sign and one to three digits; or digits
+// without a point, or without an exponent, or an exponent letter without a sign, or blanks alone. Read by
+// both of its roads, it must read as the whole decoder reads it, and as the library reads its digits.
 void check_field(const std::uint8_t* data) {
   char field[17] = {};
-  const int exponent_digits = 1 + data[0] % 3, letter = data[1] % 3 != 0, lead = data[2] % 4;
-  const int mantissa_end = 15 - exponent_digits - letter;
-  const int point = lead + 1 + data[3] % (mantissa_end - lead - 1), sign = 15 - exponent_digits;
-  for (int i = 0; i < 16; ++i) field[i] = static_cast<char>('0' + data[4 + i] % 10);
+  const int form = data[0] >> 6, lead = data[2] % 4;
+  const int exponent_digits = form == 1 ? 0 : 1 + data[0] % 3, letter = form != 1 && data[1] % 3 != 0;
+  const int mantissa_end = 15 - exponent_digits - letter + (form == 1);
+  const int point = lead + 1 + data[3] % (mantissa_end - lead - 1),
+            sign = form == 1 ? 16 : 15 - exponent_digits;
+  for (int i = 0; i < 16; ++i) field[i] = static_cast<char>(data[3] == 255 ? ' ' : '0' + data[4 + i] % 10);
   for (int i = 0; i < lead; ++i) field[i] = ' ';
   if (lead > 0 && (data[1] & 8)) field[lead - 1] = data[1] & 16 ? '-' : '+';
-  field[point] = '.';
+  if (form != 2) field[point] = '.';
   if (letter) field[mantissa_end] = "EeDd"[data[1] >> 6];
-  field[sign] = data[1] & 32 ? '-' : '+';
+  const bool signless = form == 3 && letter;
+  if (form != 1 && !signless) field[sign] = data[1] & 32 ? '-' : '+';
   const rtl::convert::Decoded whole = rtl::convert::decode_real(field, 16, 8, 0);
   for (const bool shuffle : {true, false}) {
     rtl::convert::use_digit_shuffle(shuffle);
@@ -56,7 +60,7 @@ void check_field(const std::uint8_t* data) {
   char text[32];
   int n = 0;
   for (int i = 0; i < 16; ++i) {
-    if (i == sign || (letter && i == mantissa_end)) {
+    if ((i == sign && !signless) || (letter && i == mantissa_end)) {
       if (i == mantissa_end || !letter) text[n++] = 'e';
       if (field[i] == '-') text[n++] = '-';
     } else if (field[i] != ' ' && field[i] != '+') {
@@ -65,7 +69,8 @@ void check_field(const std::uint8_t* data) {
   }
   double exact = 0;
   const auto [end, ec] = std::from_chars(text, text + n, exact);
-  if (ec == std::errc{} && end == text + n && std::isfinite(exact) && std::isnormal(exact) &&
+  if (form != 2 && data[3] != 255 && ec == std::errc{} && end == text + n && std::isfinite(exact) &&
+      std::isnormal(exact) &&
       std::bit_cast<std::uint64_t>(exact) != std::bit_cast<std::uint64_t>(whole.value))
     std::abort();
 }
@@ -95,6 +100,11 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   std::uint32_t nine = 0;
   int p = 0;
   if (std::isnormal(v) && rtl::convert::field_digits(v, &nine, &p) &&
+      (nine != exact_digits(v, 9, &x) || p != x - 1))
+    std::abort();
+
+  // Its first stage, by the binade's multiplier.
+  if (std::isnormal(v) && rtl::convert::binade_digits(v, &nine, &p) &&
       (nine != exact_digits(v, 9, &x) || p != x - 1))
     std::abort();
 

@@ -2,8 +2,10 @@
 // read by that shape without a scan, the others by the whole decoder.
 #include <array>
 #include <bit>
+#include <cmath>
 #include <cstdint>
 #include <cstring>
+#include <limits>
 
 #include "rtl/convert/decode.h"
 #include "rtl/convert/digits.h"
@@ -58,28 +60,72 @@ bool fast_shape(const char* field, Shape* s) {
          ((dot & (dot - 1)) == 0) & (s->fraction_end - s->begin >= 2);
 }
 
-// For the byte shuffle, for each shape's exponent sign (column 12, 13 or 14), letter or none and point:
-// the column each byte takes, or 0x80 for a zero. The exponent's one to three digits end in byte 3; the
-// mantissa's last twelve columns, the point left out, end in byte 15 (a column before the digits is a
-// blank or a sign, which the saturating subtraction of '0' makes a zero). A mantissa of more than twelve
-// digits does not fit beside the exponent and takes the other road.
-constexpr std::array<unsigned char, 16> gather_of(int sign, int letter, int point) {
-  std::array<unsigned char, 16> gather{};
-  const int shift = 16 - (sign - letter);  // the mantissa's last column moves to byte 15
-  for (int j = 0; j < 16; ++j) {
-    const int column = j < 4 ? (12 + j > sign ? 12 + j : -1) : j - shift - (j <= point + shift ? 1 : 0);
-    gather[static_cast<std::size_t>(j)] = static_cast<unsigned char>(column < 0 ? 0x80 : column);
+// The forms the byte shuffle reads, worked out once for each pattern by a plain scan: blanks, a sign,
+// one to twelve digits with at most one point, and an exponent or none: E or D (either case) with or
+// without a sign, or a sign alone, and one to three digits to the last column; or a field of blanks alone,
+// which is zero. The gather puts the mantissa's sign in byte 0, the exponent's digits in bytes 1 to 3 and
+// the mantissa's in bytes 4 to 15, both ending at the last; whatever has none of them reads zeros there. A
+// column that is never a minus stands for a sign the field does not have.
+struct Form {
+  unsigned char gather[16];
+  int decimals, mantissa_sign, exponent_sign, exponent_base;
+};
+bool is_digit_char(char c) { return c >= '0' && c <= '9'; }
+bool field_form(const char* f, Form* form) {
+  for (auto& g : form->gather) g = 0x80;
+  int i = 0;
+  while (i < 16 && f[i] == ' ') ++i;
+  if (i == 16) {
+    *form = {{0x80, 0x80, 0x80, 0x80, 0x80, 0x80, 0x80, 0x80, 0x80, 0x80, 0x80, 0x80, 0x80, 0x80, 0x80, 0x80},
+             8,
+             0,
+             0,
+             0};
+    return true;
   }
-  return gather;
+  int mantissa_sign = -1;
+  if (f[i] == '+' || f[i] == '-') mantissa_sign = i++;
+  int digits[16], count = 0, point = -1, decimals = 0;
+  for (; i < 16; ++i) {
+    if (is_digit_char(f[i])) {
+      digits[count++] = i;
+      decimals += point >= 0;
+    } else if (f[i] == '.' && point < 0) {
+      point = i;
+    } else {
+      break;
+    }
+  }
+  if (count == 0 || count > 12) return false;
+  int exponent_sign = -1, exponent_begin = 16, letter = -1;
+  if (i < 16) {
+    const char c = f[i];
+    if (c == 'E' || c == 'e' || c == 'D' || c == 'd') {
+      letter = i++;
+      if (i < 16 && (f[i] == '+' || f[i] == '-')) exponent_sign = i++;
+    } else if (c == '+' || c == '-') {
+      exponent_sign = i++;
+    } else {
+      return false;
+    }
+    exponent_begin = i;
+    if (16 - i < 1 || 16 - i > 3) return false;
+    for (; i < 16; ++i) {
+      if (!is_digit_char(f[i])) return false;
+    }
+  }
+  for (int k = exponent_begin; k < 16; ++k) form->gather[k - 12] = static_cast<unsigned char>(k);
+  if (mantissa_sign >= 0) form->gather[0] = static_cast<unsigned char>(mantissa_sign);
+  for (int k = 0; k < count; ++k) form->gather[16 - count + k] = static_cast<unsigned char>(digits[k]);
+  const int digit = digits[count - 1];  // never a minus
+  form->decimals = point >= 0 ? decimals : 8;
+  form->mantissa_sign = mantissa_sign >= 0 ? mantissa_sign : digit;
+  // The exponent's sign is its column's byte taken from a base: 44 less '+' or '-', or one more than the
+  // letter less the letter where it has no sign; without an exponent, any column will do.
+  form->exponent_sign = exponent_sign >= 0 ? exponent_sign : letter >= 0 ? letter : digit;
+  form->exponent_base = exponent_sign >= 0 ? 44 : letter >= 0 ? f[letter] + 1 : 0;
+  return true;
 }
-constexpr auto kGathers = [] {
-  std::array<std::array<unsigned char, 16>, 3 * 2 * 16> gathers{};
-  for (std::size_t i = 0; i < gathers.size(); ++i) {
-    gathers[i] =
-        gather_of(12 + static_cast<int>(i / 32), static_cast<int>(i / 16 % 2), static_cast<int>(i % 16));
-  }
-  return gathers;
-}();
 
 // Masks of the first k columns of a 16-column field, k = 0 to 16, as a 128-bit number.
 constexpr auto kFirstColumns = [] {
@@ -125,20 +171,6 @@ struct FieldNumbers {
   std::uint64_t mantissa;
   int exponent;
 };
-__attribute__((target("ssse3"))) FieldNumbers gathered_digits(const char* field,
-                                                              const unsigned char* gather) {
-  const __m128i values =
-      _mm_subs_epu8(_mm_loadu_si128(reinterpret_cast<const __m128i*>(field)), _mm_set1_epi8('0'));
-  const __m128i digits = _mm_shuffle_epi8(values, _mm_loadu_si128(reinterpret_cast<const __m128i*>(gather)));
-  const __m128i pairs =
-      _mm_maddubs_epi16(digits, _mm_setr_epi8(10, 1, 10, 1, 10, 1, 10, 1, 10, 1, 10, 1, 10, 1, 10, 1));
-  const __m128i fours = _mm_madd_epi16(pairs, _mm_setr_epi16(100, 1, 100, 1, 100, 1, 100, 1));
-  const auto low = static_cast<std::uint64_t>(_mm_cvtsi128_si64(fours));
-  const auto high = static_cast<std::uint64_t>(_mm_cvtsi128_si64(_mm_unpackhi_epi64(fours, fours)));
-  return {(low >> 32) * 100000000 + (high & 0xFFFFFFFFu) * 10000 + (high >> 32),
-          static_cast<int>(low & 0xFFFFFFFFu)};
-}
-
 // The same by word arithmetic. One to three exponent digits end in the last column; no branch on how many.
 FieldNumbers numbers_of(const char* field, const Shape& s) {
   const int eb = s.exponent_begin;
@@ -148,153 +180,224 @@ FieldNumbers numbers_of(const char* field, const Shape& s) {
 
 // A field as its shape's pattern: every digit a '0', a minus sign a plus, every other byte as it stands.
 // Fields of one pattern have one shape, whatever their digits and signs.
-inline __m128i pattern_of(__m128i v) {
-  const __m128i offset = _mm_sub_epi8(v, _mm_set1_epi8('0'));
+inline __m128i dashes_of(__m128i v) { return _mm_cmpeq_epi8(v, _mm_set1_epi8('-')); }
+inline __m128i pattern_of(__m128i v, __m128i offset, __m128i dashes) {
   const __m128i digit = _mm_cmpeq_epi8(_mm_min_epu8(offset, _mm_set1_epi8(9)), offset);
-  const __m128i plus =
-      _mm_xor_si128(v, _mm_and_si128(_mm_cmpeq_epi8(v, _mm_set1_epi8('-')), _mm_set1_epi8(6)));
-  return _mm_or_si128(_mm_andnot_si128(digit, plus), _mm_and_si128(digit, _mm_set1_epi8('0')));
+  const __m128i plus = _mm_xor_si128(v, _mm_and_si128(dashes, _mm_set1_epi8(6)));
+  // A digit less its own offset from '0' is '0'.
+  return _mm_sub_epi8(plus, _mm_and_si128(digit, offset));
 }
 
 // The shapes of the fields met last, by their patterns: a model's fields come in a few shapes, so most
 // fields find theirs here instead of working it out. A slot of zeros matches only a field of zero bytes,
-// and sends it to the whole decoder, as its `fast` says.
-// The road of a shape: the whole decoder (zero, as an empty slot has it), the byte shuffle (a mantissa of
-// up to twelve digits, gathered beside the exponent), or word arithmetic, which reads every shape of the
-// fast path (and so every field while the shuffle is turned off).
-enum class Road : unsigned char { none, gathered, words };
+// and sends it to the whole decoder, as its road says.
+// The roads of a shape: the byte shuffle (the forms of field_form), word arithmetic (the shapes of
+// fast_shape), both, or neither (as an empty slot has it), which leaves the field to the whole decoder.
+enum class Road : unsigned char { none = 0, gathered = 1, words = 2, both = 3 };
 struct KnownShape {
   alignas(16) unsigned char pattern[16];
   unsigned char gather[16];
   Shape shape;
-  int decimals;       // the digits after the point
-  int mantissa_sign;  // the column before the digits (the last one where there is none)
-  int exponent_sign;  // the column of the exponent's sign
+  std::int8_t decimals;        // the digits after the point
+  std::uint8_t mantissa_sign;  // the column of the mantissa's sign, or one that is never a minus
+  std::uint8_t exponent_sign;  // the column of the exponent's sign, or its letter
+  std::int8_t exponent_base;   // the exponent's sign is this less that column's byte
   Road road;
 };
-thread_local KnownShape t_known_shapes[64];
+thread_local KnownShape t_known_shapes[128];
 
-// The slot of a field's pattern, by where its signs and its point stand: bit 3 of each byte is set for
-// '+' and '.', clear for '0', a blank and E or D.
+// The slot of a field's pattern, by all of its bytes: its two halves folded and multiplied, the slot in the
+// product's top bits. A file's forms (E or D, a sign or a blank, fixed point of every width) are a few dozen
+// patterns, which must not take each other's slots.
 inline KnownShape& slot_of(__m128i pattern) {
-  return t_known_shapes[(mask_of(_mm_slli_epi16(pattern, 4)) * 0x9E3779B1u) >> 26];
+  const auto folded =
+      static_cast<std::uint64_t>(_mm_cvtsi128_si64(_mm_xor_si128(pattern, _mm_srli_si128(pattern, 8))));
+  return t_known_shapes[(folded * 0x9E3779B97F4A7C15u) >> 57];
 }
 
-// A field's value with its sign: set, not branched on, as the sign is the data's coin toss. A zero
-// mantissa makes 0 or -0.
-inline Decoded signed_field_value(double magnitude, bool negative) {
-  return {std::bit_cast<double>(std::bit_cast<std::uint64_t>(magnitude) | std::uint64_t{negative} << 63),
-          DecodeStatus::converted};
+// A field's value with its sign: set, not branched on, as the sign is the data's coin toss, and in the
+// vector unit, where the value is. A zero mantissa makes 0 or -0.
+inline double signed_field_value(double magnitude, bool negative) {
+  const __m128i sign = _mm_cvtsi64_si128(static_cast<long long>(std::uint64_t{negative} << 63));
+  return _mm_cvtsd_f64(_mm_or_pd(_mm_set_sd(magnitude), _mm_castsi128_pd(sign)));
 }
 
 // The stages after the exact operation each stand apart, their arguments in registers, so that the road
 // before them only jumps to them and saves no register: the whole product or the library, for the rare
 // values that the first product leaves open ...
-[[gnu::cold, gnu::noinline]] Decoded rare_field_value(std::uint64_t mantissa, long power, bool negative) {
-  return value_of({mantissa, power, negative});
+[[gnu::cold, gnu::noinline]] double rare_field_value(double mantissa, long power) {
+  return detail::packed(value_of({static_cast<std::uint64_t>(static_cast<std::int64_t>(std::fabs(mantissa))),
+                                  power, std::signbit(mantissa)}));
 }
 
-// ... and the first product, for values beyond the exact operation.
-[[gnu::noinline]] Decoded product_field_value(std::uint64_t mantissa, long power, bool negative) {
-  double v = 0.0;
-  if (!product_value<false>(mantissa, power, &v)) [[unlikely]]
-    return rare_field_value(mantissa, power, negative);
-  return signed_field_value(v, negative);
-}
-
-// What a field of a known shape stands for: its mantissa, power of ten and sign, its digits gathered by
-// the byte shuffle or by word arithmetic.
-struct FieldParts {
-  std::uint64_t mantissa;
-  long power;
-  bool negative;
-};
-template <bool shuffle>
-[[gnu::always_inline]] inline FieldParts parts_of(const char* field, const KnownShape& known) {
-  FieldNumbers numbers;
-  if constexpr (shuffle) {
-    numbers = gathered_digits(field, known.gather);
-  } else {
-    numbers = numbers_of(field, known.shape);
+// ... and the first product, for values beyond the exact operation. The mantissa comes as the double it
+// is exactly (below 2^53), with the field's sign: its bits are the mantissa normalised to 64 bits and, in its
+// exponent, the count of the normalisation, so that no count of leading zeros is needed. The first product's
+// rounding, as product_value has it, is left to the rare road where the bits below the 53 lie within one unit
+// under one half or at one half (a tie or a near one: one field in three hundred), and where the result is no
+// normal double.
+// The top words of the powers of ten alone, a third of the table's bytes, their exponents computed.
+constexpr auto kPowerHighs = [] {
+  std::array<std::uint64_t, kHighestPower - kLowestPower + 1> highs{};
+  for (int q = kLowestPower; q <= kHighestPower; ++q) {
+    if (power_of_ten(q).exponent != floor_log2_pow10(q)) throw "a power's exponent is not floor(q log2 10)";
+    highs[static_cast<std::size_t>(q - kLowestPower)] = power_of_ten(q).mantissa.high;
   }
-  // No branch on the exponent's sign either.
-  const int minus = field[known.exponent_sign] == '-';
-  // Twelve digits gathered, thirteen at most by words: below 10^13, so the exact operation's test of the
-  // mantissa's size is known to pass.
+  return highs;
+}();
+
+[[gnu::noinline]] double product_field_value(double mantissa, long power) {
+  const auto bits = std::bit_cast<std::uint64_t>(mantissa);
+  if ((static_cast<unsigned long>(power - kLowestPower) > kHighestPower - kLowestPower) | ((bits << 1) == 0))
+      [[unlikely]]
+    return rare_field_value(mantissa, power);
+  const std::uint64_t high = multiply(bits << 11 | std::uint64_t{1} << 63,
+                                      kPowerHighs[static_cast<std::size_t>(power - kLowestPower)])
+                                 .high;
+  // z lies in [2^126, 2^128): its high word shifted by one where its top bit is clear has the 53 bits and
+  // the 11 below them, the last of those a zero where the shift brought it in.
+  const int top = static_cast<int>(high >> 63);
+  const std::uint64_t normal = high << (top ^ 1);
+  if ((normal & 0x7FF) - 0x3FE <= 2) [[unlikely]]
+    return rare_field_value(mantissa, power);
+  // Subtle: rounding up or down is for the data to decide, at random; it costs no branch. A carry into
+  // bit 53 carries on into the exponent's field, as the sum below has it.
+  const std::uint64_t rounded = ((normal >> 10) + 1) >> 1;
+  const int biased = floor_log2_pow10(static_cast<int>(power)) + top + static_cast<int>(bits << 1 >> 53);
+  const std::uint64_t result = (static_cast<std::uint64_t>(biased - 1) << 52) + rounded;
+  if ((result >> 52) - 1 >= 2046u) [[unlikely]]
+    return rare_field_value(mantissa, power);
+  return std::bit_cast<double>(result | (bits & std::uint64_t{1} << 63));
+}
+
+[[gnu::noinline]] double whole_decoder(const char* field) {
+  return detail::packed(decode_real(field, 16, 8, 0, false));
+}
+
+double decode_field_learning(const char* field);
+double decode_16_shuffled(const char* field);
+double decode_16_words(const char* field);
+
+// The known shape of a field, or none: its pattern is not the one in its slot.
+#define QUIL_KNOWN_SHAPE(pattern)                                                               \
+  const KnownShape& known = slot_of(pattern);                                                   \
+  const __m128i same =                                                                          \
+      _mm_cmpeq_epi8(pattern, _mm_load_si128(reinterpret_cast<const __m128i*>(known.pattern))); \
+  if (mask_of(same) != 0xFFFFu) [[unlikely]]                                                    \
+  return decode_field_learning(field)
+
+// A 16-column field by its known shape, the digits gathered by the byte shuffle; a field of a new pattern
+// learns it first. Only tail calls leave it, so that the usual road saves no register. The gather takes
+// only digit columns, so the bytes less '0' need no clamping. The mantissa, twelve digits at most, becomes
+// a double exactly in the vector unit: its groups of four as doubles, times 10^8 and 10^4, summed (every
+// partial sum is an integer below 2^53).
+[[gnu::noinline]] __attribute__((target("ssse3"))) double decode_16_shuffled(const char* field) {
+  const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(field));
+  const __m128i offset = _mm_sub_epi8(v, _mm_set1_epi8('0'));
+  const __m128i dashes = dashes_of(v);
+  const __m128i pattern = pattern_of(v, offset, dashes);
+  QUIL_KNOWN_SHAPE(pattern);
+  if ((static_cast<unsigned>(known.road) & 1u) == 0) [[unlikely]]
+    return known.road == Road::words ? decode_16_words(field) : whole_decoder(field);
+  // Byte 0 of the gather takes the mantissa's sign column, whose digit has no weight: the same gather of the
+  // minus signs leaves the sign alone in the low word's bit 0, and at bit 63, the double's sign, after a
+  // shift.
+  const __m128i gather = _mm_loadu_si128(reinterpret_cast<const __m128i*>(known.gather));
+  const __m128i digits = _mm_shuffle_epi8(offset, gather);
+  const __m128i sign = _mm_slli_epi64(_mm_shuffle_epi8(dashes, gather), 63);
+  const __m128i pairs =
+      _mm_maddubs_epi16(digits, _mm_setr_epi8(0, 1, 10, 1, 10, 1, 10, 1, 10, 1, 10, 1, 10, 1, 10, 1));
+  const __m128i fours = _mm_madd_epi16(pairs, _mm_setr_epi16(100, 1, 100, 1, 100, 1, 100, 1));
+  // No branch on either sign.
+  const long power =
+      _mm_cvtsi128_si32(fours) * (known.exponent_base - field[known.exponent_sign]) - known.decimals;
+  // The groups of four in 16-bit lanes: the first, and the last two as one number below 10^8.
+  const __m128d halves = _mm_cvtepi32_pd(
+      _mm_madd_epi16(_mm_packs_epi32(fours, fours), _mm_setr_epi16(0, 1, 10000, 1, 0, 0, 0, 0)));
+  const __m128d mantissa =
+      _mm_or_pd(_mm_add_sd(_mm_mul_sd(halves, _mm_set_sd(1e8)), _mm_unpackhi_pd(halves, halves)),
+                _mm_castsi128_pd(sign));
+  // One test, not three: whether the data take this road is theirs to decide.
+  if (static_cast<unsigned long>(power + 22) > 44) return product_field_value(_mm_cvtsd_f64(mantissa), power);
+  const ExactScale& scale = kExactScales[static_cast<std::size_t>(power + 22)];
+  return _mm_cvtsd_f64(mantissa) * scale.times / scale.over;
+}
+
+// The same by word arithmetic, which reads the shapes of fast_shape (and so every field of those while the
+// shuffle is turned off).
+[[gnu::noinline]] double decode_16_words(const char* field) {
+  const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(field));
+  const __m128i pattern = pattern_of(v, _mm_sub_epi8(v, _mm_set1_epi8('0')), dashes_of(v));
+  QUIL_KNOWN_SHAPE(pattern);
+  if ((static_cast<unsigned>(known.road) & 2u) == 0) [[unlikely]]
+    return whole_decoder(field);
+  const FieldNumbers numbers = numbers_of(field, known.shape);
+  // Thirteen digits at most: below 10^13, so the exact operation's test of the mantissa's size passes.
   if (numbers.mantissa >= 10000000000000u) __builtin_unreachable();
-  return {numbers.mantissa, ((numbers.exponent ^ -minus) + minus) - known.decimals,
-          field[known.mantissa_sign] == '-'};
+  const long power = numbers.exponent * (known.exponent_base - field[known.exponent_sign]) - known.decimals;
+  const bool negative = field[known.mantissa_sign] == '-';
+  double value = 0.0;
+  if (!exact_value(numbers.mantissa, power, &value))
+    return product_field_value(signed_field_value(static_cast<double>(numbers.mantissa), negative), power);
+  return signed_field_value(value, negative);
 }
-
-Decoded decode_field_learning(const char* field, bool blanks_are_zeros);
-Decoded decode_16_shuffled(const char* field, bool blanks_are_zeros);
-Decoded decode_16_words(const char* field, bool blanks_are_zeros);
-
-// A 16-column field by its known shape; a field of a new pattern learns it first. Only tail calls leave
-// it, written in its own body (a call's value passed up through an inlined function is no tail call), so
-// that the usual road saves no register.
-#define QUIL_DECODE_16(shuffle)                                                                            \
-  const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(field));                              \
-  const __m128i pattern = pattern_of(v);                                                                   \
-  const KnownShape& known = slot_of(pattern);                                                              \
-  const __m128i same =                                                                                     \
-      _mm_cmpeq_epi8(pattern, _mm_load_si128(reinterpret_cast<const __m128i*>(known.pattern)));            \
-  if (blanks_are_zeros || mask_of(same) != 0xFFFFu) [[unlikely]]                                           \
-    return decode_field_learning(field, blanks_are_zeros);                                                 \
-  if (known.road == Road::none || (shuffle && known.road != Road::gathered)) [[unlikely]]                  \
-    return known.road == Road::none ? decode_real(field, 16, 8, 0, false) : decode_16_words(field, false); \
-  const FieldParts parts = parts_of<shuffle>(field, known);                                                \
-  double value = 0.0;                                                                                      \
-  if (!exact_value(parts.mantissa, parts.power, &value))                                                   \
-    return product_field_value(parts.mantissa, parts.power, parts.negative);                               \
-  return signed_field_value(value, parts.negative)
-
-[[gnu::noinline]] __attribute__((target("ssse3"))) Decoded decode_16_shuffled(const char* field,
-                                                                              bool blanks_are_zeros) {
-  QUIL_DECODE_16(true);
-}
-
-[[gnu::noinline]] Decoded decode_16_words(const char* field, bool blanks_are_zeros) { QUIL_DECODE_16(false); }
-#undef QUIL_DECODE_16
+#undef QUIL_KNOWN_SHAPE
 
 // A field whose pattern is not in its slot: the pattern and its shape take the slot, then the field is
-// read by the road of that shape. Blanks read as zeros take the whole decoder.
-[[gnu::noinline]] Decoded decode_field_learning(const char* field, bool blanks_are_zeros) {
-  if (blanks_are_zeros) return decode_real(field, 16, 8, 0, true);
-  const __m128i pattern = pattern_of(_mm_loadu_si128(reinterpret_cast<const __m128i*>(field)));
+// read by the road of that shape.
+[[gnu::noinline]] double decode_field_learning(const char* field) {
+  const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(field));
+  const __m128i pattern = pattern_of(v, _mm_sub_epi8(v, _mm_set1_epi8('0')), dashes_of(v));
   KnownShape& known = slot_of(pattern);
   _mm_store_si128(reinterpret_cast<__m128i*>(known.pattern), pattern);
+  // The words read the shapes of fast_shape, the shuffle the forms of field_form; a pattern may have either
+  // road, both, or neither.
   Shape& s = known.shape;
-  if (!fast_shape(field, &s)) {
-    known.road = Road::none;
-    return decode_real(field, 16, 8, 0, false);
+  const bool words = fast_shape(field, &s);
+  Form form;
+  const bool gathered = g_shuffle && field_form(field, &form);
+  known.road = static_cast<Road>((gathered ? 1 : 0) | (words ? 2 : 0));
+  if (gathered) {
+    std::memcpy(known.gather, form.gather, 16);
+    known.decimals = static_cast<std::int8_t>(form.decimals);
+    known.mantissa_sign = static_cast<std::uint8_t>(form.mantissa_sign);
+    known.exponent_sign = static_cast<std::uint8_t>(form.exponent_sign);
+    known.exponent_base = static_cast<std::int8_t>(form.exponent_base);
+    return decode_16_shuffled(field);
   }
-  const int sign = s.exponent_begin - 1, letter = s.fraction_end != sign;
-  std::memcpy(known.gather,
-              kGathers[static_cast<std::size_t>(((sign - 12) * 2 + letter) * 16 + s.point)].data(), 16);
-  known.decimals = s.fraction_end - s.point - 1;
-  known.mantissa_sign = (s.begin - 1) & 15;
-  known.exponent_sign = sign;
-  known.road = g_shuffle && s.fraction_end - s.begin - 1 <= 12 ? Road::gathered : Road::words;
-  return known.road == Road::gathered ? decode_16_shuffled(field, false) : decode_16_words(field, false);
+  if (!words) return whole_decoder(field);
+  known.decimals = static_cast<std::int8_t>(s.fraction_end - s.point - 1);
+  known.mantissa_sign = static_cast<std::uint8_t>((s.begin - 1) & 15);
+  known.exponent_sign = static_cast<std::uint8_t>(s.exponent_begin - 1);
+  known.exponent_base = 44;
+  return decode_16_words(field);
 }
+
+double (*initial_road())(const char*) { return g_shuffle ? decode_16_shuffled : decode_16_words; }
+#else
+double whole_decoder(const char* field) { return detail::packed(decode_real(field, 16, 8, 0, false)); }
+double (*initial_road())(const char*) { return whole_decoder; }
 #endif
 
 }  // namespace
 
+namespace detail {
+double (*g_field_16)(const char*) = initial_road();
+
+Decoded unpacked(double packed_value) {
+  const auto bits = std::bit_cast<std::uint64_t>(packed_value);
+  if ((bits & ~std::uint64_t{3}) != kFailure) return {packed_value, DecodeStatus::converted};  // NaN itself
+  const double magnitude = (bits & 1) != 0 ? std::numeric_limits<double>::infinity() : 0.0;
+  return {(bits & 2) != 0 ? -magnitude : magnitude, DecodeStatus::failed};
+}
+}  // namespace detail
+
 void use_digit_shuffle(bool on) {
 #if QUIL_VECTOR
   g_shuffle = on && g_has_shuffle;
+  detail::g_field_16 = initial_road();
 #else
   (void)on;
-#endif
-}
-
-Decoded decode_field_16(const char* field, bool blanks_are_zeros) {
-#if QUIL_VECTOR
-  return g_shuffle ? decode_16_shuffled(field, blanks_are_zeros) : decode_16_words(field, blanks_are_zeros);
-#else
-  return decode_real(field, 16, 8, 0, blanks_are_zeros);
 #endif
 }
 

@@ -402,28 +402,126 @@ template <bool settle>
   return true;
 }
 
-// Stage two: " -D.DDDDDDDDE+XX" (a blank, the sign's column, nine digits around the point, four exponent
-// columns: E, sign and two digits, or sign and three digits). Its first four columns and its last four as
-// one little-endian word, the eight decimals apart.
-inline std::uint64_t field_ends(bool negative, std::uint32_t lead, int exponent) {
-  std::uint32_t exponent_text;
-  std::memcpy(&exponent_text, kExponentTexts[static_cast<std::size_t>(exponent + 999)].data(), 4);
-  return std::uint64_t{' '} | std::uint64_t{negative ? 0x2Du : 0x20u} << 8 | std::uint64_t{'0' + lead} << 16 |
-         std::uint64_t{'.'} << 24 | std::uint64_t{exponent_text} << 32;
+// The exponent's four columns as one little-endian word.
+inline std::uint32_t exponent_text(int exponent) {
+  std::uint32_t text;
+  std::memcpy(&text, kExponentTexts[static_cast<std::size_t>(exponent + 999)].data(), 4);
+  return text;
 }
 
+// The writer's table, one entry for each binary exponent (the biased one, 0 to 2047): with m the
+// significand of 53 bits (the implicit bit set), a value of the binade is m * 2^(b - 1075), and its nine
+// digits are the integer part of m * M / 2^86 rounded, for the multiplier M of its decimal exponent, as
+// one 64-bit product with the digits at a fixed place: no shift by a variable count, no second look-up.
+//
+// A binade holds at most one power of ten, 10^x; at and above it (m >= threshold) the value has one more
+// integer digit, so the entry holds two multipliers and two exponent texts, below and above. The threshold
+// is m >= T with T the top word of 10^x's cut, as the general stage compares: where 10^x is not exact, a
+// value equal to that word is a little below 10^x and its product has eight digits, which the writer's
+// range test sends to the rare road. A binade without a power of ten has a threshold that no m reaches.
+//
+// M = floor(10^q 2^(b - 989)) for q = 9 - x (below) or 8 - x (above), taken from the 128-bit cut of 10^q:
+// the digits are below 10^9 < 2^29.9 and m at least 2^52, so M < 2^64, and the digits at least 10^8 give
+// M > 2^59. The cut is low by less than one unit of its last bit and the floor by less than one, so M is
+// low by less than 2 units: m * M is low by less than 2 m < 2^54 units of the product, against 2^86 for
+// one unit of the digits.
+//
+// The biased exponents 0 (zero and subnormals) and 2047 (infinities and NaN) have multipliers of 0: their
+// digits are 0, which the range test sends to the rare road too.
+struct alignas(32) Binade {
+  std::uint64_t threshold;
+  std::uint64_t multiplier[2];
+  std::uint32_t exponent_text[2];
+};
+constexpr std::uint64_t multiplier_of(int q, int biased) {
+  const Power& p = power_of_ten(q);
+  const int shift = 1116 - p.exponent - biased;  // 10^q = cut * 2^(exponent - 127)
+  if (shift < 64 || shift > 70) throw "a writer's multiplier does not fit in 64 bits";
+  const std::uint64_t m = (p.mantissa.high >> (shift - 64));
+  if (m >> 59 == 0) throw "a writer's multiplier is too short";
+  return m;
+}
+constexpr auto kBinades = [] {
+  std::array<Binade, 2048> binades{};
+  for (int biased = 1; biased <= 2046; ++biased) {
+    // As the general stage: X, of 0.D1... * 10^X, is x or x + 1 for the binade [2^(e+63), 2^(e+64)).
+    const int e = biased - 1086;
+    const int x = floor_log10_pow2(e + 63) + 1;
+    const Power& ten = power_of_ten(x);
+    Binade& b = binades[static_cast<std::size_t>(biased)];
+    // m53 << 11 >= T exactly when m53 >= ceil(T / 2^11).
+    b.threshold = ten.exponent == e + 63
+                      ? (ten.mantissa.high >> 11) + ((ten.mantissa.high & 2047) != 0 ? 1 : 0)
+                      : std::uint64_t{1} << 53;
+    const bool has_power = ten.exponent == e + 63;
+    for (int above = 0; above < 2; ++above) {
+      // Without a power of ten the second half is never taken: it repeats the first.
+      b.multiplier[above] = multiplier_of(9 - x - (has_power ? above : 0), biased);
+      const int exponent = x - 1 + above;
+      const auto& text = kExponentTexts[static_cast<std::size_t>(exponent + 999)];
+      b.exponent_text[above] = static_cast<std::uint32_t>(static_cast<unsigned char>(text[0])) |
+                               static_cast<std::uint32_t>(static_cast<unsigned char>(text[1])) << 8 |
+                               static_cast<std::uint32_t>(static_cast<unsigned char>(text[2])) << 16 |
+                               static_cast<std::uint32_t>(static_cast<unsigned char>(text[3])) << 24;
+    }
+  }
+  return binades;
+}();
+
+// Stage one of the data record's writer: the nine digits of the value of `bits` (its sign ignored) and
+// its exponent's text, by the binade's multiplier; false for zero, subnormals, infinities and NaN, where
+// the rounding is within reach of one half, and for the few values of eight or ten digits (a rounding
+// that carries into a tenth digit, a value that meets an inexact power of ten's cut), which the rare road
+// takes.
+//
+// The product z = m * M holds the digits above its last 86 bits and the fraction F below them, low by
+// less than 2^54 units: the true fraction lies in [F, F + 2^54) (a carry past F's top makes the integer one
+// more and the fraction tiny, which the rounding up below gives too). F's top 64 bits, then, are low by
+// less than 2^32 + 1, and the rounding to nearest is certain unless its top 32 bits f are 2^31 - 2 to
+// 2^31, within 2^33 under one half or at it: those go to the rare road, which settles them by the whole
+// product. (Values read from ten digits
+// that end in 5 lie some 2^-23 of a unit from one half, far outside that reach.) Otherwise adding one half
+// (2^21 in the high word) and cutting the fraction rounds the digits.
+[[gnu::always_inline]] inline bool binade_digits_of(std::uint64_t bits, std::uint32_t* digits,
+                                                    std::uint32_t* exponent) {
+  const Binade& b = kBinades[static_cast<std::size_t>((bits >> 52) & 2047)];
+  const std::uint64_t m = (bits & ((std::uint64_t{1} << 52) - 1)) | std::uint64_t{1} << 52;
+  // Subtle: whether a value lies above its binade's power of ten is a coin toss: an index, no branch.
+  const std::size_t above = m >= b.threshold;
+#if defined(__SIZEOF_INT128__)
+  const unsigned __int128 z = static_cast<unsigned __int128>(m) * b.multiplier[above];
+  const auto f = static_cast<std::uint32_t>(z >> 54);
+  const std::uint64_t d = (static_cast<std::uint64_t>(z >> 64) + (std::uint64_t{1} << 21)) >> 22;
+#else
+  const U128 z = multiply(m, b.multiplier[above]);
+  const auto f = static_cast<std::uint32_t>(z.high << 10 | z.low >> 54);
+  const std::uint64_t d = (z.high + (std::uint64_t{1} << 21)) >> 22;
+#endif
+  if ((f - 0x7FFFFFFEu <= 2u) | (d - 100000000 >= 900000000)) return false;
+  *digits = static_cast<std::uint32_t>(d);
+  *exponent = b.exponent_text[above];
+  return true;
+}
+
+// Stage two: " -D.DDDDDDDDE+XX" (a blank, the sign's column, nine digits around the point, four exponent
+// columns: E, sign and two digits, or sign and three digits).
 #if QUIL_VECTOR
-// The eight decimals in the vector unit, one lane each at once, and the field written in one store. The
-// halves of four digits come by one multiplication by ceil(2^45 / 10^4); each half times 4 fills four
-// 16-bit lanes, and two high products by 8389, 5243, 13108, 2^15 and then by 2^7, 2^11, 2^13, 2^15 leave
-// h / 1000, h / 100, h / 10 and h in them (ceil(2^23 / 1000), ceil(2^19 / 100), ceil(2^17 / 10) and 2^15
-// over the lane's 2^16 and the factor 4, the second product's shift making up the rest); each lane less
-// ten times the one before is a digit. Every value below 10^8 was checked against the text printf gives.
-void put_field(char* field, bool negative, std::uint32_t digits, int exponent) {
+// The eight decimals in the vector unit, one lane each at once. The nine digits' upper five come by one
+// multiplication by ceil(2^45 / 10^4) (exact below 10^9: the excess, under 10^9 * 0.12 / 2^45, stays below
+// the 10^-4 that the last four digits leave free), and the lead digit, taken meanwhile apart, leaves four;
+// each half of four times 4 fills four 16-bit lanes, and two high products by 8389, 5243, 13108, 2^15 and
+// then by 2^7, 2^11, 2^13, 2^15 leave h / 1000, h / 100, h / 10 and h in them (ceil(2^23 / 1000),
+// ceil(2^19 / 100), ceil(2^17 / 10) and 2^15 over the lane's 2^16 and the factor 4, the second product's
+// shift making up the rest); each lane less ten times the one before is a digit. Every value below 10^8
+// was checked against the text printf gives. The field goes out in three stores (its first four columns,
+// the decimals, the exponent), none of them waiting for a shuffle of the others.
+void put_field(char* field, bool negative, std::uint32_t digits, std::uint32_t exponent) {
   const std::uint32_t lead = digits / 100000000;
-  const __m128i x = _mm_cvtsi32_si128(static_cast<int>(digits - lead * 100000000));
-  const __m128i high = _mm_srli_epi64(_mm_mul_epu32(x, _mm_set1_epi32(static_cast<int>(0xD1B71759u))), 45);
-  const __m128i low = _mm_sub_epi32(x, _mm_mul_epu32(high, _mm_set1_epi32(10000)));
+  const __m128i x = _mm_cvtsi32_si128(static_cast<int>(digits));
+  const __m128i wide_high =
+      _mm_srli_epi64(_mm_mul_epu32(x, _mm_set1_epi32(static_cast<int>(0xD1B71759u))), 45);
+  const __m128i low = _mm_sub_epi32(x, _mm_mul_epu32(wide_high, _mm_set1_epi32(10000)));
+  const __m128i high = _mm_sub_epi32(wide_high, _mm_cvtsi32_si128(static_cast<int>(lead * 10000)));
   const __m128i halves = _mm_slli_epi64(_mm_unpacklo_epi16(high, low), 2);
   const __m128i pairs = _mm_unpacklo_epi16(halves, halves);
   const __m128i spread = _mm_unpacklo_epi32(pairs, pairs);
@@ -432,22 +530,26 @@ void put_field(char* field, bool negative, std::uint32_t digits, int exponent) {
       _mm_setr_epi16(1 << 7, 1 << 11, 1 << 13, -0x8000, 1 << 7, 1 << 11, 1 << 13, -0x8000));
   const __m128i values =
       _mm_sub_epi16(scaled, _mm_slli_epi64(_mm_mullo_epi16(scaled, _mm_set1_epi16(10)), 16));
-  const __m128i text =
-      _mm_or_si128(_mm_packus_epi16(values, _mm_setzero_si128()), _mm_set_epi64x(0, 0x3030303030303030));
-  // The ends' word holds the first four columns and the last four: they go to lanes 0 and 3.
-  const __m128i ends =
-      _mm_shuffle_epi32(_mm_cvtsi64_si128(static_cast<long long>(field_ends(negative, lead, exponent))),
-                        _MM_SHUFFLE(1, 2, 2, 0));
-  _mm_storeu_si128(reinterpret_cast<__m128i*>(field), _mm_or_si128(_mm_slli_si128(text, 4), ends));
+  const __m128i text = _mm_or_si128(_mm_packus_epi16(values, values), _mm_set1_epi8('0'));
+  const std::uint32_t head = 0x2E302020u | (negative ? 0x0D00u : 0u) | lead << 16;
+  std::memcpy(field, &head, 4);
+  _mm_storel_epi64(reinterpret_cast<__m128i*>(field + 4), text);
+  std::memcpy(field + 12, &exponent, 4);
 }
 #else
+// The field's first four columns and its last four as one little-endian word, the eight decimals apart.
+inline std::uint64_t field_ends(bool negative, std::uint32_t lead, std::uint32_t exponent_text) {
+  return std::uint64_t{0x2E302020u | (negative ? 0x0D00u : 0u) | lead << 16} | std::uint64_t{exponent_text}
+                                                                                   << 32;
+}
+
 // The eight decimals by word arithmetic, one multiplication each pair and none a division: y = digits *
 // ceil(2^57 / 10^8) is digits / 10^8 in fixed point with 57 bits of fraction, high by less than 10^9 *
 // 0.25 / 2^57 < 2e-9 (below 2^61: digits < 2^30). Its integer is the first digit; each multiplication of
 // the fraction by 100 brings the next pair into the integer. The fraction stands for k / 10^8 exactly but
 // for that excess, which after j pairs is below 2e-9 * 100^j <= 10^-(8-2j) * 0.2, less than the distance
 // from k / 10^8 * 100^j to the next integer: no pair is one too high.
-void put_field(char* field, bool negative, std::uint32_t digits, int exponent) {
+void put_field(char* field, bool negative, std::uint32_t digits, std::uint32_t exponent) {
   constexpr std::uint64_t kFraction = (std::uint64_t{1} << 57) - 1;
   std::uint64_t y = std::uint64_t{digits} * 1441151881u;
   const auto lead = static_cast<std::uint32_t>(y >> 57);
@@ -465,15 +567,20 @@ void put_field(char* field, bool negative, std::uint32_t digits, int exponent) {
 }
 #endif
 
-// The values the usual road leaves: those whose rounding the whole product decides, and the rest by the
-// general writer. Apart, so that the usual road saves no register for them.
+// The values the usual road leaves: zero, whose sign is never shown; those whose rounding the whole
+// product decides (the general stage's, which settles near ties); and the rest by the general writer.
+// Apart, so that the usual road saves no register for them.
 [[gnu::cold, gnu::noinline]] void encode_rare_field(double value, char* field) {
   const std::uint64_t bits = std::bit_cast<std::uint64_t>(value);
+  if ((bits << 1) == 0) {
+    std::memcpy(field, "  0.00000000E+00", 16);
+    return;
+  }
   std::uint32_t digits = 0;
   int exponent = 0;
   if (std::endian::native == std::endian::little &&
       nine_digits<true>(bits & 0x7FFFFFFFFFFFFFFFu, &digits, &exponent)) {
-    put_field(field, static_cast<std::int64_t>(bits) < 0, digits, exponent);
+    put_field(field, static_cast<std::int64_t>(bits) < 0, digits, exponent_text(exponent));
   } else {
     encode_exponential(value, field, 16, 8, 1);
   }
@@ -485,18 +592,26 @@ bool field_digits(double magnitude, std::uint32_t* digits, int* exponent) {
   return nine_digits<true>(std::bit_cast<std::uint64_t>(magnitude), digits, exponent);
 }
 
+bool binade_digits(double magnitude, std::uint32_t* digits, int* exponent) {
+  std::uint32_t text = 0;
+  if (!binade_digits_of(std::bit_cast<std::uint64_t>(magnitude), digits, &text)) return false;
+  // The exponent back from its text: E, the sign and two digits, or the sign and three.
+  char t[4];
+  std::memcpy(t, &text, 4);
+  const bool three = t[0] != 'E';
+  const int value =
+      three ? (t[1] - '0') * 100 + (t[2] - '0') * 10 + (t[3] - '0') : (t[2] - '0') * 10 + (t[3] - '0');
+  *exponent = (three ? t[0] : t[1]) == '-' ? -value : value;
+  return true;
+}
+
 void encode_e16_8_scaled(double value, char* field) {
   const std::uint64_t bits = std::bit_cast<std::uint64_t>(value);
-  if ((bits << 1) == 0) {  // zero, which models hold often, never shows a sign
-    std::memcpy(field, "  0.00000000E+00", 16);
-    return;
-  }
-  std::uint32_t digits = 0;
-  int exponent = 0;
-  // Infinities and NaN, subnormals and values whose nine digits the first product leaves open take the
+  std::uint32_t digits = 0, exponent = 0;
+  // Zero, subnormals, infinities and NaN, and values whose nine digits the product leaves open, take the
   // longer road to the same bytes; so does every value where words are not little-endian.
-  if (std::endian::native != std::endian::little ||
-      !nine_digits<false>(bits & 0x7FFFFFFFFFFFFFFFu, &digits, &exponent)) [[unlikely]] {
+  if (std::endian::native != std::endian::little || !binade_digits_of(bits, &digits, &exponent))
+      [[unlikely]] {
     encode_rare_field(value, field);
     return;
   }

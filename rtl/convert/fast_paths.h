@@ -20,6 +20,11 @@ bool fast_digits(double magnitude, int n, std::uint64_t* digits, int* exponent);
 // them (the whole product where it must); false otherwise, subnormals included.
 bool field_digits(double magnitude, std::uint32_t* digits, int* exponent);
 
+// The data record's writer's first stage: the same digits and exponent as field_digits, by one product
+// with the value's binade's multiplier, where that proves them; false otherwise (near ties, a carry into a
+// tenth digit, zero, subnormals).
+bool binade_digits(double magnitude, std::uint32_t* digits, int* exponent);
+
 // Whether 16-column fields gather their digits with the byte shuffle, where the machine has one (the
 // default); tests turn it off to hold the two roads against each other.
 void use_digit_shuffle(bool on);

@@ -57,6 +57,11 @@ struct Tally {
     auto [ed, ex] = exact_digits(v, 9);
     ASSERT_EQ(d, ed) << std::hexfloat << v;
     ASSERT_EQ(p, ex - 1) << std::hexfloat << v;
+    // The first stage, by the binade's multiplier, where it answers.
+    if (rtl::convert::binade_digits(v, &d, &p)) {
+      ASSERT_EQ(d, ed) << std::hexfloat << v;
+      ASSERT_EQ(p, ex - 1) << std::hexfloat << v;
+    }
   }
   void product(std::uint64_t w, long q) {
     double v = 0;
