@@ -179,7 +179,7 @@ bool known_name(const char* p, KnownNames& known) {
   std::uint64_t name_bytes;
   std::memcpy(&name_bytes, p, sizeof name_bytes);
   std::uint64_t* const pair = known.slot + (((name_bytes * 0x9E37'79B9'7F4A'7C15ull) >> 59) << 1);
-  if ((name_bytes == pair[0]) | (name_bytes == pair[1])) [[likely]]
+  if (std::min(name_bytes ^ pair[0], name_bytes ^ pair[1]) == 0) [[likely]]
     return true;
   const __m128i name = _mm_loadl_epi64(reinterpret_cast<const __m128i*>(p));
   const __m128i upper = in_range(name, 'A', 26);
