@@ -188,9 +188,8 @@ void make_data_record(char (&record)[kDataRecordBytes], std::string_view name8, 
   make_data_record(static_cast<char*>(record), name8.substr(0, 8), values);
 }
 
-[[gnu::aligned(32)]] int write_data_record(std::int32_t number, std::string_view name,
-                                           const double (&values)[4], Handlers handlers,
-                                           std::string_view* made) {
+int write_data_record(std::int32_t number, std::string_view name, const double (&values)[4],
+                      Handlers handlers, std::string_view* made) {
   int outcome = 0;
   Unit* unit = begin_write(number, handlers, &outcome);
   if (unit == nullptr) return outcome;
