@@ -73,6 +73,7 @@ class Columns {
     std::memcpy(&w, at_ + 8 * i, sizeof w);
     return w;
   }
+  const char* at(int column) const { return at_ + column; }
 
  private:
   const char* at_;
@@ -86,9 +87,18 @@ bool has_number_without_point(std::string_view record) {
   bool found = false;
 #pragma GCC unroll 4
   for (int field = 0; field < 4; ++field) {
+#if QUIL_VECTOR
+    const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(columns.at(8 + 16 * field)));
+    // Digits are the lowest signed bytes once moved by -128 - '0'.
+    const __m128i digits = _mm_cmplt_epi8(_mm_add_epi8(v, _mm_set1_epi8(static_cast<char>(-128 - '0'))),
+                                          _mm_set1_epi8(-128 + 10));
+    const bool digit = _mm_movemask_epi8(digits) != 0;
+    const bool point = _mm_movemask_epi8(_mm_cmpeq_epi8(v, _mm_set1_epi8('.'))) != 0;
+#else
     const std::uint64_t a = columns.word(1 + 2 * field), b = columns.word(2 + 2 * field);
     const bool digit = (bytes_between(a, '0' - 1, '9' + 1) | bytes_between(b, '0' - 1, '9' + 1)) != 0;
     const bool point = (bytes_between(a, '.' - 1, '.' + 1) | bytes_between(b, '.' - 1, '.' + 1)) != 0;
+#endif
     found |= digit & !point;
   }
   return found;
