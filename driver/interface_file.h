@@ -49,14 +49,17 @@ inline constexpr std::size_t kLongestLine = 1024;
 // Record names found good, 8 bytes as they stand, by a hash of them. An empty slot holds the blank name,
 // which is good.
 struct KnownNames {
-  KnownNames() { std::fill(std::begin(slot), std::end(slot), 0x2020'2020'2020'2020ull); }
-  std::uint64_t slot[64];
+  static constexpr std::uint64_t kBlankName = 0x2020'2020'2020'2020;
+  KnownNames() { std::fill(std::begin(slot), std::end(slot), kBlankName); }
+  std::uint64_t slot[64];  // in pairs, a name in either slot of its pair
 };
 
-// The usual line, a data record of exactly 72 columns, asked everything at once: true when it holds a
-// name as records have it, no byte below 32, no comma and number fields without a blank inside. False
-// says only that the line must be looked at closely (always, where the machine has no vector compares).
-bool plain_record(std::string_view line, KnownNames& known);
+// The usual line, a data record of exactly 72 columns, asked everything at once: not `no` when it holds a
+// name as records have it, no byte below 32, no comma and number fields without a blank inside, and then
+// whether its numbers touch (a field whose first column is not blank). `no` says only that the line must
+// be looked at closely (always, where the machine has no vector compares).
+enum class Plain : std::uint8_t { no, apart, touching };
+Plain plain_record(std::string_view line, KnownNames& known);
 
 // Looks at one line of the file outside announced text records, as it stands there without its line
 // end. `data_record` says whether it read as a data record. Returns NotInterface::no when the line may

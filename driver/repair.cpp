@@ -73,6 +73,7 @@ class Columns {
     std::memcpy(&w, at_ + 8 * i, sizeof w);
     return w;
   }
+  const char* at(int column) const { return at_ + column; }
 
  private:
   const char* at_;
@@ -86,9 +87,18 @@ bool has_number_without_point(std::string_view record) {
   bool found = false;
 #pragma GCC unroll 4
   for (int field = 0; field < 4; ++field) {
+#if QUIL_VECTOR
+    const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(columns.at(8 + 16 * field)));
+    // Digits are the lowest signed bytes once moved by -128 - '0'.
+    const __m128i digits = _mm_cmplt_epi8(_mm_add_epi8(v, _mm_set1_epi8(static_cast<char>(-128 - '0'))),
+                                          _mm_set1_epi8(-128 + 10));
+    const bool digit = _mm_movemask_epi8(digits) != 0;
+    const bool point = _mm_movemask_epi8(_mm_cmpeq_epi8(v, _mm_set1_epi8('.'))) != 0;
+#else
     const std::uint64_t a = columns.word(1 + 2 * field), b = columns.word(2 + 2 * field);
     const bool digit = (bytes_between(a, '0' - 1, '9' + 1) | bytes_between(b, '0' - 1, '9' + 1)) != 0;
     const bool point = (bytes_between(a, '.' - 1, '.' + 1) | bytes_between(b, '.' - 1, '.' + 1)) != 0;
+#endif
     found |= digit & !point;
   }
   return found;
@@ -243,11 +253,14 @@ class Pass {
 
   // Whether the line just read may belong to an interface file; otherwise the verdict goes to the counts.
   bool format_holds(bool data_record) {
-    if (!data_record || !plain_record(line_, known_names_)) [[unlikely]] {
+    const Plain plain = data_record ? plain_record(line_, known_names_) : Plain::no;
+    touching_ = plain == Plain::touching;
+    if (plain == Plain::no) [[unlikely]] {
       InterfaceVerdict& v = counts_.not_interface;
       v.line = options_.lines_before + counts_.records + 1;
       v.why = look_at_line(line_, data_record, v.line == 1, &v.byte, &v.column);
       if (v.why != NotInterface::no) return false;
+      touching_ = numbers_touch(line_);
     }
     // An infinity, a NaN or a value past the largest real would be written as a word that no reader of
     // the file takes for a number.
@@ -276,9 +289,10 @@ class Pass {
     return rc == 0 || stop(output_, rc);
   }
 
-  // `finite`: the format check found every value finite, and so each field's first column blank in the
-  // rewrite, which needs fifteen of the sixteen columns for any finite value.
-  bool repair_line(bool finite) {
+  // `checked`: the format check found every value finite, and so each field's first column blank in the
+  // rewrite, which needs fifteen of the sixteen columns for any finite value; it found whether the
+  // numbers touch as well.
+  bool repair_line(bool checked) {
     const std::string_view name(name_, sizeof name_);
     std::string_view made;
     if (Asked::write) {
@@ -292,7 +306,8 @@ class Pass {
     // the line fills and its rewrite (of all 72 columns) leaves blank tells them apart at once: the usual
     // touching numbers.
     if (Asked::count_changes) [[likely]] {
-      if (numbers_touch(line_) && (finite || first_columns(made.data()) == 0)) [[likely]] {
+      const bool touching = checked ? touching_ : numbers_touch(line_) && first_columns(made.data()) == 0;
+      if (touching) [[likely]] {
         counts_.of(Change::touching).add(line_number());
       } else if (!same_record(line_, made)) {
         account_data_line(made);
@@ -362,6 +377,7 @@ class Pass {
   std::int32_t block_due_ = 0;         // the same for the format check, which NUL name columns do not end
   bool announced_text_ = false, in_text_block_ = false;
   bool lines_bounded_ = false;  // the read stops a line at what the format check needs of it
+  bool touching_ = false;       // the format check's answer: the line's numbers touch
   KnownNames known_names_;
 };
 

@@ -149,13 +149,15 @@ void drop_byte_order_mark(InputState& in) {
   if (n < 80) [[unlikely]]
     return nullptr;
   const auto ends = [p](int i) {
-    const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p + i));
-    return static_cast<std::uint64_t>(_mm_movemask_epi8(_mm_cmpeq_epi8(v, _mm_set1_epi8(kLineEnd))));
+    return _mm_cmpeq_epi8(_mm_loadu_si128(reinterpret_cast<const __m128i*>(p + i)), _mm_set1_epi8(kLineEnd));
   };
-  // Subtle: a 72-column record's line end stands past its first 64 bytes; both looks are made at once.
-  const std::uint64_t first = ends(0) | ends(16) << 16 | ends(32) << 32 | ends(48) << 48, next = ends(64);
-  if (first != 0) [[unlikely]]
-    return p + std::countr_zero(first);
+  const auto at = [](__m128i v) { return static_cast<std::uint64_t>(_mm_movemask_epi8(v)); };
+  // Subtle: a 72-column record's line end stands past its first 64 bytes; both looks are made at once, and
+  // where the first 64 hold none, which of them is not asked.
+  const __m128i e0 = ends(0), e1 = ends(16), e2 = ends(32), e3 = ends(48);
+  const std::uint64_t next = at(ends(64));
+  if (at(_mm_or_si128(_mm_or_si128(e0, e1), _mm_or_si128(e2, e3))) != 0) [[unlikely]]
+    return p + std::countr_zero(at(e0) | at(e1) << 16 | at(e2) << 32 | at(e3) << 48);
   return next != 0 ? p + 64 + std::countr_zero(next) : nullptr;
 #else
   return n != 0 ? static_cast<const char*>(std::memchr(p, kLineEnd, n)) : nullptr;

@@ -1,5 +1,6 @@
 // Write statements: the layout walk, the record area and record ends; delivery is the unit's.
 #include <algorithm>
+#include <cstdint>
 #include <cstring>
 
 #include "rtl/convert/encode.h"
@@ -194,18 +195,19 @@ int write_data_record(std::int32_t number, std::string_view name, const double (
   if (unit == nullptr) return outcome;
   OutputState& out = unit->out;
   const std::size_t length = name.size() + 4 * 16;
-  if (unit->record_length > 0 && length > static_cast<std::size_t>(unit->record_length)) {
-    return fail(Failure::record_overflow, unit, handlers);
-  }
+  // A record length of 0 or less sets no limit: one less, as an unsigned number, is past every length.
+  const bool fits = length <= std::size_t{static_cast<std::uint32_t>(unit->record_length) - 1u} + 1;
   // Where the unit's block has room, the record is made in it, after the whole records already there:
-  // only once it is complete does the block hold it.
-  if (unit->buffered && !unit->truncate_on_next_write && out.block_used + length + 2 <= out.block.size()) {
+  // only once it is complete does the block hold it. One question for the usual record.
+  if (fits & unit->buffered & !unit->truncate_on_next_write &
+      (out.block_used + length + 2 <= out.block.size())) [[likely]] {
     make_data_record(out.block.data() + out.block_used, name, values);
     if (made != nullptr) *made = {out.block.data() + out.block_used, length};
     out.block_used += length + 2;
     free_unit(unit);
     return 0;
   }
+  if (!fits) return fail(Failure::record_overflow, unit, handlers);
   if (out.area.size() < length + 2 && !out.area.resize(length + 2, ' ')) {
     return fail(Failure::no_memory, unit, handlers);
   }

@@ -51,9 +51,9 @@ TEST(InterfaceFile, LinesByTheRule) {
   }
 }
 
-// The fast look at a record never passes what the close look refuses: records, continuations, numbers
-// written from the left and lines shorter than a record, with one byte changed anywhere, to any byte the
-// rule asks about.
+// The fast look at a record never passes what the close look refuses, and tells touching numbers as the
+// record's columns do: records, continuations, numbers written from the left and lines shorter than a
+// record, with one byte changed anywhere, to any byte the rule asks about.
 TEST(InterfaceFile, TheFastLookAgreesWithTheCloseOne) {
   const char kBytes[] = {' ', ',', '\t', '\0', 'a', 'Z', '_', '0', '.', '-', '\x80', '\xFF', '@', '[', '`'};
   const std::string kRecords[] = {kRecord, "        " + kRecord.substr(8),
@@ -67,8 +67,12 @@ TEST(InterfaceFile, TheFastLookAgreesWithTheCloseOne) {
       line[random() % line.size()] = kBytes[random() % sizeof kBytes];
     unsigned char byte = 0;
     std::size_t column = 0;
-    const bool fast = quil::plain_record(line, known);
+    const quil::Plain look = quil::plain_record(line, known);
+    const bool fast = look != quil::Plain::no;
     plain += fast;
+    bool touching = false;
+    for (std::size_t at = 8; at < line.size(); at += 16) touching |= line[at] != ' ';
+    ASSERT_TRUE(!fast || touching == (look == quil::Plain::touching)) << line;
     open += fast && (line.size() < 72 || i % 3 == 2);
     ASSERT_TRUE(!fast || quil::look_at_line(line, true, false, &byte, &column) == NotInterface::no) << line;
   }
