@@ -426,8 +426,11 @@ inline std::uint32_t exponent_text(int exponent) {
 // low by less than 2 units: m * M is low by less than 2 m < 2^54 units of the product, against 2^86 for
 // one unit of the digits.
 //
-// The biased exponents 0 (zero and subnormals) and 2047 (infinities and NaN) have multipliers of 0: their
-// digits are 0, which the range test sends to the rare road too.
+// Zero, common where fields are blank, stays on the usual road: the biased exponent 0 has a threshold
+// just above zero's m and a multiplier of 0 below it, giving the digits 0 and "E+00", which the range
+// test lets pass and whose sign the writer never shows. Subnormals (above that threshold) and the biased
+// exponent 2047 (infinities and NaN) have multipliers of 2^64 - 1: their digits, m - 1 rounded by 2^22,
+// are 2^30 or more, which the range test sends to the rare road.
 struct alignas(32) Binade {
   std::uint64_t threshold;
   std::uint64_t multiplier[2];
@@ -443,6 +446,9 @@ constexpr std::uint64_t multiplier_of(int q, int biased) {
 }
 constexpr auto kBinades = [] {
   std::array<Binade, 2048> binades{};
+  binades[0] = {
+      (std::uint64_t{1} << 52) + 1, {0, ~std::uint64_t{0}}, {'E' | '+' << 8 | '0' << 16 | 0x30000000u, 0}};
+  binades[2047] = {std::uint64_t{1} << 53, {~std::uint64_t{0}, ~std::uint64_t{0}}, {0, 0}};
   for (int biased = 1; biased <= 2046; ++biased) {
     // As the general stage: X, of 0.D1... * 10^X, is x or x + 1 for the binade [2^(e+63), 2^(e+64)).
     const int e = biased - 1086;
@@ -469,7 +475,8 @@ constexpr auto kBinades = [] {
 }();
 
 // Stage one of the data record's writer: the nine digits of the value of `bits` (its sign ignored) and
-// its exponent's text, by the binade's multiplier; false for zero, subnormals, infinities and NaN, where
+// its exponent's text, by the binade's multiplier (zero: the digits 0, "E+00"); false for subnormals,
+// infinities and NaN, where
 // the rounding is within reach of one half, and for the few values of eight or ten digits (a rounding
 // that carries into a tenth digit, a value that meets an inexact power of ten's cut), which the rare road
 // takes.
@@ -497,7 +504,7 @@ constexpr auto kBinades = [] {
   const auto f = static_cast<std::uint32_t>(z.high << 10 | z.low >> 54);
   const std::uint64_t d = (z.high + (std::uint64_t{1} << 21)) >> 22;
 #endif
-  if ((f - 0x7FFFFFFEu <= 2u) | (d - 100000000 >= 900000000)) return false;
+  if ((f - 0x7FFFFFFEu <= 2u) | ((d - 100000000 >= 900000000) & (d != 0))) return false;
   *digits = static_cast<std::uint32_t>(d);
   *exponent = b.exponent_text[above];
   return true;
@@ -515,7 +522,7 @@ constexpr auto kBinades = [] {
 // shift making up the rest); each lane less ten times the one before is a digit. Every value below 10^8
 // was checked against the text printf gives. The field goes out in three stores (its first four columns,
 // the decimals, the exponent), none of them waiting for a shuffle of the others.
-void put_field(char* field, bool negative, std::uint32_t digits, std::uint32_t exponent) {
+void put_field(char* field, std::uint32_t negative, std::uint32_t digits, std::uint32_t exponent) {
   const std::uint32_t lead = digits / 100000000;
   const __m128i x = _mm_cvtsi32_si128(static_cast<int>(digits));
   const __m128i wide_high =
@@ -531,16 +538,15 @@ void put_field(char* field, bool negative, std::uint32_t digits, std::uint32_t e
   const __m128i values =
       _mm_sub_epi16(scaled, _mm_slli_epi64(_mm_mullo_epi16(scaled, _mm_set1_epi16(10)), 16));
   const __m128i text = _mm_or_si128(_mm_packus_epi16(values, values), _mm_set1_epi8('0'));
-  const std::uint32_t head = 0x2E302020u | (negative ? 0x0D00u : 0u) | lead << 16;
+  const std::uint32_t head = 0x2E302020u | negative * 0x0D00u | lead << 16;
   std::memcpy(field, &head, 4);
   _mm_storel_epi64(reinterpret_cast<__m128i*>(field + 4), text);
   std::memcpy(field + 12, &exponent, 4);
 }
 #else
 // The field's first four columns and its last four as one little-endian word, the eight decimals apart.
-inline std::uint64_t field_ends(bool negative, std::uint32_t lead, std::uint32_t exponent_text) {
-  return std::uint64_t{0x2E302020u | (negative ? 0x0D00u : 0u) | lead << 16} | std::uint64_t{exponent_text}
-                                                                                   << 32;
+inline std::uint64_t field_ends(std::uint32_t negative, std::uint32_t lead, std::uint32_t exponent_text) {
+  return std::uint64_t{0x2E302020u | negative * 0x0D00u | lead << 16} | std::uint64_t{exponent_text} << 32;
 }
 
 // The eight decimals by word arithmetic, one multiplication each pair and none a division: y = digits *
@@ -549,7 +555,7 @@ inline std::uint64_t field_ends(bool negative, std::uint32_t lead, std::uint32_t
 // the fraction by 100 brings the next pair into the integer. The fraction stands for k / 10^8 exactly but
 // for that excess, which after j pairs is below 2e-9 * 100^j <= 10^-(8-2j) * 0.2, less than the distance
 // from k / 10^8 * 100^j to the next integer: no pair is one too high.
-void put_field(char* field, bool negative, std::uint32_t digits, std::uint32_t exponent) {
+void put_field(char* field, std::uint32_t negative, std::uint32_t digits, std::uint32_t exponent) {
   constexpr std::uint64_t kFraction = (std::uint64_t{1} << 57) - 1;
   std::uint64_t y = std::uint64_t{digits} * 1441151881u;
   const auto lead = static_cast<std::uint32_t>(y >> 57);
@@ -594,7 +600,8 @@ bool field_digits(double magnitude, std::uint32_t* digits, int* exponent) {
 
 bool binade_digits(double magnitude, std::uint32_t* digits, int* exponent) {
   std::uint32_t text = 0;
-  if (!binade_digits_of(std::bit_cast<std::uint64_t>(magnitude), digits, &text)) return false;
+  const auto bits = std::bit_cast<std::uint64_t>(magnitude);
+  if ((bits << 1) == 0 || !binade_digits_of(bits, digits, &text)) return false;
   // The exponent back from its text: E, the sign and two digits, or the sign and three.
   char t[4];
   std::memcpy(t, &text, 4);
@@ -608,14 +615,15 @@ bool binade_digits(double magnitude, std::uint32_t* digits, int* exponent) {
 void encode_e16_8_scaled(double value, char* field) {
   const std::uint64_t bits = std::bit_cast<std::uint64_t>(value);
   std::uint32_t digits = 0, exponent = 0;
-  // Zero, subnormals, infinities and NaN, and values whose nine digits the product leaves open, take the
+  // Subnormals, infinities and NaN, and values whose nine digits the product leaves open, take the
   // longer road to the same bytes; so does every value where words are not little-endian.
   if (std::endian::native != std::endian::little || !binade_digits_of(bits, &digits, &exponent))
       [[unlikely]] {
     encode_rare_field(value, field);
     return;
   }
-  put_field(field, static_cast<std::int64_t>(bits) < 0, digits, exponent);
+  // Subtle: zero's digits are 0, and its sign is never shown.
+  put_field(field, static_cast<std::uint32_t>(bits >> 63) & (digits != 0), digits, exponent);
 }
 
 }  // namespace rtl::convert
