@@ -29,6 +29,9 @@ void startup_initialise() {
       g_initialised.store(true);
       issue_report(condition_code(Failure::no_memory), 0, {});
     }
+    // Termination is no console event, but ends every run as a command among commands: its temporary
+    // file removed, then by its own signal. Left to its default action it would leave the file behind.
+    platform::catch_termination();
     if (runtime_options().no_error_dialogs) platform::suppress_error_boxes();
     platform::set_floating_point_environment();
     platform::install_exception_handler(report_processor_exception);

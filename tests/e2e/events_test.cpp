@@ -166,14 +166,29 @@ TEST(Events, SignalsIgnoredAtStartStayIgnored) {
   }
 }
 
-TEST(Events, TerminateKeepsItsDefaultAction) {
+// Termination ends the dialogue silently by its own signal, as it ends a command: at the prompt, and part
+// way through a repair, whose temporary file goes first.
+TEST(Events, TerminateEndsByItsSignalAfterCleanUp) {
   TempDir dir;
-  Child child({.cwd = dir.path()});
-  ASSERT_TRUE(child.wait_for_output(kInputPrompt));
-  child.signal(SIGTERM);
-  Result r = child.finish(60, false);
-  EXPECT_EQ(r.err, "");
-  EXPECT_EQ(r.signal, SIGTERM);
+  write_file(dir.file("m.fem"), run({.program = QUIL_GENERATOR, .args = {"1000000", "21", "300"}}).out);
+  for (const bool part_way : {false, true}) {
+    if (part_way && windows_program()) continue;  // Windows knows no termination signal to catch
+    SCOPED_TRACE(part_way ? "part way" : "at the prompt");
+    Child child({.cwd = dir.path()});
+    ASSERT_TRUE(child.wait_for_output(kInputPrompt));
+    if (part_way) {
+      child.send("m.fem\nout.fem\n");
+      for (int i = 0; i < 20000 && !file_exists(dir.file("out.fem.quil-1.tmp")); ++i) usleep(500);
+      kill(child.pid(), SIGSTOP);  // the repair may not end before the signal is in
+    }
+    child.signal(SIGTERM);
+    kill(child.pid(), SIGCONT);
+    Result r = child.finish(60, false);
+    EXPECT_EQ(r.err, "");
+    EXPECT_EQ(r.signal, SIGTERM);
+    EXPECT_FALSE(file_exists(dir.file("out.fem.quil-1.tmp")));
+    EXPECT_FALSE(file_exists(dir.file("out.fem")));
+  }
 }
 
 }  // namespace
