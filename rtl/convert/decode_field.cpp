@@ -236,36 +236,43 @@ inline double signed_field_value(double magnitude, bool negative) {
 // rounding, as product_value has it, is left to the rare road where the bits below the 53 lie within one unit
 // under one half or at one half (a tie or a near one: one field in three hundred), and where the result is no
 // normal double.
-// The top words of the powers of ten alone, a third of the table's bytes, their exponents computed.
-constexpr auto kPowerHighs = [] {
-  std::array<std::uint64_t, kHighestPower - kLowestPower + 1> highs{};
+// The top word of each power of ten, and what its binary exponent adds to a double's exponent field (see
+// below), side by side: one line of the cache holds both.
+struct PowerTop {
+  std::uint64_t high;
+  std::uint64_t scale;
+};
+constexpr auto kPowerTops = [] {
+  std::array<PowerTop, kHighestPower - kLowestPower + 1> tops{};
   for (int q = kLowestPower; q <= kHighestPower; ++q) {
     if (power_of_ten(q).exponent != floor_log2_pow10(q)) throw "a power's exponent is not floor(q log2 10)";
-    highs[static_cast<std::size_t>(q - kLowestPower)] = power_of_ten(q).mantissa.high;
+    tops[static_cast<std::size_t>(q - kLowestPower)] = {
+        power_of_ten(q).mantissa.high, static_cast<std::uint64_t>(floor_log2_pow10(q) - 1084) << 52};
   }
-  return highs;
+  return tops;
 }();
 
+// The product's high word h lies in [2^126, 2^128) / 2^64, and the value is h * 2^(k + f - 62), k the
+// mantissa's binary exponent and f the power's. h / 2 becomes a double by the machine's own rounding to
+// nearest, and its exponent field takes k + f - 61 by a sum (the mantissa's field holds k + 1023): no shift,
+// no count. The shift drops h's last bit, which matters only where the bits it drops lie exactly at one half
+// (h ends in 0x401 with its top bit set, 0x201 with it clear); those go, with the ties and near ones that the
+// first product leaves open (the bits below the 53 within one unit under one half or at it), to the rare
+// road: the bits below the 53, as `normal` holds them, from 0x3FE to 0x402.
 [[gnu::noinline]] double product_field_value(double mantissa, long power) {
   const auto bits = std::bit_cast<std::uint64_t>(mantissa);
   if ((static_cast<unsigned long>(power - kLowestPower) > kHighestPower - kLowestPower) | ((bits << 1) == 0))
       [[unlikely]]
     return rare_field_value(mantissa, power);
-  const std::uint64_t high = multiply(bits << 11 | std::uint64_t{1} << 63,
-                                      kPowerHighs[static_cast<std::size_t>(power - kLowestPower)])
-                                 .high;
-  // z lies in [2^126, 2^128): its high word shifted by one where its top bit is clear has the 53 bits and
-  // the 11 below them, the last of those a zero where the shift brought it in.
-  const int top = static_cast<int>(high >> 63);
-  const std::uint64_t normal = high << (top ^ 1);
-  if ((normal & 0x7FF) - 0x3FE <= 2) [[unlikely]]
-    return rare_field_value(mantissa, power);
+  const PowerTop& ten = kPowerTops[static_cast<std::size_t>(power - kLowestPower)];
+  const std::uint64_t high = multiply(bits << 11 | std::uint64_t{1} << 63, ten.high).high;
+  const std::uint64_t normal = high << ((high >> 63) ^ 1);
   // Subtle: rounding up or down is for the data to decide, at random; it costs no branch. A carry into
-  // bit 53 carries on into the exponent's field, as the sum below has it.
-  const std::uint64_t rounded = ((normal >> 10) + 1) >> 1;
-  const int biased = floor_log2_pow10(static_cast<int>(power)) + top + static_cast<int>(bits << 1 >> 53);
-  const std::uint64_t result = (static_cast<std::uint64_t>(biased - 1) << 52) + rounded;
-  if ((result >> 52) - 1 >= 2046u) [[unlikely]]
+  // a new binade is the conversion's own.
+  const auto rounded =
+      std::bit_cast<std::uint64_t>(static_cast<double>(static_cast<std::int64_t>(high >> 1)));
+  const std::uint64_t result = rounded + (bits & 0x7FF0000000000000u) + ten.scale;
+  if (((normal & 0x7FF) - 0x3FE <= 4) | ((result >> 52) - 1 >= 2046u)) [[unlikely]]
     return rare_field_value(mantissa, power);
   return std::bit_cast<double>(result | (bits & std::uint64_t{1} << 63));
 }

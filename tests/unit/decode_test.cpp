@@ -66,6 +66,11 @@ TEST(Decode, E16_8Fields) {
       {"12345678901.2+99", 12345678901.2e99, true},
       {"123456789012.3-5", 123456789012.3e-5, true},  // thirteen digits: no room beside the exponent
       {"-.123456789012+1", -1.23456789012, true},
+      // Beyond the exact range, the product's top word ends where its halving leaves a tie that is none.
+      {"7.662980418E-205", 7.662980418E-205, true},
+      {"2.699896765E+103", 2.699896765E+103, true},
+      {"4.209194320E-187", 4.209194320E-187, true},
+      {"2.914115693E-157", 2.914115693E-157, true},
       {"123456789", 1.23456789, true},         // no point: the last eight digits are decimals
       {"000012345678E+00", 0.12345678, true},  // eight digits at once, the first four leading zeros
       {"0.00000000100000", 1e-9, true},        // eight zeros at once before the first significant digit
