@@ -71,59 +71,74 @@ struct Form {
   int decimals, mantissa_sign, exponent_sign, exponent_base;
 };
 bool is_digit_char(char c) { return c >= '0' && c <= '9'; }
+bool is_sign_char(char c) { return c == '+' || c == '-'; }
+
+// The columns of a field's parts, as the plain scan finds them (-1: none).
+struct Scan {
+  int mantissa_sign = -1, digits[16] = {}, count = 0, point = -1, decimals = 0;
+  int letter = -1, exponent_sign = -1, exponent_begin = 16;
+};
+
+// The mantissa from column i, the first that is no blank: a sign, then digits with at most one point.
+// Returns the first column after it.
+int scan_mantissa(const char* f, int i, Scan* s) {
+  if (is_sign_char(f[i])) s->mantissa_sign = i++;
+  for (; i < 16; ++i) {
+    if (is_digit_char(f[i])) {
+      s->digits[s->count++] = i;
+      s->decimals += s->point >= 0;
+    } else if (f[i] == '.' && s->point < 0) {
+      s->point = i;
+    } else {
+      break;
+    }
+  }
+  return i;
+}
+
+// The exponent from column i, if any: E or D (either case) with or without a sign, or a sign alone, then
+// one to three digits to the last column.
+bool scan_exponent(const char* f, int i, Scan* s) {
+  if (i == 16) return true;
+  const char c = f[i];
+  if (c == 'E' || c == 'e' || c == 'D' || c == 'd') {
+    s->letter = i++;
+    if (i < 16 && is_sign_char(f[i])) s->exponent_sign = i++;
+  } else if (is_sign_char(c)) {
+    s->exponent_sign = i++;
+  } else {
+    return false;
+  }
+  s->exponent_begin = i;
+  if (16 - i < 1 || 16 - i > 3) return false;
+  for (; i < 16; ++i) {
+    if (!is_digit_char(f[i])) return false;
+  }
+  return true;
+}
+
 bool field_form(const char* f, Form* form) {
   for (auto& g : form->gather) g = 0x80;
   int i = 0;
   while (i < 16 && f[i] == ' ') ++i;
   if (i == 16) {
-    *form = {{0x80, 0x80, 0x80, 0x80, 0x80, 0x80, 0x80, 0x80, 0x80, 0x80, 0x80, 0x80, 0x80, 0x80, 0x80, 0x80},
-             8,
-             0,
-             0,
-             0};
+    form->decimals = 8;
+    form->mantissa_sign = form->exponent_sign = form->exponent_base = 0;
     return true;
   }
-  int mantissa_sign = -1;
-  if (f[i] == '+' || f[i] == '-') mantissa_sign = i++;
-  int digits[16], count = 0, point = -1, decimals = 0;
-  for (; i < 16; ++i) {
-    if (is_digit_char(f[i])) {
-      digits[count++] = i;
-      decimals += point >= 0;
-    } else if (f[i] == '.' && point < 0) {
-      point = i;
-    } else {
-      break;
-    }
-  }
-  if (count == 0 || count > 12) return false;
-  int exponent_sign = -1, exponent_begin = 16, letter = -1;
-  if (i < 16) {
-    const char c = f[i];
-    if (c == 'E' || c == 'e' || c == 'D' || c == 'd') {
-      letter = i++;
-      if (i < 16 && (f[i] == '+' || f[i] == '-')) exponent_sign = i++;
-    } else if (c == '+' || c == '-') {
-      exponent_sign = i++;
-    } else {
-      return false;
-    }
-    exponent_begin = i;
-    if (16 - i < 1 || 16 - i > 3) return false;
-    for (; i < 16; ++i) {
-      if (!is_digit_char(f[i])) return false;
-    }
-  }
-  for (int k = exponent_begin; k < 16; ++k) form->gather[k - 12] = static_cast<unsigned char>(k);
-  if (mantissa_sign >= 0) form->gather[0] = static_cast<unsigned char>(mantissa_sign);
-  for (int k = 0; k < count; ++k) form->gather[16 - count + k] = static_cast<unsigned char>(digits[k]);
-  const int digit = digits[count - 1];  // never a minus
-  form->decimals = point >= 0 ? decimals : 8;
-  form->mantissa_sign = mantissa_sign >= 0 ? mantissa_sign : digit;
+  Scan s;
+  i = scan_mantissa(f, i, &s);
+  if (s.count == 0 || s.count > 12 || !scan_exponent(f, i, &s)) return false;
+  for (int k = s.exponent_begin; k < 16; ++k) form->gather[k - 12] = static_cast<unsigned char>(k);
+  if (s.mantissa_sign >= 0) form->gather[0] = static_cast<unsigned char>(s.mantissa_sign);
+  for (int k = 0; k < s.count; ++k) form->gather[16 - s.count + k] = static_cast<unsigned char>(s.digits[k]);
+  const int digit = s.digits[s.count - 1];  // never a minus
+  form->decimals = s.point >= 0 ? s.decimals : 8;
+  form->mantissa_sign = s.mantissa_sign >= 0 ? s.mantissa_sign : digit;
   // The exponent's sign is its column's byte taken from a base: 44 less '+' or '-', or one more than the
   // letter less the letter where it has no sign; without an exponent, any column will do.
-  form->exponent_sign = exponent_sign >= 0 ? exponent_sign : letter >= 0 ? letter : digit;
-  form->exponent_base = exponent_sign >= 0 ? 44 : letter >= 0 ? f[letter] + 1 : 0;
+  form->exponent_sign = s.exponent_sign >= 0 ? s.exponent_sign : s.letter >= 0 ? s.letter : digit;
+  form->exponent_base = s.exponent_sign >= 0 ? 44 : s.letter >= 0 ? f[s.letter] + 1 : 0;
   return true;
 }
 
