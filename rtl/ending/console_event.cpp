@@ -10,10 +10,7 @@ namespace {
 std::atomic<bool> g_events_end_by_signal{false};
 }  // namespace
 
-void end_events_by_their_signal() {
-  g_events_end_by_signal.store(true);
-  platform::catch_termination();
-}
+void end_events_by_their_signal() { g_events_end_by_signal.store(true); }
 
 void end_by_broken_pipe() {
   if (!claim_the_end()) wait_for_the_end();

@@ -25,8 +25,9 @@ namespace rtl {
 // Lets a test take the road of stop() more than once.
 void testing_reset_stop();
 
-// From now on a console event (and termination) ends the process silently by its own signal once the
-// units are released and the exit cleanup has run, as a command run from scripts ends.
+// From now on a console event ends the process silently by its own signal once the units are released
+// and the exit cleanup has run, as a command run from scripts ends (termination always does: start-up
+// catches it for that).
 void end_events_by_their_signal();
 
 // A reader that left standard output or standard error ends the run as a console event ends a command:
