@@ -274,6 +274,11 @@ constexpr auto kPowerTops = [] {
 // (h ends in 0x401 with its top bit set, 0x201 with it clear); those go, with the ties and near ones that the
 // first product leaves open (the bits below the 53 within one unit under one half or at it), to the rare
 // road: the bits below the 53, as `normal` holds them, from 0x3FE to 0x402.
+// The sum, and the sign with it, is made in the vector unit where the conversion leaves the double, from a
+// word ready before the product is. h / 2 lies in [2^61, 2^63), so the result's exponent field is 1084 + t
+// or 1085 + t, or one more where the rounding carries, t that word's exponent part: the test of a normal
+// result needs no result (it sends the few at the very edge that would not carry to the rare road too,
+// which gives them the same value).
 [[gnu::noinline]] double product_field_value(double mantissa, long power) {
   const auto bits = std::bit_cast<std::uint64_t>(mantissa);
   if ((static_cast<unsigned long>(power - kLowestPower) > kHighestPower - kLowestPower) | ((bits << 1) == 0))
@@ -282,14 +287,15 @@ constexpr auto kPowerTops = [] {
   const PowerTop& ten = kPowerTops[static_cast<std::size_t>(power - kLowestPower)];
   const std::uint64_t high = multiply(bits << 11 | std::uint64_t{1} << 63, ten.high).high;
   const std::uint64_t normal = high << ((high >> 63) ^ 1);
+  const std::uint64_t exponent = (bits & 0x7FF0000000000000u) + ten.scale;
+  const long t = static_cast<std::int64_t>(exponent) >> 52;
+  if (((normal & 0x7FF) - 0x3FE <= 4) | (static_cast<unsigned long>(t + 1083) > 2043)) [[unlikely]]
+    return rare_field_value(mantissa, power);
   // Subtle: rounding up or down is for the data to decide, at random; it costs no branch. A carry into
   // a new binade is the conversion's own.
-  const auto rounded =
-      std::bit_cast<std::uint64_t>(static_cast<double>(static_cast<std::int64_t>(high >> 1)));
-  const std::uint64_t result = rounded + (bits & 0x7FF0000000000000u) + ten.scale;
-  if (((normal & 0x7FF) - 0x3FE <= 4) | ((result >> 52) - 1 >= 2046u)) [[unlikely]]
-    return rare_field_value(mantissa, power);
-  return std::bit_cast<double>(result | (bits & std::uint64_t{1} << 63));
+  const __m128d rounded = _mm_cvtsi64_sd(_mm_setzero_pd(), static_cast<long long>(high >> 1));
+  const __m128i sum = _mm_cvtsi64_si128(static_cast<long long>(exponent + (bits & std::uint64_t{1} << 63)));
+  return _mm_cvtsd_f64(_mm_castsi128_pd(_mm_add_epi64(_mm_castpd_si128(rounded), sum)));
 }
 
 [[gnu::noinline]] double whole_decoder(const char* field) {

@@ -104,6 +104,7 @@ TEST(Decode, E16_8Fields) {
       {"1.7976931348623159E308", kInf, false},  // rounds above the largest double
       {"1.8E+308", kInf, false},
       {"2.3E-308", 2.3e-308, true},
+      {"2.213886118E-308", 2.213886118E-308, true},  // ten digits whose product lands just below the normals
       {"2.2250738585072014E-308", 0x1p-1022, true},
       {"1.0E-310", 1.0e-310, true},
       {"1.0E-330", 0.0, true},
