@@ -417,8 +417,12 @@ inline std::uint32_t exponent_text(int exponent) {
 // A binade holds at most one power of ten, 10^x; at and above it (m >= threshold) the value has one more
 // integer digit, so the entry holds two multipliers and two exponent texts, below and above. The threshold
 // is m >= T with T the top word of 10^x's cut, as the general stage compares: where 10^x is not exact, a
-// value equal to that word is a little below 10^x and its product has eight digits, which the writer's
-// range test sends to the rare road. A binade without a power of ten has a threshold that no m reaches.
+// value equal to that word is a little below 10^x, by less than 2^-63 of it; its product is 10^8 less a
+// fraction far smaller than one half, which the rounding makes 10^8, as the value's nine digits round up
+// to 1.00000000E+x. A value just under the threshold rounds to 10^9, a carry, which the range test sends to
+// the rare road. Every other value lies above the power of ten its exponent counts from by a thousandth of
+// itself or more (no power of two but 1 comes nearer a power of ten), so its digits are never below 10^8.
+// A binade without a power of ten has a threshold that no m reaches.
 //
 // M = floor(10^q 2^(b - 989)) for q = 9 - x (below) or 8 - x (above), taken from the 128-bit cut of 10^q:
 // the digits are below 10^9 < 2^29.9 and m at least 2^52, so M < 2^64, and the digits at least 10^8 give
@@ -504,7 +508,10 @@ constexpr auto kBinades = [] {
   const auto f = static_cast<std::uint32_t>(z.high << 10 | z.low >> 54);
   const std::uint64_t d = (z.high + (std::uint64_t{1} << 21)) >> 22;
 #endif
-  if ((f - 0x7FFFFFFEu <= 2u) | ((d - 100000000 >= 900000000) & (d != 0))) return false;
+  // Subtle: only a carry makes ten digits, and nothing makes eight (see above): the digits are zero's 0
+  // or 10^8 to 10^9, 10^9 itself the carry of 999999999.5 and above; subnormals, infinities and NaN give
+  // 2^30 or more.
+  if ((f - 0x7FFFFFFEu <= 2u) | (d >= 1000000000)) return false;
   *digits = static_cast<std::uint32_t>(d);
   *exponent = b.exponent_text[above];
   return true;
@@ -513,31 +520,30 @@ constexpr auto kBinades = [] {
 // Stage two: " -D.DDDDDDDDE+XX" (a blank, the sign's column, nine digits around the point, four exponent
 // columns: E, sign and two digits, or sign and three digits).
 #if QUIL_VECTOR
-// The eight decimals in the vector unit, one lane each at once. The nine digits' upper five come by one
-// multiplication by ceil(2^45 / 10^4) (exact below 10^9: the excess, under 10^9 * 0.12 / 2^45, stays below
-// the 10^-4 that the last four digits leave free), and the lead digit, taken meanwhile apart, leaves four;
-// each half of four times 4 fills four 16-bit lanes, and two high products by 8389, 5243, 13108, 2^15 and
-// then by 2^7, 2^11, 2^13, 2^15 leave h / 1000, h / 100, h / 10 and h in them (ceil(2^23 / 1000),
-// ceil(2^19 / 100), ceil(2^17 / 10) and 2^15 over the lane's 2^16 and the factor 4, the second product's
-// shift making up the rest); each lane less ten times the one before is a digit. Every value below 10^8
-// was checked against the text printf gives. The field goes out in three stores (its first four columns,
-// the decimals, the exponent), none of them waiting for a shuffle of the others.
+// The eight decimals in the vector unit, all at once. y = digits * ceil(2^60 / 10^8) is digits / 10^8 in
+// fixed point with 60 bits of fraction, high by less than 3.5 units of 2^-32 (and below 2^64: digits <
+// 10^9): its integer is the lead digit, and f, the fraction's top 32 bits plus one, lies above the true
+// fraction times 2^32 by less than 4.5. For each decimal k (1 to 8), f * 10^(k-1) holds the decimals before
+// it in its upper word and the rest as a fraction in its lower word, whose product by 10 has the decimal in
+// its upper word: f's excess times 10^k stays below the 10^(k-8) that the later decimals leave free. Eight
+// products by the powers and eight by 10, two to an instruction and none waiting for another lane, leave
+// the decimals where two shuffles gather them. Every value below 10^9 was checked against its own decimal
+// digits. The field goes out in three stores (its first four columns, the decimals, the exponent), none of
+// them waiting for the others.
 void put_field(char* field, std::uint32_t negative, std::uint32_t digits, std::uint32_t exponent) {
-  const std::uint32_t lead = digits / 100000000;
-  const __m128i x = _mm_cvtsi32_si128(static_cast<int>(digits));
-  const __m128i wide_high =
-      _mm_srli_epi64(_mm_mul_epu32(x, _mm_set1_epi32(static_cast<int>(0xD1B71759u))), 45);
-  const __m128i low = _mm_sub_epi32(x, _mm_mul_epu32(wide_high, _mm_set1_epi32(10000)));
-  const __m128i high = _mm_sub_epi32(wide_high, _mm_cvtsi32_si128(static_cast<int>(lead * 10000)));
-  const __m128i halves = _mm_slli_epi64(_mm_unpacklo_epi16(high, low), 2);
-  const __m128i pairs = _mm_unpacklo_epi16(halves, halves);
-  const __m128i spread = _mm_unpacklo_epi32(pairs, pairs);
-  const __m128i scaled = _mm_mulhi_epu16(
-      _mm_mulhi_epu16(spread, _mm_setr_epi16(8389, 5243, 13108, -0x8000, 8389, 5243, 13108, -0x8000)),
-      _mm_setr_epi16(1 << 7, 1 << 11, 1 << 13, -0x8000, 1 << 7, 1 << 11, 1 << 13, -0x8000));
-  const __m128i values =
-      _mm_sub_epi16(scaled, _mm_slli_epi64(_mm_mullo_epi16(scaled, _mm_set1_epi16(10)), 16));
-  const __m128i text = _mm_or_si128(_mm_packus_epi16(values, values), _mm_set1_epi8('0'));
+  const std::uint64_t y = std::uint64_t{digits} * 11529215047u;
+  const auto lead = static_cast<std::uint32_t>(y >> 60);
+  const __m128i f = _mm_set1_epi32(static_cast<int>(static_cast<std::uint32_t>(y >> 28) + 1));
+  const auto decimals = [&](int first, int second) {
+    const __m128i below = _mm_mul_epu32(f, _mm_setr_epi32(first, 0, second, 0));
+    return _mm_castsi128_ps(_mm_mul_epu32(below, _mm_set1_epi32(10)));
+  };
+  const __m128i low =
+      _mm_castps_si128(_mm_shuffle_ps(decimals(1, 10), decimals(100, 1000), _MM_SHUFFLE(3, 1, 3, 1)));
+  const __m128i high = _mm_castps_si128(
+      _mm_shuffle_ps(decimals(10000, 100000), decimals(1000000, 10000000), _MM_SHUFFLE(3, 1, 3, 1)));
+  const __m128i words = _mm_packs_epi32(low, high);
+  const __m128i text = _mm_or_si128(_mm_packus_epi16(words, words), _mm_set1_epi8('0'));
   const std::uint32_t head = 0x2E302020u | negative * 0x0D00u | lead << 16;
   std::memcpy(field, &head, 4);
   _mm_storel_epi64(reinterpret_cast<__m128i*>(field + 4), text);
@@ -622,8 +628,8 @@ void encode_e16_8_scaled(double value, char* field) {
     encode_rare_field(value, field);
     return;
   }
-  // Subtle: zero's digits are 0, and its sign is never shown.
-  put_field(field, static_cast<std::uint32_t>(bits >> 63) & (digits != 0), digits, exponent);
+  // Subtle: zero's sign is never shown. Past -0 come the negative normals; subnormals never come here.
+  put_field(field, bits > 0x800FFFFFFFFFFFFFu, digits, exponent);
 }
 
 }  // namespace rtl::convert
