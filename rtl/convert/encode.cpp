@@ -480,10 +480,8 @@ constexpr auto kBinades = [] {
 
 // Stage one of the data record's writer: the nine digits of the value of `bits` (its sign ignored) and
 // its exponent's text, by the binade's multiplier (zero: the digits 0, "E+00"); false for subnormals,
-// infinities and NaN, where
-// the rounding is within reach of one half, and for the few values of eight or ten digits (a rounding
-// that carries into a tenth digit, a value that meets an inexact power of ten's cut), which the rare road
-// takes.
+// infinities and NaN, where the rounding is within reach of one half, and where it carries into a tenth
+// digit: the rare road takes those.
 //
 // The product z = m * M holds the digits above its last 86 bits and the fraction F below them, low by
 // less than 2^54 units: the true fraction lies in [F, F + 2^54) (a carry past F's top makes the integer one
