@@ -433,8 +433,12 @@ inline std::uint32_t exponent_text(int exponent) {
 // Zero, common where fields are blank, stays on the usual road: the biased exponent 0 has a threshold
 // just above zero's m and a multiplier of 0 below it, giving the digits 0 and "E+00", which the range
 // test lets pass and whose sign the writer never shows. Subnormals (above that threshold) and the biased
-// exponent 2047 (infinities and NaN) have multipliers of 2^64 - 1: their digits, m - 1 rounded by 2^22,
-// are 2^30 or more, which the range test sends to the rare road.
+// exponent 2047 (infinities and NaN) have multipliers of 15 * 2^60: their digits are 10^9 or more, with
+// room below 2^64 for the rounding's addition, which the range test sends to the rare road.
+//
+// The writer multiplies m moved to the top of its word, m << 11, which takes the exponent's bits away
+// without a mask; the threshold is kept so moved (2^64 - 1 where no m reaches it), and the digits then
+// stand above the product's bit 97: the same bits, 11 places up.
 struct alignas(32) Binade {
   std::uint64_t threshold;
   std::uint64_t multiplier[2];
@@ -450,9 +454,11 @@ constexpr std::uint64_t multiplier_of(int q, int biased) {
 }
 constexpr auto kBinades = [] {
   std::array<Binade, 2048> binades{};
-  binades[0] = {
-      (std::uint64_t{1} << 52) + 1, {0, ~std::uint64_t{0}}, {'E' | '+' << 8 | '0' << 16 | 0x30000000u, 0}};
-  binades[2047] = {std::uint64_t{1} << 53, {~std::uint64_t{0}, ~std::uint64_t{0}}, {0, 0}};
+  constexpr std::uint64_t kRare = std::uint64_t{15} << 60;
+  binades[0] = {(std::uint64_t{1} << 63) + (std::uint64_t{1} << 11),
+                {0, kRare},
+                {'E' | '+' << 8 | '0' << 16 | 0x30000000u, 0}};
+  binades[2047] = {~std::uint64_t{0}, {kRare, kRare}, {0, 0}};
   for (int biased = 1; biased <= 2046; ++biased) {
     // As the general stage: X, of 0.D1... * 10^X, is x or x + 1 for the binade [2^(e+63), 2^(e+64)).
     const int e = biased - 1086;
@@ -461,8 +467,8 @@ constexpr auto kBinades = [] {
     Binade& b = binades[static_cast<std::size_t>(biased)];
     // m53 << 11 >= T exactly when m53 >= ceil(T / 2^11).
     b.threshold = ten.exponent == e + 63
-                      ? (ten.mantissa.high >> 11) + ((ten.mantissa.high & 2047) != 0 ? 1 : 0)
-                      : std::uint64_t{1} << 53;
+                      ? ((ten.mantissa.high >> 11) + ((ten.mantissa.high & 2047) != 0 ? 1 : 0)) << 11
+                      : ~std::uint64_t{0};
     const bool has_power = ten.exponent == e + 63;
     for (int above = 0; above < 2; ++above) {
       // Without a power of ten the second half is never taken: it repeats the first.
@@ -488,24 +494,23 @@ constexpr auto kBinades = [] {
 // more and the fraction tiny, which the rounding up below gives too). F's top 64 bits, then, are low by
 // less than 2^32 + 1, and the rounding to nearest is certain unless its top 32 bits f are 2^31 - 2 to
 // 2^31, within 2^33 under one half or at it: those go to the rare road, which settles them by the whole
-// product. (Values read from ten digits
-// that end in 5 lie some 2^-23 of a unit from one half, far outside that reach.) Otherwise adding one half
-// (2^21 in the high word) and cutting the fraction rounds the digits.
+// product. (Values read from ten digits that end in 5 lie some 2^-23 of a unit from one half, far outside
+// that reach.) Otherwise adding one half and cutting the fraction rounds the digits. With m moved up 11
+// places, f is the high word's bits 1 to 32, and one half is 2^32 in it.
 [[gnu::always_inline]] inline bool binade_digits_of(std::uint64_t bits, std::uint32_t* digits,
                                                     std::uint32_t* exponent) {
   const Binade& b = kBinades[static_cast<std::size_t>((bits >> 52) & 2047)];
-  const std::uint64_t m = (bits & ((std::uint64_t{1} << 52) - 1)) | std::uint64_t{1} << 52;
+  const std::uint64_t m = bits << 11 | std::uint64_t{1} << 63;
   // Subtle: whether a value lies above its binade's power of ten is a coin toss: an index, no branch.
   const std::size_t above = m >= b.threshold;
 #if defined(__SIZEOF_INT128__)
-  const unsigned __int128 z = static_cast<unsigned __int128>(m) * b.multiplier[above];
-  const auto f = static_cast<std::uint32_t>(z >> 54);
-  const std::uint64_t d = (static_cast<std::uint64_t>(z >> 64) + (std::uint64_t{1} << 21)) >> 22;
+  const auto high =
+      static_cast<std::uint64_t>((static_cast<unsigned __int128>(m) * b.multiplier[above]) >> 64);
 #else
-  const U128 z = multiply(m, b.multiplier[above]);
-  const auto f = static_cast<std::uint32_t>(z.high << 10 | z.low >> 54);
-  const std::uint64_t d = (z.high + (std::uint64_t{1} << 21)) >> 22;
+  const std::uint64_t high = multiply(m, b.multiplier[above]).high;
 #endif
+  const auto f = static_cast<std::uint32_t>(high >> 1);
+  const std::uint64_t d = (high + (std::uint64_t{1} << 32)) >> 33;
   // Subtle: only a carry makes ten digits, and nothing makes eight (see above): the digits are zero's 0
   // or 10^8 to 10^9, 10^9 itself the carry of 999999999.5 and above; subnormals, infinities and NaN give
   // 2^30 or more.
