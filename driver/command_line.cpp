@@ -68,7 +68,7 @@ void run_command_line(int argc, char** argv) {
     // A file named on the command line (dropped on the program) is an argument mode: an event ends it as
     // it ends them, by its own signal once the temporary file is gone.
     rtl::end_events_by_their_signal();
-    dialogue(r.names[0]);
+    dialogue(r.names[0], r.any_format);
   }
   // A command among commands: lines as this system ends them, and an event ends it by its own signal.
   if (rtl::platform::lines_end_with_lf()) {

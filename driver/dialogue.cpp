@@ -141,9 +141,10 @@ void ask_for_file(const char* question, const char* refusal, std::int32_t unit, 
 // only when complete: control-C or a full disk part way leave an existing output as it was. The unit shows
 // the output's own name in reports meanwhile.
 [[noreturn]] void repair_beside(const std::string& answer, bool was_missing, const std::string& input,
-                                bool dropped) {
-  const FilePlan plan = plan_dialogue(input, answer, std::string(rtl::connected_name(kOutputUnit)),
-                                      was_missing, dropped, PlanAnswers::of_this_system());
+                                bool dropped, bool any_format) {
+  FilePlan plan = plan_dialogue(input, answer, std::string(rtl::connected_name(kOutputUnit)), was_missing,
+                                dropped, PlanAnswers::of_this_system());
+  plan.refuse_other_formats = dropped && !any_format;
   rtl::release(kOutputUnit);
   FileLines::Kept lines;
   int failure = 0;
@@ -168,7 +169,7 @@ void write_prompt(std::int32_t unit, const char* text, std::int32_t length) {
 
 void dialogue() { dialogue(std::string_view()); }
 
-void dialogue(std::string_view first_answer) {
+void dialogue(std::string_view first_answer, bool any_format) {
   rtl::divide_flaw_check();
   rtl::write<kBannerLayout>(kConsoleOut);
 
@@ -189,7 +190,7 @@ void dialogue(std::string_view first_answer) {
     // (and the temporary file goes), never by an exception.
     try {
       repair_beside(significant(output_name), output_was_missing, significant(input_name),
-                    !first_answer.empty());
+                    !first_answer.empty(), any_format);
     } catch (const std::bad_alloc&) {
       rtl::issue_report(rtl::condition_code(rtl::Failure::no_memory), 0, {});
     }

@@ -10,8 +10,9 @@ namespace quil {
 
 // The body of QUIL: banner, the two file dialogues, the repair pass, the summary, the end. Never returns.
 [[noreturn]] void dialogue();
-// The same with the first answer given (a name passed on the command line), shown as if typed.
-[[noreturn]] void dialogue(std::string_view first_answer);
+// The same with the first answer given (a name passed on the command line), shown as if typed. Named so,
+// a file of another format is refused, as every argument mode refuses it, unless `any_format`.
+[[noreturn]] void dialogue(std::string_view first_answer, bool any_format = false);
 
 // Writes one blank and the first min(length, 80) characters of `text` to `unit`, with no line end, so
 // that the answer is typed on the same screen line.

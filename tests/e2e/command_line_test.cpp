@@ -769,6 +769,16 @@ TEST(CommandLine, OneNameIsTheDialogueWithItsFirstAnswer) {
   EXPECT_EQ(r.out, banner() + kInputPrompt + "missing.fem\r\n" +
                        refusal(" Nonexisting file :", "missing.fem") + kInputPrompt + kOutputPrompt +
                        summary(118));
+  // Named so, a file of another format is refused as every argument mode refuses it, and the output that
+  // the answer made goes; --any-format copies it through.
+  write_file(dir.file("bin.fem"), "GRID\x01\x02\x03\n");
+  r = run({.input = "made.fem\n", .cwd = dir.path(), .args = {"bin.fem"}});
+  EXPECT_EQ(r.err, "quil: bin.fem: not an interface file: line 1: binary data (byte 0x01 at column 5)\r\n");
+  EXPECT_EQ(r.status, 1);
+  EXPECT_FALSE(file_exists(dir.file("made.fem")));
+  r = run({.input = "made.fem\n", .cwd = dir.path(), .args = {"--any-format", "bin.fem"}});
+  EXPECT_EQ(r.status, 0);
+  EXPECT_TRUE(file_exists(dir.file("made.fem")));
   // Its output is written through a link (the link stays), and nothing but the output is left.
   if (windows_program()) return;
   write_file(dir.file("real.fem"), "old");
