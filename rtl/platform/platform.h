@@ -193,7 +193,8 @@ int expand_wildcards(const char* pattern, void (*take)(const char* name, void* c
 // The absolute form of `name` in `out`; returns its length, or 0 when it cannot be made or would not fit.
 std::size_t full_path(std::string_view name, char* out, std::size_t capacity);
 
-// Whether the error says that the reader of a pipe has gone.
+// Whether the error says that the reader of a pipe has gone, and the run is to end as such a write ends a
+// command here (not where the program was started with that signal ignored: then it is a write error).
 bool broken_pipe_error(SysError error);
 // Whether the error is that of a standard stream the program was started without (closed).
 bool closed_stream_error(SysError error);

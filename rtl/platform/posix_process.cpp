@@ -33,7 +33,11 @@ namespace rtl::platform {
 
 bool lines_end_with_lf() { return true; }
 
-bool broken_pipe_error(SysError error) { return error == EPIPE; }
+// SIGPIPE ignored by whoever started the program: a reader that leaves is then a write error like any
+// other, reported, as such a caller expects, and not the end by a signal it chose not to take.
+std::atomic<bool> g_pipe_ignored_at_start{false};
+
+bool broken_pipe_error(SysError error) { return error == EPIPE && !g_pipe_ignored_at_start.load(); }
 bool closed_stream_error(SysError error) { return error == EBADF; }
 
 void end_by_broken_pipe() {
@@ -87,9 +91,10 @@ void sleep_milliseconds(unsigned milliseconds) {
 
 void keep_write_failures_as_errors() {
   struct sigaction sa {};
+  struct sigaction before {};
   sa.sa_handler = SIG_IGN;
   sigemptyset(&sa.sa_mask);
-  sigaction(SIGPIPE, &sa, nullptr);
+  if (sigaction(SIGPIPE, &sa, &before) == 0) g_pipe_ignored_at_start.store(before.sa_handler == SIG_IGN);
   sigaction(SIGXFSZ, &sa, nullptr);
 }
 

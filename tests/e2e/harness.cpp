@@ -120,7 +120,7 @@ Child::Child(const Options& o) {
     sigemptyset(&none);
     sigprocmask(SIG_SETMASK, &none, nullptr);
     // The harness ignores SIGPIPE, and an ignored signal stays ignored across exec.
-    ::signal(SIGPIPE, SIG_DFL);
+    ::signal(SIGPIPE, o.pipe_signal_ignored ? SIG_IGN : SIG_DFL);
     std::vector<char*> av, ev;
     for (auto& a : argv) av.push_back(a.data());
     av.push_back(nullptr);

@@ -26,6 +26,7 @@ struct Options {
   std::string stdin_file = {};       // standard input is this file (or FIFO) instead of a pipe,
   long stdin_offset = 0;             // ... positioned here
   bool close_stderr_reader = false;  // the child's standard error is a pipe nobody reads
+  bool pipe_signal_ignored = false;  // the child starts with SIGPIPE ignored, as some callers start it
 };
 
 Result run(const Options& options);
