@@ -68,7 +68,8 @@ bool fast_shape(const char* field, Shape* s) {
 // column that is never a minus stands for a sign the field does not have.
 struct Form {
   unsigned char gather[16];
-  int decimals, mantissa_sign, exponent_sign, exponent_base;
+  int decimals, mantissa_sign;
+  bool exponent_negative;
 };
 bool is_digit_char(char c) { return c >= '0' && c <= '9'; }
 bool is_sign_char(char c) { return c == '+' || c == '-'; }
@@ -123,7 +124,8 @@ bool field_form(const char* f, Form* form) {
   while (i < 16 && f[i] == ' ') ++i;
   if (i == 16) {
     form->decimals = 8;
-    form->mantissa_sign = form->exponent_sign = form->exponent_base = 0;
+    form->mantissa_sign = 0;
+    form->exponent_negative = false;
     return true;
   }
   Scan s;
@@ -135,10 +137,7 @@ bool field_form(const char* f, Form* form) {
   const int digit = s.digits[s.count - 1];  // never a minus
   form->decimals = s.point >= 0 ? s.decimals : 8;
   form->mantissa_sign = s.mantissa_sign >= 0 ? s.mantissa_sign : digit;
-  // The exponent's sign is its column's byte taken from a base: 44 less '+' or '-', or one more than the
-  // letter less the letter where it has no sign; without an exponent, any column will do.
-  form->exponent_sign = s.exponent_sign >= 0 ? s.exponent_sign : s.letter >= 0 ? s.letter : digit;
-  form->exponent_base = s.exponent_sign >= 0 ? 44 : s.letter >= 0 ? f[s.letter] + 1 : 0;
+  form->exponent_negative = s.exponent_sign >= 0 && f[s.exponent_sign] == '-';
   return true;
 }
 
@@ -193,12 +192,15 @@ FieldNumbers numbers_of(const char* field, const Shape& s) {
                                      ((field[13] - '0') * 100 & -static_cast<int>(eb <= 13))};
 }
 
-// A field as its shape's pattern: every digit a '0', a minus sign a plus, every other byte as it stands.
-// Fields of one pattern have one shape, whatever their digits and signs.
+// A field as its shape's pattern: every digit a '0', a minus sign in the first eight columns a plus, every
+// other byte as it stands. Fields of one pattern have one shape, whatever their digits and the signs of
+// their mantissas; an exponent's sign, which stands in the last five columns, is the pattern's own, so
+// that the shape holds it and a field's exponent needs no look at its sign.
 inline __m128i dashes_of(__m128i v) { return _mm_cmpeq_epi8(v, _mm_set1_epi8('-')); }
 inline __m128i pattern_of(__m128i v, __m128i offset, __m128i dashes) {
   const __m128i digit = _mm_cmpeq_epi8(_mm_min_epu8(offset, _mm_set1_epi8(9)), offset);
-  const __m128i plus = _mm_xor_si128(v, _mm_and_si128(dashes, _mm_set1_epi8(6)));
+  const __m128i first_eight = _mm_setr_epi8(6, 6, 6, 6, 6, 6, 6, 6, 0, 0, 0, 0, 0, 0, 0, 0);
+  const __m128i plus = _mm_xor_si128(v, _mm_and_si128(dashes, first_eight));
   // A digit less its own offset from '0' is '0'.
   return _mm_sub_epi8(plus, _mm_and_si128(digit, offset));
 }
@@ -213,22 +215,25 @@ struct KnownShape {
   alignas(16) unsigned char pattern[16];
   unsigned char gather[16];
   Shape shape;
-  std::int8_t decimals;        // the digits after the point
-  std::uint8_t mantissa_sign;  // the column of the mantissa's sign, or one that is never a minus
-  std::uint8_t exponent_sign;  // the column of the exponent's sign, or its letter
-  std::int8_t exponent_base;   // the exponent's sign is this less that column's byte
+  std::int16_t exponent_weights[2];  // the exponent's hundreds, and its tens and units, with its sign
+  std::int8_t decimals;              // the digits after the point
+  std::uint8_t mantissa_sign;        // the column of the mantissa's sign, or one that is never a minus
   Road road;
 };
-thread_local KnownShape t_known_shapes[128];
+thread_local KnownShape t_known_shapes[256];
+// For each slot, the pattern that a newer one moved out of it: see decode_field_learning.
+thread_local KnownShape t_moved_shapes[256];
 
 // The slot of a field's pattern, by all of its bytes: its two halves folded and multiplied, the slot in the
-// product's top bits. A file's forms (E or D, a sign or a blank, fixed point of every width) are a few dozen
-// patterns, which must not take each other's slots.
-inline KnownShape& slot_of(__m128i pattern) {
+// product's top bits. A file's forms (E or D, a sign or a blank, fixed point of every width, each exponent
+// sign) are some dozens of patterns, and a few of them share a slot: the pattern that a newer one moves out
+// waits beside it (see decode_field_learning).
+inline std::size_t slot_index(__m128i pattern) {
   const auto folded =
       static_cast<std::uint64_t>(_mm_cvtsi128_si64(_mm_xor_si128(pattern, _mm_srli_si128(pattern, 8))));
-  return t_known_shapes[(folded * 0x9E3779B97F4A7C15u) >> 57];
+  return (folded * 0x9E3779B97F4A7C15u) >> 56;
 }
+inline KnownShape& slot_of(__m128i pattern) { return t_known_shapes[slot_index(pattern)]; }
 
 // A field's value with its sign: set, not branched on, as the sign is the data's coin toss, and in the
 // vector unit, where the value is. A zero mantissa makes 0 or -0.
@@ -335,10 +340,12 @@ double decode_16_words(const char* field);
   const __m128i sign = _mm_slli_epi64(_mm_shuffle_epi8(dashes, gather), 63);
   const __m128i pairs =
       _mm_maddubs_epi16(digits, _mm_setr_epi8(0, 1, 10, 1, 10, 1, 10, 1, 10, 1, 10, 1, 10, 1, 10, 1));
-  const __m128i fours = _mm_madd_epi16(pairs, _mm_setr_epi16(100, 1, 100, 1, 100, 1, 100, 1));
-  // No branch on either sign.
-  const long power =
-      _mm_cvtsi128_si32(fours) * (known.exponent_base - field[known.exponent_sign]) - known.decimals;
+  std::int32_t exponent_weights;
+  std::memcpy(&exponent_weights, known.exponent_weights, 4);
+  const __m128i fours = _mm_madd_epi16(
+      pairs, _mm_or_si128(_mm_cvtsi32_si128(exponent_weights), _mm_setr_epi16(0, 0, 100, 1, 100, 1, 100, 1)));
+  // The exponent comes with its sign, which the shape holds: no branch on it.
+  const long power = _mm_cvtsi128_si32(fours) - known.decimals;
   // The groups of four in 16-bit lanes: the first, and the last two as one number below 10^8.
   const __m128d halves = _mm_cvtepi32_pd(
       _mm_madd_epi16(_mm_packs_epi32(fours, fours), _mm_setr_epi16(0, 1, 10000, 1, 0, 0, 0, 0)));
@@ -362,7 +369,7 @@ double decode_16_words(const char* field);
   const FieldNumbers numbers = numbers_of(field, known.shape);
   // Thirteen digits at most: below 10^13, so the exact operation's test of the mantissa's size passes.
   if (numbers.mantissa >= 10000000000000u) __builtin_unreachable();
-  const long power = numbers.exponent * (known.exponent_base - field[known.exponent_sign]) - known.decimals;
+  const long power = numbers.exponent * known.exponent_weights[1] - known.decimals;
   const bool negative = field[known.mantissa_sign] == '-';
   double value = 0.0;
   if (!exact_value(numbers.mantissa, power, &value))
@@ -372,11 +379,20 @@ double decode_16_words(const char* field);
 #undef QUIL_KNOWN_SHAPE
 
 // A field whose pattern is not in its slot: the pattern and its shape take the slot, then the field is
-// read by the road of that shape.
+// read by the road of that shape. Two patterns of one slot that take turns would learn their shapes again
+// and again: the one moved out waits beside the slot, and comes back from there by an exchange.
 [[gnu::noinline]] double decode_field_learning(const char* field) {
   const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(field));
   const __m128i pattern = pattern_of(v, _mm_sub_epi8(v, _mm_set1_epi8('0')), dashes_of(v));
-  KnownShape& known = slot_of(pattern);
+  const std::size_t slot = slot_index(pattern);
+  KnownShape& known = t_known_shapes[slot];
+  KnownShape& beside = t_moved_shapes[slot];
+  const __m128i waiting = _mm_load_si128(reinterpret_cast<const __m128i*>(beside.pattern));
+  if (mask_of(_mm_cmpeq_epi8(pattern, waiting)) == 0xFFFFu) {
+    std::swap(known, beside);
+    return detail::g_field_16(field);
+  }
+  beside = known;
   _mm_store_si128(reinterpret_cast<__m128i*>(known.pattern), pattern);
   // The words read the shapes of fast_shape, the shuffle the forms of field_form; a pattern may have either
   // road, both, or neither.
@@ -389,15 +405,15 @@ double decode_16_words(const char* field);
     std::memcpy(known.gather, form.gather, 16);
     known.decimals = static_cast<std::int8_t>(form.decimals);
     known.mantissa_sign = static_cast<std::uint8_t>(form.mantissa_sign);
-    known.exponent_sign = static_cast<std::uint8_t>(form.exponent_sign);
-    known.exponent_base = static_cast<std::int8_t>(form.exponent_base);
+    known.exponent_weights[0] = static_cast<std::int16_t>(form.exponent_negative ? -100 : 100);
+    known.exponent_weights[1] = static_cast<std::int16_t>(form.exponent_negative ? -1 : 1);
     return decode_16_shuffled(field);
   }
   if (!words) return whole_decoder(field);
   known.decimals = static_cast<std::int8_t>(s.fraction_end - s.point - 1);
   known.mantissa_sign = static_cast<std::uint8_t>((s.begin - 1) & 15);
-  known.exponent_sign = static_cast<std::uint8_t>(s.exponent_begin - 1);
-  known.exponent_base = 44;
+  known.exponent_weights[0] = 100;
+  known.exponent_weights[1] = field[s.exponent_begin - 1] == '-' ? -1 : 1;
   return decode_16_words(field);
 }
 
