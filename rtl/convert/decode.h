@@ -31,7 +31,9 @@ inline double packed(Decoded d) {
   const std::uint64_t minus = std::bit_cast<std::uint64_t>(d.value) >> 63;
   return std::bit_cast<double>(kFailure | (d.value != 0.0 ? 1u : 0u) | minus << 1);
 }
-Decoded unpacked(double packed_value);
+// The field's value and status from what its road returned; a quiet NaN without payload sends the field
+// to the whole decoder.
+Decoded unpacked(double packed_value, const char* field);
 // The road every 16-column field takes where blanks are ignored: the byte shuffle where the machine has one.
 extern double (*g_field_16)(const char* field);
 }  // namespace detail
@@ -43,7 +45,7 @@ inline Decoded decode_field_16(const char* field, bool blanks_are_zeros) {
     return decode_real(field, 16, 8, 0, true);
   const double value = detail::g_field_16(field);
   if (value != value) [[unlikely]]
-    return detail::unpacked(value);
+    return detail::unpacked(value, field);
   return {value, DecodeStatus::converted};
 }
 

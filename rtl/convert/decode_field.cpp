@@ -220,9 +220,15 @@ struct KnownShape {
   std::uint8_t mantissa_sign;        // the column of the mantissa's sign, or one that is never a minus
   Road road;
 };
-thread_local KnownShape t_known_shapes[256];
+// A slot that no field's pattern matches: the digit 1 stands where a pattern has a 0.
+constexpr auto kEmptySlots = [] {
+  std::array<KnownShape, 256> slots{};
+  for (KnownShape& k : slots) k.pattern[0] = '1';
+  return slots;
+}();
+constinit thread_local std::array<KnownShape, 256> t_known_shapes = kEmptySlots;
 // For each slot, the pattern that a newer one moved out of it: see decode_field_learning.
-thread_local KnownShape t_moved_shapes[256];
+constinit thread_local std::array<KnownShape, 256> t_moved_shapes = kEmptySlots;
 
 // The slot of a field's pattern, by all of its bytes: its two halves folded and multiplied, the slot in the
 // product's top bits. A file's forms (E or D, a sign or a blank, fixed point of every width, each exponent
@@ -319,6 +325,17 @@ double decode_16_words(const char* field);
   if (mask_of(same) != 0xFFFFu) [[unlikely]]                                                    \
   return decode_field_learning(field)
 
+// The exact operation's scales, and one more for the power 23: 0 / 0, the quiet NaN that says "not this road"
+// (detail::unpacked reads such a field by the whole decoder). A shape that the shuffle does not read has
+// no digits gathered and 23 decimals less than none, so that it comes here with no test of its own. A
+// field of the power 23 itself comes here too, and the whole decoder reads it.
+constexpr auto kFieldScales = [] {
+  std::array<ExactScale, 46> scales{};
+  for (std::size_t k = 0; k < 45; ++k) scales[k] = kExactScales[k];
+  return scales;
+}();
+constexpr std::int8_t kNotGathered = -23;
+
 // A 16-column field by its known shape, the digits gathered by the byte shuffle; a field of a new pattern
 // learns it first. Only tail calls leave it, so that the usual road saves no register. The gather takes
 // only digit columns, so the bytes less '0' need no clamping. The mantissa, twelve digits at most, becomes
@@ -330,8 +347,6 @@ double decode_16_words(const char* field);
   const __m128i dashes = dashes_of(v);
   const __m128i pattern = pattern_of(v, offset, dashes);
   QUIL_KNOWN_SHAPE(pattern);
-  if ((static_cast<unsigned>(known.road) & 1u) == 0) [[unlikely]]
-    return known.road == Road::words ? decode_16_words(field) : whole_decoder(field);
   // Byte 0 of the gather takes the mantissa's sign column, whose digit has no weight: the same gather of the
   // minus signs leaves the sign alone in the low word's bit 0, and at bit 63, the double's sign, after a
   // shift.
@@ -353,8 +368,8 @@ double decode_16_words(const char* field);
       _mm_or_pd(_mm_add_sd(_mm_mul_sd(halves, _mm_set_sd(1e8)), _mm_unpackhi_pd(halves, halves)),
                 _mm_castsi128_pd(sign));
   // One test, not three: whether the data take this road is theirs to decide.
-  if (static_cast<unsigned long>(power + 22) > 44) return product_field_value(_mm_cvtsd_f64(mantissa), power);
-  const ExactScale& scale = kExactScales[static_cast<std::size_t>(power + 22)];
+  if (static_cast<unsigned long>(power + 22) > 45) return product_field_value(_mm_cvtsd_f64(mantissa), power);
+  const ExactScale& scale = kFieldScales[static_cast<std::size_t>(power + 22)];
   return _mm_cvtsd_f64(mantissa) * scale.times / scale.over;
 }
 
@@ -369,7 +384,8 @@ double decode_16_words(const char* field);
   const FieldNumbers numbers = numbers_of(field, known.shape);
   // Thirteen digits at most: below 10^13, so the exact operation's test of the mantissa's size passes.
   if (numbers.mantissa >= 10000000000000u) __builtin_unreachable();
-  const long power = numbers.exponent * known.exponent_weights[1] - known.decimals;
+  const long power =
+      numbers.exponent * known.exponent_weights[1] - (known.shape.fraction_end - known.shape.point - 1);
   const bool negative = field[known.mantissa_sign] == '-';
   double value = 0.0;
   if (!exact_value(numbers.mantissa, power, &value))
@@ -409,8 +425,9 @@ double decode_16_words(const char* field);
     known.exponent_weights[1] = static_cast<std::int16_t>(form.exponent_negative ? -1 : 1);
     return decode_16_shuffled(field);
   }
+  std::memset(known.gather, 0x80, 16);
+  known.decimals = kNotGathered;
   if (!words) return whole_decoder(field);
-  known.decimals = static_cast<std::int8_t>(s.fraction_end - s.point - 1);
   known.mantissa_sign = static_cast<std::uint8_t>((s.begin - 1) & 15);
   known.exponent_weights[0] = 100;
   known.exponent_weights[1] = field[s.exponent_begin - 1] == '-' ? -1 : 1;
@@ -428,8 +445,10 @@ double (*initial_road())(const char*) { return whole_decoder; }
 namespace detail {
 double (*g_field_16)(const char*) = initial_road();
 
-Decoded unpacked(double packed_value) {
+Decoded unpacked(double packed_value, const char* field) {
   const auto bits = std::bit_cast<std::uint64_t>(packed_value);
+  // A quiet NaN without payload: "not this road" (or a field that reads NAN, whose value it also is).
+  if ((bits << 1) == 0xFFF0000000000000u) return decode_real(field, 16, 8, 0, false);
   if ((bits & ~std::uint64_t{3}) != kFailure) return {packed_value, DecodeStatus::converted};  // NaN itself
   const double magnitude = (bits & 1) != 0 ? std::numeric_limits<double>::infinity() : 0.0;
   return {(bits & 2) != 0 ? -magnitude : magnitude, DecodeStatus::failed};

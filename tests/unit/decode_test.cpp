@@ -71,7 +71,9 @@ TEST(Decode, E16_8Fields) {
       {"2.699896765E+103", 2.699896765E+103, true},
       {"4.209194320E-187", 4.209194320E-187, true},
       {"2.914115693E-157", 2.914115693E-157, true},
-      {"123456789", 1.23456789, true},         // no point: the last eight digits are decimals
+      {"1.234567890E+32", 1.234567890E+32,
+       true},                           // the power 23, whose scale sends a field on to the whole decoder
+      {"123456789", 1.23456789, true},  // no point: the last eight digits are decimals
       {"000012345678E+00", 0.12345678, true},  // eight digits at once, the first four leading zeros
       {"0.00000000100000", 1e-9, true},        // eight zeros at once before the first significant digit
       {"12345678.9012345", 12345678.9012345, true},
