@@ -236,7 +236,7 @@ constinit thread_local std::array<KnownShape, 256> t_moved_shapes = kEmptySlots;
 // waits beside it (see decode_field_learning).
 inline std::size_t slot_index(__m128i pattern) {
   const auto folded =
-      static_cast<std::uint64_t>(_mm_cvtsi128_si64(_mm_xor_si128(pattern, _mm_srli_si128(pattern, 8))));
+      static_cast<std::uint64_t>(_mm_cvtsi128_si64(_mm_xor_si128(pattern, _mm_shuffle_epi32(pattern, 0x4E))));
   return (folded * 0x9E3779B97F4A7C15u) >> 56;
 }
 inline KnownShape& slot_of(__m128i pattern) { return t_known_shapes[slot_index(pattern)]; }
@@ -360,16 +360,18 @@ constexpr std::int8_t kNotGathered = -23;
   const __m128i fours = _mm_madd_epi16(
       pairs, _mm_or_si128(_mm_cvtsi32_si128(exponent_weights), _mm_setr_epi16(0, 0, 100, 1, 100, 1, 100, 1)));
   // The exponent comes with its sign, which the shape holds: no branch on it.
-  const long power = _mm_cvtsi128_si32(fours) - known.decimals;
+  const int power = _mm_cvtsi128_si32(fours) - known.decimals;
   // The groups of four in 16-bit lanes: the first, and the last two as one number below 10^8.
   const __m128d halves = _mm_cvtepi32_pd(
       _mm_madd_epi16(_mm_packs_epi32(fours, fours), _mm_setr_epi16(0, 1, 10000, 1, 0, 0, 0, 0)));
   const __m128d mantissa =
-      _mm_or_pd(_mm_add_sd(_mm_mul_sd(halves, _mm_set_sd(1e8)), _mm_unpackhi_pd(halves, halves)),
+      _mm_or_pd(_mm_add_sd(_mm_mul_sd(halves, _mm_set_sd(1e8)),
+                           _mm_castsi128_pd(_mm_shuffle_epi32(_mm_castpd_si128(halves), 0xEE))),
                 _mm_castsi128_pd(sign));
   // One test, not three: whether the data take this road is theirs to decide.
-  if (static_cast<unsigned long>(power + 22) > 45) return product_field_value(_mm_cvtsd_f64(mantissa), power);
-  const ExactScale& scale = kFieldScales[static_cast<std::size_t>(power + 22)];
+  const unsigned scale_index = static_cast<unsigned>(power) + 22u;
+  if (scale_index > 45) return product_field_value(_mm_cvtsd_f64(mantissa), power);
+  const ExactScale& scale = kFieldScales[scale_index];
   return _mm_cvtsd_f64(mantissa) * scale.times / scale.over;
 }
 
