@@ -142,9 +142,8 @@ void ask_for_file(const char* question, const char* refusal, std::int32_t unit, 
 // the output's own name in reports meanwhile.
 [[noreturn]] void repair_beside(const std::string& answer, bool was_missing, const std::string& input,
                                 bool dropped, bool any_format) {
-  FilePlan plan = plan_dialogue(input, answer, std::string(rtl::connected_name(kOutputUnit)), was_missing,
-                                dropped, PlanAnswers::of_this_system());
-  plan.refuse_other_formats = dropped && !any_format;
+  const FilePlan plan = plan_dialogue(input, answer, std::string(rtl::connected_name(kOutputUnit)),
+                                      was_missing, dropped, any_format, PlanAnswers::of_this_system());
   rtl::release(kOutputUnit);
   FileLines::Kept lines;
   int failure = 0;

@@ -175,7 +175,7 @@ FilePlan plan_file(const Request& r, const std::string& input, const std::string
 }
 
 FilePlan plan_dialogue(const std::string& input, const std::string& output, const std::string& shown,
-                       bool was_missing, bool dropped, const PlanAnswers& system) {
+                       bool was_missing, bool dropped, bool any_format, const PlanAnswers& system) {
   FilePlan p;
   // The dialogue's lines show the names as they were answered.
   p.input = p.read_from = input;
@@ -187,7 +187,9 @@ FilePlan plan_dialogue(const std::string& input, const std::string& output, cons
       system.name_kind(output.c_str(), followed, sizeof followed, &error) == NameKind::regular_file;
   p.write_to = regular ? std::string(followed) : output;
   p.replacing = p.input_connected = p.failures_end_the_run = p.quiet = true;
-  p.refuse_other_formats = p.guarded = false;
+  // Named on the command line, a file of another format is refused as every argument mode refuses it.
+  p.refuse_other_formats = dropped && !any_format;
+  p.guarded = false;
   p.answer_made_output = was_missing;
   // A file named on the command line (dropped on the program) is repaired as the command line repairs
   // one, in blocks and with its progress shown; one answered is written a record at a time, in the

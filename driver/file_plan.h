@@ -90,8 +90,9 @@ FilePlan plan_file(const Request& r, const std::string& input, const std::string
 
 // Plans the dialogue's repair into the disk file that its answer `output` connected (`shown` is the name
 // that the connection shows), its input `input` connected too; `was_missing` when the answer's
-// connection made the file; `dropped` when the input was named on the command line.
+// connection made the file; `dropped` when the input was named on the command line (`any_format` as
+// --any-format asks).
 FilePlan plan_dialogue(const std::string& input, const std::string& output, const std::string& shown,
-                       bool was_missing, bool dropped, const PlanAnswers& system);
+                       bool was_missing, bool dropped, bool any_format, const PlanAnswers& system);
 
 }  // namespace quil

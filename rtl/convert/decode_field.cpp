@@ -206,11 +206,9 @@ inline __m128i pattern_of(__m128i v, __m128i offset, __m128i dashes) {
 }
 
 // The shapes of the fields met last, by their patterns: a model's fields come in a few shapes, so most
-// fields find theirs here instead of working it out. A slot of zeros matches only a field of zero bytes,
-// and sends it to the whole decoder, as its road says.
-// The roads of a shape: the byte shuffle (the forms of field_form), word arithmetic (the shapes of
-// fast_shape), both, or neither (as an empty slot has it), which leaves the field to the whole decoder.
-enum class Road : unsigned char { none = 0, gathered = 1, words = 2, both = 3 };
+// fields find theirs here instead of working it out. A shape is read by the byte shuffle (the forms of
+// field_form), by word arithmetic (the shapes of fast_shape), by both, or by neither, which leaves the field
+// to the whole decoder; the shuffle's own road needs no mark (see kFieldScales).
 struct KnownShape {
   alignas(16) unsigned char pattern[16];
   unsigned char gather[16];
@@ -218,7 +216,7 @@ struct KnownShape {
   std::int16_t exponent_weights[2];  // the exponent's hundreds, and its tens and units, with its sign
   std::int8_t decimals;              // the digits after the point
   std::uint8_t mantissa_sign;        // the column of the mantissa's sign, or one that is never a minus
-  Road road;
+  bool words;                        // word arithmetic reads it
 };
 // A slot that no field's pattern matches: the digit 1 stands where a pattern has a 0.
 constexpr auto kEmptySlots = [] {
@@ -382,7 +380,7 @@ constexpr std::int8_t kNotGathered = -23;
   const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(field));
   const __m128i pattern = pattern_of(v, _mm_sub_epi8(v, _mm_set1_epi8('0')), dashes_of(v));
   QUIL_KNOWN_SHAPE(pattern);
-  if ((static_cast<unsigned>(known.road) & 2u) == 0) [[unlikely]]
+  if (!known.words) [[unlikely]]
     return whole_decoder(field);
   const FieldNumbers numbers = numbers_of(field, known.shape);
   // Thirteen digits at most: below 10^13, so the exact operation's test of the mantissa's size passes.
@@ -419,7 +417,7 @@ constexpr std::int8_t kNotGathered = -23;
   const bool words = fast_shape(field, &s);
   Form form;
   const bool gathered = g_shuffle && field_form(field, &form);
-  known.road = static_cast<Road>((gathered ? 1 : 0) | (words ? 2 : 0));
+  known.words = words;
   if (gathered) {
     std::memcpy(known.gather, form.gather, 16);
     known.decimals = static_cast<std::int8_t>(form.decimals);
