@@ -63,13 +63,12 @@ bool fast_shape(const char* field, Shape* s) {
 // The forms the byte shuffle reads, worked out once for each pattern by a plain scan: blanks, a sign,
 // one to twelve digits with at most one point, and an exponent or none: E or D (either case) with or
 // without a sign, or a sign alone, and one to three digits to the last column; or a field of blanks alone,
-// which is zero. The gather puts the mantissa's sign in byte 0, the exponent's digits in bytes 1 to 3 and
-// the mantissa's in bytes 4 to 15, both ending at the last; whatever has none of them reads zeros there. A
-// column that is never a minus stands for a sign the field does not have.
+// which is zero. The gather puts the exponent's digits in bytes 1 to 3 and the mantissa's in bytes 4 to 15,
+// both ending at the last; whatever has none of them reads zeros there.
 struct Form {
   unsigned char gather[16];
-  int decimals, mantissa_sign;
-  bool exponent_negative;
+  int decimals;
+  bool negative, exponent_negative;
 };
 bool is_digit_char(char c) { return c >= '0' && c <= '9'; }
 bool is_sign_char(char c) { return c == '+' || c == '-'; }
@@ -124,7 +123,7 @@ bool field_form(const char* f, Form* form) {
   while (i < 16 && f[i] == ' ') ++i;
   if (i == 16) {
     form->decimals = 8;
-    form->mantissa_sign = 0;
+    form->negative = false;
     form->exponent_negative = false;
     return true;
   }
@@ -132,11 +131,9 @@ bool field_form(const char* f, Form* form) {
   i = scan_mantissa(f, i, &s);
   if (s.count == 0 || s.count > 12 || !scan_exponent(f, i, &s)) return false;
   for (int k = s.exponent_begin; k < 16; ++k) form->gather[k - 12] = static_cast<unsigned char>(k);
-  if (s.mantissa_sign >= 0) form->gather[0] = static_cast<unsigned char>(s.mantissa_sign);
   for (int k = 0; k < s.count; ++k) form->gather[16 - s.count + k] = static_cast<unsigned char>(s.digits[k]);
-  const int digit = s.digits[s.count - 1];  // never a minus
   form->decimals = s.point >= 0 ? s.decimals : 8;
-  form->mantissa_sign = s.mantissa_sign >= 0 ? s.mantissa_sign : digit;
+  form->negative = s.mantissa_sign >= 0 && f[s.mantissa_sign] == '-';
   form->exponent_negative = s.exponent_sign >= 0 && f[s.exponent_sign] == '-';
   return true;
 }
@@ -192,17 +189,13 @@ FieldNumbers numbers_of(const char* field, const Shape& s) {
                                      ((field[13] - '0') * 100 & -static_cast<int>(eb <= 13))};
 }
 
-// A field as its shape's pattern: every digit a '0', a minus sign in the first eight columns a plus, every
-// other byte as it stands. Fields of one pattern have one shape, whatever their digits and the signs of
-// their mantissas; an exponent's sign, which stands in the last five columns, is the pattern's own, so
-// that the shape holds it and a field's exponent needs no look at its sign.
-inline __m128i dashes_of(__m128i v) { return _mm_cmpeq_epi8(v, _mm_set1_epi8('-')); }
-inline __m128i pattern_of(__m128i v, __m128i offset, __m128i dashes) {
+// A field as its shape's pattern: every digit a '0', every other byte as it stands. Fields of one pattern
+// have one shape, whatever their digits; the signs, of the mantissa and of the exponent, are the pattern's
+// own, so that the shape holds them and a field's value needs no look at its sign.
+inline __m128i pattern_of(__m128i v, __m128i offset) {
   const __m128i digit = _mm_cmpeq_epi8(_mm_min_epu8(offset, _mm_set1_epi8(9)), offset);
-  const __m128i first_eight = _mm_setr_epi8(6, 6, 6, 6, 6, 6, 6, 6, 0, 0, 0, 0, 0, 0, 0, 0);
-  const __m128i plus = _mm_xor_si128(v, _mm_and_si128(dashes, first_eight));
   // A digit less its own offset from '0' is '0'.
-  return _mm_sub_epi8(plus, _mm_and_si128(digit, offset));
+  return _mm_sub_epi8(v, _mm_and_si128(digit, offset));
 }
 
 // The shapes of the fields met last, by their patterns: a model's fields come in a few shapes, so most
@@ -212,12 +205,15 @@ inline __m128i pattern_of(__m128i v, __m128i offset, __m128i dashes) {
 struct KnownShape {
   alignas(16) unsigned char pattern[16];
   unsigned char gather[16];
-  Shape shape;
+  // The mantissa's sign at a double's bit 63, first in a 16-byte line that the shuffle's road ORs into the
+  // mantissa's lane as it stands: the rest of the line lands in the lane above, which nothing reads.
+  alignas(16) std::uint64_t sign_bit;
   std::int16_t exponent_weights[2];  // the exponent's hundreds, and its tens and units, with its sign
   std::int8_t decimals;              // the digits after the point
-  std::uint8_t mantissa_sign;        // the column of the mantissa's sign, or one that is never a minus
   bool words;                        // word arithmetic reads it
+  Shape shape;
 };
+static_assert(sizeof(KnownShape) == 64, "a slot is one line of the cache");
 // A slot that no field's pattern matches: the digit 1 stands where a pattern has a 0.
 constexpr auto kEmptySlots = [] {
   std::array<KnownShape, 256> slots{};
@@ -343,15 +339,10 @@ constexpr std::int8_t kNotGathered = -23;
 [[gnu::noinline]] __attribute__((target("ssse3"))) double decode_16_shuffled(const char* field) {
   const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(field));
   const __m128i offset = _mm_sub_epi8(v, _mm_set1_epi8('0'));
-  const __m128i dashes = dashes_of(v);
-  const __m128i pattern = pattern_of(v, offset, dashes);
+  const __m128i pattern = pattern_of(v, offset);
   QUIL_KNOWN_SHAPE(pattern);
-  // Byte 0 of the gather takes the mantissa's sign column, whose digit has no weight: the same gather of the
-  // minus signs leaves the sign alone in the low word's bit 0, and at bit 63, the double's sign, after a
-  // shift.
-  const __m128i gather = _mm_loadu_si128(reinterpret_cast<const __m128i*>(known.gather));
-  const __m128i digits = _mm_shuffle_epi8(offset, gather);
-  const __m128i sign = _mm_slli_epi64(_mm_shuffle_epi8(dashes, gather), 63);
+  const __m128i digits =
+      _mm_shuffle_epi8(offset, _mm_loadu_si128(reinterpret_cast<const __m128i*>(known.gather)));
   const __m128i pairs =
       _mm_maddubs_epi16(digits, _mm_setr_epi8(0, 1, 10, 1, 10, 1, 10, 1, 10, 1, 10, 1, 10, 1, 10, 1));
   std::int32_t exponent_weights;
@@ -366,7 +357,7 @@ constexpr std::int8_t kNotGathered = -23;
   const __m128d mantissa =
       _mm_or_pd(_mm_add_sd(_mm_mul_sd(halves, _mm_set_sd(1e8)),
                            _mm_castsi128_pd(_mm_shuffle_epi32(_mm_castpd_si128(halves), 0xEE))),
-                _mm_castsi128_pd(sign));
+                _mm_load_pd(reinterpret_cast<const double*>(&known.sign_bit)));
   // One test, not three: whether the data take this road is theirs to decide.
   const unsigned scale_index = static_cast<unsigned>(power) + 22u;
   if (scale_index > 45) return product_field_value(_mm_cvtsd_f64(mantissa), power);
@@ -378,7 +369,7 @@ constexpr std::int8_t kNotGathered = -23;
 // shuffle is turned off).
 [[gnu::noinline]] double decode_16_words(const char* field) {
   const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(field));
-  const __m128i pattern = pattern_of(v, _mm_sub_epi8(v, _mm_set1_epi8('0')), dashes_of(v));
+  const __m128i pattern = pattern_of(v, _mm_sub_epi8(v, _mm_set1_epi8('0')));
   QUIL_KNOWN_SHAPE(pattern);
   if (!known.words) [[unlikely]]
     return whole_decoder(field);
@@ -387,7 +378,7 @@ constexpr std::int8_t kNotGathered = -23;
   if (numbers.mantissa >= 10000000000000u) __builtin_unreachable();
   const long power =
       numbers.exponent * known.exponent_weights[1] - (known.shape.fraction_end - known.shape.point - 1);
-  const bool negative = field[known.mantissa_sign] == '-';
+  const bool negative = known.sign_bit != 0;
   double value = 0.0;
   if (!exact_value(numbers.mantissa, power, &value))
     return product_field_value(signed_field_value(static_cast<double>(numbers.mantissa), negative), power);
@@ -400,7 +391,7 @@ constexpr std::int8_t kNotGathered = -23;
 // and again: the one moved out waits beside the slot, and comes back from there by an exchange.
 [[gnu::noinline]] double decode_field_learning(const char* field) {
   const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(field));
-  const __m128i pattern = pattern_of(v, _mm_sub_epi8(v, _mm_set1_epi8('0')), dashes_of(v));
+  const __m128i pattern = pattern_of(v, _mm_sub_epi8(v, _mm_set1_epi8('0')));
   const std::size_t slot = slot_index(pattern);
   KnownShape& known = t_known_shapes[slot];
   KnownShape& beside = t_moved_shapes[slot];
@@ -421,7 +412,7 @@ constexpr std::int8_t kNotGathered = -23;
   if (gathered) {
     std::memcpy(known.gather, form.gather, 16);
     known.decimals = static_cast<std::int8_t>(form.decimals);
-    known.mantissa_sign = static_cast<std::uint8_t>(form.mantissa_sign);
+    known.sign_bit = std::uint64_t{form.negative} << 63;
     known.exponent_weights[0] = static_cast<std::int16_t>(form.exponent_negative ? -100 : 100);
     known.exponent_weights[1] = static_cast<std::int16_t>(form.exponent_negative ? -1 : 1);
     return decode_16_shuffled(field);
@@ -429,7 +420,7 @@ constexpr std::int8_t kNotGathered = -23;
   std::memset(known.gather, 0x80, 16);
   known.decimals = kNotGathered;
   if (!words) return whole_decoder(field);
-  known.mantissa_sign = static_cast<std::uint8_t>((s.begin - 1) & 15);
+  known.sign_bit = std::uint64_t{field[(s.begin - 1) & 15] == '-'} << 63;
   known.exponent_weights[0] = 100;
   known.exponent_weights[1] = field[s.exponent_begin - 1] == '-' ? -1 : 1;
   return decode_16_words(field);
