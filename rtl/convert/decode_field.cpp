@@ -205,15 +205,22 @@ inline __m128i pattern_of(__m128i v, __m128i offset) {
 struct KnownShape {
   alignas(16) unsigned char pattern[16];
   unsigned char gather[16];
+  // The weights of the gathered pairs: the exponent's hundreds, and its tens and units, with its sign; then
+  // the mantissa's pairs, each pair of pairs a group of four.
+  std::int16_t weights[8];
   // The mantissa's sign at a double's bit 63, first in a 16-byte line that the shuffle's road ORs into the
   // mantissa's lane as it stands: the rest of the line lands in the lane above, which nothing reads.
-  alignas(16) std::uint64_t sign_bit;
-  std::int16_t exponent_weights[2];  // the exponent's hundreds, and its tens and units, with its sign
-  std::int8_t decimals;              // the digits after the point
-  bool words;                        // word arithmetic reads it
+  std::uint64_t sign_bit;
+  std::int32_t decimals;  // the digits after the point
+  bool words;             // word arithmetic reads it
   Shape shape;
 };
-static_assert(sizeof(KnownShape) == 64, "a slot is one line of the cache");
+inline void set_weights(KnownShape* known, bool exponent_negative) {
+  const std::int16_t sign = exponent_negative ? -1 : 1;
+  const std::int16_t weights[8] = {static_cast<std::int16_t>(100 * sign), sign, 100, 1, 100, 1, 100, 1};
+  std::memcpy(known->weights, weights, sizeof weights);
+}
+
 // A slot that no field's pattern matches: the digit 1 stands where a pattern has a 0.
 constexpr auto kEmptySlots = [] {
   std::array<KnownShape, 256> slots{};
@@ -324,12 +331,19 @@ double decode_16_words(const char* field);
 // (detail::unpacked reads such a field by the whole decoder). A shape that the shuffle does not read has
 // no digits gathered and 23 decimals less than none, so that it comes here with no test of its own. A
 // field of the power 23 itself comes here too, and the whole decoder reads it.
+// The factors stand in two rows of one table, which one register addresses.
+struct FieldScales {
+  double times[46], over[46];
+};
 constexpr auto kFieldScales = [] {
-  std::array<ExactScale, 46> scales{};
-  for (std::size_t k = 0; k < 45; ++k) scales[k] = kExactScales[k];
+  FieldScales scales{};
+  for (std::size_t k = 0; k < 45; ++k) {
+    scales.times[k] = kExactScales[k].times;
+    scales.over[k] = kExactScales[k].over;
+  }
   return scales;
 }();
-constexpr std::int8_t kNotGathered = -23;
+constexpr std::int32_t kNotGathered = -23;
 
 // A 16-column field by its known shape, the digits gathered by the byte shuffle; a field of a new pattern
 // learns it first. Only tail calls leave it, so that the usual road saves no register. The gather takes
@@ -345,10 +359,7 @@ constexpr std::int8_t kNotGathered = -23;
       _mm_shuffle_epi8(offset, _mm_loadu_si128(reinterpret_cast<const __m128i*>(known.gather)));
   const __m128i pairs =
       _mm_maddubs_epi16(digits, _mm_setr_epi8(0, 1, 10, 1, 10, 1, 10, 1, 10, 1, 10, 1, 10, 1, 10, 1));
-  std::int32_t exponent_weights;
-  std::memcpy(&exponent_weights, known.exponent_weights, 4);
-  const __m128i fours = _mm_madd_epi16(
-      pairs, _mm_or_si128(_mm_cvtsi32_si128(exponent_weights), _mm_setr_epi16(0, 0, 100, 1, 100, 1, 100, 1)));
+  const __m128i fours = _mm_madd_epi16(pairs, _mm_load_si128(reinterpret_cast<const __m128i*>(known.weights)));
   // The exponent comes with its sign, which the shape holds: no branch on it.
   const int power = _mm_cvtsi128_si32(fours) - known.decimals;
   // The groups of four in 16-bit lanes: the first, and the last two as one number below 10^8.
@@ -361,8 +372,7 @@ constexpr std::int8_t kNotGathered = -23;
   // One test, not three: whether the data take this road is theirs to decide.
   const unsigned scale_index = static_cast<unsigned>(power) + 22u;
   if (scale_index > 45) return product_field_value(_mm_cvtsd_f64(mantissa), power);
-  const ExactScale& scale = kFieldScales[scale_index];
-  return _mm_cvtsd_f64(mantissa) * scale.times / scale.over;
+  return _mm_cvtsd_f64(mantissa) * kFieldScales.times[scale_index] / kFieldScales.over[scale_index];
 }
 
 // The same by word arithmetic, which reads the shapes of fast_shape (and so every field of those while the
@@ -377,7 +387,7 @@ constexpr std::int8_t kNotGathered = -23;
   // Thirteen digits at most: below 10^13, so the exact operation's test of the mantissa's size passes.
   if (numbers.mantissa >= 10000000000000u) __builtin_unreachable();
   const long power =
-      numbers.exponent * known.exponent_weights[1] - (known.shape.fraction_end - known.shape.point - 1);
+      numbers.exponent * known.weights[1] - (known.shape.fraction_end - known.shape.point - 1);
   const bool negative = known.sign_bit != 0;
   double value = 0.0;
   if (!exact_value(numbers.mantissa, power, &value))
@@ -411,18 +421,16 @@ constexpr std::int8_t kNotGathered = -23;
   known.words = words;
   if (gathered) {
     std::memcpy(known.gather, form.gather, 16);
-    known.decimals = static_cast<std::int8_t>(form.decimals);
+    known.decimals = form.decimals;
     known.sign_bit = std::uint64_t{form.negative} << 63;
-    known.exponent_weights[0] = static_cast<std::int16_t>(form.exponent_negative ? -100 : 100);
-    known.exponent_weights[1] = static_cast<std::int16_t>(form.exponent_negative ? -1 : 1);
+    set_weights(&known, form.exponent_negative);
     return decode_16_shuffled(field);
   }
   std::memset(known.gather, 0x80, 16);
   known.decimals = kNotGathered;
   if (!words) return whole_decoder(field);
   known.sign_bit = std::uint64_t{field[(s.begin - 1) & 15] == '-'} << 63;
-  known.exponent_weights[0] = 100;
-  known.exponent_weights[1] = field[s.exponent_begin - 1] == '-' ? -1 : 1;
+  set_weights(&known, field[s.exponent_begin - 1] == '-');
   return decode_16_words(field);
 }
 
