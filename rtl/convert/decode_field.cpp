@@ -261,20 +261,25 @@ inline double signed_field_value(double magnitude, bool negative) {
 // is exactly (below 2^53), with the field's sign: its bits are the mantissa normalised to 64 bits and, in its
 // exponent, the count of the normalisation, so that no count of leading zeros is needed. The first product's
 // rounding, as product_value has it, is left to the rare road where the bits below the 53 lie within one unit
-// under one half or at one half (a tie or a near one: one field in three hundred), and where the result is no
-// normal double.
+// under one half or at one half (a tie or a near one: one field in a hundred).
 // The top word of each power of ten, and what its binary exponent adds to a double's exponent field (see
-// below), side by side: one line of the cache holds both.
+// below), side by side: one line of the cache holds both. Only the powers whose every result is a normal
+// double have one, so that the power's test is the only test of the result's range: with f the power's
+// binary exponent and k the mantissa's (0 to 43: thirteen digits at most), the result's exponent field is
+// 1023 + k + f, or one more, or two where the rounding carries (see below).
 struct PowerTop {
   std::uint64_t high;
   std::uint64_t scale;
 };
+constexpr int kLowestFieldPower = -307, kHighestFieldPower = 294;
 constexpr auto kPowerTops = [] {
-  std::array<PowerTop, kHighestPower - kLowestPower + 1> tops{};
-  for (int q = kLowestPower; q <= kHighestPower; ++q) {
-    if (power_of_ten(q).exponent != floor_log2_pow10(q)) throw "a power's exponent is not floor(q log2 10)";
-    tops[static_cast<std::size_t>(q - kLowestPower)] = {
-        power_of_ten(q).mantissa.high, static_cast<std::uint64_t>(floor_log2_pow10(q) - 1084) << 52};
+  std::array<PowerTop, kHighestFieldPower - kLowestFieldPower + 1> tops{};
+  for (int q = kLowestFieldPower; q <= kHighestFieldPower; ++q) {
+    const int f = floor_log2_pow10(q);
+    if (power_of_ten(q).exponent != f) throw "a power's exponent is not floor(q log2 10)";
+    if (1023 + f < 1 || 1023 + 43 + f + 2 > 2046) throw "a power's results are not all normal doubles";
+    tops[static_cast<std::size_t>(q - kLowestFieldPower)] = {power_of_ten(q).mantissa.high,
+                                                             static_cast<std::uint64_t>(f - 1084) << 52};
   }
   return tops;
 }();
@@ -289,25 +294,21 @@ constexpr auto kPowerTops = [] {
 // 0x201 of 10 (its last 10, clear). Both lie where h's last 9 bits are 0x1FE to 0x002 round the turn, which
 // one test asks without the top bit: one field in a hundred takes the rare road, for no shift by a count.
 // The sum, and the sign with it, is made in the vector unit where the conversion leaves the double, from a
-// word ready before the product is. h / 2 lies in [2^61, 2^63), so the result's exponent field is 1084 + t
-// or 1085 + t, or one more where the rounding carries, t that word's exponent part: the test of a normal
-// result needs no result (it sends the few at the very edge that would not carry to the rare road too,
-// which gives them the same value).
+// word ready before the product is: the mantissa's sign and exponent with the power's scale, added as
+// one word whatever it borrows, since only the whole sum, a normal double's bits, is read.
 [[gnu::noinline]] double product_field_value(double mantissa, long power) {
   const auto bits = std::bit_cast<std::uint64_t>(mantissa);
-  if ((static_cast<unsigned long>(power - kLowestPower) > kHighestPower - kLowestPower) | ((bits << 1) == 0))
-      [[unlikely]]
+  if ((static_cast<unsigned long>(power - kLowestFieldPower) > kHighestFieldPower - kLowestFieldPower) |
+      ((bits << 1) == 0)) [[unlikely]]
     return rare_field_value(mantissa, power);
-  const PowerTop& ten = kPowerTops[static_cast<std::size_t>(power - kLowestPower)];
+  const PowerTop& ten = kPowerTops[static_cast<std::size_t>(power - kLowestFieldPower)];
   const std::uint64_t high = multiply(bits << 11 | std::uint64_t{1} << 63, ten.high).high;
-  const std::uint64_t exponent = (bits & 0x7FF0000000000000u) + ten.scale;
-  const long t = static_cast<std::int64_t>(exponent) >> 52;
-  if ((((high + 2) & 0x1FF) <= 4) | (static_cast<unsigned long>(t + 1083) > 2043)) [[unlikely]]
+  if (((high + 2) & 0x1FF) <= 4) [[unlikely]]
     return rare_field_value(mantissa, power);
   // Subtle: rounding up or down is for the data to decide, at random; it costs no branch. A carry into
   // a new binade is the conversion's own.
   const __m128d rounded = _mm_cvtsi64_sd(_mm_setzero_pd(), static_cast<long long>(high >> 1));
-  const __m128i sum = _mm_cvtsi64_si128(static_cast<long long>(exponent + (bits & std::uint64_t{1} << 63)));
+  const __m128i sum = _mm_cvtsi64_si128(static_cast<long long>((bits & 0xFFF0000000000000u) + ten.scale));
   return _mm_cvtsd_f64(_mm_castsi128_pd(_mm_add_epi64(_mm_castpd_si128(rounded), sum)));
 }
 
