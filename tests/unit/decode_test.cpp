@@ -107,6 +107,9 @@ TEST(Decode, E16_8Fields) {
       {"1.8E+308", kInf, false},
       {"2.3E-308", 2.3e-308, true},
       {"2.213886118E-308", 2.213886118E-308, true},  // ten digits whose product lands just below the normals
+      {"-9.999999999E+303", -9.999999999E+303, true},  // the first product's highest power, and the lowest
+      {"1.000000001E-298", 1.000000001E-298, true},
+      {"-1.00000001E-299", -1.00000001E-299, true},  // one below it: the whole product
       {"2.2250738585072014E-308", 0x1p-1022, true},
       {"1.0E-310", 1.0e-310, true},
       {"1.0E-330", 0.0, true},
