@@ -360,7 +360,8 @@ constexpr std::int32_t kNotGathered = -23;
       _mm_shuffle_epi8(offset, _mm_loadu_si128(reinterpret_cast<const __m128i*>(known.gather)));
   const __m128i pairs =
       _mm_maddubs_epi16(digits, _mm_setr_epi8(0, 1, 10, 1, 10, 1, 10, 1, 10, 1, 10, 1, 10, 1, 10, 1));
-  const __m128i fours = _mm_madd_epi16(pairs, _mm_load_si128(reinterpret_cast<const __m128i*>(known.weights)));
+  const __m128i fours =
+      _mm_madd_epi16(pairs, _mm_load_si128(reinterpret_cast<const __m128i*>(known.weights)));
   // The exponent comes with its sign, which the shape holds: no branch on it.
   const int power = _mm_cvtsi128_si32(fours) - known.decimals;
   // The groups of four in 16-bit lanes: the first, and the last two as one number below 10^8.
@@ -387,8 +388,7 @@ constexpr std::int32_t kNotGathered = -23;
   const FieldNumbers numbers = numbers_of(field, known.shape);
   // Thirteen digits at most: below 10^13, so the exact operation's test of the mantissa's size passes.
   if (numbers.mantissa >= 10000000000000u) __builtin_unreachable();
-  const long power =
-      numbers.exponent * known.weights[1] - (known.shape.fraction_end - known.shape.point - 1);
+  const long power = numbers.exponent * known.weights[1] - (known.shape.fraction_end - known.shape.point - 1);
   const bool negative = known.sign_bit != 0;
   double value = 0.0;
   if (!exact_value(numbers.mantissa, power, &value))
