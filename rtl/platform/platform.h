@@ -79,6 +79,8 @@ enum class Sharing { read_write, read_only, write_only, none, every };
 // that fails too, the first refusal is the one that stands. Never creates a file for creation
 // open_existing (devices are opened so).
 OpenResult open_file(const char* name, Creation creation, Sharing sharing);
+// The platform's code for a name longer than kLongestPath, which no call is given.
+SysError name_too_long_error();
 OpenResult open_pipe(const char* name, bool for_writing);
 // A new file in the temporary directory that disappears when closed; its name is written to `name`.
 OpenResult open_scratch_file(char* name, std::size_t capacity, Sharing sharing);

@@ -265,6 +265,7 @@ SysError keep_copy(const char* original, const char* copy) {
 }
 
 bool file_exists_error(SysError error) { return error == EEXIST; }
+SysError name_too_long_error() { return ENAMETOOLONG; }
 
 SysError remove_file(const char* name) {
   if (door_fails(Door::remove)) return injected_error(Door::remove);

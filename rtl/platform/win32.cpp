@@ -392,6 +392,7 @@ SysError keep_copy(const char* original, const char* copy) {
 }
 
 bool file_exists_error(SysError error) { return error == ERROR_FILE_EXISTS || error == ERROR_ALREADY_EXISTS; }
+SysError name_too_long_error() { return ERROR_FILENAME_EXCED_RANGE; }
 
 // The replacement itself carries the replaced file's security and attributes over (rename_file).
 SysError copy_permissions(const char*, const char*) { return 0; }

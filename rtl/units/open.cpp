@@ -208,6 +208,12 @@ platform::OpenResult open_target(const ConnectSettings& settings, Target* t) {
     opened.refusal = OpenRefusal::bad_name;
     return opened;
   }
+  // A name longer than any the system opens is refused as the system refuses one: it has no room here.
+  if (t->name.size() > kLongestPath) {
+    opened.refusal = OpenRefusal::bad_name;
+    opened.error = platform::name_too_long_error();
+    return opened;
+  }
   char path[kLongestPath + 1];
   std::memcpy(path, t->name.data(), t->name.size());
   path[t->name.size()] = '\0';
