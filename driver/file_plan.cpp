@@ -19,6 +19,12 @@ std::string last_part(const std::string& name, bool slash_options) {
   return name.substr(rtl::platform::leaf_start(name, slash_options));
 }
 
+bool names_a_file(const std::string& name, const PlanAnswers& system) {
+  char target[rtl::platform::kLongestPath + 1];
+  SysError error = 0;
+  return system.name_kind(name.c_str(), target, sizeof target, &error) == NameKind::regular_file;
+}
+
 // Whether the folder that a name stands in exists (a name without a folder stands in this one).
 bool folder_exists(const std::string& name, const PlanAnswers& system) {
   const std::size_t leaf = rtl::platform::leaf_start(name, system.slash_options);
@@ -154,7 +160,8 @@ FilePlan plan_file(const Request& r, const std::string& input, const std::string
     return p;
   }
   // `-i *` in a folder of models takes their originals too: repaired, each would be backed up in turn.
-  if (r.mode != Mode::repair && !r.force && names_a_backup(input)) {
+  // Only a file is a backup: a missing name or a folder is reported as any other.
+  if (r.mode != Mode::repair && !r.force && names_a_backup(input) && names_a_file(input, system)) {
     p.before_opening =
         stop(p.input + ": a backup (QUIL keeps originals under .orig): left as it is", Outcome::done);
     return p;

@@ -114,6 +114,8 @@ TEST(FilePlan, FromTheArgumentsAndTheSystemsAnswers) {
        "done: a.orig: a backup (QUIL keeps originals under .orig): left as it is; done: a.orig.12: a backup "
        "(QUIL keeps originals under .orig): left as it is; a.orig2 > a.orig2 replaced kept"},
       {{"-cf", "a.orig"}, "a.orig > "},
+      {{"-c", "new.orig", "new.orig.2"},
+       "new.orig > ; new.orig.2 > "},  // missing: no backup, failed as missing
       {{"-c", "./a.fem"}, "done: ./a.fem: the same file as a.fem, checked once", false, "a.fem"},
       {{"-iq", "./a.fem"}, "done: ", false, "a.fem"},
   };
