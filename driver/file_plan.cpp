@@ -88,8 +88,9 @@ void plan_output(FilePlan& p, const Request& r, const std::string& input, std::s
   char target[rtl::platform::kLongestPath + 1] = "";
   SysError error = 0;
   NameKind kind = system.name_kind(output.c_str(), target, sizeof target, &error);
-  if (kind == NameKind::folder) {
-    // A folder receives the repair under the input's own name, as a copy into it would.
+  if (kind == NameKind::folder && input != "-") {
+    // A folder receives the repair under the input's own name, as a copy into it would; standard input
+    // has none, and its folder is refused as folder.
     const char separator =
         system.slash_options ? rtl::platform::kWindowsFolderSeparator : rtl::platform::kFolderSeparator;
     const bool ends =

@@ -82,6 +82,7 @@ TEST(FilePlan, FromTheArgumentsAndTheSystemsAnswers) {
       {{"a.fem", "dir/"},
        "a.fem -> dir/a.fem: a.fem > dir/a.fem replaced probed | once open, skipped: dir/a.fem: skipped: it "
        "exists (-f replaces it)"},
+      {{"-", "dir"}, "- -> dir: - > dir | once open, skipped: dir: skipped: is a folder"},  // no name to take
       {{"a.fem", "nofolder/x"},
        "a.fem -> nofolder/x: a.fem > nofolder/x replaced | once open, skipped: nofolder/x: skipped: its "
        "folder does not exist"},
