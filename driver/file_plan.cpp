@@ -54,7 +54,8 @@ void plan_input(FilePlan& p, const Request& r, const std::string& input, const P
     return;
   }
   if (r.mode != Mode::in_place) return;
-  if (kind == NameKind::missing || (kind == NameKind::other && error != 0)) {
+  if (kind == NameKind::missing || kind == NameKind::dangling_link ||
+      (kind == NameKind::other && error != 0)) {
     p.before_opening = stop(skipped + system_words(error));
     return;
   }
@@ -115,6 +116,11 @@ void plan_output(FilePlan& p, const Request& r, const std::string& input, std::s
       p.once_open = stop(skipped + "is a folder");
       return;
     case NameKind::other:  // a device or a pipe takes the records as they come
+      return;
+    case NameKind::dangling_link:
+      // Written through, it would make a file where the link leads; replaced, it would be lost.
+      p.replacing = true;
+      if (!r.force) p.once_open = stop(skipped + "is a link to a file that does not exist (-f replaces it)");
       return;
     case NameKind::regular_file:
       break;

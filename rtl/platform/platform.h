@@ -144,8 +144,9 @@ SysError remove_file(const char* name);
 SysError copy_permissions(const char* original, const char* copy);
 // What a name given to be repaired in place is: missing, a regular file, or anything else (a folder, a
 // pipe, a device). *target receives the file that the name leads to, links followed (the name itself
-// where it is no link); capacity of at least 4097.
-enum class NameKind { missing, regular_file, folder, other };
+// where it is no link); capacity of at least 4097. A symbolic link that leads to no file is no missing
+// name: it is the user's own, which a file made under its name would take away.
+enum class NameKind { missing, regular_file, folder, other, dangling_link };
 NameKind name_kind(const char* name, char* target, std::size_t capacity, SysError* error);
 // Whether a name given as a file is the system's name for one of its devices ("NUL", "CON", "COM1", ...
 // on Windows, with or without an extension); no name is, on a system that names devices by their path.

@@ -285,7 +285,9 @@ NameKind name_kind(const char* name, char* target, std::size_t capacity, SysErro
   struct stat st;
   if (::stat(name, &st) != 0) {
     *error = static_cast<SysError>(errno);
-    return errno == ENOENT ? NameKind::missing : NameKind::other;
+    if (errno != ENOENT) return NameKind::other;
+    struct stat link;
+    return ::lstat(name, &link) == 0 && S_ISLNK(link.st_mode) ? NameKind::dangling_link : NameKind::missing;
   }
   if (S_ISDIR(st.st_mode)) return NameKind::folder;
   if (!S_ISREG(st.st_mode)) return NameKind::other;

@@ -19,16 +19,16 @@ namespace {
 using rtl::platform::NameKind;
 using rtl::platform::SysError;
 
-// The system as the test has it, by the start of a name: "dir" without a dot a folder, "new" nothing, "pipe"
-// a pipe, "loop" a name the system cannot follow, "link" a link to "target"; "ro" a file that may not be
-// written
-// ("rofs" for the file system's cause), "held" one another program holds, "two" and "three" files with
-// as many names, "dev" a device. Any other name is a file.
+// The system as the test has it, by the start of a name: "dir" without a dot a folder, "new" nothing,
+// "dangling" a link to nothing, "pipe" a pipe, "loop" a name the system cannot follow, "link" a link to
+// "target"; "ro" a file that may not be written ("rofs" for the file system's cause), "held" one another
+// program holds, "two" and "three" files with as many names, "dev" a device. Any other name is a file.
 bool starts(const char* name, const char* start) {
   return std::strncmp(name, start, std::strlen(start)) == 0;
 }
 NameKind name_kind(const char* name, char* target, std::size_t capacity, SysError* error) {
   if (starts(name, "dir") && std::strchr(name, '.') == nullptr) return NameKind::folder;
+  if (starts(name, "dangling")) return NameKind::dangling_link;
   *error = starts(name, "new") || starts(name, "nofolder") ? 2 : starts(name, "loop") ? 40 : 0;
   if (*error == 2) return NameKind::missing;
   if (*error != 0 || starts(name, "pipe")) return NameKind::other;
@@ -82,6 +82,7 @@ TEST(FilePlan, FromTheArgumentsAndTheSystemsAnswers) {
       {{"a.fem", "dir/"},
        "a.fem -> dir/a.fem: a.fem > dir/a.fem replaced probed | once open, skipped: dir/a.fem: skipped: it "
        "exists (-f replaces it)"},
+      {{"-f", "a.fem", "dangling.fem"}, "a.fem -> dangling.fem: a.fem > dangling.fem replaced"},
       {{"-", "dir"}, "- -> dir: - > dir | once open, skipped: dir: skipped: is a folder"},  // no name to take
       {{"a.fem", "nofolder/x"},
        "a.fem -> nofolder/x: a.fem > nofolder/x replaced | once open, skipped: nofolder/x: skipped: its "
