@@ -121,8 +121,10 @@ void ask_for_file(const char* question, const char* refusal, std::int32_t unit, 
     if (was_missing != nullptr) {
       char target[rtl::platform::kLongestPath + 1];
       rtl::platform::SysError error = 0;
-      *was_missing = rtl::platform::name_kind(significant(name).c_str(), target, sizeof target, &error) ==
-                     rtl::platform::NameKind::missing;
+      // A link that leads to no file is written through: the answer makes the file it leads to.
+      const auto kind = rtl::platform::name_kind(significant(name).c_str(), target, sizeof target, &error);
+      *was_missing =
+          kind == rtl::platform::NameKind::missing || kind == rtl::platform::NameKind::dangling_link;
     }
     connect_answer(name, kNameLength, unit, mode, error_word);
     // A file that can only be read cannot take the repaired records: asked again, as for any other.

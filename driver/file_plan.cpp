@@ -19,6 +19,7 @@ std::string last_part(const std::string& name, bool slash_options) {
   return name.substr(rtl::platform::leaf_start(name, slash_options));
 }
 
+// Whether a name leads to a regular file.
 bool names_a_file(const std::string& name, const PlanAnswers& system) {
   char target[rtl::platform::kLongestPath + 1];
   SysError error = 0;
@@ -91,7 +92,7 @@ void plan_output(FilePlan& p, const Request& r, const std::string& input, std::s
   NameKind kind = system.name_kind(output.c_str(), target, sizeof target, &error);
   if (kind == NameKind::folder && input != "-") {
     // A folder receives the repair under the input's own name, as a copy into it would; standard input
-    // has none, and its folder is refused as folder.
+    // has none, so a folder as its OUTPUT is refused as a folder.
     const char separator =
         system.slash_options ? rtl::platform::kWindowsFolderSeparator : rtl::platform::kFolderSeparator;
     const bool ends =
